@@ -1,0 +1,101 @@
+// gwsim: a GroupWise Web Services server for tests and the demo. One
+// Server holds one mailbox (the store), answers SOAP 1.1 requests with
+// answers built from the store, records every request it receives, and can
+// be told to misbehave (faults) per request number or per request name.
+//
+// Lifetime: Start() binds 127.0.0.1 on the given port (0: an ephemeral one)
+// and serves on a background thread until Stop() or destruction. All
+// methods are safe to call from the test thread while the server runs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace gwsim {
+
+class Mailbox;  // the store; see mailbox.h
+
+struct Options {
+  int port = 0;            // 0: pick a free port
+  bool tls = false;        // HTTPS with a self-signed certificate made at start
+  std::string mailboxFile; // fixture to load; empty: the built-in demo mailbox
+};
+
+// One request as received.
+struct RecordedRequest {
+  int number = 0;           // 1 for the first request the server received
+  std::string method;       // "POST"
+  std::string path;         // "/soap"
+  std::string soapAction;   // SOAPAction header without its quotes
+  std::string requestName;  // local name of the first element in soap:Body
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;         // the raw body, byte for byte
+};
+
+enum class FaultKind {
+  kStatus,         // answer with `status` and a short SOAP fault body
+  kBusy503,        // HTTP 503
+  kBusyFault500,   // HTTP 500, faultstring "The server cannot service this request right now"
+  kRedirect,       // 302 to the same path (the client posts again; the fault does not repeat)
+  kCloseMidAnswer, // send headers and part of the answer, then close the connection
+  kDelay,          // wait delayMs before answering normally
+  kCutAt,          // send only the first cutAt bytes of the normal answer (Content-Length kept)
+  kChunkSplits,    // send the normal answer chunked, split at the given offsets
+  kChunkAfterGt,   // send the normal answer chunked, a chunk ending after every ">"
+  kFixedAnswer,    // answer 200 with `body` as the whole HTTP body
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::kStatus;
+  int status = 500;
+  int delayMs = 0;
+  size_t cutAt = 0;
+  std::vector<size_t> splits;
+  std::string body;
+  // Which requests: a request number (1-based, counted over the server's
+  // life) or a request name ("readCursorRequest"); `times` answers are
+  // affected (0: every matching request from then on).
+  int requestNumber = 0;
+  std::string requestName;
+  int times = 1;
+};
+
+class Server {
+ public:
+  explicit Server(Options options = Options());
+  ~Server();
+  Server(const Server &) = delete;
+  Server &operator=(const Server &) = delete;
+
+  // Returns false when the port cannot be bound or the mailbox not loaded
+  // (the reason is in LastError()).
+  bool Start();
+  void Stop();
+  int port() const;
+  // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT" (the plug-in adds "/soap").
+  std::string url() const;
+  std::string LastError() const;
+
+  // The store. Changes made by the test before or between requests are seen
+  // by later answers. Lock() holds the store's mutex for the test's changes.
+  Mailbox &mailbox();
+
+  // Recording.
+  std::vector<RecordedRequest> Requests() const;
+  void ClearRequests();
+  size_t RequestCount() const;
+
+  // Faults.
+  void AddFault(const Fault &fault);
+  void ClearFaults();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace gwsim

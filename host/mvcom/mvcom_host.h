@@ -1,0 +1,56 @@
+// The host side of MVCOM: what the host program (and tests) call to set the
+// library up before the plug-in runs. The plug-in never calls these.
+#pragma once
+
+#include <cstddef>
+
+#include "plugin/mvcom.h"
+
+extern "C" {
+
+// How the host configures the library. Every pointer may be null; texts are
+// copied. Directories get a trailing "/" when they lack one.
+struct MvcomConfig {
+  const char *programDir;  // global 1
+  const char *dataDir;     // global 2: the log and the migration state live here
+  const char *workDir;     // global 6
+  const char *const *params;  // host parameters handed out by com_GetParm
+  int paramCount;
+  int stderrLevel;  // lines mirrored to stderr: 0 errors only, 1 all but "debug:", 2 all
+  FILETIME dateFrom, dateTo;  // com_GetDateRange; zero = no bound
+  const char *const *excludeSubjects;  // extended regular expressions
+  int excludeCount;
+  const char *addressMapPath;  // CSV "old,new" per line, or null
+  const char *statePath;       // SQLite migration state; null: dataDir + "mvmigrate.db"
+  const char *const *onlyMessageIds;  // com_SearchMsg takes only these, when any
+  int onlyCount;
+};
+
+// (Re)initialises the library: closes what an earlier call opened, opens the
+// log file (dataDir + "mvmigrate.log", appended) and the state database.
+// Returns 0 on success, -1 when the log or the state cannot be opened (the
+// reason is then in mvcom_LastError).
+MVCOM_API int mvcom_Init(const MvcomConfig *config);
+
+// Closes the log and the state database.
+MVCOM_API void mvcom_Shutdown(void);
+
+// Text of the last mvcom_Init failure.
+MVCOM_API const char *mvcom_LastError(void);
+
+// Every log line (without its timestamp) is also handed to sink, when set.
+typedef void (*MvcomLogSink)(const char *line, void *user);
+MVCOM_API void mvcom_SetLogSink(MvcomLogSink sink, void *user);
+
+// The hook behind com_MessageBox; null makes the pause a no-op.
+typedef void (*MvcomMessageBoxHook)(const char *text, const char *caption);
+MVCOM_API void mvcom_SetMessageBoxHook(MvcomMessageBoxHook hook);
+
+// The last com_SetExtendedError, or 0 and "" when none.
+MVCOM_API int mvcom_GetExtendedError(char *text, size_t cap);
+
+// Global 12's line buffer as registered by the plug-in, and global 13.
+MVCOM_API const char *mvcom_GetLineBuffer(void);
+MVCOM_API int mvcom_GetFailedCount(void);
+
+}  // extern "C"

@@ -1,0 +1,2 @@
+// Placeholder until the host program lands.
+int main() { return 1; }

@@ -1,0 +1,12 @@
+// Line reading over a guarded FILE*.
+#include "file_guard.h"
+
+#include <cstring>
+
+int ReadTextLine(char *buf, size_t cap, FILE *f) {
+  if (cap < 2 || f == nullptr) return 0;
+  if (fgets(buf, static_cast<int>(cap > 0x7fffffff ? 0x7fffffff : cap), f) == nullptr) return 0;
+  size_t len = strlen(buf);
+  while (len > 0 && (buf[len - 1] == '\n' || buf[len - 1] == '\r')) buf[--len] = '\0';
+  return 1;
+}

@@ -1,0 +1,163 @@
+// The host library MVCOM as the plug-in sees it: logging, host parameters
+// and globals, text and file chores, dates, and the HostMessage list
+// functions. All are C functions exported by libMVCOM; the plug-in links
+// against it as it links against the real host's library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win_compat.h"
+
+#if defined(_WIN32)
+#ifdef MVCOM_BUILDING
+#define MVCOM_API __declspec(dllexport)
+#else
+#define MVCOM_API __declspec(dllimport)
+#endif
+#else
+#define MVCOM_API __attribute__((visibility("default")))
+#endif
+
+struct HostMessage;
+
+// Host global ids for com_GetGlobal / com_SetGlobal.
+enum {
+  kGlobalProgramDir = 1,
+  kGlobalDataDir = 2,
+  kGlobalWorkDir = 6,
+  kGlobalLineBuffer = 12,  // set: value 1 and the plug-in's shared line buffer
+  kGlobalFailedCount = 13, // set: the number of failed items at logoff
+};
+
+// Kinds for com_MsgIsDuplicate.
+enum {
+  kDupRule = 100,       // mail rule by name (folder text is the rule name)
+  kDupAsk = 101,        // already migrated?
+  kDupRecord = 102,     // record as migrated now
+};
+
+extern "C" {
+
+// printf-style line to the host's log; a line end is added when missing.
+MVCOM_API void com_Log(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Records an error for the host (101 HTTP library start, 109 folder conversion).
+MVCOM_API void com_SetExtendedError(int code, int zero, const char *text);
+
+// Copies the index-th host parameter (0-based) into buf (1024 bytes).
+// Returns non-zero when there is one, 0 past the last.
+MVCOM_API int com_GetParm(int index, char *buf);
+
+// Copies host global `id` into buf (at least 256 bytes); directories end with
+// "/". Returns non-zero when the id is known, 0 (and "") otherwise.
+MVCOM_API int com_GetGlobal(int id, char *buf);
+
+// Sets host global `id`. 12 takes value 1 and the line buffer; 13 takes the
+// failed-item count. Returns non-zero when the id is known.
+MVCOM_API int com_SetGlobal(int id, int value, const char *text);
+
+// Copies at most n characters of src into dst, always terminated: dst must
+// hold n + 1 bytes. Returns dst.
+MVCOM_API char *com_strncpy(char *dst, const char *src, int n);
+
+// In-place text chores; each returns its argument.
+MVCOM_API char *com_rtrim(char *text);          // trailing blanks, tabs, CR, LF
+MVCOM_API char *com_ltrim(char *text);          // leading blanks and tabs
+MVCOM_API char *com_Remove_Quotes(char *text);  // one pair of surrounding double quotes
+MVCOM_API char *com_LineTerminate(char *text);  // cuts at the first CR or LF
+
+// Replaces & < > " ' by their XML entities, in place. capacity is the size of
+// the text's buffer: an escaped text that does not fit is cut before the
+// entity that would overflow (never in the middle of one). mode is 1.
+// Returns 0 when the whole text fit, 1 when it was cut.
+MVCOM_API int com_Escape(char *text, int mode, size_t capacity);
+
+// Decodes the five XML entities and decimal/hex character references (as
+// UTF-8), in place; a malformed reference is left as it is. Returns text.
+MVCOM_API char *com_Unescape(char *text);
+
+// Decodes a base64 text in place (blanks and line ends ignored; stops at the
+// first character outside the alphabet). Returns the decoded length; the
+// result is terminated.
+MVCOM_API int com_Decode_MimeLine(char *text);
+
+// Converts text from code page `from` to code page `to` in place (28591
+// ISO-8859-1, 1252 Windows-1252, 65001 UTF-8, 20127 ASCII). capacity is the
+// buffer size; a result that does not fit is cut on a character boundary.
+// Returns 0 on success, -1 for an unknown code page (text unchanged).
+MVCOM_API int com_CodepageToWindows(char *text, int from, int to, size_t capacity);
+
+// Makes text a valid file name in place: \ / : * ? " < > | and control
+// characters become "_", trailing dots and blanks are removed, an empty
+// result becomes "_". mode is 0. Returns text.
+MVCOM_API char *com_MakeValidDosName(char *text, int mode);
+
+// Copies a file. Returns 0 on success, -1 on failure (destination then absent
+// or incomplete).
+MVCOM_API int com_fcopy(const char *source, const char *destination);
+
+// Size of a file into *size. Returns 0 on success, -1 when it cannot be read.
+MVCOM_API int com_GetFileSize(const char *path, int64_t *size);
+
+// First occurrence of pattern in text (mode 0 case-sensitive, 1 ignoring
+// case), or null. The host's ordinal 35.
+MVCOM_API const char *com_FindText(const char *text, const char *pattern, int mode);
+
+// The date as display text for log lines, "ddd, dd MMM yyyy HH:MM:SS" (UTC)
+// into out (at least 64 bytes); "(none)" for a null date. The host's ordinal 43.
+MVCOM_API char *com_DateText(FILETIME date, char *out);
+
+// Scrambles (mode 1) or unscrambles (mode 2) text in place; the length is kept.
+MVCOM_API void _encrypt2(int mode, char *text);
+
+// The user's date range; a null date (0) means no bound. kind is 0.
+// Returns 0.
+MVCOM_API int com_GetDateRange(int kind, FILETIME *from, FILETIME *to);
+MVCOM_API int com_DateIsNull(FILETIME date);
+// (a - b) in whole minutes, either sign.
+MVCOM_API int com_FTDifference(FILETIME a, FILETIME b);
+
+// Non-zero when text matches a subject the user excluded.
+MVCOM_API int com_ExcludeSubject(const char *text);
+
+// Migration state. kind 101: non-zero when the item (key: folderName and the
+// item's messageId, else a hash of its identifying fields) was migrated
+// before; 102: records it as migrated now; 100: the same for the mail rule
+// named by folderName (asks, and records when not yet there). context is
+// not read.
+MVCOM_API int com_MsgIsDuplicate(HostMessage *record, void *context, int kind,
+                                 const char *folderName);
+
+// Non-zero when the item is wanted (found); 0 when the host was told to take
+// only certain items and this is not one of them.
+MVCOM_API int com_SearchMsg(HostMessage *record, void *context, void *a3, void *a4, void *a5);
+
+// Record lists. AllocRecip/AllocPart store a zeroed entry at index
+// recipCount/partCount and return non-zero, or 0 when the list is full
+// (5000 / 500) or memory is out; the caller fills it and increments the count.
+MVCOM_API int com_AllocRecip(HostMessage *record);
+MVCOM_API int com_AllocPart(HostMessage *record);
+// Frees the lists and zeroes the whole record except msgSeq and groupFolder.
+MVCOM_API void com_ResetObject(HostMessage *record);
+// Frees the entries of both lists; counts become 0.
+MVCOM_API void com_Deallocate(HostMessage *record, void *context);
+// As com_Deallocate, and deletes the item's part files in the work directory.
+MVCOM_API void com_Deallocate_All(HostMessage *record, void *context);
+
+// Drops every file attachment (kind 0) above maxKB thousand bytes, logging
+// each; later parts move down. Returns the number dropped.
+MVCOM_API int com_AttachSize(HostMessage *record, void *context, int index, int maxKB);
+
+// The record's size: *fieldBytes the text fields, *totalBytes those plus the
+// part files. Returns 0.
+MVCOM_API int com_CalcMdatSize(HostMessage *record, int *fieldBytes, int *totalBytes);
+
+// Rewrites sender and recipient addresses through the host's address map.
+// Returns the number of addresses changed.
+MVCOM_API int com_AddressTranslate(HostMessage *record);
+
+// The test pause: shows text and caption through the host's hook.
+MVCOM_API void com_MessageBox(const char *text, const char *caption);
+
+}  // extern "C"

@@ -1,0 +1,29 @@
+// The session's libcurl transfer: start and end of the handle, DoPost, and
+// the response writer that puts every tag and text run of an answer on a
+// line of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// curl_global_init and one easy handle for the session, with the debug
+// callback and verbose mode set once; logs the libcurl and SSL versions.
+// Returns 1 on success, 0 when no handle could be created.
+int StartTransfer();
+
+// Frees a left-over header list, the handle and curl's globals. Nothing is
+// done when there is no handle.
+void EndTransfer();
+
+// POSTs body to url and streams the reshaped answer into responsePath.
+// Returns 1 when the last attempt's transfer succeeded, 0 when the response
+// file cannot be created or every attempt failed. gHTTPResponse holds the
+// status of the last status line received.
+int DoPost(const char *url, const char *body, const char *responsePath);
+
+// The response writer, exposed for tests and the benchmark: Begin() takes an
+// open binary file and resets the pending-text flag; Write() reshapes one
+// chunk as libcurl would hand it over; End() flushes.
+void ResponseWriterBegin(FILE *file);
+size_t ResponseWriterWrite(const char *data, size_t size);
+void ResponseWriterEnd();
