@@ -15,7 +15,9 @@ int StartTransfer();
 // done when there is no handle.
 void EndTransfer();
 
-// POSTs body to url and streams the reshaped answer into responsePath.
+// POSTs body to url and streams the reshaped answer into responsePath, in
+// at most two attempts (one second apart). Every attempt starts with an
+// empty file, so the file never holds more than one attempt's answer.
 // Returns 1 when the last attempt's transfer succeeded, 0 when the response
 // file cannot be created or every attempt failed. gHTTPResponse holds the
 // status of the last status line received.
@@ -23,7 +25,13 @@ int DoPost(const char *url, const char *body, const char *responsePath);
 
 // The response writer, exposed for tests and the benchmark: Begin() takes an
 // open binary file and resets the pending-text flag; Write() reshapes one
-// chunk as libcurl would hand it over; End() flushes.
+// chunk as libcurl would hand it over; End() flushes and lets the file go
+// (it does not close it).
 void ResponseWriterBegin(FILE *file);
+// Returns size, or 0 once a write to the file has failed (disk full...), so
+// that libcurl ends the transfer with a write error instead of reporting a
+// truncated answer as complete.
 size_t ResponseWriterWrite(const char *data, size_t size);
 void ResponseWriterEnd();
+// 1 when a write failed between Begin() and End() (End's flush included).
+int ResponseWriterFailed();

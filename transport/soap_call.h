@@ -1,6 +1,8 @@
 // SoapCall: the one way the plug-in talks to GroupWise Web Services.
 #pragma once
 
+#include <cstddef>
+
 // Wraps body (one request element) in the SOAP envelope with the session id,
 // posts it with the SOAPAction requestName, retries a busy server, and
 // leaves the reshaped answer in responsePath. Returns 1 when the transfer

@@ -1,2 +1,92 @@
-// Placeholder until the host program lands.
-int main() { return 1; }
+// mvmigrate: the host program that loads the MVGWS plug-in and drives it.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "host/mvmigrate/commands.h"
+#include "host/mvmigrate/host_setup.h"
+
+#ifndef MVGWS_VERSION
+#define MVGWS_VERSION "0"
+#endif
+
+namespace {
+
+const char kFooter[] = R"(Switches are handed to the plug-in as host parameters, in order: the
+switches file first, then every --switch. A value follows its switch:
+  mvmigrate --switch /DEBUG --switch /GN --switch Archive folders ...
+The password is never taken from the command line: --password-file FILE,
+else the environment variable MVMIGRATE_PASSWORD, else a prompt.
+
+Exit codes:
+  0  done
+  64 usage error                      69 server unreachable or not answering
+  66 an input file cannot be opened   70 plug-in missing or lacking an entry point
+  73 an output file cannot be created 76 the server's answer could not be used
+  77 logon refused (user or password) 78 log, state or filters cannot be set up)";
+
+void AddLogonOptions(CLI::App *cmd, LogonOptions *logon) {
+  cmd->add_option("--server", logon->server, "GroupWise Web Services address, e.g. https://gw:7191")
+      ->required();
+  cmd->add_option("--user", logon->user, "user id; \"alice for bob\" opens bob's mailbox as alice")
+      ->required();
+  cmd->add_option("--password-file", logon->passwordFile, "file whose first line is the password");
+  cmd->add_option("--trusted-key", logon->trustedKey,
+                  "log on as a trusted application with this key file (name, then key)");
+  cmd->add_flag("--all-address-books", logon->allAddressBooks,
+                "offer every address book, not only personal ones");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  CLI::App app{"mvmigrate: migrate GroupWise mailboxes through the MVGWS plug-in"};
+  app.set_version_flag("--version", "mvmigrate " MVGWS_VERSION);
+  app.footer(kFooter);
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  HostOptions host;
+  app.add_option("--plugin", host.pluginPath, "plug-in library (default: libMVGWS.so beside mvmigrate)");
+  app.add_option("--switch", host.switches, "an option switch or value for the plug-in (repeatable)")
+      ->allow_extra_args(false);
+  app.add_option("--switches-file", host.switchesFile, "file of switches, one per line");
+  app.add_option("--out", host.outDir, "output directory")->capture_default_str();
+  app.add_option("--data-dir", host.dataDir, "data directory: log, state, debug copies (default OUT/data)");
+  app.add_option("--work-dir", host.workDir, "work directory for temporary files (default OUT/work)");
+  app.add_option("--from", host.from, "take items created on or after this date (YYYY-MM-DD)");
+  app.add_option("--to", host.to, "take items created on or before this date (YYYY-MM-DD)");
+  app.add_option("--exclude-subject", host.excludeSubjects, "skip items whose subject matches (regex, repeatable)")
+      ->allow_extra_args(false);
+  app.add_option("--address-map", host.addressMap, "CSV file of old,new addresses");
+  app.add_flag_callback("-v,--verbose", [&] { host.verbosity = 2; }, "show debug lines on stderr too");
+  app.add_flag_callback("-q,--quiet", [&] { host.verbosity = 0; }, "show only errors on stderr");
+
+  std::string userIn, userOut;
+  CLI::App *userlist = app.add_subcommand("userlist", "convert a UTF-16LE user list into address;address;name lines");
+  userlist->add_option("IN", userIn, "user list (UTF-16LE)")->required();
+  userlist->add_option("OUT", userOut, "output file")->required();
+
+  LogonOptions logon;
+  bool json = false;
+  CLI::App *folders = app.add_subcommand("folders", "log on and print the mailbox's folder tree");
+  AddLogonOptions(folders, &logon);
+  folders->add_flag("--json", json, "print one JSON array instead of the tree");
+
+  bool demoTls = false, demoJson = false;
+  CLI::App *demo = app.add_subcommand("demo", "run against the built-in GroupWise simulator");
+  demo->add_flag("--tls", demoTls, "use HTTPS with a self-signed certificate");
+  demo->add_flag("--json", demoJson, "print one JSON array instead of the tree");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &e) {
+    int rc = app.exit(e);
+    return rc == 0 ? 0 : kExitUsage;
+  }
+
+  if (*userlist) return RunUserList(host, userIn, userOut);
+  if (*folders) return RunFolders(host, logon, json);
+  if (*demo) return RunDemo(host, demoTls, demoJson);
+  return kExitUsage;
+}

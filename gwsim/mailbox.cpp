@@ -1,0 +1,162 @@
+// The simulator's store: adding records with unique GroupWise-like ids and
+// looking them up.
+#include "gwsim/mailbox.h"
+
+#include <cstdio>
+
+#include "platform/bounded_text.h"
+
+namespace gwsim {
+
+void Mailbox::Clear() {
+  users.clear();
+  trustedApps.clear();
+  folders.clear();
+  items.clear();
+  categories.clear();
+  books.clear();
+  usedIds_.clear();
+  nextId_ = 0x101E;
+}
+
+// Ids look like the server's: folders "7.domain1.po1.100.0.1.0.1@16", items
+// "<hex>.domain1.po1.100.16E3837.1.<hex>.1@1:<folder id>".
+std::string Mailbox::NewId(const char *kind, const std::string &container) {
+  char id[512];
+  for (;;) {
+    unsigned n = nextId_++;
+    if (EqualsNoCase(kind, "item")) {
+      FormatText(id, sizeof(id), "%08X.domain1.po1.100.16E3837.1.%X.1@1:%s", 0x450AD3EBu + n, n,
+                 container.c_str());
+    } else if (EqualsNoCase(kind, "book")) {
+      FormatText(id, sizeof(id), "%u.domain1.po1.100.0.1.0.1@14", n);
+    } else if (EqualsNoCase(kind, "category")) {
+      FormatText(id, sizeof(id), "%X@%u", n, 60 + (n % 40));
+    } else {
+      FormatText(id, sizeof(id), "%u.domain1.po1.100.0.1.0.1@16", n);
+    }
+    if (usedIds_.count(id) == 0) return id;
+  }
+}
+
+bool Mailbox::AddUser(const User &user) {
+  if (user.name.empty() || FindUser(user.name) != nullptr) return false;
+  users.push_back(user);
+  User &added = users.back();
+  if (added.rootFolderId.empty() || usedIds_.count(added.rootFolderId) != 0) {
+    added.rootFolderId = NewId("folder", "");
+  }
+  Folder root;
+  root.id = added.rootFolderId;
+  root.owner = added.name;
+  root.name = added.displayName.empty() ? added.name : added.displayName;
+  root.kind = "SystemFolder";
+  root.folderType = "Root";
+  root.showCount = false;
+  folders.push_back(root);
+  usedIds_.insert(root.id);
+  return true;
+}
+
+void Mailbox::AddTrustedApp(const TrustedApp &app) { trustedApps.push_back(app); }
+
+std::string Mailbox::AddFolder(const Folder &folder) {
+  if (!folder.id.empty() && usedIds_.count(folder.id) != 0) return "";
+  folders.push_back(folder);
+  Folder &added = folders.back();
+  if (added.id.empty()) added.id = NewId("folder", "");
+  usedIds_.insert(added.id);
+  return added.id;
+}
+
+std::string Mailbox::AddItem(const Item &item) {
+  if (!item.id.empty() && usedIds_.count(item.id) != 0) return "";
+  items.push_back(item);
+  Item &added = items.back();
+  if (added.id.empty()) added.id = NewId("item", added.container);
+  if (added.modified.empty()) added.modified = added.created;
+  usedIds_.insert(added.id);
+  return added.id;
+}
+
+std::string Mailbox::AddCategory(const Category &category) {
+  if (!category.id.empty() && usedIds_.count(category.id) != 0) return "";
+  categories.push_back(category);
+  Category &added = categories.back();
+  if (added.id.empty()) added.id = NewId("category", "");
+  usedIds_.insert(added.id);
+  return added.id;
+}
+
+std::string Mailbox::AddAddressBook(const AddressBook &book) {
+  if (!book.id.empty() && usedIds_.count(book.id) != 0) return "";
+  books.push_back(book);
+  AddressBook &added = books.back();
+  if (added.id.empty()) added.id = NewId("book", "");
+  usedIds_.insert(added.id);
+  return added.id;
+}
+
+User *Mailbox::FindUser(const std::string &name) {
+  for (User &user : users) {
+    if (EqualsNoCase(user.name.c_str(), name.c_str())) return &user;
+  }
+  return nullptr;
+}
+
+const TrustedApp *Mailbox::FindTrustedApp(const std::string &name) const {
+  for (const TrustedApp &app : trustedApps) {
+    if (app.name == name) return &app;
+  }
+  return nullptr;
+}
+
+Folder *Mailbox::FindFolder(const std::string &id) {
+  for (Folder &folder : folders) {
+    if (folder.id == id) return &folder;
+  }
+  return nullptr;
+}
+
+AddressBook *Mailbox::FindAddressBook(const std::string &id) {
+  for (AddressBook &book : books) {
+    if (book.id == id) return &book;
+  }
+  return nullptr;
+}
+
+Item *Mailbox::FindItem(const std::string &id) {
+  for (Item &item : items) {
+    if (item.id == id) return &item;
+  }
+  return nullptr;
+}
+
+Folder *Mailbox::FindFolderByType(const std::string &owner, const std::string &folderType) {
+  for (Folder &folder : folders) {
+    if (EqualsNoCase(folder.owner.c_str(), owner.c_str()) && folder.folderType == folderType) {
+      return &folder;
+    }
+  }
+  return nullptr;
+}
+
+bool Mailbox::CanOpen(const std::string &user, const std::string &mailbox) {
+  if (EqualsNoCase(user.c_str(), mailbox.c_str())) return true;
+  User *record = FindUser(user);
+  if (record == nullptr) return false;
+  for (const std::string &target : record->proxyFor) {
+    if (EqualsNoCase(target.c_str(), mailbox.c_str())) return true;
+  }
+  return false;
+}
+
+std::vector<const Item *> Mailbox::ItemsIn(const std::string &container) const {
+  std::vector<const Item *> found;
+  for (const Item &item : items) {
+    if (item.container == container) found.push_back(&item);
+  }
+  return found;
+}
+
+}  // namespace gwsim

@@ -1,0 +1,66 @@
+// The host's log: timestamped lines appended to mvmigrate.log in the data
+// directory, mirrored to stderr by level and handed to the log sink.
+#include <ctime>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "host/mvcom/mvcom_state.h"
+#include "platform/bounded_text.h"
+
+// Whether a line goes to stderr at the configured level.
+static int ShowOnStderr(const char *line) {
+  if (gMvcom.stderrLevel >= 2) return 1;
+  if (gMvcom.stderrLevel == 1)
+    return !StartsWith(line, "debug:") && !StartsWith(line, "curl debug:");
+  return strstr(line, "MV Error:") != nullptr;
+}
+
+static void FormatTimestamp(char *out, size_t cap) {
+  time_t now = time(nullptr);
+  struct tm parts;
+  if (localtime_r(&now, &parts) == nullptr || strftime(out, cap, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+    CopyText(out, cap, "0000-00-00 00:00:00");
+}
+
+void WriteLogLine(const char *line) {
+  if (gMvcom.logFile != nullptr) {
+    char stamp[32];
+    FormatTimestamp(stamp, sizeof stamp);
+    fprintf(gMvcom.logFile, "%s %s\n", stamp, line);
+    fflush(gMvcom.logFile);
+  }
+  if (ShowOnStderr(line)) fprintf(stderr, "%s\n", line);
+  if (gMvcom.logSink != nullptr) gMvcom.logSink(line, gMvcom.logSinkUser);
+}
+
+void com_Log(const char *format, ...) {
+  if (format == nullptr) return;
+  va_list ap;
+  va_start(ap, format);
+  va_list measure;
+  va_copy(measure, ap);
+  int needed = vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (needed < 0) {
+    va_end(ap);
+    WriteLogLine("MV Error: unprintable log line");
+    return;
+  }
+  std::vector<char> text(static_cast<size_t>(needed) + 1);
+  FormatTextV(text.data(), text.size(), format, ap);
+  va_end(ap);
+  // One line end belongs to the line; the log adds its own.
+  size_t len = strlen(text.data());
+  if (len > 0 && text[len - 1] == '\n') text[--len] = '\0';
+  if (len > 0 && text[len - 1] == '\r') text[--len] = '\0';
+  WriteLogLine(text.data());
+}
+
+void com_SetExtendedError(int code, int zero, const char *text) {
+  (void)zero;
+  gMvcom.extendedCode = code;
+  CopyText(gMvcom.extendedText, sizeof gMvcom.extendedText, text);
+  com_Log("MV Error: extended error %d: %s", code, gMvcom.extendedText);
+}

@@ -1,0 +1,198 @@
+// The migration state in SQLite: which items and mail rules were migrated
+// already, so that a re-run does not hand the host an item twice.
+#include <sqlite3.h>
+
+#include <cinttypes>
+#include <cstring>
+#include <string>
+
+#include "host/mvcom/mvcom_state.h"
+#include "plugin/host_message.h"
+#include "platform/bounded_text.h"
+
+enum { kSchemaVersion = 1 };
+
+// Record kinds in the table: a migrated item, an exported mail rule.
+enum { kStateItem = 0, kStateRule = 1 };
+
+static const char kCreateSchema[] =
+    "CREATE TABLE IF NOT EXISTS migrated ("
+    " kind INTEGER NOT NULL,"
+    " folder TEXT NOT NULL,"
+    " item_key TEXT NOT NULL,"
+    " migrated_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%S','now')),"
+    " PRIMARY KEY (kind, folder, item_key)) WITHOUT ROWID;"
+    "PRAGMA user_version = 1;";
+static const char kSelectRecord[] =
+    "SELECT 1 FROM migrated WHERE kind = ?1 AND folder = ?2 AND item_key = ?3";
+static const char kInsertRecord[] =
+    "INSERT OR IGNORE INTO migrated (kind, folder, item_key) VALUES (?1, ?2, ?3)";
+
+static sqlite3_stmt *gSelect = nullptr;
+static sqlite3_stmt *gInsert = nullptr;
+
+static int ReadUserVersion(sqlite3 *db, int *version) {
+  sqlite3_stmt *st = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr) != SQLITE_OK) return -1;
+  int rc = sqlite3_step(st);
+  *version = rc == SQLITE_ROW ? sqlite3_column_int(st, 0) : 0;
+  sqlite3_finalize(st);
+  return rc == SQLITE_ROW ? 0 : -1;
+}
+
+// Brings a new or older database to the current schema. Returns 0 or -1.
+static int PrepareSchema(sqlite3 *db, const char *path) {
+  int version = 0;
+  if (ReadUserVersion(db, &version) != 0) {
+    SetInitError("migration state %s is not readable: %s", path, sqlite3_errmsg(db));
+    return -1;
+  }
+  if (version > kSchemaVersion) {
+    SetInitError("migration state %s has schema version %d, newer than this program's %d", path,
+                 version, kSchemaVersion);
+    return -1;
+  }
+  if (version < kSchemaVersion && sqlite3_exec(db, kCreateSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    SetInitError("cannot create the migration state in %s: %s", path, sqlite3_errmsg(db));
+    return -1;
+  }
+  return 0;
+}
+
+int OpenMigrationState(const char *path) {
+  CloseMigrationState();
+  sqlite3 *db = nullptr;
+  if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    SetInitError("cannot open migration state %s: %s", path, db != nullptr ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return -1;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  // WAL keeps one commit per item cheap; NORMAL still survives a crash of the program.
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+  if (PrepareSchema(db, path) != 0 ||
+      sqlite3_prepare_v2(db, kSelectRecord, -1, &gSelect, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db, kInsertRecord, -1, &gInsert, nullptr) != SQLITE_OK) {
+    if (gMvcom.lastError[0] == '\0')
+      SetInitError("cannot use migration state %s: %s", path, sqlite3_errmsg(db));
+    sqlite3_finalize(gSelect);
+    sqlite3_finalize(gInsert);
+    gSelect = gInsert = nullptr;
+    sqlite3_close(db);
+    return -1;
+  }
+  gMvcom.stateDb = db;
+  return 0;
+}
+
+void CloseMigrationState(void) {
+  sqlite3_finalize(gSelect);
+  sqlite3_finalize(gInsert);
+  gSelect = gInsert = nullptr;
+  if (gMvcom.stateDb != nullptr) sqlite3_close(gMvcom.stateDb);
+  gMvcom.stateDb = nullptr;
+}
+
+// FNV-1a 64 over the bytes of text and a separator after it.
+static void HashText(uint64_t *hash, const char *text, size_t cap) {
+  size_t len = strnlen(text, cap);
+  for (size_t i = 0; i < len; ++i) {
+    *hash ^= static_cast<unsigned char>(text[i]);
+    *hash *= 1099511628211ULL;
+  }
+  *hash ^= 0x1F;
+  *hash *= 1099511628211ULL;
+}
+
+static void HashNumber(uint64_t *hash, uint64_t value) {
+  char digits[32];
+  FormatText(digits, sizeof digits, "%" PRIu64, value);
+  HashText(hash, digits, sizeof digits);
+}
+
+// The item's key: its GroupWise message id, or a hash of the fields that
+// tell one item from another when the id is missing.
+static std::string ItemKey(const HostMessage *r) {
+  if (r->messageId[0] != '\0')
+    return "id:" + std::string(r->messageId, strnlen(r->messageId, sizeof r->messageId));
+  uint64_t hash = 14695981039346656037ULL;
+  HashNumber(&hash, static_cast<uint64_t>(static_cast<uint32_t>(r->itemKind)));
+  HashText(&hash, r->subject, sizeof r->subject);
+  HashText(&hash, r->fromAddress, sizeof r->fromAddress);
+  HashNumber(&hash, FileTimeToU64(r->sentTime));
+  HashText(&hash, r->title, sizeof r->title);
+  HashNumber(&hash, FileTimeToU64(r->startTime));
+  HashText(&hash, r->firstName, sizeof r->firstName);
+  HashText(&hash, r->lastName, sizeof r->lastName);
+  HashText(&hash, r->email, sizeof r->email);
+  char text[32];
+  FormatText(text, sizeof text, "hash:%016" PRIx64, hash);
+  return text;
+}
+
+static int BindKey(sqlite3_stmt *st, int kind, const char *folder, const std::string &key) {
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  if (sqlite3_bind_int(st, 1, kind) != SQLITE_OK ||
+      sqlite3_bind_text(st, 2, folder, -1, SQLITE_TRANSIENT) != SQLITE_OK ||
+      sqlite3_bind_text(st, 3, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    return -1;
+  return 0;
+}
+
+// 1 when the record is there, 0 when not, -1 on a database error.
+static int FindRecord(int kind, const char *folder, const std::string &key) {
+  if (BindKey(gSelect, kind, folder, key) != 0) return -1;
+  int rc = sqlite3_step(gSelect);
+  sqlite3_reset(gSelect);
+  return rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
+}
+
+// 1 when the record was there already, 0 when added now, -1 on an error.
+static int AddRecord(int kind, const char *folder, const std::string &key) {
+  if (BindKey(gInsert, kind, folder, key) != 0) return -1;
+  int rc = sqlite3_step(gInsert);
+  sqlite3_reset(gInsert);
+  if (rc != SQLITE_DONE) return -1;
+  return sqlite3_changes(gMvcom.stateDb) == 0 ? 1 : 0;
+}
+
+int com_MsgIsDuplicate(HostMessage *record, void *context, int kind, const char *folderName) {
+  (void)context;
+  if (record == nullptr || gMvcom.stateDb == nullptr) return 0;
+  const char *folder = folderName != nullptr ? folderName : "";
+  int found;
+  switch (kind) {
+    case kDupAsk:
+      found = FindRecord(kStateItem, folder, ItemKey(record));
+      break;
+    case kDupRecord:
+      found = AddRecord(kStateItem, folder, ItemKey(record));
+      break;
+    case kDupRule:  // the rule's name is in subject, or else is the folder text itself
+      found = AddRecord(kStateRule, folder,
+                        "rule:" + std::string(record->subject, strnlen(record->subject, sizeof record->subject)));
+      break;
+    default:
+      com_Log("MV Error: unknown duplicate check kind %d", kind);
+      return 0;
+  }
+  if (found < 0) {
+    com_Log("MV Error: migration state: %s", sqlite3_errmsg(gMvcom.stateDb));
+    return 0;
+  }
+  return found;
+}
+
+int com_SearchMsg(HostMessage *record, void *context, void *a3, void *a4, void *a5) {
+  (void)context;
+  (void)a3;
+  (void)a4;
+  (void)a5;
+  if (gMvcom.onlyMessageIds.empty()) return 1;
+  if (record == nullptr) return 0;
+  std::string id(record->messageId, strnlen(record->messageId, sizeof record->messageId));
+  for (const std::string &wanted : gMvcom.onlyMessageIds)
+    if (wanted == id) return 1;
+  return 0;
+}

@@ -1,0 +1,75 @@
+// The host library's process-wide state (one record, gMvcom) and the helpers
+// its source files share; nothing here is exported from libMVCOM.
+#pragma once
+
+#include <regex.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/mvcom/mvcom_host.h"
+
+struct sqlite3;
+
+enum {
+  kGlobalTextCap = 256,   // the plug-in's buffers for host globals
+  kParmTextCap = 1024,    // the plug-in's buffer for one host parameter
+  kExtendedErrorCap = 1024,
+};
+
+// Everything the library keeps between calls. mvcom_Init fills it from the
+// host's MvcomConfig; mvcom_Shutdown releases what it owns.
+struct MvcomState {
+  int initialised;
+  std::string programDir, dataDir, workDir;  // each ends with "/" when not empty
+  std::vector<std::string> params;
+  int stderrLevel;
+  FILETIME dateFrom, dateTo;
+  std::vector<regex_t> excludeRegexes;  // compiled; freed by ReleaseSubjectFilter
+  std::unordered_map<std::string, std::string> addressMap;  // lower-case old -> new
+  std::vector<std::string> onlyMessageIds;
+  FILE *logFile;
+  sqlite3 *stateDb;
+  MvcomLogSink logSink;
+  void *logSinkUser;
+  MvcomMessageBoxHook messageBoxHook;
+  const char *lineBuffer;
+  int failedCount;
+  int extendedCode;
+  char extendedText[kExtendedErrorCap];
+  char lastError[1024];
+};
+
+extern MvcomState gMvcom;
+
+// Writes one finished log line (no line end needed) to the log file, stderr
+// and the sink as configured. Cannot fail; a log file that cannot be written
+// is silently skipped.
+void WriteLogLine(const char *line);
+
+// Formats the last init failure into gMvcom.lastError.
+void SetInitError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Compiles the user's excluded subjects. Returns 0, or -1 with the reason in
+// gMvcom.lastError (nothing stays compiled then).
+int CompileSubjectFilter(const char *const *patterns, int count);
+void ReleaseSubjectFilter(void);
+
+// Loads the "old,new" address map. Returns 0, or -1 with the reason in
+// gMvcom.lastError (the map is then empty).
+int LoadAddressMap(const char *path);
+
+// Opens (creating or upgrading) the migration state database at path.
+// Returns 0, or -1 with the reason in gMvcom.lastError (nothing open then).
+int OpenMigrationState(const char *path);
+void CloseMigrationState(void);
+
+// Closes the cached iconv descriptors.
+void ReleaseCodepageConverters(void);
+
+// Creates directory path and its missing parents. Returns 0 when the
+// directory exists afterwards, -1 otherwise.
+int MakeDirectories(const char *path);

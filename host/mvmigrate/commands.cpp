@@ -1,0 +1,212 @@
+// The mvmigrate commands: userlist, folders and the demo.
+#include "host/mvmigrate/commands.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "gwsim/gwsim.h"
+#include "host/mvcom/mvcom_host.h"
+#include "host/mvmigrate/folder_report.h"
+#include "host/mvmigrate/plugin_loader.h"
+#include "platform/bounded_text.h"
+
+namespace {
+
+std::vector<FolderEntry> *gCollectedFolders = nullptr;
+
+int MV_CALL CollectFolder(const char *tag) {
+  FolderEntry entry;
+  if (gCollectedFolders != nullptr && ParseFolderTag(tag, &entry) == 0)
+    gCollectedFolders->push_back(entry);
+  return 0;
+}
+
+int MV_CALL NotifyHost(int, const char *key, int value, int *, int *, int *) {
+  if (key != nullptr && strcmp(key, "MailboxMessageCount") == 0)
+    com_Log("Host: folder item count corrected by %d", value);
+  return 0;
+}
+
+int LoadOrReport(const HostOptions &host, const std::vector<std::string> &needed,
+                 PluginApi *api) {
+  std::string error;
+  std::string path = host.pluginPath.empty() ? DefaultPluginPath() : host.pluginPath;
+  if (LoadPlugin(path, needed, api, &error) != 0) {
+    std::cerr << "mvmigrate: " << error << "\n";
+    return kExitSoftware;
+  }
+  return kExitOk;
+}
+
+// Exit code for a Logon result.
+int LogonExitCode(int result) {
+  switch (result) {
+    case 0: return kExitOk;
+    case 1:
+    case 2: return kExitNoPerm;
+    case 3: return kExitUnavailable;
+    default: return kExitProtocol;
+  }
+}
+
+const char *LogonFailureText(int result) {
+  switch (result) {
+    case 1: return "the server does not know this user";
+    case 2: return "the server refused the password";
+    case 3: return "the server could not be reached or did not answer the login (see the log)";
+    default: return "the logon failed (see the log)";
+  }
+}
+
+int ReadPasswordFromTerminal(std::string *password) {
+  if (!isatty(STDIN_FILENO)) return -1;
+  fprintf(stderr, "Password: ");
+  fflush(stderr);
+  struct termios old, quiet;
+  tcgetattr(STDIN_FILENO, &old);
+  quiet = old;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  std::string line;
+  bool ok = static_cast<bool>(std::getline(std::cin, line));
+  tcsetattr(STDIN_FILENO, TCSANOW, &old);
+  fprintf(stderr, "\n");
+  if (!ok) return -1;
+  *password = line;
+  return 0;
+}
+
+// Logs on with the loaded plug-in, collects the folders, logs off.
+int ListFolders(const PluginApi &api, const LogonOptions &logon, const std::string &password,
+                std::vector<FolderEntry> *folders) {
+  // Host buffers: Logon may rewrite the user (proxy) and the password.
+  char user[1024];
+  char pass[4096];
+  CopyText(user, sizeof user, logon.user.c_str());
+  CopyText(pass, sizeof pass, password.c_str());
+  int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, 1,
+                         logon.allAddressBooks ? 1 : 0, nullptr, nullptr, &NotifyHost);
+  memset(pass, 0, sizeof pass);
+  if (result != 0) {
+    std::cerr << "mvmigrate: logon to " << logon.server << " as " << logon.user
+              << " failed: " << LogonFailureText(result) << "\n";
+    api.Logoff(0);
+    return LogonExitCode(result);
+  }
+  gCollectedFolders = folders;
+  api.GetFolderNames(0, &CollectFolder);
+  gCollectedFolders = nullptr;
+  // The table holds the exact paths; the tags only carry them for display.
+  for (size_t i = 0; i < folders->size(); ++i) {
+    char path[kHostPathSize] = "";
+    api.GetTrueFolder(static_cast<int>(i), path);
+    (*folders)[i].path = path;
+  }
+  api.Logoff(0);
+  return kExitOk;
+}
+
+int FoldersWithPassword(const HostOptions &host, const LogonOptions &logon,
+                        const std::string &password, bool json) {
+  std::vector<std::string> extra;
+  if (!logon.trustedKey.empty()) {
+    extra.push_back("/TRUSTED");
+    extra.push_back("/GWAPPKEY");
+    extra.push_back(logon.trustedKey);
+  }
+  int rc = SetUpHost(host, extra);
+  if (rc != kExitOk) return rc;
+  PluginApi api;
+  rc = LoadOrReport(host, {"GetLogonParameters", "Logon", "Logoff", "GetFolderNames",
+                           "GetTrueFolder"},
+                    &api);
+  if (rc != kExitOk) return rc;
+  std::vector<FolderEntry> folders;
+  rc = ListFolders(api, logon, password, &folders);
+  UnloadPlugin(&api);
+  mvcom_Shutdown();
+  if (rc != kExitOk) return rc;
+  std::cout << (json ? FolderJson(folders) : FolderTree(folders));
+  return kExitOk;
+}
+
+}  // namespace
+
+int ReadPassword(const LogonOptions &logon, std::string *password, std::string *error) {
+  if (!logon.passwordFile.empty()) {
+    std::ifstream in(logon.passwordFile);
+    if (!in) {
+      *error = "cannot open password file " + logon.passwordFile;
+      return -1;
+    }
+    std::getline(in, *password);
+    while (!password->empty() && (password->back() == '\r' || password->back() == '\n'))
+      password->pop_back();
+    return 0;
+  }
+  if (const char *env = getenv("MVMIGRATE_PASSWORD")) {
+    *password = env;
+    return 0;
+  }
+  if (ReadPasswordFromTerminal(password) == 0) return 0;
+  *error = "no password: give --password-file, set MVMIGRATE_PASSWORD, or run on a terminal";
+  return -1;
+}
+
+int RunUserList(const HostOptions &host, const std::string &in, const std::string &out) {
+  if (FILE *f = fopen(in.c_str(), "rb")) {
+    fclose(f);
+  } else {
+    std::cerr << "mvmigrate: cannot open user list " << in << "\n";
+    return kExitNoInput;
+  }
+  int rc = SetUpHost(host, {});
+  if (rc != kExitOk) return rc;
+  PluginApi api;
+  rc = LoadOrReport(host, {"GetUserList"}, &api);
+  if (rc != kExitOk) return rc;
+  int done = api.GetUserList(in.c_str(), out.c_str());
+  UnloadPlugin(&api);
+  mvcom_Shutdown();
+  if (!done) {
+    std::cerr << "mvmigrate: cannot create " << out << "\n";
+    return kExitCantCreate;
+  }
+  return kExitOk;
+}
+
+int RunFolders(const HostOptions &host, const LogonOptions &logon, bool json) {
+  std::string password, error;
+  if (ReadPassword(logon, &password, &error) != 0) {
+    std::cerr << "mvmigrate: " << error << "\n";
+    return kExitUsage;
+  }
+  return FoldersWithPassword(host, logon, password, json);
+}
+
+int RunDemo(const HostOptions &host, bool tls, bool json) {
+  gwsim::Options options;
+  options.tls = tls;
+  gwsim::Server server(options);
+  if (!server.Start()) {
+    std::cerr << "mvmigrate: the built-in simulator did not start: " << server.LastError()
+              << "\n";
+    return kExitUnavailable;
+  }
+  std::cerr << "Demo: GroupWise simulator at " << server.url() << ", logging on as alice\n";
+  LogonOptions logon;
+  logon.server = server.url();
+  logon.user = "alice";
+  int rc = FoldersWithPassword(host, logon, "secret", json);
+  std::cerr << "Demo: " << server.RequestCount() << " requests answered by the simulator\n";
+  server.Stop();
+  return rc;
+}

@@ -1,0 +1,26 @@
+// The mvmigrate commands. Each returns an exit code (host_setup.h).
+#pragma once
+
+#include <string>
+
+#include "host/mvmigrate/host_setup.h"
+
+struct LogonOptions {
+  std::string server;        // base address, e.g. https://gw.example.com:7191
+  std::string user;
+  std::string passwordFile;  // else MVMIGRATE_PASSWORD, else a prompt
+  std::string trustedKey;    // key file: log on as a trusted application
+  bool allAddressBooks = false;
+};
+
+int RunUserList(const HostOptions &host, const std::string &in, const std::string &out);
+
+// Logs on, prints the folder tree (or JSON), logs off.
+int RunFolders(const HostOptions &host, const LogonOptions &logon, bool json);
+
+// Starts the built-in simulator, logs on to its demo mailbox as alice and
+// shows its folders: the main job of the README.
+int RunDemo(const HostOptions &host, bool tls, bool json);
+
+// Reads the password as the options say. Returns 0, or -1 with *error set.
+int ReadPassword(const LogonOptions &logon, std::string *password, std::string *error);

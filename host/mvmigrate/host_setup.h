@@ -1,0 +1,53 @@
+// What every mvmigrate command shares: the options common to all commands,
+// the set-up of the host library from them, and the exit codes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Exit codes (sysexits).
+enum ExitCode {
+  kExitOk = 0,
+  kExitUsage = 64,        // the command line is wrong
+  kExitDataErr = 65,      // an input file is malformed
+  kExitNoInput = 66,      // an input file cannot be opened
+  kExitUnavailable = 69,  // the server cannot be reached or does not answer 200
+  kExitSoftware = 70,     // the plug-in cannot be loaded or lacks an entry point
+  kExitCantCreate = 73,   // an output file cannot be created
+  kExitProtocol = 76,     // the server's answer cannot be used
+  kExitNoPerm = 77,       // the logon was refused
+  kExitConfig = 78,       // the host library cannot be set up (log, state, regex)
+};
+
+struct HostOptions {
+  std::string pluginPath;   // empty: beside the executable
+  std::vector<std::string> switches;  // --switch, in order
+  std::string switchesFile;           // one switch per line
+  std::string outDir = "mvmigrate-out";
+  std::string dataDir;  // empty: <outDir>/data/
+  std::string workDir;  // empty: <outDir>/work/
+  int verbosity = 1;    // 0 -q, 1 default, 2 -v
+  std::string from, to;  // YYYY-MM-DD
+  std::vector<std::string> excludeSubjects;
+  std::string addressMap;
+};
+
+// Parses "YYYY-MM-DD" into a file time at 00:00:00 (endOfDay: 23:59:59).
+// Returns 0 on success, -1 for a malformed or impossible date.
+struct FILETIME;
+int ParseHostDate(const std::string &text, bool endOfDay, FILETIME *out);
+
+// Reads the switches file (one switch or value per line; blank lines and
+// lines starting with "#" are skipped; blanks around a line removed) and
+// appends the --switch values after it. Returns 0, or -1 with *error set.
+int CollectSwitches(const HostOptions &options, std::vector<std::string> *params,
+                    std::string *error);
+
+// Configures MVCOM (directories, parameters, log, dates, filters) and
+// installs the terminal message box. Returns kExitOk or an exit code with
+// the reason printed on stderr.
+int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraParams);
+
+// The test pause shown on the terminal: prints text and caption and waits
+// for Enter; without a terminal it prints and goes on.
+void TerminalMessageBox(const char *text, const char *caption);

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project builds with, when missing.
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkg-config binutils
+  libcurl4-openssl-dev libsqlite3-dev libcli11-dev libgtest-dev libgmock-dev
+  libcpp-httplib-dev libpugixml-dev libbenchmark-dev libssl-dev zlib1g-dev libbrotli-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

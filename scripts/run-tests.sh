@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test twice: a normal
+# build, and one with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+"$root/scripts/check-banned.sh" "$root"
+jobs=$(nproc)
+
+echo "== normal build =="
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMVGWS_BENCH=ON
+cmake --build "$root/build" -j "$jobs"
+(cd "$root/build" && ctest --output-on-failure -j "$jobs")
+
+echo "== sanitizer build =="
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMVGWS_SANITIZE=ON -DMVGWS_BENCH=OFF
+cmake --build "$root/build-asan" -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd "$root/build-asan" && ctest --output-on-failure -j "$jobs")

@@ -1,0 +1,184 @@
+// SoapCall: wraps one request element in the SOAP envelope with the session
+// id, posts it, retries a busy server and records the GroupWise status code.
+#include "transport/soap_call.h"
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+#include "platform/win_compat.h"
+#include "plugin/mvcom.h"
+#include "plugin/run_settings.h"
+#include "plugin/session_state.h"
+#include "transport/http_transfer.h"
+#include "transport/response_scanner.h"
+
+namespace {
+
+enum {
+  kEnvelopeReserve = 4096,    // envelope bytes beyond the body
+  kFaultLineSize = 1001,      // fault lines are read 1000 bytes at most
+  kBusyRetryLimit = 2,
+  kLoggedBodyLimit = 1000,    // shorter bodies are logged whole with /CURLDEBUG
+};
+
+const char kEnvelopeStart[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"\n"
+    "xmlns:t=\"http://schemas.novell.com/2005/01/GroupWise/types\"\n"
+    "xmlns:m=\"http://schemas.novell.com/2005/01/GroupWise/methods\">\n";
+const char kHeaderStart[] = "<soap:Header soap:encodingStyle=\"\">\n";
+const char kSessionLine[] = "<session>%s</session>\n";
+const char kHeaderEnd[] = "</soap:Header>\n";
+const char kBodyStart[] = "<soap:Body>\n";
+const char kEnvelopeEnd[] = "</soap:Body>\n</soap:Envelope>\n";
+
+const char kBusyFaultText[] = "The server cannot service";
+
+// Appends into a fixed buffer, keeping the length instead of measuring it
+// again (the body can be megabytes of base64).
+struct TextBuilder {
+  char *out;
+  size_t cap;
+  size_t len;
+};
+
+void Append(TextBuilder *b, const char *text) {
+  size_t n = strlen(text);
+  size_t room = b->cap - 1 - b->len;
+  if (n > room) n = room;
+  memcpy(b->out + b->len, text, n);
+  b->len += n;
+  b->out[b->len] = '\0';
+}
+
+// Frees the session's header list on every way out of a call.
+struct HeaderListGuard {
+  ~HeaderListGuard() {
+    if (gSession.headers != nullptr) curl_slist_free_all(gSession.headers);
+    gSession.headers = nullptr;
+  }
+};
+
+int AppendHeader(const char *header) {
+  struct curl_slist *list = curl_slist_append(gSession.headers, header);
+  if (list == nullptr) return 0;
+  gSession.headers = list;
+  return 1;
+}
+
+// The text line after the first "<faultstring" line, or "".
+void ReadFaultText(const char *responsePath, char *fault, size_t cap) {
+  fault[0] = '\0';
+  FilePtr file = OpenFile(responsePath, "r");
+  if (!file) return;
+  char line[kFaultLineSize];
+  while (ReadTextLine(line, sizeof line, file.get())) {
+    if (StartsWithNoCase(line, "<faultstring")) {
+      if (!ReadTextLine(fault, cap, file.get())) fault[0] = '\0';
+      return;
+    }
+  }
+}
+
+// The value of the first <gwt:code> element, or 0.
+int ReadStatusCode(const char *responsePath) {
+  FilePtr file = OpenFile(responsePath, "r");
+  if (!file) return 0;
+  char *line = gSession.lineBuffer;
+  while (ReadResponseLine(line, kLineBufferSize, file.get())) {
+    if (StartsWithNoCase(line, "<gwt:code>")) {
+      if (!ReadResponseLine(line, kLineBufferSize, file.get())) return 0;
+      return ParseLeadingInt(line);
+    }
+  }
+  return 0;
+}
+
+// Posts the envelope until an answer is final: a 503 is retried once, a
+// "The server cannot service" fault up to twice, on one shared count.
+int PostWithRetries(const char *envelope, const char *responsePath) {
+  char fault[kFaultLineSize];
+  char errorCopy[kDirSize + 32];
+  FormatText(errorCopy, sizeof errorCopy, "%sposterror.xml", gSession.dataDir);
+  int retries = 0;
+  for (;;) {
+    int result = DoPost(gSession.soapEndpoint, envelope, responsePath);
+    fault[0] = '\0';
+    if (gRunSettings.curlDebug) {
+      com_Log("curl debug: Return from DoPost=%d, gHTTPResponse=%d", result, gHTTPResponse);
+    }
+    if (gHTTPResponse == 200) return result;
+    com_fcopy(responsePath, errorCopy);
+    ReadFaultText(responsePath, fault, sizeof fault);
+    if (gHTTPResponse == 503) {
+      ++retries;
+      if (retries < kBusyRetryLimit) {
+        com_Log("MV Warning: server unavailable, retrying");
+        fault[0] = '\0';
+        Sleep(static_cast<uint32_t>(retries) * 1000u);
+        continue;
+      }
+    }
+    if (StartsWithNoCase(fault, kBusyFaultText)) {
+      ++retries;
+      if (retries <= kBusyRetryLimit) {
+        com_Log("MV Warning: http error=%d, faultstring=%s", gHTTPResponse, fault);
+        Sleep(static_cast<uint32_t>(retries) * 1000u);
+        continue;
+      }
+    }
+    return 0;
+  }
+}
+
+}  // namespace
+
+size_t BuildSoapEnvelope(const char *body, char *out, size_t cap) {
+  if (out == nullptr || cap == 0) return 0;
+  TextBuilder b = {out, cap, 0};
+  out[0] = '\0';
+  Append(&b, kEnvelopeStart);
+  if (gSession.sessionId[0] != '\0') {
+    char sessionLine[kSessionTextSize + 32];
+    FormatText(sessionLine, sizeof sessionLine, kSessionLine, gSession.sessionId);
+    Append(&b, kHeaderStart);
+    Append(&b, sessionLine);
+    Append(&b, kHeaderEnd);
+  }
+  Append(&b, kBodyStart);
+  Append(&b, body != nullptr ? body : "");
+  Append(&b, kEnvelopeEnd);
+  return b.len;
+}
+
+int SoapCall(const char *body, const char *requestName, const char *responsePath) {
+  if (body == nullptr) body = "";
+  int result = 0;
+  {
+    HeaderListGuard headerGuard;
+    size_t bodyLength = strlen(body);
+    size_t cap = bodyLength + kEnvelopeReserve;
+    char *envelope = static_cast<char *>(malloc(cap));
+    char soapAction[kSessionTextSize];
+    FormatText(soapAction, sizeof soapAction, "SOAPAction: \"%s\"", requestName);
+    if (envelope != nullptr && AppendHeader("Content-Type: text/xml; charset=utf-8") &&
+        AppendHeader(soapAction)) {
+      size_t envelopeLength = BuildSoapEnvelope(body, envelope, cap);
+      if (gRunSettings.curlDebug) {
+        if (bodyLength < kLoggedBodyLimit) {
+          com_Log("curl debug: Soap post data:\n%s\n", envelope);
+        } else {
+          com_Log("curl debug: Soap post data length: %ld", static_cast<long>(envelopeLength));
+        }
+      }
+      result = PostWithRetries(envelope, responsePath);
+    }
+    free(envelope);
+  }
+  gGWSError = ReadStatusCode(responsePath);
+  return result;
+}
