@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <strings.h>
+#include <unordered_map>
 
 #include "folders/item_enumeration.h"
 #include "platform/bounded_text.h"
@@ -146,12 +148,44 @@ void ScanFolderList(FILE *file) {
   }
 }
 
+// The first record of each id, so that paths of a large table are built in
+// linear time.
+using FirstRecordById = std::unordered_map<std::string, const FolderRecord *>;
+
+const FolderRecord *FindParent(const FolderRecord *record, const FirstRecordById *byId) {
+  if (byId != nullptr) {
+    auto found = byId->find(record->parentId);
+    return found != byId->end() ? found->second : nullptr;
+  }
+  for (int i = 0; i < gFolderTable.count; ++i) {
+    if (strcmp(gFolderTable.records[i]->id, record->parentId) == 0) return gFolderTable.records[i];
+  }
+  return nullptr;
+}
+
+void PrependAncestors(char *path, size_t cap, int index, const FirstRecordById *byId) {
+  if (index < 0 || index >= gFolderTable.count) return;
+  const FolderRecord *record = gFolderTable.records[index];
+  // A chain longer than the table can only be a loop.
+  for (int steps = 0; steps < gFolderTable.count && record->parentId[0] != '\0'; ++steps) {
+    const FolderRecord *parent = FindParent(record, byId);
+    if (parent == nullptr) return;
+    char joined[kFolderTextSize];
+    FormatText(joined, sizeof joined, "%s^%s", parent->name, path);
+    CopyText(path, cap, joined);
+    record = parent;
+  }
+}
+
 void BuildAllPaths() {
+  FirstRecordById byId;
+  for (int i = 0; i < gFolderTable.count; ++i)
+    byId.emplace(gFolderTable.records[i]->id, gFolderTable.records[i]);
   for (int i = 0; i < gFolderTable.count; ++i) {
     FolderRecord *record = gFolderTable.records[i];
     char path[kFolderTextSize];
     CopyText(path, sizeof path, record->name);
-    BuildFolderPath(path, sizeof path, i);
+    PrependAncestors(path, sizeof path, i, &byId);
     CopyText(record->path, sizeof record->path, path);
   }
 }
@@ -222,21 +256,7 @@ int ParseGWFolders(const char *responsePath) {
 }
 
 void BuildFolderPath(char *path, size_t cap, int index) {
-  if (index < 0 || index >= gFolderTable.count) return;
-  const FolderRecord *record = gFolderTable.records[index];
-  // A chain longer than the table can only be a loop.
-  for (int steps = 0; steps < gFolderTable.count && record->parentId[0] != '\0'; ++steps) {
-    const FolderRecord *parent = nullptr;
-    for (int i = 0; i < gFolderTable.count && parent == nullptr; ++i) {
-      if (strcmp(gFolderTable.records[i]->id, record->parentId) == 0)
-        parent = gFolderTable.records[i];
-    }
-    if (parent == nullptr) return;
-    char joined[kFolderTextSize];
-    FormatText(joined, sizeof joined, "%s^%s", parent->name, path);
-    CopyText(path, cap, joined);
-    record = parent;
-  }
+  PrependAncestors(path, cap, index, nullptr);
 }
 
 void SortFolderTable() {

@@ -40,8 +40,8 @@ enum class FaultKind {
   kStatus,         // answer with `status` and a short SOAP fault body
   kBusy503,        // HTTP 503
   kBusyFault500,   // HTTP 500, faultstring "The server cannot service this request right now"
-  kRedirect,       // 302 to the same path (the client posts again; the fault does not repeat)
-  kCloseMidAnswer, // send headers and part of the answer, then close the connection
+  kRedirect,       // 307 to the same path (the client posts again; the fault does not repeat)
+  kCloseMidAnswer, // send headers and the first half of the answer chunked, then close
   kDelay,          // wait delayMs before answering normally
   kCutAt,          // send only the first cutAt bytes of the normal answer (Content-Length kept)
   kChunkSplits,    // send the normal answer chunked, split at the given offsets

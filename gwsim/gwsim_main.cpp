@@ -1,2 +1,68 @@
-// Placeholder until the simulator program lands.
-int main() { return 1; }
+// gwsim: serves a simulated GroupWise Web Services mailbox on 127.0.0.1
+// until SIGINT or SIGTERM.
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "gwsim/gwsim.h"
+#include "gwsim/mailbox.h"
+
+namespace {
+
+volatile std::sig_atomic_t gStopRequested = 0;
+
+void OnSignal(int) { gStopRequested = 1; }
+
+// The user whose mailbox --generate-* fills: alice in the demo mailbox,
+// else the first user of the fixture.
+std::string GenerationTarget(gwsim::Mailbox &mailbox) {
+  if (mailbox.FindUser("alice") != nullptr) return "alice";
+  return mailbox.users.empty() ? "" : mailbox.users.front().name;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  CLI::App app{"gwsim: a GroupWise Web Services simulator on 127.0.0.1"};
+  gwsim::Options options;
+  options.port = 7191;
+  int folderCount = 0;
+  int itemCount = 0;
+  app.add_option("--port", options.port, "port to listen on (0: any free port)")
+      ->check(CLI::Range(0, 65535));
+  app.add_flag("--tls", options.tls, "serve HTTPS with a self-signed certificate");
+  app.add_option("--mailbox", options.mailboxFile, "fixture file (default: the demo mailbox)");
+  app.add_option("--generate-folders", folderCount, "add N generated folders")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--generate-items", itemCount, "add M generated mail items")
+      ->check(CLI::NonNegativeNumber);
+  CLI11_PARSE(app, argc, argv);
+
+  gwsim::Server server(options);
+  if (folderCount > 0 || itemCount > 0) {
+    auto lock = server.mailbox().Lock();
+    std::string target = GenerationTarget(server.mailbox());
+    if (!gwsim::GenerateMailbox(&server.mailbox(), target, folderCount, itemCount)) {
+      fprintf(stderr, "gwsim: no user to generate the mailbox for\n");
+      return 1;
+    }
+  }
+  if (!server.Start()) {
+    fprintf(stderr, "gwsim: %s\n", server.LastError().c_str());
+    return 1;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  printf("%s\n", server.url().c_str());
+  fflush(stdout);
+  while (gStopRequested == 0) {
+    struct timespec pause = {0, 100 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  server.Stop();
+  fprintf(stderr, "gwsim: stopped after %zu requests\n", server.RequestCount());
+  return 0;
+}

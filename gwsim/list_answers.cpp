@@ -9,6 +9,8 @@
 namespace gwsim {
 namespace {
 
+const int kMaxFolderDepth = 256;
+
 using CountMap = std::unordered_map<std::string, int>;
 
 CountMap CountItems(const Mailbox &mailbox) {
@@ -72,14 +74,15 @@ ChildMap ChildrenOf(const Mailbox &mailbox, const std::string &owner) {
 }
 
 // Appends the folders below `parentId`, each parent before its children;
-// only one level unless `recurse`.
+// only one level unless `recurse`. `depth` stops a parent chain that loops
+// (possible only when a test edits parent ids by hand).
 void AppendSubtree(const ChildMap &children, const CountMap &counts, const std::string &parentId,
-                   bool recurse, int *sequence, std::string *out) {
+                   bool recurse, int depth, int *sequence, std::string *out) {
   auto found = children.find(parentId);
-  if (found == children.end()) return;
+  if (found == children.end() || depth > kMaxFolderDepth) return;
   for (const Folder *folder : found->second) {
     AppendFolder(*folder, CountOf(counts, folder->id), (*sequence)++, out);
-    if (recurse) AppendSubtree(children, counts, folder->id, recurse, sequence, out);
+    if (recurse) AppendSubtree(children, counts, folder->id, recurse, depth + 1, sequence, out);
   }
 }
 
@@ -110,7 +113,7 @@ void AnswerFolderList(const HandlerCall &call, Answer *answer) {
   int sequence = 0;
   answer->inner = "<gwm:folders>";
   if (includeStart) AppendFolder(*start, CountOf(counts, start->id), sequence++, &answer->inner);
-  AppendSubtree(ChildrenOf(*mailbox, owner), counts, start->id, recurse, &sequence,
+  AppendSubtree(ChildrenOf(*mailbox, owner), counts, start->id, recurse, 0, &sequence,
                 &answer->inner);
   answer->inner += "</gwm:folders>";
 }

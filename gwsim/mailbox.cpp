@@ -16,6 +16,7 @@ void Mailbox::Clear() {
   categories.clear();
   books.clear();
   usedIds_.clear();
+  itemIndex_.clear();
   nextId_ = 0x101E;
 }
 
@@ -126,10 +127,15 @@ AddressBook *Mailbox::FindAddressBook(const std::string &id) {
 }
 
 Item *Mailbox::FindItem(const std::string &id) {
-  for (Item &item : items) {
-    if (item.id == id) return &item;
+  auto found = itemIndex_.find(id);
+  if (found != itemIndex_.end() && found->second < items.size() &&
+      items[found->second].id == id) {
+    return &items[found->second];
   }
-  return nullptr;
+  itemIndex_.clear();
+  for (size_t i = 0; i < items.size(); ++i) itemIndex_[items[i].id] = i;
+  found = itemIndex_.find(id);
+  return found == itemIndex_.end() ? nullptr : &items[found->second];
 }
 
 Folder *Mailbox::FindFolderByType(const std::string &owner, const std::string &folderType) {

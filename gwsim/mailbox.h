@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -127,6 +128,9 @@ class Mailbox {
 
   mutable std::mutex mutex_;
   std::unordered_set<std::string> usedIds_;
+  // Item id -> index in `items`; rebuilt when found stale, since tests
+  // change the vector directly.
+  std::unordered_map<std::string, size_t> itemIndex_;
   unsigned nextId_ = 0x101E;
 };
 

@@ -80,7 +80,6 @@ void AppendEscaped(std::string *out, const std::string &text) {
       case '<': out->append("&lt;"); break;
       case '>': out->append("&gt;"); break;
       case '"': out->append("&quot;"); break;
-      case '\'': out->append("&apos;"); break;
       default: out->push_back(c);
     }
   }

@@ -31,7 +31,8 @@ std::string ChildText(pugi::xml_node parent, const char *local);
 // Value of the attribute whose local name is `local`; "" when absent.
 std::string AttributeValue(pugi::xml_node node, const char *local);
 
-// Appends `text` with &, <, >, " and ' escaped.
+// Appends `text` with &, <, > and " escaped (usable in texts and in
+// double-quoted attributes).
 void AppendEscaped(std::string *out, const std::string &text);
 // Appends <qname>escaped text</qname>.
 void AppendElement(std::string *out, const char *qname, const std::string &text);

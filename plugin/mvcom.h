@@ -123,9 +123,11 @@ MVCOM_API int com_ExcludeSubject(const char *text);
 
 // Migration state. kind 101: non-zero when the item (key: folderName and the
 // item's messageId, else a hash of its identifying fields) was migrated
-// before; 102: records it as migrated now; 100: the same for the mail rule
-// named by folderName (asks, and records when not yet there). context is
-// not read.
+// before; 102: records it as migrated now (non-zero when it was recorded
+// already); 100: the same for the mail rule named by the record's subject
+// under folderName ("MailRules"), or by folderName alone when subject is
+// empty: non-zero when exported before, else records it and returns 0.
+// Without an open state every answer is 0. context is not read.
 MVCOM_API int com_MsgIsDuplicate(HostMessage *record, void *context, int kind,
                                  const char *folderName);
 
@@ -145,8 +147,10 @@ MVCOM_API void com_Deallocate(HostMessage *record, void *context);
 // As com_Deallocate, and deletes the item's part files in the work directory.
 MVCOM_API void com_Deallocate_All(HostMessage *record, void *context);
 
-// Drops every file attachment (kind 0) above maxKB thousand bytes, logging
-// each; later parts move down. Returns the number dropped.
+// Drops every file attachment (kind 0) whose part file is above maxKB
+// thousand bytes (maxKB 0 or less: no limit), logging each and deleting its
+// file; later parts and their files move down, so part i keeps file i.
+// Returns the number dropped.
 MVCOM_API int com_AttachSize(HostMessage *record, void *context, int index, int maxKB);
 
 // The record's size: *fieldBytes the text fields, *totalBytes those plus the

@@ -81,8 +81,8 @@ void SetPostOptions(CURL *curl, const char *url, const char *body, long length) 
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(kTransferTimeoutSeconds));
   curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_ALLOW_BEAST));
   // A redirected SOAP request must be posted again: libcurl would otherwise
-  // turn it into a GET without the envelope after a 301, 302 or 303.
-  curl_easy_setopt(curl, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
+  // turn it into a GET without the envelope after a 301 or 302.
+  curl_easy_setopt(curl, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
 }
 
 // One transfer into an empty, open response file.
@@ -129,6 +129,9 @@ void EndTransfer() {
 }
 
 int DoPost(const char *url, const char *body, const char *responsePath) {
+  // Nothing has been received for this request yet; a status left from the
+  // previous one must not pass for this one's when nothing can be sent.
+  gHTTPResponse = 0;
   FilePtr file = OpenFile(responsePath, "wb");
   if (!file) return 0;
   if (body == nullptr) body = "";

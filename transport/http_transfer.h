@@ -20,7 +20,8 @@ void EndTransfer();
 // empty file, so the file never holds more than one attempt's answer.
 // Returns 1 when the last attempt's transfer succeeded, 0 when the response
 // file cannot be created or every attempt failed. gHTTPResponse holds the
-// status of the last status line received.
+// status of the last status line received (0 when none was, also when the
+// file could not be created).
 int DoPost(const char *url, const char *body, const char *responsePath);
 
 // The response writer, exposed for tests and the benchmark: Begin() takes an

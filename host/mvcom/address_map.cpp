@@ -9,7 +9,7 @@
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
 
-static std::string Lower(const char *text) {
+static std::string Lower(const std::string &text) {
   std::string out = text;
   for (char &c : out) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return out;
@@ -45,7 +45,7 @@ int LoadAddressMap(const char *path) {
       gMvcom.addressMap.clear();
       return -1;
     }
-    gMvcom.addressMap[Lower(first.c_str())] = second;
+    gMvcom.addressMap[Lower(first)] = second;
   }
   return 0;
 }
@@ -53,12 +53,13 @@ int LoadAddressMap(const char *path) {
 // Replaces address (a buffer of cap bytes) through the map. Returns 1 when
 // it changed; a replacement that does not fit is not made and is logged.
 static int TranslateOne(char *address, size_t cap) {
-  if (address[0] == '\0') return 0;
-  auto found = gMvcom.addressMap.find(Lower(address));
-  if (found == gMvcom.addressMap.end() || found->second == address) return 0;
+  std::string current(address, strnlen(address, cap));
+  if (current.empty()) return 0;
+  auto found = gMvcom.addressMap.find(Lower(current));
+  if (found == gMvcom.addressMap.end() || found->second == current) return 0;
   if (found->second.size() >= cap) {
     com_Log("MV Warning: mapped address for %s is too long (%zu characters), kept as it is",
-            address, found->second.size());
+            current.c_str(), found->second.size());
     return 0;
   }
   CopyText(address, cap, found->second.c_str());

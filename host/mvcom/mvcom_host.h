@@ -26,10 +26,14 @@ struct MvcomConfig {
   int onlyCount;
 };
 
-// (Re)initialises the library: closes what an earlier call opened, opens the
-// log file (dataDir + "mvmigrate.log", appended) and the state database.
-// Returns 0 on success, -1 when the log or the state cannot be opened (the
-// reason is then in mvcom_LastError).
+// (Re)initialises the library: closes what an earlier call opened, creates
+// the data and work directories when missing, opens the log file (dataDir +
+// "mvmigrate.log", appended) and the state database, compiles the excluded
+// subjects and loads the address map. Returns 0 on success, -1 when a
+// directory is longer than 255 characters or cannot be made, the log or the
+// state cannot be opened, an excluded subject is no valid regular expression
+// or the address map cannot be read (the reason is then in mvcom_LastError;
+// the library is then left closed, as after mvcom_Shutdown).
 MVCOM_API int mvcom_Init(const MvcomConfig *config);
 
 // Closes the log and the state database.
@@ -38,7 +42,8 @@ MVCOM_API void mvcom_Shutdown(void);
 // Text of the last mvcom_Init failure.
 MVCOM_API const char *mvcom_LastError(void);
 
-// Every log line (without its timestamp) is also handed to sink, when set.
+// Every log line (without its timestamp and line end) is also handed to
+// sink, when set; the sink stays set across mvcom_Init and mvcom_Shutdown.
 typedef void (*MvcomLogSink)(const char *line, void *user);
 MVCOM_API void mvcom_SetLogSink(MvcomLogSink sink, void *user);
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/mvcom/mvcom_host.h"
@@ -91,9 +92,15 @@ static int OpenState(const MvcomConfig *config) {
   return OpenMigrationState(path.c_str());
 }
 
+static void ShutdownAtExit(void) { mvcom_Shutdown(); }
+
 int mvcom_Init(const MvcomConfig *config) {
   static const MvcomConfig kEmpty = {};
+  static int exitHookSet = 0;
   if (config == nullptr) config = &kEmpty;
+  // A host that exits without mvcom_Shutdown still gets its state closed
+  // cleanly (run before gMvcom itself is destroyed).
+  if (!exitHookSet) exitHookSet = atexit(ShutdownAtExit) == 0;
   mvcom_Shutdown();
   gMvcom.lastError[0] = '\0';
   gMvcom.stderrLevel = config->stderrLevel;
@@ -101,6 +108,8 @@ int mvcom_Init(const MvcomConfig *config) {
   gMvcom.dateTo = config->dateTo;
   gMvcom.lineBuffer = nullptr;
   gMvcom.failedCount = 0;
+  gMvcom.extendedCode = 0;
+  gMvcom.extendedText[0] = '\0';
   TakeLists(config);
   int result = TakeDirectories(config);
   if (result == 0) result = OpenLogFile();

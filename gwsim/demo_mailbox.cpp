@@ -1,0 +1,207 @@
+// The built-in demo mailbox: alice with a realistic folder tree, address
+// books and categories, bob, the resource mailbox "confroom", and the
+// trusted application "Movaro".
+#include <string>
+
+#include "gwsim/mailbox.h"
+
+namespace gwsim {
+namespace {
+
+const char kMovaroKey[] = "3F2504E04F8911D39A0C0305E82C3301";
+
+struct DemoBuilder {
+  Mailbox *mailbox;
+  std::string owner;
+
+  std::string AddFolderBelow(const std::string &parent, const char *name, const char *kind,
+                             const char *folderType) {
+    Folder folder;
+    folder.parentId = parent;
+    folder.owner = owner;
+    folder.name = name;
+    folder.kind = kind;
+    folder.folderType = folderType;
+    return mailbox->AddFolder(folder);
+  }
+
+  std::string AddSystem(const std::string &root, const char *name, const char *folderType) {
+    return AddFolderBelow(root, name, "SystemFolder", folderType);
+  }
+
+  void AddItem(const std::string &container, const char *kind, const char *created,
+               const char *subject) {
+    Item item;
+    item.container = container;
+    item.kind = kind;
+    item.created = created;
+    item.subject = subject;
+    mailbox->AddItem(item);
+  }
+
+  std::string AddBook(const char *name, const char *description, bool personal, bool frequent) {
+    AddressBook book;
+    book.owner = owner;
+    book.name = name;
+    book.description = description;
+    book.isPersonal = personal;
+    book.isFrequentContacts = frequent;
+    return mailbox->AddAddressBook(book);
+  }
+
+  void AddCategory(const char *id, const char *name) {
+    Category category;
+    category.owner = owner;
+    category.id = id;
+    category.name = name;
+    mailbox->AddCategory(category);
+  }
+};
+
+std::string RootOf(Mailbox *mailbox, const char *user) {
+  return mailbox->FindUser(user)->rootFolderId;
+}
+
+void AddAliceFolders(DemoBuilder *b) {
+  std::string root = RootOf(b->mailbox, "alice");
+  std::string inbox = b->AddSystem(root, "Mailbox", "Mailbox");
+  b->AddItem(inbox, "Mail", "2026-01-05T09:12:00Z", "Welcome to the new project");
+  b->AddItem(inbox, "Mail", "2026-02-10T14:30:00Z", "Budget figures for Q1");
+  b->AddItem(inbox, "Mail", "2026-03-02T08:05:00Z", "Lunch on Friday?");
+  Item tagged;
+  tagged.container = inbox;
+  tagged.created = "2026-03-15T16:45:00Z";
+  tagged.subject = "Contract draft & notes";
+  tagged.categories = {"1A2@55", "1A4@55"};
+  b->mailbox->AddItem(tagged);
+
+  std::string sent = b->AddSystem(root, "Sent Items", "SentItems");
+  b->mailbox->FindFolder(sent)->showCount = false;
+  b->AddItem(sent, "Mail", "2026-01-06T10:00:00Z", "Re: Welcome to the new project");
+  b->AddItem(sent, "Mail", "2026-02-11T09:20:00Z", "Re: Budget figures for Q1");
+
+  std::string calendar = b->AddSystem(root, "Calendar", "Calendar");
+  b->mailbox->FindFolder(calendar)->calendarAttribute = true;
+  b->AddItem(calendar, "Appointment", "2026-01-07T08:00:00Z", "Weekly team meeting");
+  b->AddItem(calendar, "Appointment", "2026-02-01T12:00:00Z", "Dentist");
+  b->AddItem(calendar, "Appointment", "2026-03-20T15:00:00Z", "Project review");
+
+  b->AddFolderBelow(root, "Contacts", "ContactFolder", "Contacts");
+  std::string checklist = b->AddSystem(root, "Checklist", "Checklist");
+  b->AddItem(checklist, "Task", "2026-01-08T07:30:00Z", "Send the travel expenses");
+  b->AddItem(checklist, "Task", "2026-02-14T11:00:00Z", "Book the meeting room");
+  b->AddSystem(root, "Work In Progress", "Draft");
+
+  std::string cabinet = b->AddSystem(root, "Cabinet", "Cabinet");
+  std::string projects = b->AddFolderBelow(cabinet, "Projects", "Folder", "Normal");
+  b->AddItem(projects, "Mail", "2025-11-20T13:00:00Z", "Project charter");
+  std::string year = b->AddFolderBelow(projects, "2026", "Folder", "Normal");
+  b->AddItem(year, "Mail", "2026-01-12T09:00:00Z", "Kick-off minutes");
+  b->AddItem(year, "Mail", "2026-02-03T17:10:00Z", "Milestone plan");
+  std::string receipts = b->AddFolderBelow(cabinet, "Receipts  ", "Folder", "Normal");
+  b->AddItem(receipts, "Mail", "2025-12-24T18:00:00Z", "Your order has shipped");
+  std::string teamCalendar = b->AddFolderBelow(cabinet, "Team Calendar", "Folder", "Normal");
+  Folder *team = b->mailbox->FindFolder(teamCalendar);
+  team->calendarAttribute = true;
+  team->displayFolderType = "Calendar";
+  b->AddItem(teamCalendar, "Appointment", "2026-03-03T09:00:00Z", "Team offsite");
+
+  std::string byMe = b->AddFolderBelow(root, "Shared Plans", "SharedFolder", "Normal");
+  b->mailbox->FindFolder(byMe)->isSharedByMe = true;
+  b->AddItem(byMe, "Mail", "2026-02-20T10:00:00Z", "Plan for the spring release");
+  std::string toMe = b->AddFolderBelow(root, "Bob's Notes", "SharedFolder", "Normal");
+  b->mailbox->FindFolder(toMe)->showCount = false;
+  b->AddItem(toMe, "Mail", "2026-02-21T10:00:00Z", "Notes from the supplier call");
+
+  b->AddSystem(root, "Junk Mail", "JunkMail");
+  std::string trash = b->AddSystem(root, "Trash", "Trash");
+  b->AddItem(trash, "Mail", "2025-10-01T08:00:00Z", "Old newsletter");
+}
+
+void AddAliceBooks(DemoBuilder *b) {
+  std::string personal = b->AddBook("Alice's Contacts", "", true, false);
+  b->AddItem(personal, "Contact", "2025-06-01T10:00:00Z", "Carol Clark");
+  b->AddItem(personal, "Contact", "2025-06-02T10:00:00Z", "Dave Dorsey");
+  b->AddItem(personal, "Group", "2025-06-03T10:00:00Z", "Project team");
+  std::string frequent = b->AddBook("Frequent Contacts", "", true, true);
+  b->AddItem(frequent, "Contact", "2025-07-01T10:00:00Z", "Bob Berger");
+  std::string shared = b->AddBook(
+      "Team Directory",
+      "You have been granted shared access to the address book Team Directory.", true, false);
+  b->AddItem(shared, "Contact", "2025-08-01T10:00:00Z", "Erin Evans");
+  b->AddCategory("1A2@55", "Business");
+  b->AddCategory("1A3@55", "Personal");
+  b->AddCategory("1A4@55", "Follow up");
+}
+
+void AddPlainMailbox(DemoBuilder *b, const char *user) {
+  std::string root = RootOf(b->mailbox, user);
+  std::string inbox = b->AddSystem(root, "Mailbox", "Mailbox");
+  std::string sent = b->AddSystem(root, "Sent Items", "SentItems");
+  b->mailbox->FindFolder(sent)->showCount = false;
+  std::string calendar = b->AddSystem(root, "Calendar", "Calendar");
+  b->mailbox->FindFolder(calendar)->calendarAttribute = true;
+  b->AddFolderBelow(root, "Contacts", "ContactFolder", "Contacts");
+  b->AddSystem(root, "Checklist", "Checklist");
+  b->AddSystem(root, "Cabinet", "Cabinet");
+  b->AddSystem(root, "Trash", "Trash");
+  if (b->owner == "confroom") {
+    b->AddItem(calendar, "Appointment", "2026-01-15T09:00:00Z", "Board meeting");
+    b->AddItem(calendar, "Appointment", "2026-01-16T13:00:00Z", "Customer workshop");
+  } else {
+    b->AddItem(inbox, "Mail", "2026-01-09T08:00:00Z", "Status report");
+    b->AddItem(inbox, "Mail", "2026-01-10T08:00:00Z", "Holiday schedule");
+    b->AddItem(calendar, "Appointment", "2026-01-11T10:00:00Z", "One-on-one");
+    b->AddBook("Bob's Contacts", "", true, false);
+    b->AddCategory("2B1@55", "Urgent");
+  }
+}
+
+void AddUsers(Mailbox *mailbox) {
+  User alice;
+  alice.name = "alice";
+  alice.password = "secret";
+  alice.displayName = "Alice Anders";
+  alice.email = "alice@example.com";
+  alice.proxyFor = {"bob", "confroom"};
+  mailbox->AddUser(alice);
+  User bob;
+  bob.name = "bob";
+  bob.password = "hunter2";
+  bob.displayName = "Bob Berger";
+  bob.email = "bob@example.com";
+  mailbox->AddUser(bob);
+  User room;
+  room.name = "confroom";
+  room.password = "room";
+  room.displayName = "Conference Room 1";
+  room.email = "confroom@example.com";
+  room.recipType = "Resource";
+  mailbox->AddUser(room);
+  mailbox->AddTrustedApp(TrustedApp{"Movaro", kMovaroKey});
+}
+
+void AddSystemBook(Mailbox *mailbox) {
+  DemoBuilder system{mailbox, ""};
+  std::string book = system.AddBook("GroupWise Address Book", "", false, false);
+  system.AddItem(book, "Contact", "2024-01-01T00:00:00Z", "Alice Anders");
+  system.AddItem(book, "Contact", "2024-01-01T00:00:00Z", "Bob Berger");
+  system.AddItem(book, "Resource", "2024-01-01T00:00:00Z", "Conference Room 1");
+}
+
+}  // namespace
+
+void LoadDemoMailbox(Mailbox *mailbox) {
+  mailbox->Clear();
+  AddUsers(mailbox);
+  DemoBuilder alice{mailbox, "alice"};
+  AddAliceFolders(&alice);
+  AddAliceBooks(&alice);
+  DemoBuilder bob{mailbox, "bob"};
+  AddPlainMailbox(&bob, "bob");
+  DemoBuilder room{mailbox, "confroom"};
+  AddPlainMailbox(&room, "confroom");
+  AddSystemBook(mailbox);
+}
+
+}  // namespace gwsim

@@ -1,0 +1,39 @@
+// The simulator's misbehaviour: choosing the fault that applies to a
+// request and shaping the HTTP answer it produces.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <httplib.h>
+
+#include "gwsim/gwsim.h"
+
+namespace gwsim {
+
+// Finds the first fault in *faults that matches the request (by number
+// when the fault names one, by request name when it names one; a fault
+// naming neither matches every request), copies it to *taken and uses up
+// one of its times (a fault with times 0 stays). Returns false when none
+// matches.
+bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string &requestName,
+               Fault *taken);
+
+// True for the faults that answer instead of the request's handler (the
+// request then changes nothing in the store).
+bool FaultReplacesAnswer(FaultKind kind);
+
+// The ends of the chunks in which kChunkSplits or kChunkAfterGt send an
+// answer of `size` bytes: ascending, each in 1..size, the last one size.
+std::vector<size_t> ChunkEnds(const Fault &fault, const std::string &answer);
+
+// Shapes *response for the fault. `answer` is the normal answer (used by
+// the faults that send it or a part of it); `path` the request's path (the
+// redirect target).
+void ApplyFault(const Fault &fault, const std::string &answer, const std::string &path,
+                httplib::Response *response);
+
+// The content type of every SOAP answer.
+extern const char kSoapContentType[];
+
+}  // namespace gwsim

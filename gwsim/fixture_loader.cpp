@@ -1,0 +1,327 @@
+// Fixture files: a mailbox described in a small XML file (format in
+// gwsim/README.md) read into the store, with every fault reported by file
+// and line.
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "gwsim/item_filter.h"
+#include "gwsim/mailbox.h"
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+
+namespace gwsim {
+namespace {
+
+const char *const kUserAttributes[] = {"name", "password", "displayName", "email",
+                                       "recipType", "proxyFor", "rootId", nullptr};
+const char *const kFolderAttributes[] = {"id", "name", "type", "kind", "count", "sharedByMe",
+                                         "calendar", "display", nullptr};
+const char *const kItemAttributes[] = {"id", "kind", "created", "modified", "subject",
+                                       "categories", nullptr};
+const char *const kCategoryAttributes[] = {"id", "name", nullptr};
+const char *const kBookAttributes[] = {"id", "name", "description", "personal", "frequent",
+                                       nullptr};
+const char *const kAppAttributes[] = {"name", "key", nullptr};
+
+const char *const kFolderKinds[] = {"SystemFolder", "Folder", "SharedFolder", "ContactFolder",
+                                    nullptr};
+const char *const kFolderTypes[] = {"Mailbox", "SentItems", "Draft", "Trash", "Calendar",
+                                    "Contacts", "Documents", "Checklist", "Cabinet", "Normal",
+                                    "Query", "JunkMail", "Notes", "UserContacts", "Proxy",
+                                    nullptr};
+const char *const kItemKinds[] = {"Mail", "Appointment", "Task", "Note", "PhoneMessage",
+                                  "Contact", "Group", "Resource", "Organization", nullptr};
+const char *const kRecipTypes[] = {"User", "Resource", nullptr};
+
+bool InList(const char *value, const char *const *list) {
+  for (; *list != nullptr; ++list) {
+    if (strcmp(value, *list) == 0) return true;
+  }
+  return false;
+}
+
+// Reading state: the text (for line numbers), the origin and the first fault.
+struct Loader {
+  const std::string *text;
+  std::string origin;
+  Mailbox *mailbox;
+  std::string error;
+
+  int LineOf(pugi::xml_node node) const {
+    ptrdiff_t offset = node.offset_debug();
+    int line = 1;
+    for (ptrdiff_t i = 0; i < offset && static_cast<size_t>(i) < text->size(); ++i) {
+      if ((*text)[static_cast<size_t>(i)] == '\n') ++line;
+    }
+    return line;
+  }
+
+  bool Fail(pugi::xml_node node, const std::string &message) {
+    if (error.empty()) error = origin + ":" + std::to_string(LineOf(node)) + ": " + message;
+    return false;
+  }
+
+  bool CheckAttributes(pugi::xml_node node, const char *const *allowed) {
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+      if (!InList(a.name(), allowed)) {
+        return Fail(node, std::string("unknown attribute ") + a.name() + " on <" + node.name() +
+                              ">");
+      }
+    }
+    return true;
+  }
+
+  bool CheckValue(pugi::xml_node node, const char *attribute, const char *const *allowed) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    if (!a || InList(a.value(), allowed)) return true;
+    return Fail(node, std::string("unknown ") + attribute + " \"" + a.value() + "\"");
+  }
+
+  bool CheckFlag(pugi::xml_node node, const char *attribute) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    if (!a || strcmp(a.value(), "0") == 0 || strcmp(a.value(), "1") == 0) return true;
+    return Fail(node, std::string(attribute) + " must be 0 or 1");
+  }
+
+  bool CheckDate(pugi::xml_node node, const char *attribute) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    long long seconds = 0;
+    if (!a || ParseDateTime(a.value(), &seconds)) return true;
+    return Fail(node, std::string("unreadable ") + attribute + " \"" + a.value() + "\"");
+  }
+
+  bool LoadItem(pugi::xml_node node, const std::string &container);
+  bool LoadFolder(pugi::xml_node node, const std::string &owner, const std::string &parent);
+  bool LoadBook(pugi::xml_node node, const std::string &owner);
+  bool LoadCategory(pugi::xml_node node, const std::string &owner);
+  bool LoadUser(pugi::xml_node node);
+  bool LoadUserContent(pugi::xml_node node, const std::string &owner);
+  bool LoadTop(pugi::xml_node root);
+  bool CheckProxyRights(pugi::xml_node root);
+};
+
+std::vector<std::string> Words(const std::string &text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  std::string word;
+  while (in >> word) words.push_back(word);
+  return words;
+}
+
+bool Loader::LoadItem(pugi::xml_node node, const std::string &container) {
+  if (!CheckAttributes(node, kItemAttributes) || !CheckValue(node, "kind", kItemKinds) ||
+      !CheckDate(node, "created") || !CheckDate(node, "modified")) {
+    return false;
+  }
+  Item item;
+  item.id = node.attribute("id").value();
+  item.container = container;
+  item.kind = node.attribute("kind").as_string("Mail");
+  item.created = node.attribute("created").value();
+  item.modified = node.attribute("modified").value();
+  item.subject = node.attribute("subject").value();
+  item.categories = Words(node.attribute("categories").value());
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    std::ostringstream raw;
+    child.print(raw, "", pugi::format_raw);
+    item.contentXml += raw.str();
+  }
+  if (mailbox->AddItem(item).empty()) return Fail(node, "duplicate id " + item.id);
+  return true;
+}
+
+bool Loader::LoadFolder(pugi::xml_node node, const std::string &owner,
+                        const std::string &parent) {
+  if (!CheckAttributes(node, kFolderAttributes) || !CheckValue(node, "kind", kFolderKinds) ||
+      !CheckValue(node, "type", kFolderTypes) || !CheckFlag(node, "sharedByMe") ||
+      !CheckFlag(node, "calendar")) {
+    return false;
+  }
+  std::string count = node.attribute("count").value();
+  if (!count.empty() && count != "shown" && count != "hidden") {
+    return Fail(node, "count must be shown or hidden");
+  }
+  if (!node.attribute("name")) return Fail(node, "a folder needs a name");
+  Folder folder;
+  folder.id = node.attribute("id").value();
+  folder.parentId = parent;
+  folder.owner = owner;
+  folder.name = node.attribute("name").value();
+  folder.folderType = node.attribute("type").as_string("Normal");
+  folder.kind = node.attribute("kind").as_string(folder.folderType == "Normal" ? "Folder"
+                                                                               : "SystemFolder");
+  folder.isSharedByMe = node.attribute("sharedByMe").as_bool(false);
+  folder.calendarAttribute = node.attribute("calendar").as_bool(folder.folderType == "Calendar");
+  folder.displayFolderType = node.attribute("display").value();
+  bool sharedToMe = folder.kind == "SharedFolder" && !folder.isSharedByMe;
+  folder.showCount = count.empty() ? !(sharedToMe || folder.folderType == "SentItems" ||
+                                       folder.folderType == "Query")
+                                   : count == "shown";
+  std::string id = mailbox->AddFolder(folder);
+  if (id.empty()) return Fail(node, "duplicate id " + folder.id);
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    bool ok = strcmp(child.name(), "folder") == 0   ? LoadFolder(child, owner, id)
+              : strcmp(child.name(), "item") == 0   ? LoadItem(child, id)
+                                                    : Fail(child, std::string("unexpected <") +
+                                                                      child.name() + "> in <folder>");
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool Loader::LoadBook(pugi::xml_node node, const std::string &owner) {
+  if (!CheckAttributes(node, kBookAttributes) || !CheckFlag(node, "personal") ||
+      !CheckFlag(node, "frequent")) {
+    return false;
+  }
+  if (!node.attribute("name")) return Fail(node, "a book needs a name");
+  AddressBook book;
+  book.owner = owner;
+  book.id = node.attribute("id").value();
+  book.name = node.attribute("name").value();
+  book.description = node.attribute("description").value();
+  book.isPersonal = node.attribute("personal").as_bool(!owner.empty());
+  book.isFrequentContacts = node.attribute("frequent").as_bool(false);
+  std::string id = mailbox->AddAddressBook(book);
+  if (id.empty()) return Fail(node, "duplicate id " + book.id);
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    if (strcmp(child.name(), "item") != 0) {
+      return Fail(child, std::string("unexpected <") + child.name() + "> in <book>");
+    }
+    if (!LoadItem(child, id)) return false;
+  }
+  return true;
+}
+
+bool Loader::LoadCategory(pugi::xml_node node, const std::string &owner) {
+  if (!CheckAttributes(node, kCategoryAttributes)) return false;
+  if (!node.attribute("name")) return Fail(node, "a category needs a name");
+  Category category;
+  category.owner = owner;
+  category.id = node.attribute("id").value();
+  category.name = node.attribute("name").value();
+  if (mailbox->AddCategory(category).empty()) return Fail(node, "duplicate id " + category.id);
+  return true;
+}
+
+bool Loader::LoadUserContent(pugi::xml_node node, const std::string &owner) {
+  const std::string root = mailbox->FindUser(owner)->rootFolderId;
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    const char *name = child.name();
+    bool ok = strcmp(name, "folder") == 0     ? LoadFolder(child, owner, root)
+              : strcmp(name, "category") == 0 ? LoadCategory(child, owner)
+              : strcmp(name, "book") == 0     ? LoadBook(child, owner)
+                                              : Fail(child, std::string("unexpected <") + name +
+                                                                "> in <user>");
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool Loader::LoadUser(pugi::xml_node node) {
+  if (!CheckAttributes(node, kUserAttributes) || !CheckValue(node, "recipType", kRecipTypes)) {
+    return false;
+  }
+  User user;
+  user.name = node.attribute("name").value();
+  user.password = node.attribute("password").value();
+  user.displayName = node.attribute("displayName").value();
+  user.email = node.attribute("email").value();
+  user.recipType = node.attribute("recipType").as_string("User");
+  user.proxyFor = Words(node.attribute("proxyFor").value());
+  user.rootFolderId = node.attribute("rootId").value();
+  if (user.name.empty()) return Fail(node, "a user needs a name");
+  if (!user.rootFolderId.empty() && mailbox->FindFolder(user.rootFolderId) != nullptr) {
+    return Fail(node, "duplicate id " + user.rootFolderId);
+  }
+  if (!mailbox->AddUser(user)) return Fail(node, "duplicate user " + user.name);
+  return LoadUserContent(node, mailbox->FindUser(user.name)->name);
+}
+
+bool Loader::CheckProxyRights(pugi::xml_node root) {
+  for (pugi::xml_node node : root.children("user")) {
+    for (const std::string &target : Words(node.attribute("proxyFor").value())) {
+      if (mailbox->FindUser(target) == nullptr) {
+        return Fail(node, "proxyFor names the unknown user " + target);
+      }
+    }
+  }
+  return true;
+}
+
+bool Loader::LoadTop(pugi::xml_node root) {
+  if (strcmp(root.name(), "gwsim") != 0) return Fail(root, "the top element must be <gwsim>");
+  for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    const char *name = child.name();
+    bool ok = false;
+    if (strcmp(name, "user") == 0) {
+      ok = LoadUser(child);
+    } else if (strcmp(name, "book") == 0) {
+      ok = LoadBook(child, "");
+    } else if (strcmp(name, "trustedApp") == 0) {
+      ok = CheckAttributes(child, kAppAttributes);
+      if (ok && (!child.attribute("name") || !child.attribute("key"))) {
+        ok = Fail(child, "a trusted application needs a name and a key");
+      }
+      if (ok) mailbox->AddTrustedApp(TrustedApp{child.attribute("name").value(),
+                                                child.attribute("key").value()});
+    } else {
+      ok = Fail(child, std::string("unexpected <") + name + "> in <gwsim>");
+    }
+    if (!ok) return false;
+  }
+  return CheckProxyRights(root);
+}
+
+}  // namespace
+
+bool LoadMailboxText(const std::string &text, const std::string &origin, Mailbox *mailbox,
+                     std::string *error) {
+  mailbox->Clear();
+  pugi::xml_document doc;
+  pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
+  Loader loader{&text, origin, mailbox, ""};
+  if (!parsed) {
+    int line = 1;
+    for (ptrdiff_t i = 0; i < parsed.offset && static_cast<size_t>(i) < text.size(); ++i) {
+      if (text[static_cast<size_t>(i)] == '\n') ++line;
+    }
+    *error = origin + ":" + std::to_string(line) + ": " + parsed.description();
+    return false;
+  }
+  if (!loader.LoadTop(doc.document_element())) {
+    *error = loader.error;
+    mailbox->Clear();
+    return false;
+  }
+  return true;
+}
+
+bool LoadMailboxFile(const std::string &path, Mailbox *mailbox, std::string *error) {
+  FilePtr file = OpenFile(path.c_str(), "rb");
+  if (!file) {
+    mailbox->Clear();
+    *error = path + ": cannot open the mailbox file";
+    return false;
+  }
+  std::string text;
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = fread(buffer, 1, sizeof(buffer), file.get())) > 0) text.append(buffer, got);
+  if (ferror(file.get())) {
+    mailbox->Clear();
+    *error = path + ": cannot read the mailbox file";
+    return false;
+  }
+  return LoadMailboxText(text, path, mailbox, error);
+}
+
+}  // namespace gwsim

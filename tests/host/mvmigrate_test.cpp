@@ -1,0 +1,141 @@
+// The host program as a user runs it: loading the plug-in, exit codes,
+// the user list conversion and the folder listing against the simulator.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "gwsim/gwsim.h"
+#include "host/mvmigrate/plugin_loader.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TestHost;
+using testing_support::WriteFileBytes;
+
+struct RunResult {
+  int exitCode = -1;
+  std::string output;  // stdout and stderr
+};
+
+RunResult Run(const std::string &args, const std::string &env = "") {
+  RunResult r;
+  std::string cmd = env + " '" + std::string(MVMIGRATE_PATH) + "' " + args + " 2>&1 </dev/null";
+  FILE *pipe = popen(cmd.c_str(), "r");
+  if (pipe == nullptr) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+  int status = pclose(pipe);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(PluginLoader, NamesEveryMissingEntryPoint) {
+  PluginApi api;
+  std::string error;
+  // The host library is a real shared object without any entry point.
+  EXPECT_EQ(LoadPlugin(MVCOM_PATH, {"Logon", "GetFolderNames"}, &api, &error), -1);
+  EXPECT_NE(error.find("Logon"), std::string::npos) << error;
+  EXPECT_NE(error.find("GetFolderNames"), std::string::npos) << error;
+  EXPECT_EQ(api.handle, nullptr);
+  EXPECT_EQ(LoadPlugin("/nonexistent/libMVGWS.so", {}, &api, &error), -1);
+  EXPECT_NE(error.find("/nonexistent/libMVGWS.so"), std::string::npos) << error;
+}
+
+TEST(PluginLoader, ResolvesTheBuiltPlugin) {
+  PluginApi api;
+  std::string error;
+  std::string path = DefaultPluginPath();
+  // The test runs from the build's bin directory, beside libMVGWS.so.
+  ASSERT_EQ(LoadPlugin(path, {"GetLogonParameters", "GetUserList", "InitRead", "CloseRead", "TestFile"},
+                       &api, &error), 0)
+      << error;
+  EXPECT_NE(api.GetUserList, nullptr);
+  UnloadPlugin(&api);
+  EXPECT_EQ(api.handle, nullptr);
+}
+
+TEST(Mvmigrate, HelpVersionAndUsageErrors) {
+  RunResult help = Run("--help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.output.find("userlist"), std::string::npos);
+  EXPECT_NE(help.output.find("--switch"), std::string::npos);
+  EXPECT_NE(help.output.find("77"), std::string::npos) << "exit codes listed";
+  RunResult version = Run("--version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_NE(version.output.find("mvmigrate"), std::string::npos);
+  EXPECT_EQ(Run("").exitCode, 64);
+  EXPECT_EQ(Run("nosuchcommand").exitCode, 64);
+  EXPECT_EQ(Run("folders --user alice").exitCode, 64) << "missing --server";
+}
+
+TEST(Mvmigrate, MissingPluginIsReportedClearly) {
+  TestHost host;
+  std::string in = host.root() + "/in.txt";
+  ASSERT_TRUE(WriteFileBytes(in, std::string("D\0", 2)));
+  RunResult r = Run("--plugin '" + std::string(MVCOM_PATH) + "' --out '" + host.root() +
+                    "' userlist '" + in + "' '" + host.root() + "/o.csv'");
+  EXPECT_EQ(r.exitCode, 70);
+  EXPECT_NE(r.output.find("GetUserList"), std::string::npos) << r.output;
+}
+
+TEST(Mvmigrate, UserListConvertsUtf16File) {
+  TestHost host;
+  // "\xFF\xFE" + "DisplayName : Zoë\nPrimarySmtpAddress : z@x\n" in UTF-16LE.
+  std::string text = "DisplayName : Zo\xEB\nPrimarySmtpAddress : z@x\n";
+  std::string utf16 = "\xFF\xFE";
+  for (unsigned char c : text) {
+    utf16.push_back(static_cast<char>(c));
+    utf16.push_back('\0');
+  }
+  std::string in = host.root() + "/in.txt", out = host.root() + "/out.csv";
+  ASSERT_TRUE(WriteFileBytes(in, utf16));
+  RunResult r = Run("--out '" + host.root() + "' userlist '" + in + "' '" + out + "'");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(ReadFileBytes(out), "z@x;z@x;Zo\xC3\xAB\n");
+  EXPECT_EQ(Run("--out '" + host.root() + "' userlist '" + host.root() + "/missing' '" + out + "'")
+                .exitCode,
+            66);
+  EXPECT_EQ(Run("--out '" + host.root() + "' userlist '" + in + "' '" + host.root() +
+                "/no/dir/out.csv'")
+                .exitCode,
+            73);
+}
+
+TEST(Mvmigrate, FoldersAsJsonFromTheSimulator) {
+  gwsim::Server server;
+  ASSERT_TRUE(server.Start()) << server.LastError();
+  TestHost host;
+  std::string pw = host.root() + "/pw";
+  ASSERT_TRUE(WriteFileBytes(pw, "secret\n"));
+  RunResult r = Run("-q --out '" + host.root() + "' folders --json --server " + server.url() +
+                    " --user alice --password-file '" + pw + "'");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(r.output.rfind("[", 0), 0u) << r.output;
+  EXPECT_NE(r.output.find("{\"path\": \"Mailbox\", \"class\": 0, \"count\": "), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("\"class\": 2"), std::string::npos) << "a calendar";
+  // The password is not in the log.
+  EXPECT_EQ(ReadFileBytes(host.root() + "/data/mvmigrate.log").find("secret"), std::string::npos);
+}
+
+TEST(Mvmigrate, RefusedLogonAndUnreachableServerHaveTheirExitCodes) {
+  gwsim::Server server;
+  ASSERT_TRUE(server.Start()) << server.LastError();
+  TestHost host;
+  std::string base = "-q --out '" + host.root() + "' folders --user alice --server ";
+  EXPECT_EQ(Run(base + server.url(), "MVMIGRATE_PASSWORD=wrong").exitCode, 77);
+  EXPECT_EQ(Run("-q --out '" + host.root() + "' folders --user nobody --server " + server.url(),
+                "MVMIGRATE_PASSWORD=x")
+                .exitCode,
+            77);
+  server.Stop();
+  EXPECT_EQ(Run(base + "http://127.0.0.1:1", "MVMIGRATE_PASSWORD=secret").exitCode, 69);
+}
+
+}  // namespace

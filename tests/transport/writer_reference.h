@@ -1,0 +1,30 @@
+// The response writer's rule applied one byte at a time, as the plain
+// reference that the run-based writer must match byte for byte.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace transport_test {
+
+inline std::string ReshapeByteByByte(const std::vector<std::string> &chunks) {
+  std::string out;
+  bool pending = false;
+  for (const std::string &chunk : chunks) {
+    for (size_t i = 0; i < chunk.size(); ++i) {
+      char c = chunk[i];
+      if (c == '<' && pending) {
+        out += "\r\n";
+        pending = false;
+      }
+      out += c;
+      if (c == '>') {
+        out += "\r\n";
+        if (i + 1 < chunk.size()) pending = chunk[i + 1] != '<';
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace transport_test
