@@ -72,7 +72,8 @@ class Server {
   Server &operator=(const Server &) = delete;
 
   // Returns false when the port cannot be bound or the mailbox not loaded
-  // (the reason is in LastError()).
+  // (the reason is in LastError(), which names a mailbox file fault from
+  // construction on).
   bool Start();
   void Stop();
   int port() const;

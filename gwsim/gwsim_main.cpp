@@ -42,6 +42,10 @@ int main(int argc, char **argv) {
   CLI11_PARSE(app, argc, argv);
 
   gwsim::Server server(options);
+  if (!server.LastError().empty()) {  // the mailbox file did not load
+    fprintf(stderr, "gwsim: %s\n", server.LastError().c_str());
+    return 1;
+  }
   if (folderCount > 0 || itemCount > 0) {
     auto lock = server.mailbox().Lock();
     std::string target = GenerationTarget(server.mailbox());

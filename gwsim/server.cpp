@@ -9,6 +9,7 @@
 
 #include <httplib.h>
 
+#include "gwsim/connection_closer.h"
 #include "gwsim/faults.h"
 #include "gwsim/gwsim.h"
 #include "gwsim/handlers.h"
@@ -21,11 +22,11 @@ namespace gwsim {
 namespace {
 
 const char kHost[] = "127.0.0.1";
-// Idle keep-alive connections are closed after this long; it also bounds
-// how long Stop() waits for a client that keeps its connection open.
-const int kKeepAliveSeconds = 30;
+// Idle keep-alive connections are closed after this long. Each open
+// connection holds one worker thread meanwhile.
+const int kKeepAliveSeconds = 10;
 const size_t kKeepAliveMaxRequests = 1000000;
-const int kWorkerThreads = 16;
+const int kWorkerThreads = 32;
 
 // httplib files the peer's address among the headers; they are not part
 // of what the client sent.
@@ -165,6 +166,7 @@ Server::Server(Options options) : impl_(new Impl) {
     LoadDemoMailbox(&impl_->mailbox);
   } else if (!LoadMailboxFile(options.mailboxFile, &impl_->mailbox, &impl_->loadError)) {
     impl_->mailbox.Clear();
+    impl_->lastError = impl_->loadError;
   }
 }
 
@@ -196,6 +198,9 @@ void Server::Stop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   http->stop();
+  // Workers wait on idle keep-alive connections until their time-out; end
+  // those connections so that the listener's shutdown returns at once.
+  ShutDownServedConnections(impl_->port);
   if (listener.joinable()) listener.join();
   impl_->port = 0;
 }

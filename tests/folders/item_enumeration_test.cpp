@@ -254,13 +254,6 @@ TEST_F(EnumerationTest, BlockWithOnlyForeignItemsDoesNotEndTheListing) {
   EXPECT_EQ(3u, RequestsNamed(server_, "readCursorRequest").size());
 }
 
-TEST_F(EnumerationTest, CreateAnswerWithoutCursorListsNothing) {
-  AnswerNext(1, Answer("createCursorResponse", ""));
-  server_.ClearRequests();
-  EXPECT_EQ(0, GetItemIds("F@1", idFile_.c_str(), 0));
-  EXPECT_EQ(1u, server_.RequestCount());
-}
-
 TEST_F(EnumerationTest, FakeServerWritesOneFakeIdWithoutTraffic) {
   gRunSettings.fakeServer = 1;
   server_.ClearRequests();

@@ -128,6 +128,7 @@ TEST(FixtureTest, ServerStartsOnlyWithALoadableMailbox) {
   gwsim::Options broken;
   broken.mailboxFile = std::string(MVGWS_TEST_DATA) + "/gwsim/broken_mailbox.xml";
   gwsim::Server bad(broken);
+  EXPECT_NE(std::string::npos, bad.LastError().find("unknown kind"));  // known before Start
   EXPECT_FALSE(bad.Start());
   EXPECT_NE(std::string::npos, bad.LastError().find("broken_mailbox.xml:4: unknown kind"))
       << bad.LastError();

@@ -103,6 +103,8 @@ TEST(RecordingTest, ConnectionIsKeptBetweenRequests) {
   auto start = std::chrono::steady_clock::now();
   server.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_NE(CURLE_OK, client.Post(server.url(), login, "loginRequest").code);
+  EXPECT_EQ(9u, server.RequestCount());
 }
 
 TEST(RecordingTest, ServesHttpsWithItsOwnCertificate) {

@@ -22,7 +22,7 @@ struct RunResult {
   std::string output;  // stdout and stderr
 };
 
-RunResult Run(const std::string &args, const std::string &env = "") {
+RunResult RunMvmigrate(const std::string &args, const std::string &env = "") {
   RunResult r;
   std::string cmd = env + " '" + std::string(MVMIGRATE_PATH) + "' " + args + " 2>&1 </dev/null";
   FILE *pipe = popen(cmd.c_str(), "r");
@@ -61,24 +61,24 @@ TEST(PluginLoader, ResolvesTheBuiltPlugin) {
 }
 
 TEST(Mvmigrate, HelpVersionAndUsageErrors) {
-  RunResult help = Run("--help");
+  RunResult help = RunMvmigrate("--help");
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.output.find("userlist"), std::string::npos);
   EXPECT_NE(help.output.find("--switch"), std::string::npos);
   EXPECT_NE(help.output.find("77"), std::string::npos) << "exit codes listed";
-  RunResult version = Run("--version");
+  RunResult version = RunMvmigrate("--version");
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_NE(version.output.find("mvmigrate"), std::string::npos);
-  EXPECT_EQ(Run("").exitCode, 64);
-  EXPECT_EQ(Run("nosuchcommand").exitCode, 64);
-  EXPECT_EQ(Run("folders --user alice").exitCode, 64) << "missing --server";
+  EXPECT_EQ(RunMvmigrate("").exitCode, 64);
+  EXPECT_EQ(RunMvmigrate("nosuchcommand").exitCode, 64);
+  EXPECT_EQ(RunMvmigrate("folders --user alice").exitCode, 64) << "missing --server";
 }
 
 TEST(Mvmigrate, MissingPluginIsReportedClearly) {
   TestHost host;
   std::string in = host.root() + "/in.txt";
   ASSERT_TRUE(WriteFileBytes(in, std::string("D\0", 2)));
-  RunResult r = Run("--plugin '" + std::string(MVCOM_PATH) + "' --out '" + host.root() +
+  RunResult r = RunMvmigrate("--plugin '" + std::string(MVCOM_PATH) + "' --out '" + host.root() +
                     "' userlist '" + in + "' '" + host.root() + "/o.csv'");
   EXPECT_EQ(r.exitCode, 70);
   EXPECT_NE(r.output.find("GetUserList"), std::string::npos) << r.output;
@@ -95,13 +95,13 @@ TEST(Mvmigrate, UserListConvertsUtf16File) {
   }
   std::string in = host.root() + "/in.txt", out = host.root() + "/out.csv";
   ASSERT_TRUE(WriteFileBytes(in, utf16));
-  RunResult r = Run("--out '" + host.root() + "' userlist '" + in + "' '" + out + "'");
+  RunResult r = RunMvmigrate("--out '" + host.root() + "' userlist '" + in + "' '" + out + "'");
   EXPECT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(ReadFileBytes(out), "z@x;z@x;Zo\xC3\xAB\n");
-  EXPECT_EQ(Run("--out '" + host.root() + "' userlist '" + host.root() + "/missing' '" + out + "'")
+  EXPECT_EQ(RunMvmigrate("--out '" + host.root() + "' userlist '" + host.root() + "/missing' '" + out + "'")
                 .exitCode,
             66);
-  EXPECT_EQ(Run("--out '" + host.root() + "' userlist '" + in + "' '" + host.root() +
+  EXPECT_EQ(RunMvmigrate("--out '" + host.root() + "' userlist '" + in + "' '" + host.root() +
                 "/no/dir/out.csv'")
                 .exitCode,
             73);
@@ -113,7 +113,7 @@ TEST(Mvmigrate, FoldersAsJsonFromTheSimulator) {
   TestHost host;
   std::string pw = host.root() + "/pw";
   ASSERT_TRUE(WriteFileBytes(pw, "secret\n"));
-  RunResult r = Run("-q --out '" + host.root() + "' folders --json --server " + server.url() +
+  RunResult r = RunMvmigrate("-q --out '" + host.root() + "' folders --json --server " + server.url() +
                     " --user alice --password-file '" + pw + "'");
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(r.output.rfind("[", 0), 0u) << r.output;
@@ -129,13 +129,13 @@ TEST(Mvmigrate, RefusedLogonAndUnreachableServerHaveTheirExitCodes) {
   ASSERT_TRUE(server.Start()) << server.LastError();
   TestHost host;
   std::string base = "-q --out '" + host.root() + "' folders --user alice --server ";
-  EXPECT_EQ(Run(base + server.url(), "MVMIGRATE_PASSWORD=wrong").exitCode, 77);
-  EXPECT_EQ(Run("-q --out '" + host.root() + "' folders --user nobody --server " + server.url(),
+  EXPECT_EQ(RunMvmigrate(base + server.url(), "MVMIGRATE_PASSWORD=wrong").exitCode, 77);
+  EXPECT_EQ(RunMvmigrate("-q --out '" + host.root() + "' folders --user nobody --server " + server.url(),
                 "MVMIGRATE_PASSWORD=x")
                 .exitCode,
             77);
   server.Stop();
-  EXPECT_EQ(Run(base + "http://127.0.0.1:1", "MVMIGRATE_PASSWORD=secret").exitCode, 69);
+  EXPECT_EQ(RunMvmigrate(base + "http://127.0.0.1:1", "MVMIGRATE_PASSWORD=secret").exitCode, 69);
 }
 
 }  // namespace
