@@ -33,7 +33,7 @@ struct TrustedApp {
 struct Folder {
   std::string id;
   std::string parentId;    // empty only for a mailbox's root folder
-  std::string owner;       // user name of the mailbox the folder belongs to
+  std::string owner;       // User::name of the mailbox, spelt exactly as there
   std::string name;
   // xsi:type of the folder: "SystemFolder", "Folder", "SharedFolder" or
   // "ContactFolder".
@@ -63,13 +63,13 @@ struct Item {
 };
 
 struct Category {
-  std::string owner;  // user name of the mailbox
+  std::string owner;  // User::name of the mailbox
   std::string id;     // "X@NN"
   std::string name;
 };
 
 struct AddressBook {
-  std::string owner;  // user name; empty: the system book every user sees
+  std::string owner;  // User::name; empty: a system book every user sees
   std::string id;
   std::string name;
   std::string description;

@@ -1,11 +1,9 @@
-// Fixture files, the generator for large mailboxes and the date texts of
-// the simulator's store.
+// Fixture files and the generator for large mailboxes.
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "gwsim/gwsim.h"
-#include "gwsim/item_filter.h"
 #include "gwsim/mailbox.h"
 #include "gwsim_client.h"
 
@@ -167,39 +165,6 @@ TEST(FixtureTest, GeneratorSpreadsItemsOverNewFolders) {
   ASSERT_TRUE(gwsim::GenerateMailbox(&mailbox, "bob", 0, 3));  // no folders: into Mailbox
   EXPECT_EQ(5u, mailbox.ItemsIn(mailbox.FindFolderByType("bob", "Mailbox")->id).size());
   EXPECT_FALSE(gwsim::GenerateMailbox(&mailbox, "ghost", 1, 1));
-}
-
-TEST(FixtureTest, DateTexts) {
-  struct Good {
-    const char *text;
-    long long seconds;
-    const char *written;
-  } goods[] = {
-      {"1970-01-01T00:00:00Z", 0, "1970-01-01T00:00:00Z"},
-      {"2012-09-19T19:26:34Z", 1348082794, "2012-09-19T19:26:34Z"},
-      {"2012-09-19T19:26:34", 1348082794, "2012-09-19T19:26:34Z"},
-      {"2024-02-29", 1709164800, "2024-02-29T00:00:00Z"},
-      {"1969-12-31T23:59:59Z", -1, "1969-12-31T23:59:59Z"},
-  };
-  for (const Good &g : goods) {
-    long long seconds = 7;
-    ASSERT_TRUE(gwsim::ParseDateTime(g.text, &seconds)) << g.text;
-    EXPECT_EQ(g.seconds, seconds) << g.text;
-    EXPECT_EQ(g.written, gwsim::FormatDateTime(seconds)) << g.text;
-  }
-  const char *bads[] = {
-      "",                       // nothing
-      "2012-9-19",              // one-digit month
-      "2012-13-01",             // month 13
-      "2012-09-19 19:26:34Z",   // blank instead of T
-      "2012-09-19T19:26Z",      // no seconds
-      "2012-09-19T19:26:34ZZ",  // trailing text
-      "20120919T192634",        // compact form is not xs:dateTime
-  };
-  for (const char *bad : bads) {
-    long long seconds = 0;
-    EXPECT_FALSE(gwsim::ParseDateTime(bad, &seconds)) << bad;
-  }
 }
 
 }  // namespace

@@ -96,12 +96,14 @@ TEST_F(SoapCallTest, EnvelopesAndHeadersOnTheWireMatchTheGoldenFiles) {
   EXPECT_EQ(gSession.headers, nullptr);  // the list lives for one call only
 }
 
-TEST_F(SoapCallTest, EnvelopeIsCutToTheBufferAndTerminated) {
-  char small[40];
-  memset(small, 'x', sizeof small);
-  EXPECT_EQ(BuildSoapEnvelope(kLoginBody, small, sizeof small), sizeof small - 1);
-  EXPECT_EQ(small[sizeof small - 1], '\0');
-  EXPECT_EQ(std::string(small), Envelope(kLoginBody).substr(0, sizeof small - 1));
+TEST_F(SoapCallTest, TransferStartsLoggingVersionsAndCanStartAgainAfterItsEnd) {
+  EXPECT_EQ(CountLog("libcurl version: " + std::string(curl_version_info(CURLVERSION_NOW)->version)), 1);
+  EXPECT_EQ(CountLog("SSL version: "), 1);
+  EndTransfer();
+  EXPECT_EQ(gSession.curl, nullptr);
+  EndTransfer();  // nothing left to end
+  ASSERT_EQ(StartTransfer(), 1);
+  EXPECT_EQ(SoapCall(kLoginBody, "loginRequest", responsePath_.c_str()), 1);
 }
 
 TEST_F(SoapCallTest, StatusCodeIsReadFromEachAnswerAndResetWhenAbsent) {
@@ -165,17 +167,16 @@ TEST_F(BusyServer, RetriesShareOneCountAndWaitLongerEachTime) {
        {1}, 0, 1},
       {"another error is not retried", {K::kStatus}, false, 1, 0, {}, 0, 0},
   };
+  int served = 0;  // request numbers count over the server's life
   for (const BusyCase &c : cases) {
     SCOPED_TRACE(c.name);
-    // A fresh server, so that request numbers count from 1.
-    server_->Stop();
-    server_.reset(new gwsim::Server());
-    ASSERT_TRUE(server_->Start());
-    CopyText(gSession.soapEndpoint, sizeof gSession.soapEndpoint, (server_->url() + "/soap").c_str());
+    server_->ClearFaults();
+    served += static_cast<int>(server_->RequestCount());
+    server_->ClearRequests();
     for (size_t i = 0; i < c.answers.size(); ++i) {
       bool repeat = c.lastRepeats && i + 1 == c.answers.size();
       server_->AddFault(repeat ? FaultForLogins(c.answers[i], 0)
-                               : FaultFor(c.answers[i], static_cast<int>(i) + 1));
+                               : FaultFor(c.answers[i], served + static_cast<int>(i) + 1));
     }
     remove((host_.dataDir() + "posterror.xml").c_str());
     log_.clear();
