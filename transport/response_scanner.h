@@ -44,7 +44,7 @@ struct TagField {
 // the value line is read into `line` (replacing the current line, so later
 // entries see the value line, as the scanning order requires) and copied
 // into the entry's field. Returns the number of entries that matched; 0
-// leaves line unchanged. At end of file a matched field becomes "".
+// leaves line unchanged. At end of file a matched field (and line) becomes "".
 int ScanTagTable(char *line, int lineCapacity, const TagField *table, int count, FILE *file);
 
 // Sets *out from an extended (2019-05-02T14:00:00Z, 2019-05-02) or compact

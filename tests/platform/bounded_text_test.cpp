@@ -70,12 +70,4 @@ TEST(BoundedText, LeadingIntegerLikeTheCLibraryButSaturating) {
   EXPECT_EQ(ParseLeadingInt(nullptr), 0);
 }
 
-TEST(BoundedText, CaseInsensitiveComparisons) {
-  EXPECT_TRUE(EqualsNoCase("<GWT:Code>", "<gwt:code>"));
-  EXPECT_FALSE(EqualsNoCase("<gwt:code>", "<gwt:codes>"));
-  EXPECT_TRUE(StartsWith("<gwt:folder xsi:type=", "<gwt:folder"));
-  EXPECT_FALSE(StartsWith("<gwt:fold", "<gwt:folder"));
-  EXPECT_TRUE(StartsWithNoCase("<FAULTSTRING>", "<faultstring"));
-}
-
 }  // namespace
