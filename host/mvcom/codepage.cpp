@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -29,7 +30,12 @@ static iconv_t ConverterFor(int from, int to) {
   for (const CachedConverter &c : gConverters)
     if (c.from == from && c.to == to) return c.cd;
   iconv_t cd = iconv_open(CodepageName(to), CodepageName(from));
-  if (cd != reinterpret_cast<iconv_t>(-1)) gConverters.push_back({from, to, cd});
+  if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+  // Converters are kept for the process; release them at exit even when the
+  // host never shuts the library down.
+  static bool releaseAtExit = (atexit(ReleaseCodepageConverters), true);
+  (void)releaseAtExit;
+  gConverters.push_back({from, to, cd});
   return cd;
 }
 

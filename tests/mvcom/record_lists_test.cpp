@@ -1,13 +1,8 @@
 // The HostMessage lists: limits and reuse, part files deleted with the item,
 // and attachments dropped by size with their files kept in step.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <string>
 
 #include "mvcom/mvcom_fixture.h"
-
-namespace {
 
 TEST_F(MvcomTest, ListsStopAtExactlyTheirLimits) {
   MessagePtr m = NewMessage();
@@ -29,7 +24,7 @@ TEST_F(MvcomTest, ListsStopAtExactlyTheirLimits) {
   EXPECT_EQ(m->parts[0]->size, 0);
 }
 
-void AddPart(HostMessage *m, const std::string &path, const char *name, int kind, const std::string &bytes) {
+static void AddPart(HostMessage *m, const std::string &path, const char *name, int kind, const std::string &bytes) {
   ASSERT_NE(com_AllocPart(m), 0);
   HostPart *p = m->parts[m->partCount++];
   CopyText(p->name, sizeof p->name, name);
@@ -43,8 +38,8 @@ TEST_F(MvcomTest, DeallocateAllDeletesOnlyThisItemsPartFiles) {
   for (int i = 0; i < 3; ++i) AddPart(m.get(), PartPath(7, i), "a.bin", kPartFile, "data");
   ASSERT_TRUE(WriteFileBytes(PartPath(8, 0), "another item"));
   com_Deallocate_All(m.get(), nullptr);
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(std::filesystem::exists(PartPath(7, i))) << i;
-  EXPECT_TRUE(std::filesystem::exists(PartPath(8, 0)));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(FileExists(PartPath(7, i))) << i;
+  EXPECT_TRUE(FileExists(PartPath(8, 0)));
   EXPECT_EQ(m->partCount, 0);
   EXPECT_EQ(m->parts[0], nullptr);
 }
@@ -68,11 +63,8 @@ TEST_F(MvcomTest, AttachSizeDropsLargeFilesAndKeepsFilesInStep) {
     EXPECT_STREQ(m->parts[i]->name, names[i]);
     EXPECT_EQ(ReadFileBytes(PartPath(3, i)), contents[i]) << "file of part " << i;
   }
-  EXPECT_FALSE(std::filesystem::exists(PartPath(3, 4)));
-  EXPECT_FALSE(std::filesystem::exists(PartPath(3, 5)));
-  ASSERT_EQ(log_.size(), 2u);
-  EXPECT_THAT(log_[0], ::testing::HasSubstr("big1.bin (1001 bytes) dropped"));
-  com_Deallocate_All(m.get(), nullptr);
+  EXPECT_FALSE(FileExists(PartPath(3, 4)));
+  EXPECT_FALSE(FileExists(PartPath(3, 5)));
+  ASSERT_EQ(host_.log().size(), 2u);
+  EXPECT_THAT(host_.log()[0], ::testing::HasSubstr("big1.bin (1001 bytes) dropped"));
 }
-
-}  // namespace
