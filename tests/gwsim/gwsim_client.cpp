@@ -2,49 +2,34 @@
 #include "gwsim_client.h"
 
 namespace gwsim_test {
-namespace {
 
-size_t CollectPiece(char *data, size_t size, size_t count, void *user) {
+static size_t CollectPiece(char *data, size_t size, size_t count, void *user) {
   static_cast<PostResult *>(user)->pieces.emplace_back(data, size * count);
   return size * count;
 }
 
-struct HeaderList {
-  curl_slist *list = nullptr;
-  ~HeaderList() { curl_slist_free_all(list); }
-  void Add(const std::string &line) { list = curl_slist_append(list, line.c_str()); }
-};
-
-}  // namespace
-
-Client::Client() : curl_(curl_easy_init()) {}
-Client::~Client() { curl_easy_cleanup(curl_); }
-
-PostResult Client::Post(const std::string &url, const std::string &envelope,
-                        const std::string &soapAction, bool follow) {
+PostResult Client::Post(const std::string &url, const std::string &body,
+                        const std::string &soapAction, bool followRedirects) {
   PostResult result;
-  HeaderList headers;
-  headers.Add("Content-Type: text/xml; charset=utf-8");
-  headers.Add("SOAPAction: \"" + soapAction + "\"");
-  std::string target = url + "/soap";
+  curl_slist *headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8");
+  headers = curl_slist_append(headers, ("SOAPAction: \"" + soapAction + "\"").c_str());
+  const std::string target = url + "/soap";
   curl_easy_setopt(curl_, CURLOPT_URL, target.c_str());
   curl_easy_setopt(curl_, CURLOPT_POST, 1L);
-  curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, envelope.data());
-  curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(envelope.size()));
-  curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers.list);
+  curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, CollectPiece);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &result);
-  curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L);
-  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 10L);
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
   result.code = curl_easy_perform(curl_);
+  curl_slist_free_all(headers);
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &result.status);
   curl_easy_getinfo(curl_, CURLINFO_NUM_CONNECTS, &result.newConnections);
   char *location = nullptr;
-  if (curl_easy_getinfo(curl_, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
-      location != nullptr) {
+  if (curl_easy_getinfo(curl_, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
     result.location = location;
   }
   for (const std::string &piece : result.pieces) result.body += piece;
@@ -61,18 +46,15 @@ std::string Envelope(const std::string &session, const std::string &body) {
     out += "<soap:Header soap:encodingStyle=\"\">\n<session>" + session +
            "</session>\n</soap:Header>\n";
   }
-  out += "<soap:Body>\n" + body + "</soap:Body>\n</soap:Envelope>\n";
-  return out;
+  return out + "<soap:Body>\n" + body + "</soap:Body>\n</soap:Envelope>\n";
 }
 
 pugi::xml_node Call(Client *client, const std::string &url, const std::string &session,
-                    const std::string &requestName, const std::string &body,
-                    pugi::xml_document *doc) {
-  PostResult result = client->Post(url, Envelope(session, body), requestName);
+                    const std::string &name, const std::string &body, pugi::xml_document *doc) {
+  PostResult result = client->Post(url, Envelope(session, body), name);
   if (result.code != CURLE_OK || !doc->load_string(result.body.c_str())) return pugi::xml_node();
-  std::string responseName =
-      "gwm:" + requestName.substr(0, requestName.size() - 7) + "Response";
-  return doc->child("SOAP-ENV:Envelope").child("SOAP-ENV:Body").child(responseName.c_str());
+  std::string response = "gwm:" + name.substr(0, name.size() - 7) + "Response";
+  return doc->child("SOAP-ENV:Envelope").child("SOAP-ENV:Body").child(response.c_str());
 }
 
 int StatusCode(pugi::xml_node response) {
@@ -82,12 +64,12 @@ int StatusCode(pugi::xml_node response) {
 
 std::string LoginAlice(Client *client, const std::string &url) {
   pugi::xml_document doc;
-  pugi::xml_node answer =
-      Call(client, url, "", "loginRequest",
-           "<m:loginRequest>\n<m:auth type=\"t:PlainText\">\n<t:username>alice</t:username>\n"
-           "<t:password>secret</t:password>\n</m:auth>\n<m:version>1.09</m:version>\n"
-           "<m:application>Movaro</m:application>\n</m:loginRequest>\n",
-           &doc);
+  pugi::xml_node answer = Call(
+      client, url, "", "loginRequest",
+      "<m:loginRequest>\n<m:auth type=\"t:PlainText\">\n<t:username>alice</t:username>\n"
+      "<t:password>secret</t:password>\n</m:auth>\n<m:version>1.09</m:version>\n"
+      "<m:application>Movaro</m:application>\n</m:loginRequest>\n",
+      &doc);
   return answer.child("gwm:session").text().get();
 }
 
