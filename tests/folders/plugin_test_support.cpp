@@ -1,100 +1,23 @@
 // Shared pieces of the folder and logon tests.
 #include "plugin_test_support.h"
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "folders/category_table.h"
 #include "folders/folder_table.h"
+#include "gwsim/mailbox.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
+#include "plugin/mv_api.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "reader/recurrence_keys.h"
 #include "transport/http_transfer.h"
-#include "transport/response_scanner.h"
-#include "transport/soap_call.h"
 
 namespace plugin_test {
 
 std::string TestData(const std::string &relativePath) {
   return testing_support::ReadFileBytes(std::string(MVGWS_TEST_DATA) + "/" + relativePath);
-}
-
-void ReshapeToFile(const std::string &rawXml, const std::string &path) {
-  FilePtr file = OpenFile(path.c_str(), "wb");
-  if (!file) return;
-  ResponseWriterBegin(file.get());
-  ResponseWriterWrite(rawXml.data(), rawXml.size());
-  ResponseWriterEnd();
-}
-
-std::vector<std::string> FileLines(const std::string &path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string RequestBody(const std::string &envelope) {
-  static const std::string kOpen = "<soap:Body>\n", kClose = "</soap:Body>\n";
-  size_t start = envelope.find(kOpen);
-  size_t end = envelope.rfind(kClose);
-  if (start == std::string::npos || end == std::string::npos || end < start) return "";
-  start += kOpen.size();
-  return envelope.substr(start, end - start);
-}
-
-std::vector<gwsim::RecordedRequest> RequestsNamed(const gwsim::Server &server,
-                                                  const std::string &requestName) {
-  std::vector<gwsim::RecordedRequest> named;
-  for (const gwsim::RecordedRequest &request : server.Requests())
-    if (request.requestName == requestName) named.push_back(request);
-  return named;
-}
-
-void ResetPluginState() {
-  FreeFolderTable();
-  FreeCategoryTable();
-  ClearRecurrenceKeys();
-  EndTransfer();
-  ResetRunSettings();
-  memset(&gSession, 0, sizeof gSession);
-  gGWTrustedApp[0] = gGWAppKey[0] = '\0';
-  gRootFolderId[0] = '\0';
-  gHTTPResponse = gGWSError = 0;
-}
-
-void UseHostDirectories(const testing_support::TestHost &host) {
-  CopyText(gSession.workDir, sizeof gSession.workDir, host.workDir().c_str());
-  CopyText(gSession.dataDir, sizeof gSession.dataDir, host.dataDir().c_str());
-  CopyText(gSession.debugSubfolder, sizeof gSession.debugSubfolder, "tester");
-}
-
-bool SimulatorLogin(const gwsim::Server &server, const std::string &user,
-                    const std::string &password) {
-  FormatText(gSession.soapEndpoint, sizeof gSession.soapEndpoint, "%s/soap",
-             server.url().c_str());
-  if (gSession.curl == nullptr && !StartTransfer()) return false;
-  std::string body = "<m:loginRequest>\n<m:auth type=\"t:PlainText\">\n<t:username>" + user +
-                     "</t:username>\n<t:password>" + password +
-                     "</t:password>\n</m:auth>\n<m:version>1.09</m:version>\n"
-                     "<m:application>Movaro</m:application>\n</m:loginRequest>\n";
-  std::string responsePath = std::string(gSession.workDir) + "login.xml";
-  if (!SoapCall(body.c_str(), "loginRequest", responsePath.c_str())) return false;
-  FilePtr file = OpenFile(responsePath.c_str(), "r");
-  if (!file) return false;
-  char line[1024];
-  const TagField session = {"<gwm:session>", kTagNoCase, gSession.sessionId,
-                            sizeof gSession.sessionId, -1, nullptr};
-  while (ReadResponseLine(line, sizeof line, file.get()))
-    ScanTagTable(line, sizeof line, &session, 1, file.get());
-  return gSession.sessionId[0] != '\0';
 }
 
 std::string Answer(const std::string &response, const std::string &inner) {
@@ -105,6 +28,106 @@ std::string Answer(const std::string &response, const std::string &inner) {
          "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><SOAP-ENV:Body><gwm:" +
          response + ">" + inner + "<gwm:status><gwt:code>0</gwt:code></gwm:status></gwm:" +
          response + "></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+}
+
+void ResetPluginState() {
+  FreeFolderTable();
+  FreeCategoryTable();
+  ClearRecurrenceKeys();
+  EndTransfer();
+  ResetRunSettings();
+  memset(&gSession, 0, sizeof gSession);
+  gGWTrustedApp[0] = gGWAppKey[0] = gRootFolderId[0] = '\0';
+  gHTTPResponse = gGWSError = 0;
+}
+
+std::string Rows(bool withCounts) {
+  std::string rows;
+  for (int i = 0; i < gFolderTable.count; ++i) {
+    const FolderRecord *r = gFolderTable.records[i];
+    rows += r->path;
+    if (withCounts)
+      rows += " " + std::to_string(r->folderClass) + " " + std::to_string(r->itemCount);
+    rows += "; ";
+  }
+  return rows;
+}
+
+void PluginTest::SetUp() {
+  ResetPluginState();
+  ASSERT_EQ(0, host_.Init());
+  CopyText(gSession.workDir, sizeof gSession.workDir, host_.workDir().c_str());
+  CopyText(gSession.dataDir, sizeof gSession.dataDir, host_.dataDir().c_str());
+}
+
+void PluginTest::StartServer(const std::string &fixture) {
+  ASSERT_TRUE(server_.Start()) << server_.LastError();
+  std::string error;
+  auto lock = server_.mailbox().Lock();
+  ASSERT_TRUE(gwsim::LoadMailboxText(fixture, "test", &server_.mailbox(), &error)) << error;
+}
+
+void PluginTest::Connect(const std::string &content, const std::vector<std::string> &params) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(
+      "<gwsim><user name=\"alice\" password=\"secret\" rootId=\"ROOT.alice@16\">" + content +
+      "</user></gwsim>"));
+  ASSERT_EQ(0, LogOn("alice", "secret", params));
+  host_.ClearLog();
+}
+
+int PluginTest::LogOn(const std::string &user, const std::string &password,
+                      const std::vector<std::string> &params, int mode) {
+  EXPECT_EQ(0, host_.Init(params));
+  CopyText(user_, sizeof user_, user.c_str());
+  CopyText(password_, sizeof password_, password.c_str());
+  return Logon(user_, password_, server_.url().c_str(), nullptr, nullptr, nullptr, nullptr,
+               nullptr, nullptr, nullptr, nullptr, nullptr, mode, 0, nullptr, nullptr, nullptr);
+}
+
+std::string PluginTest::Reshaped(const std::string &raw, const std::string &name) {
+  std::string path = host_.workDir() + name;
+  FilePtr file = OpenFile(path.c_str(), "wb");
+  if (file) {
+    ResponseWriterBegin(file.get());
+    ResponseWriterWrite(raw.data(), raw.size());
+    ResponseWriterEnd();
+  }
+  return path;
+}
+
+std::vector<gwsim::RecordedRequest> PluginTest::Sent(const std::string &requestName) const {
+  std::vector<gwsim::RecordedRequest> named;
+  for (const gwsim::RecordedRequest &request : server_.Requests())
+    if (request.requestName == requestName) named.push_back(request);
+  return named;
+}
+
+std::string PluginTest::SentBody(const std::string &requestName, size_t index) const {
+  std::vector<gwsim::RecordedRequest> sent = Sent(requestName);
+  if (index >= sent.size()) return "(not sent)";
+  const std::string &envelope = sent[index].body;
+  size_t start = envelope.find("<soap:Body>\n") + strlen("<soap:Body>\n");
+  return envelope.substr(start, envelope.rfind("</soap:Body>\n") - start);
+}
+
+static void AddFault(gwsim::Server *server, int status, const std::string &body, int number,
+                     const std::string &requestName) {
+  gwsim::Fault fault;
+  fault.kind = status == 200 ? gwsim::FaultKind::kFixedAnswer : gwsim::FaultKind::kStatus;
+  fault.status = status;
+  fault.body = body;
+  fault.requestNumber = number;
+  fault.requestName = requestName;
+  fault.times = number == 0 ? 0 : 1;
+  server->AddFault(fault);
+}
+
+void PluginTest::FaultNext(int offset, int status, const std::string &body) {
+  AddFault(&server_, status, body, static_cast<int>(server_.RequestCount()) + offset, "");
+}
+
+void PluginTest::FaultEvery(const std::string &requestName, int status, const std::string &body) {
+  AddFault(&server_, status, body, 0, requestName);
 }
 
 }  // namespace plugin_test
