@@ -42,19 +42,6 @@ void CopyValue(char *value, int capacity, int maxChars, const char *line) {
 
 }  // namespace
 
-int ReadValueLine(char *value, int capacity, int maxChars, FILE *file) {
-  if (value == nullptr || capacity <= 0) return 0;
-  if (!ReadResponseLine(value, capacity, file)) {
-    value[0] = '\0';
-    return 0;
-  }
-  if (maxChars >= 0 && strlen(value) > static_cast<size_t>(maxChars)) {
-    value[maxChars] = '\0';
-    TrimPartialUtf8(value);
-  }
-  return 1;
-}
-
 int TagMatches(const char *line, const char *tag, TagMatch match) {
   if (line == nullptr || tag == nullptr) return 0;
   switch (match) {

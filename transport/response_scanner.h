@@ -12,11 +12,6 @@
 // read, 0 at end of file.
 int ReadResponseLine(char *buffer, int capacity, FILE *file);
 
-// Reads the value line that follows a tag line into value (capacity bytes,
-// cut at maxChars characters when maxChars >= 0). Returns 1 when a line was
-// there, 0 at end of file (value then "").
-int ReadValueLine(char *value, int capacity, int maxChars, FILE *file);
-
 // How a parser's table entry compares a line with its tag.
 enum TagMatch {
   kTagExact,         // whole line, case counts

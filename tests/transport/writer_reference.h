@@ -1,4 +1,4 @@
-// The response writer's rule applied one byte at a time, as the plain
+// The response writer's rule applied one byte at a time: the plain
 // reference that the run-based writer must match byte for byte.
 #pragma once
 
@@ -12,16 +12,14 @@ inline std::string ReshapeByteByByte(const std::vector<std::string> &chunks) {
   bool pending = false;
   for (const std::string &chunk : chunks) {
     for (size_t i = 0; i < chunk.size(); ++i) {
-      char c = chunk[i];
-      if (c == '<' && pending) {
+      if (chunk[i] == '<' && pending) {
         out += "\r\n";
         pending = false;
       }
-      out += c;
-      if (c == '>') {
-        out += "\r\n";
-        if (i + 1 < chunk.size()) pending = chunk[i + 1] != '<';
-      }
+      out += chunk[i];
+      if (chunk[i] != '>') continue;
+      out += "\r\n";
+      if (i + 1 < chunk.size()) pending = chunk[i + 1] != '<';
     }
   }
   return out;
