@@ -81,14 +81,6 @@ TEST(InitRead, StoresItemLimitAndGroupFolder) {
   EXPECT_EQ(TestFile(nullptr, nullptr), 0);
 }
 
-TEST(PartFiles, NamesCarrySequenceAndIndex) {
-  char name[256];
-  FormatPartFileName(name, sizeof name, "/w/", 7, 3);
-  EXPECT_STREQ(name, "/w/PRT00703.TMP");
-  FormatPartFileName(name, sizeof name, "/w/", 1234, 125);
-  EXPECT_STREQ(name, "/w/PRT1234125.TMP");
-}
-
 // The defined dynamic symbols of the library, as nm reports them.
 std::set<std::string> ExportedSymbols(const std::string &path) {
   std::set<std::string> names;

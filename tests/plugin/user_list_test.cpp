@@ -68,13 +68,6 @@ TEST(GetUserList, BomCrLfAndNonAsciiNames) {
             "taro@example.jp;taro@example.jp;山田 太郎 😀\n");
 }
 
-TEST(GetUserList, FirstUserKeepsNameWhenFileStartsWithBom) {
-  TestHost host;
-  ASSERT_EQ(host.Init(), 0);
-  std::string csv = Convert(host, kBom + ToUtf16Le("DisplayName : First\nPrimarySmtpAddress : f@x\n"));
-  EXPECT_EQ(csv, "f@x;f@x;First\n");
-}
-
 TEST(GetUserList, AddressBeforeNameWritesEmptyName) {
   TestHost host;
   ASSERT_EQ(host.Init(), 0);
