@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "folders/folder_table.h"
 #include "platform/bounded_text.h"
@@ -116,7 +115,7 @@ void CountBookEntries() {
 
 int IsSharedBookNotice(const char *description) {
   for (const SharedNotice &notice : kSharedNotices) {
-    if (strncasecmp(description, notice.text, notice.bytes) == 0) return 1;
+    if (EqualsNoCaseN(description, notice.text, notice.bytes)) return 1;
   }
   return 0;
 }

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <strings.h>
 #include <unordered_map>
 
 #include "folders/item_enumeration.h"
@@ -209,7 +208,7 @@ void CountFolderItems() {
 }
 
 bool SortNameBefore(const FolderRecord *a, const FolderRecord *b) {
-  return strcasecmp(a->sortName, b->sortName) < 0;
+  return CompareNoCase(a->sortName, b->sortName) < 0;
 }
 
 }  // namespace

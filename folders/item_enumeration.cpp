@@ -3,7 +3,6 @@
 #include "folders/item_enumeration.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
@@ -73,7 +72,7 @@ void ScanItem(FILE *file, const char *sourceContainer, char *id, char *container
     } else if (StartsWithNoCase(line, "<gwt:container")) {
       if (ReadResponseLine(line, sizeof line, file)) CopyText(container, kItemIdSize, line);
       // An item may name several containers; the one asked for ends the search.
-      if (strncasecmp(container, sourceContainer, sourceLength) == 0) return;
+      if (EqualsNoCaseN(container, sourceContainer, sourceLength)) return;
     }
   }
 }

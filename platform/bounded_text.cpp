@@ -100,6 +100,10 @@ int ParseLeadingInt(const char *text) {
 
 int EqualsNoCase(const char *a, const char *b) { return strcasecmp(a, b) == 0; }
 
+int CompareNoCase(const char *a, const char *b) { return strcasecmp(a, b); }
+
+int EqualsNoCaseN(const char *a, const char *b, size_t n) { return strncasecmp(a, b, n) == 0; }
+
 int StartsWith(const char *text, const char *prefix) {
   return strncmp(text, prefix, strlen(prefix)) == 0;
 }

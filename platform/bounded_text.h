@@ -38,5 +38,9 @@ int ParseLeadingInt(const char *text);
 
 // Case-insensitive ASCII comparisons.
 int EqualsNoCase(const char *a, const char *b);
+// <0, 0 or >0 like strcmp, ASCII case ignored.
+int CompareNoCase(const char *a, const char *b);
+// The first n bytes equal, ASCII case ignored (like strncasecmp == 0).
+int EqualsNoCaseN(const char *a, const char *b, size_t n);
 int StartsWith(const char *text, const char *prefix);
 int StartsWithNoCase(const char *text, const char *prefix);

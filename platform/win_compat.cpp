@@ -1,6 +1,8 @@
 // Portable file-time arithmetic and the other Windows stand-ins.
 #include "win_compat.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -122,6 +124,11 @@ void Sleep(uint32_t milliseconds) {
   ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
+}
+
+int MakeDirectory(const char *path) {
+  if (path == nullptr) return 0;
+  return mkdir(path, 0755) == 0 || errno == EEXIST;
 }
 
 size_t FormatDateUS(const SYSTEMTIME *st, char *out, size_t cap) {

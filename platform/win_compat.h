@@ -46,6 +46,10 @@ long CompareFileTime(const FILETIME *a, const FILETIME *b);
 
 void Sleep(uint32_t milliseconds);
 
+// Creates one directory level (CreateDirectoryA). An existing directory
+// counts as success. Returns non-zero on success.
+int MakeDirectory(const char *path);
+
 // The date as "ddd',' dd MMM yyyy" in US English ("Wed, 02 May 2019").
 // Returns the length written, 0 when cap is too small.
 size_t FormatDateUS(const SYSTEMTIME *st, char *out, size_t cap);

@@ -4,13 +4,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <vector>
 
 #include "folders/address_books.h"
 #include "folders/category_table.h"
 #include "folders/folder_table.h"
 #include "platform/bounded_text.h"
+#include "platform/win_compat.h"
 #include "platform/file_guard.h"
 #include "plugin/mv_api.h"
 #include "plugin/mvcom.h"
@@ -171,9 +171,9 @@ void MakeDebugFolders() {
   if (!gRunSettings.calDebug && !gRunSettings.mailDebug && !gRunSettings.conDebug) return;
   char folder[kPathSize];
   FormatText(folder, sizeof folder, "%sdebug", gSession.dataDir);
-  mkdir(folder, 0755);  // an existing folder is fine
+  MakeDirectory(folder);  // an existing folder is fine
   FormatText(folder, sizeof folder, "%sdebug/%s", gSession.dataDir, gSession.debugSubfolder);
-  mkdir(folder, 0755);
+  MakeDirectory(folder);
 }
 
 // "alice for bob": alice logs on to bob's mailbox; the host's user buffer
