@@ -42,7 +42,19 @@ extern "C" {
 // printf-style line to the host's log; a line end is added when missing.
 MVCOM_API void com_Log(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// Records an error for the host (101 HTTP library start, 109 folder conversion).
+// Codes of com_SetExtendedError.
+enum {
+  kExtErrorHttpStart = 101,   // the HTTP library could not start
+  kExtErrorFolder = 109,      // folder conversion (calendar reader)
+  // One item could not be read or written: the host counts it as failed,
+  // lists it in its report and ends with a non-zero exit code. The text is
+  // "<GroupWise item id>\t<subject>\t<reason>" (the id empty on the write
+  // side and when unknown). A skipped item (excluded subject, a further
+  // occurrence of a series) is not reported this way.
+  kExtErrorItemFailed = 120,
+};
+
+// Records an error for the host (see the codes above).
 MVCOM_API void com_SetExtendedError(int code, int zero, const char *text);
 
 // Copies the index-th host parameter (0-based) into buf (1024 bytes).

@@ -31,6 +31,7 @@ struct SessionState {
   char dateFilter[kSessionTextSize];  // server-side date filter of the last listing
   int32_t itemLimit;                  // 6th argument of the last InitRead
   char targetContainer[256];          // container of the current write
+  char lastOrganizer[kSessionTextSize];  // organizer address of the appointment being read
   int32_t failedCount;                // failed ids recorded this session
   HostNotifyFn hostNotify;
   CURL *curl;                 // the session's transfer handle

@@ -63,4 +63,6 @@ void com_SetExtendedError(int code, int zero, const char *text) {
   gMvcom.extendedCode = code;
   CopyText(gMvcom.extendedText, sizeof gMvcom.extendedText, text);
   com_Log("MV Error: extended error %d: %s", code, gMvcom.extendedText);
+  if (gMvcom.extendedSink != nullptr)
+    gMvcom.extendedSink(code, text ? text : "", gMvcom.extendedSinkUser);
 }

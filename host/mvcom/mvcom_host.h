@@ -54,6 +54,12 @@ MVCOM_API void mvcom_SetMessageBoxHook(MvcomMessageBoxHook hook);
 // The last com_SetExtendedError, or 0 and "" when none.
 MVCOM_API int mvcom_GetExtendedError(char *text, size_t cap);
 
+// Every com_SetExtendedError is also handed to sink, when set (the host
+// counts and lists failed items through it); it stays set across
+// mvcom_Init and mvcom_Shutdown. Null removes it.
+typedef void (*MvcomExtendedErrorSink)(int code, const char *text, void *user);
+MVCOM_API void mvcom_SetExtendedErrorSink(MvcomExtendedErrorSink sink, void *user);
+
 // Global 12's line buffer as registered by the plug-in, and global 13.
 MVCOM_API const char *mvcom_GetLineBuffer(void);
 MVCOM_API int mvcom_GetFailedCount(void);

@@ -143,6 +143,11 @@ void mvcom_SetLogSink(MvcomLogSink sink, void *user) {
   gMvcom.logSinkUser = user;
 }
 
+void mvcom_SetExtendedErrorSink(MvcomExtendedErrorSink sink, void *user) {
+  gMvcom.extendedSink = sink;
+  gMvcom.extendedSinkUser = user;
+}
+
 void mvcom_SetMessageBoxHook(MvcomMessageBoxHook hook) { gMvcom.messageBoxHook = hook; }
 
 int mvcom_GetExtendedError(char *text, size_t cap) {

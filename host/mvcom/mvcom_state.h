@@ -35,6 +35,8 @@ struct MvcomState {
   sqlite3 *stateDb;
   MvcomLogSink logSink;
   void *logSinkUser;
+  MvcomExtendedErrorSink extendedSink;
+  void *extendedSinkUser;
   MvcomMessageBoxHook messageBoxHook;
   const char *lineBuffer;
   int failedCount;
