@@ -15,27 +15,22 @@ enum {
   kMaxTextBytes = 512,
 };
 
-// Reads one UTF-16LE line: bytes up to a 0x0A (whose high byte is consumed
-// too); a 0x0D consumes the byte after it. At most kMaxLineBytes bytes are
-// kept, always an even number so that no character is split. Returns the
-// number of bytes kept, or -1 at end of file with nothing read.
+// Reads one UTF-16LE line a 16-bit unit at a time, so that a character whose
+// low or high byte is 0x0A or 0x0D (U+010D, U+040A, U+0D05, U+200D...) stays
+// part of the text: the line ends at U+000A, U+000D is dropped. At most
+// kMaxLineBytes bytes are kept (whole units only); the rest of a longer line
+// is read as the next line. An odd last byte of the file is ignored. Returns
+// the number of bytes kept, or -1 at end of file with nothing read.
 int ReadUtf16Line(FILE *in, unsigned char *line) {
   int kept = 0;
   bool any = false;
-  int c;
-  while ((c = fgetc(in)) != EOF) {
+  unsigned char unit[2];
+  while (kept + 2 <= kMaxLineBytes && fread(unit, 1, 2, in) == 2) {
     any = true;
-    if (c == 0x0A) {
-      fgetc(in);  // high byte of the line feed
-      break;
-    }
-    if (c == 0x0D) {
-      fgetc(in);  // high byte of the carriage return
-      continue;
-    }
-    line[kept++] = static_cast<unsigned char>(c);
-    // Stop on a character boundary: an even byte count.
-    if (kept >= kMaxLineBytes - 1) break;
+    if (unit[0] == 0x0A && unit[1] == 0x00) break;
+    if (unit[0] == 0x0D && unit[1] == 0x00) continue;
+    line[kept++] = unit[0];
+    line[kept++] = unit[1];
   }
   if (!any) return -1;
   return kept;

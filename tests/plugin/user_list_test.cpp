@@ -50,39 +50,57 @@ std::string Convert(TestHost &host, const std::string &utf16, int *result = null
   return ReadFileBytes(out);
 }
 
-TEST(GetUserList, BomCrLfAndNonAsciiNames) {
+TEST(GetUserList, ConvertsPropertyLinesToAddressAddressName) {
   TestHost host;
   ASSERT_EQ(host.Init(), 0);
-  std::string text =
-      "DisplayName : Zoë Ångström\r\n"
-      "Alias : zoe\r\n"
-      "PrimarySmtpAddress : zoe@example.com\r\n"
-      "\r\n"
-      "DisplayName : 山田 太郎 😀\r\n"
-      "PrimarySmtpAddress : taro@example.jp\r\n";
-  int rc = 0;
-  std::string csv = Convert(host, kBom + ToUtf16Le(text), &rc);
-  EXPECT_EQ(rc, 1);
-  EXPECT_EQ(csv,
-            "zoe@example.com;zoe@example.com;Zoë Ångström\n"
-            "taro@example.jp;taro@example.jp;山田 太郎 😀\n");
-}
-
-TEST(GetUserList, AddressBeforeNameWritesEmptyName) {
-  TestHost host;
-  ASSERT_EQ(host.Init(), 0);
-  std::string csv = Convert(host, ToUtf16Le("PrimarySmtpAddress : a@x\nDisplayName : Late\n"
-                                            "PrimarySmtpAddress : b@x\nPrimarySmtpAddress : c@x\n"));
-  // The name is used once and then emptied.
-  EXPECT_EQ(csv, "a@x;a@x;\nb@x;b@x;Late\nc@x;c@x;\n");
-}
-
-TEST(GetUserList, LinesWithoutColonAreSkipped) {
-  TestHost host;
-  ASSERT_EQ(host.Init(), 0);
-  std::string csv = Convert(host, ToUtf16Le("DisplayName without colon\nDisplayName : N\n"
-                                            "PrimarySmtpAddress no colon\nPrimarySmtpAddress : n@x\n"));
-  EXPECT_EQ(csv, "n@x;n@x;N\n");
+  const struct {
+    const char *why;
+    std::string utf16;
+    const char *csv;
+  } cases[] = {
+      {"byte-order mark, CR LF, accents and a supplementary character",
+       kBom + ToUtf16Le("DisplayName : Zoë Ångström\r\nAlias : zoe\r\n"
+                        "PrimarySmtpAddress : zoe@example.com\r\n\r\n"
+                        "DisplayName : 山田 太郎 😀\r\nPrimarySmtpAddress : taro@example.jp\r\n"),
+       "zoe@example.com;zoe@example.com;Zoë Ångström\n"
+       "taro@example.jp;taro@example.jp;山田 太郎 😀\n"},
+      {"a name is used once and then emptied",
+       ToUtf16Le("PrimarySmtpAddress : a@x\nDisplayName : Late\n"
+                 "PrimarySmtpAddress : b@x\nPrimarySmtpAddress : c@x\n"),
+       "a@x;a@x;\nb@x;b@x;Late\nc@x;c@x;\n"},
+      {"lines without a colon are passed over",
+       ToUtf16Le("DisplayName without colon\nDisplayName : N\n"
+                 "PrimarySmtpAddress no colon\nPrimarySmtpAddress : n@x\n"),
+       "n@x;n@x;N\n"},
+      // Characters with a byte 0x0A or 0x0D: č is 0D 01, Č 0C 01, Њ 0A 04,
+      // Ċ 0A 01, the zero-width joiner 0D 20, Gurmukhi ਅ 05 0A, Malayalam അ 05 0D.
+      {"Czech: č and Č are no line ends",
+       ToUtf16Le("DisplayName : Čeněk Kočí\r\nPrimarySmtpAddress : cenek@example.cz\r\n"),
+       "cenek@example.cz;cenek@example.cz;Čeněk Kočí\n"},
+      {"Serbian: Њ is no line end",
+       ToUtf16Le("DisplayName : Његош Њ\nPrimarySmtpAddress : njegos@example.rs\n"),
+       "njegos@example.rs;njegos@example.rs;Његош Њ\n"},
+      {"Maltese: Ċ is no line end",
+       ToUtf16Le("DisplayName : Ċensu Ċ\nPrimarySmtpAddress : censu@example.mt\n"),
+       "censu@example.mt;censu@example.mt;Ċensu Ċ\n"},
+      {"a zero-width joiner inside a name",
+       ToUtf16Le("DisplayName : Dev 👩\u200d💻\nPrimarySmtpAddress : dev@example.org\n"),
+       "dev@example.org;dev@example.org;Dev 👩\u200d💻\n"},
+      {"high bytes 0x0A and 0x0D: Gurmukhi and Malayalam",
+       ToUtf16Le("DisplayName : ਅਮਰ അനു\r\nPrimarySmtpAddress : amar@example.in\r\n"),
+       "amar@example.in;amar@example.in;ਅਮਰ അനു\n"},
+      {"an odd last byte is no character",
+       ToUtf16Le("DisplayName : Ann\nPrimarySmtpAddress : ann@x\n") + "A",
+       "ann@x;ann@x;Ann\n"},
+      {"a last line without a line end still counts",
+       ToUtf16Le("DisplayName : Bo\nPrimarySmtpAddress : bo@x"), "bo@x;bo@x;Bo\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    int rc = 0;
+    EXPECT_EQ(c.csv, Convert(host, c.utf16, &rc));
+    EXPECT_EQ(1, rc);
+  }
 }
 
 TEST(GetUserList, OverlongLineIsSplitOnACharacterBoundaryAndStaysValidUtf8) {
