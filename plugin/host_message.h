@@ -149,21 +149,77 @@ namespace host_message_layout {
 HM_WIDTH(parts, kMaxParts * sizeof(void *));
 HM_WIDTH(recips, kMaxRecipients * sizeof(void *));
 HM_WIDTH(partCount, 4);
+HM_WIDTH(recipCount, 4);
 HM_WIDTH(itemKind, 4);
 HM_WIDTH(groupFolder, 512);
+HM_WIDTH(fromName, 512);
 HM_WIDTH(fromAddress, 1024);
+HM_WIDTH(subject, 512);
 HM_WIDTH(sentTime, 8);
+HM_WIDTH(taskPriority, 4);
+HM_WIDTH(unread, 4);
+HM_WIDTH(msgSeq, 4);
 HM_WIDTH(messageId, 400);
 HM_WIDTH(messageIdCopy, 248);
+HM_WIDTH(firstName, 512);
+HM_WIDTH(lastName, 512);
+HM_WIDTH(title, 512);
+HM_WIDTH(location, 512);
+HM_WIDTH(department, 512);
+HM_WIDTH(manager, 512);
+HM_WIDTH(assistant, 512);
+HM_WIDTH(officePhone, 512);
+HM_WIDTH(homePhone, 512);
+HM_WIDTH(otherPhone, 512);
+HM_WIDTH(faxPhone, 512);
+HM_WIDTH(mobilePhone, 512);
+HM_WIDTH(spouse, 512);
+HM_WIDTH(children, 512);
+HM_WIDTH(organization, 512);
+HM_WIDTH(officeStreet, 512);
+HM_WIDTH(officeStreet2, 512);
+HM_WIDTH(officeCity, 512);
+HM_WIDTH(officeState, 512);
+HM_WIDTH(officePostalCode, 512);
+HM_WIDTH(officeCountry, 512);
 HM_WIDTH(email, 768);
+HM_WIDTH(email2, 512);
+HM_WIDTH(email3, 512);
+HM_WIDTH(contactFlag, 4);
+HM_WIDTH(pagerPhone, 512);
 HM_WIDTH(website, 256);
+HM_WIDTH(birthday, 512);
+HM_WIDTH(homeStreet, 512);
+HM_WIDTH(homeStreet2, 512);
+HM_WIDTH(homeCity, 512);
+HM_WIDTH(homeState, 512);
+HM_WIDTH(homePostalCode, 512);
+HM_WIDTH(homeCountry, 512);
+HM_WIDTH(categories, 512);
 HM_WIDTH(bookPath, 1024);
+HM_WIDTH(contactName, 512);
 HM_WIDTH(eventKind, 2);
+HM_WIDTH(startTime, 8);
+HM_WIDTH(endTime, 8);
 HM_WIDTH(isPrivate, 2);
 HM_WIDTH(busyState, 2);
 HM_WIDTH(recurKind, 2);
+HM_WIDTH(recurInterval, 4);
+HM_WIDTH(recurOccurrence, 4);
+HM_WIDTH(recurDayMask, 4);
+HM_WIDTH(recurMonth, 4);
+HM_WIDTH(recurMonthDay, 4);
+HM_WIDTH(recurRangeKind, 4);
+HM_WIDTH(recurCount, 4);
 HM_WIDTH(recurUntil, 8);
+HM_WIDTH(percentComplete, 4);
+HM_WIDTH(organizerName, 512);
+HM_WIDTH(alarmSet, 4);
+HM_WIDTH(alarmMinutes, 4);
+HM_WIDTH(organizerMatch, 4);
 HM_WIDTH(organizerAddress, 260);
+HM_WIDTH(allDay, 4);
+HM_WIDTH(importance, 4);
 HM_WIDTH(timeZoneName, 128);
 HM_WIDTH(recurStart, 8);
 HM_WIDTH(folderItemCount, 4);
@@ -243,12 +299,26 @@ HM_AFTER(allDay, importance);
 HM_AFTER(importance, timeZoneName);
 HM_AFTER(timeZoneName, recurStart);
 HM_AFTER(recurStart, folderItemCount);
-static_assert(sizeof(HostRecipient::name) == 512 && sizeof(HostRecipient::address) == 256 &&
+#define HR_WIDTH(field, bytes) \
+  static_assert(sizeof(HostRecipient::field) == (bytes), "HostRecipient " #field " has the wrong width")
+#define HP_WIDTH(field, bytes) \
+  static_assert(sizeof(HostPart::field) == (bytes), "HostPart " #field " has the wrong width")
+HR_WIDTH(name, 512);
+HR_WIDTH(address, 256);
+HR_WIDTH(kind, 4);
+HR_WIDTH(status, 4);
+static_assert(offsetof(HostRecipient, name) < offsetof(HostRecipient, address) &&
                   offsetof(HostRecipient, address) < offsetof(HostRecipient, kind) &&
                   offsetof(HostRecipient, kind) < offsetof(HostRecipient, status),
-              "HostRecipient layout");
-static_assert(sizeof(HostPart::name) == 512 && offsetof(HostPart, size) < offsetof(HostPart, kind),
-              "HostPart layout");
+              "HostRecipient fields out of order");
+HP_WIDTH(name, 512);
+HP_WIDTH(size, 4);
+HP_WIDTH(kind, 4);
+static_assert(offsetof(HostPart, name) < offsetof(HostPart, size) &&
+                  offsetof(HostPart, size) < offsetof(HostPart, kind),
+              "HostPart fields out of order");
+#undef HR_WIDTH
+#undef HP_WIDTH
 #undef HM_WIDTH
 #undef HM_AFTER
 }  // namespace host_message_layout
