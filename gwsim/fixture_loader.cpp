@@ -1,6 +1,8 @@
 // Fixture files: a mailbox described in a small XML file (format in
 // gwsim/README.md) read into the store, with every fault reported by file
 // and line.
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include <pugixml.hpp>
 
+#include "gwsim/base64.h"
 #include "gwsim/item_filter.h"
 #include "gwsim/mailbox.h"
 #include "platform/bounded_text.h"
@@ -21,7 +24,22 @@ const char *const kUserAttributes[] = {"name", "password", "displayName", "email
 const char *const kFolderAttributes[] = {"id", "name", "type", "kind", "count", "sharedByMe",
                                          "calendar", "display", nullptr};
 const char *const kItemAttributes[] = {"id", "kind", "created", "modified", "subject",
-                                       "categories", nullptr};
+                                       "categories", "delivered", "source", "read",
+                                       "priority", "msgId", "viewName", nullptr};
+const char *const kAddressAttributes[] = {"name", "email", "accepted", "declined", "replied",
+                                          nullptr};
+const char *const kThreadingAttributes[] = {"id", "parent", nullptr};
+const char *const kBodyAttributes[] = {"encoding", "size", nullptr};
+const char *const kAttachmentAttributes[] = {"id", "name", "contentType", "hidden", "encoding",
+                                             "size", "file", "ref", nullptr};
+const char *const kEncodings[] = {"text", "base64", nullptr};
+const char *const kSources[] = {"received", "sent", "draft", "personal", nullptr};
+const char *const kPriorities[] = {"High", "Standard", "Low", nullptr};
+const char *const kReplies[] = {"accepted", "declined", "replied"};
+// The recipient elements of an item and their gwt:distType.
+const char *const kRecipientElements[][2] = {{"to", "TO"}, {"cc", "CC"}, {"bc", "BC"}};
+// Generated bodies repeat this text up to their size.
+const char kGeneratedBodyText[] = "The quick brown fox jumps over the lazy dog. 0123456789\n";
 const char *const kCategoryAttributes[] = {"id", "name", nullptr};
 const char *const kBookAttributes[] = {"id", "name", "description", "personal", "frequent",
                                        nullptr};
@@ -50,6 +68,9 @@ struct Loader {
   std::string origin;
   Mailbox *mailbox;
   std::string error;
+  std::string directory;  // of the file, "" or ending in "/": the base of file="..."
+  // Attachments naming another item by ref="ID": checked once all are read.
+  std::vector<pugi::xml_node> references;
 
   int LineOf(pugi::xml_node node) const {
     ptrdiff_t offset = node.offset_debug();
@@ -94,7 +115,27 @@ struct Loader {
     return Fail(node, std::string("unreadable ") + attribute + " \"" + a.value() + "\"");
   }
 
-  bool LoadItem(pugi::xml_node node, const std::string &container);
+  bool CheckSize(pugi::xml_node node, int64_t *size) {
+    pugi::xml_attribute a = node.attribute("size");
+    *size = -1;
+    if (!a) return true;
+    char *end = nullptr;
+    long long value = strtoll(a.value(), &end, 10);
+    if (*a.value() == '\0' || *end != '\0' || value < 0) {
+      return Fail(node, std::string("unreadable size \"") + a.value() + "\"");
+    }
+    *size = value;
+    return true;
+  }
+
+  bool LoadItem(pugi::xml_node node, const std::string &container, bool embedded = false,
+                std::string *addedId = nullptr);
+  bool LoadItemChild(pugi::xml_node child, Item *item);
+  bool LoadAddress(pugi::xml_node node, Item *item);
+  bool LoadBody(pugi::xml_node node, const char *contentType, Item *item);
+  bool LoadAttachment(pugi::xml_node node, Item *item);
+  bool ReadData(pugi::xml_node node, std::string *data);
+  bool CheckReferences();
   bool LoadFolder(pugi::xml_node node, const std::string &owner, const std::string &parent);
   bool LoadBook(pugi::xml_node node, const std::string &owner);
   bool LoadCategory(pugi::xml_node node, const std::string &owner);
@@ -112,9 +153,167 @@ std::vector<std::string> Words(const std::string &text) {
   return words;
 }
 
-bool Loader::LoadItem(pugi::xml_node node, const std::string &container) {
+bool Loader::ReadData(pugi::xml_node node, std::string *data) {
+  const std::string text = node.text().get();
+  if (strcmp(node.attribute("encoding").as_string("text"), "base64") != 0) {
+    *data = text;
+    return true;
+  }
+  if (!DecodeBase64(text, data)) return Fail(node, "bad base64 in <" + std::string(node.name()) + ">");
+  return true;
+}
+
+bool Loader::LoadAddress(pugi::xml_node node, Item *item) {
+  if (!CheckAttributes(node, kAddressAttributes)) return false;
+  if (strcmp(node.name(), "from") == 0) {
+    item->fromName = node.attribute("name").value();
+    item->fromEmail = node.attribute("email").value();
+    return true;
+  }
+  Recipient recipient;
+  recipient.displayName = node.attribute("name").value();
+  recipient.email = node.attribute("email").value();
+  for (const auto &element : kRecipientElements) {
+    if (strcmp(node.name(), element[0]) == 0) recipient.distType = element[1];
+  }
+  for (const char *reply : kReplies) {
+    if (!node.attribute(reply)) continue;
+    if (!recipient.reply.empty()) return Fail(node, "a recipient has one reply state");
+    if (!CheckDate(node, reply)) return false;
+    recipient.reply = reply;
+    recipient.replyDate = node.attribute(reply).value();
+  }
+  item->recipients.push_back(recipient);
+  return true;
+}
+
+bool Loader::LoadBody(pugi::xml_node node, const char *contentType, Item *item) {
+  int64_t size = -1;
+  if (!CheckAttributes(node, kBodyAttributes) || !CheckValue(node, "encoding", kEncodings) ||
+      !CheckSize(node, &size)) {
+    return false;
+  }
+  std::string data;
+  if (size >= 0) {
+    const size_t period = sizeof(kGeneratedBodyText) - 1;
+    for (int64_t i = 0; i < size; ++i) data.push_back(kGeneratedBodyText[i % period]);
+  } else if (!ReadData(node, &data)) {
+    return false;
+  }
+  if (strcmp(contentType, "text/html") == 0) {  // the server's form: a hidden text.htm first
+    Attachment html;
+    html.name = "text.htm";
+    html.contentType = contentType;
+    html.hidden = true;
+    html.data = data;
+    item->attachments.insert(item->attachments.begin(), html);
+    return true;
+  }
+  BodyPart body;
+  body.contentType = contentType;
+  body.data = data;
+  item->bodies.push_back(body);
+  return true;
+}
+
+bool Loader::LoadAttachment(pugi::xml_node node, Item *item) {
+  int64_t size = -1;
+  if (!CheckAttributes(node, kAttachmentAttributes) ||
+      !CheckValue(node, "encoding", kEncodings) || !CheckFlag(node, "hidden") ||
+      !CheckSize(node, &size)) {
+    return false;
+  }
+  Attachment attachment;
+  attachment.id = node.attribute("id").value();
+  attachment.name = node.attribute("name").value();
+  attachment.contentType = node.attribute("contentType").value();
+  attachment.hidden = node.attribute("hidden").as_bool(false);
+  pugi::xml_node nested = node.child("item");
+  const int sources = (size >= 0) + (node.attribute("file") ? 1 : 0) +
+                      (node.attribute("ref") ? 1 : 0) + (nested ? 1 : 0);
+  if (sources > 1) return Fail(node, "an attachment takes one of size, file, ref and <item>");
+  if (node.attribute("ref") || nested) {
+    if (!attachment.id.empty()) return Fail(node, "an attached item is named by ref, not id");
+    attachment.itemReference = true;
+    attachment.id = node.attribute("ref").value();
+    if (nested) {
+      if (!LoadItem(nested, item->container, true, &attachment.id)) return false;
+      if (attachment.contentType.empty()) attachment.contentType = nested.attribute("kind").as_string("Mail");
+      if (attachment.name.empty()) attachment.name = nested.attribute("subject").value();
+    } else {
+      references.push_back(node);
+    }
+  } else if (size >= 0) {
+    attachment.generatedSize = size;
+  } else if (node.attribute("file")) {
+    const std::string path = directory + node.attribute("file").value();
+    FilePtr file = OpenFile(path.c_str(), "rb");
+    if (!file) return Fail(node, "cannot open " + path);
+    char buffer[65536];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof(buffer), file.get())) > 0) {
+      attachment.data.append(buffer, got);
+    }
+    if (ferror(file.get())) return Fail(node, "cannot read " + path);
+  } else if (!ReadData(node, &attachment.data)) {
+    return false;
+  }
+  if (attachment.name.empty()) return Fail(node, "an attachment needs a name");
+  if (attachment.contentType.empty() && !attachment.itemReference) {
+    attachment.contentType = "application/octet-stream";
+  }
+  item->attachments.push_back(attachment);
+  return true;
+}
+
+// Structured mail content, or (qualified gwt:) further content as written.
+bool Loader::LoadItemChild(pugi::xml_node child, Item *item) {
+  const char *name = child.name();
+  if (strncmp(name, "gwt:", 4) == 0) {
+    std::ostringstream raw;
+    child.print(raw, "", pugi::format_raw);
+    item->contentXml += raw.str();
+    return true;
+  }
+  if (strcmp(name, "from") == 0) return LoadAddress(child, item);
+  for (const auto &element : kRecipientElements) {
+    if (strcmp(name, element[0]) == 0) return LoadAddress(child, item);
+  }
+  if (strcmp(name, "threading") == 0) {
+    if (!CheckAttributes(child, kThreadingAttributes)) return false;
+    item->threadId = child.attribute("id").value();
+    item->threadParent = child.attribute("parent").value();
+    return true;
+  }
+  if (strcmp(name, "text") == 0) return LoadBody(child, "text/plain", item);
+  if (strcmp(name, "rtf") == 0) return LoadBody(child, "text/rtf", item);
+  if (strcmp(name, "html") == 0) return LoadBody(child, "text/html", item);
+  if (strcmp(name, "attachment") == 0) return LoadAttachment(child, item);
+  return Fail(child, std::string("unexpected <") + name + "> in <item>");
+}
+
+bool Loader::CheckReferences() {
+  for (pugi::xml_node node : references) {
+    const std::string target = node.attribute("ref").value();
+    if (mailbox->FindItem(target) == nullptr) {
+      return Fail(node, "ref names the unknown item " + target);
+    }
+  }
+  // An attached item without a contentType shows its kind.
+  for (Item &holder : mailbox->items) {
+    for (Attachment &a : holder.attachments) {
+      if (a.itemReference && a.contentType.empty()) a.contentType = mailbox->FindItem(a.id)->kind;
+    }
+  }
+  return true;
+}
+
+bool Loader::LoadItem(pugi::xml_node node, const std::string &container, bool embedded,
+                      std::string *addedId) {
   if (!CheckAttributes(node, kItemAttributes) || !CheckValue(node, "kind", kItemKinds) ||
-      !CheckDate(node, "created") || !CheckDate(node, "modified")) {
+      !CheckDate(node, "created") || !CheckDate(node, "modified") ||
+      !CheckDate(node, "delivered") || !CheckValue(node, "source", kSources) ||
+      !CheckValue(node, "priority", kPriorities) || !CheckFlag(node, "read")) {
     return false;
   }
   Item item;
@@ -125,12 +324,20 @@ bool Loader::LoadItem(pugi::xml_node node, const std::string &container) {
   item.modified = node.attribute("modified").value();
   item.subject = node.attribute("subject").value();
   item.categories = Words(node.attribute("categories").value());
+  item.delivered = node.attribute("delivered").value();
+  item.source = node.attribute("source").value();
+  item.read = node.attribute("read").as_bool(false);
+  item.priority = node.attribute("priority").value();
+  item.msgId = node.attribute("msgId").value();
+  item.viewName = node.attribute("viewName").value();
+  item.embedded = embedded;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    std::ostringstream raw;
-    child.print(raw, "", pugi::format_raw);
-    item.contentXml += raw.str();
+    if (child.type() != pugi::node_element) continue;
+    if (!LoadItemChild(child, &item)) return false;
   }
-  if (mailbox->AddItem(item).empty()) return Fail(node, "duplicate id " + item.id);
+  std::string id = mailbox->AddItem(item);
+  if (id.empty()) return Fail(node, "duplicate id " + item.id);
+  if (addedId != nullptr) *addedId = id;
   return true;
 }
 
@@ -278,7 +485,7 @@ bool Loader::LoadTop(pugi::xml_node root) {
     }
     if (!ok) return false;
   }
-  return CheckProxyRights(root);
+  return CheckProxyRights(root) && CheckReferences();
 }
 
 }  // namespace
@@ -288,7 +495,7 @@ bool LoadMailboxText(const std::string &text, const std::string &origin, Mailbox
   mailbox->Clear();
   pugi::xml_document doc;
   pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
-  Loader loader{&text, origin, mailbox, ""};
+  Loader loader{&text, origin, mailbox, "", origin.substr(0, origin.rfind('/') + 1), {}};
   if (!parsed) {
     int line = 1;
     for (ptrdiff_t i = 0; i < parsed.offset && static_cast<size_t>(i) < text.size(); ++i) {

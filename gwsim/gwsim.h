@@ -19,10 +19,19 @@ namespace gwsim {
 
 class Mailbox;  // the store; see mailbox.h
 
+// How bodies and attachment data are sent; may change while the server runs
+// (Server::SetAnswerOptions).
+struct AnswerOptions {
+  size_t base64LineLength = 0;  // > 0: base64 broken by "\n" after this many characters
+  size_t pieceCap = 0;          // > 0: a getAttachmentResponse carries at most this many bytes
+  bool noPartPastEnd = false;   // a read at or past the end gets no gwm:part (else an empty one)
+};
+
 struct Options {
   int port = 0;            // 0: pick a free port
   bool tls = false;        // HTTPS with a self-signed certificate made at start
   std::string mailboxFile; // fixture to load; empty: the built-in demo mailbox
+  AnswerOptions answers;
 };
 
 // One request as received.
@@ -84,6 +93,8 @@ class Server {
   // The store. Changes made by the test before or between requests are seen
   // by later answers. Lock() holds the store's mutex for the test's changes.
   Mailbox &mailbox();
+
+  void SetAnswerOptions(const AnswerOptions &answers);
 
   // Recording.
   std::vector<RecordedRequest> Requests() const;

@@ -39,6 +39,12 @@ int main(int argc, char **argv) {
       ->check(CLI::NonNegativeNumber);
   app.add_option("--generate-items", itemCount, "add M generated mail items")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--base64-line-length", options.answers.base64LineLength,
+                 "break base64 of bodies and attachments every N characters (0: never)");
+  app.add_option("--piece-cap", options.answers.pieceCap,
+                 "getAttachmentRequest returns at most BYTES per answer (0: what was asked)");
+  app.add_flag("--no-part-past-end", options.answers.noPartPastEnd,
+               "a getAttachmentRequest at or past the end gets no part (default: an empty one)");
   CLI11_PARSE(app, argc, argv);
 
   gwsim::Server server(options);

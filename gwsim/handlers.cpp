@@ -23,6 +23,7 @@ const HandlerEntry kHandlers[] = {
     {"getAddressBookListRequest", AnswerAddressBookList, true},
     {"getItemsRequest", AnswerGetItems, true},
     {"getItemRequest", AnswerGetItem, true},
+    {"getAttachmentRequest", AnswerGetAttachment, true},
     {"createCursorRequest", AnswerCreateCursor, true},
     {"readCursorRequest", AnswerReadCursor, true},
     {"destroyCursorRequest", AnswerDestroyCursor, true},

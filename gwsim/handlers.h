@@ -8,6 +8,7 @@
 
 #include <pugixml.hpp>
 
+#include "gwsim/gwsim.h"
 #include "gwsim/mailbox.h"
 #include "gwsim/soap_xml.h"
 
@@ -46,6 +47,7 @@ struct ServiceState {
   int nextCursor = 1;
   unsigned nextSession = 1;
   unsigned sessionSalt = 0;  // mixed into session ids
+  AnswerOptions answers;
 };
 
 // What a handler hands back: the children of the response before its
@@ -80,9 +82,25 @@ void AnswerCategoryList(const HandlerCall &call, Answer *answer);
 void AnswerAddressBookList(const HandlerCall &call, Answer *answer);
 void AnswerGetItems(const HandlerCall &call, Answer *answer);
 void AnswerGetItem(const HandlerCall &call, Answer *answer);
+void AnswerGetAttachment(const HandlerCall &call, Answer *answer);
 void AnswerCreateCursor(const HandlerCall &call, Answer *answer);
 void AnswerReadCursor(const HandlerCall &call, Answer *answer);
 void AnswerDestroyCursor(const HandlerCall &call, Answer *answer);
+
+// One item as lists show it (id first, then its container), or in full
+// (`full`) with its categories, mail content and further content. `element`
+// is "gwt:item" inside lists, "gwm:item" as the direct child of a response.
+// Cannot fail.
+void AppendItem(Mailbox *mailbox, const AnswerOptions &options, const Item &item, bool full,
+                const char *element, std::string *out);
+
+// The mail content of a full item (mail_answers.cpp): AppendBoxEntry adds
+// what comes between gwt:created and gwt:subject (status, msgId, source,
+// delivered), AppendMailContent what follows gwt:subject (distribution,
+// message, attachments, options, threading). Cannot fail.
+void AppendBoxEntry(const Item &item, std::string *out);
+void AppendMailContent(Mailbox *mailbox, const Item &item, const AnswerOptions &options,
+                       std::string *out);
 
 // Shared by the handlers: whether `container` is a folder of the open
 // mailbox or an address book it sees. Sets answer's code and description

@@ -14,33 +14,6 @@ bool IsAddressBookKind(const std::string &kind) {
   return kind == "Contact" || kind == "Group" || kind == "Organization" || kind == "Resource";
 }
 
-// One item as lists show it (id first, then its container), or in full with
-// its categories and further content. `element` is "gwt:item" inside lists,
-// "gwm:item" as the direct child of getItemResponse.
-void AppendItem(const Item &item, bool full, const char *element, std::string *out) {
-  out->append("<");
-  out->append(element);
-  out->append(" xsi:type=\"gwt:");
-  AppendEscaped(out, item.kind);
-  out->append("\">");
-  AppendElement(out, "gwt:id", item.id);
-  if (IsAddressBookKind(item.kind)) AppendElement(out, "gwt:name", item.subject);
-  AppendElement(out, "gwt:version", "1");
-  if (!item.modified.empty()) AppendElement(out, "gwt:modified", item.modified);
-  AppendElement(out, "gwt:container", item.container);
-  if (full && !item.categories.empty()) {
-    out->append("<gwt:categories>");
-    for (const std::string &id : item.categories) AppendElement(out, "gwt:category", id);
-    out->append("</gwt:categories>");
-  }
-  if (!item.created.empty()) AppendElement(out, "gwt:created", item.created);
-  if (!IsAddressBookKind(item.kind)) AppendElement(out, "gwt:subject", item.subject);
-  if (full) out->append(item.contentXml);
-  out->append("</");
-  out->append(element);
-  out->append(">");
-}
-
 // Reads the optional <filter> of a request; false (with 59905 in *answer)
 // when it cannot be used.
 bool ReadFilter(pugi::xml_node request, bool *present, FilterNode *filter, Answer *answer) {
@@ -82,6 +55,36 @@ Cursor *FindCursor(const HandlerCall &call, Answer *answer) {
 
 }  // namespace
 
+void AppendItem(Mailbox *mailbox, const AnswerOptions &options, const Item &item, bool full,
+                const char *element, std::string *out) {
+  out->append("<");
+  out->append(element);
+  out->append(" xsi:type=\"gwt:");
+  AppendEscaped(out, item.kind);
+  out->append("\">");
+  AppendElement(out, "gwt:id", item.id);
+  if (IsAddressBookKind(item.kind)) AppendElement(out, "gwt:name", item.subject);
+  AppendElement(out, "gwt:version", "1");
+  if (!item.modified.empty()) AppendElement(out, "gwt:modified", item.modified);
+  AppendElement(out, "gwt:container", item.container);
+  if (full && !item.categories.empty()) {
+    out->append("<gwt:categories>");
+    for (const std::string &id : item.categories) AppendElement(out, "gwt:category", id);
+    out->append("</gwt:categories>");
+  }
+  if (!item.created.empty()) AppendElement(out, "gwt:created", item.created);
+  if (full) AppendBoxEntry(item, out);
+  if (!IsAddressBookKind(item.kind)) AppendElement(out, "gwt:subject", item.subject);
+  if (full) {
+    AppendMailContent(mailbox, item, options, out);
+    out->append(item.contentXml);
+  }
+  out->append("</");
+  out->append(element);
+  out->append(">");
+}
+
+
 void AnswerGetItems(const HandlerCall &call, Answer *answer) {
   std::string container = ChildText(call.request, "container");
   if (!CheckContainer(call, container, answer)) return;
@@ -94,7 +97,8 @@ void AnswerGetItems(const HandlerCall &call, Answer *answer) {
                                                    filter);
   answer->inner = "<gwm:items>";
   for (size_t i = 0; i < selected.size() && (count < 0 || i < static_cast<size_t>(count)); ++i) {
-    AppendItem(*selected[i], false, "gwt:item", &answer->inner);
+    AppendItem(call.state->mailbox, call.state->answers, *selected[i], false, "gwt:item",
+               &answer->inner);
   }
   answer->inner += "</gwm:items>";
 }
@@ -113,7 +117,7 @@ void AnswerGetItem(const HandlerCall &call, Answer *answer) {
     answer->description = "The item was not found";
     return;
   }
-  AppendItem(*item, true, "gwm:item", &answer->inner);
+  AppendItem(call.state->mailbox, call.state->answers, *item, true, "gwm:item", &answer->inner);
 }
 
 void AnswerCreateCursor(const HandlerCall &call, Answer *answer) {
@@ -151,7 +155,7 @@ void AnswerReadCursor(const HandlerCall &call, Answer *answer) {
   while (cursor->position < cursor->itemIds.size() && (count <= 0 || given < count)) {
     const Item *item = call.state->mailbox->FindItem(cursor->itemIds[cursor->position++]);
     if (item == nullptr) continue;  // deleted since the cursor was made
-    AppendItem(*item, false, "gwt:item", &list);
+    AppendItem(call.state->mailbox, call.state->answers, *item, false, "gwt:item", &list);
     ++given;
   }
   answer->inner = list.empty() ? "<gwm:items/>" : "<gwm:items>" + list + "</gwm:items>";

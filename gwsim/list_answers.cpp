@@ -15,7 +15,9 @@ using CountMap = std::unordered_map<std::string, int>;
 
 CountMap CountItems(const Mailbox &mailbox) {
   CountMap counts;
-  for (const Item &item : mailbox.items) ++counts[item.container];
+  for (const Item &item : mailbox.items) {
+    if (!item.embedded) ++counts[item.container];
+  }
   return counts;
 }
 

@@ -2,11 +2,19 @@
 // looking them up.
 #include "gwsim/mailbox.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/bounded_text.h"
 
 namespace gwsim {
+namespace {
+
+// Attachment and body part ids are the item's id, this mark and a number.
+const char kAttachmentIdMark[] = "#att";
+const char kBodyIdMark[] = "#body";
+
+}  // namespace
 
 void Mailbox::Clear() {
   users.clear();
@@ -77,6 +85,16 @@ std::string Mailbox::AddItem(const Item &item) {
   if (added.id.empty()) added.id = NewId("item", added.container);
   if (added.modified.empty()) added.modified = added.created;
   usedIds_.insert(added.id);
+  for (size_t i = 0; i < added.bodies.size(); ++i) {
+    if (added.bodies[i].id.empty()) {
+      added.bodies[i].id = added.id + kBodyIdMark + std::to_string(i + 1);
+    }
+  }
+  for (size_t i = 0; i < added.attachments.size(); ++i) {
+    if (added.attachments[i].id.empty()) {
+      added.attachments[i].id = added.id + kAttachmentIdMark + std::to_string(i + 1);
+    }
+  }
   return added.id;
 }
 
@@ -160,9 +178,66 @@ bool Mailbox::CanOpen(const std::string &user, const std::string &mailbox) {
 std::vector<const Item *> Mailbox::ItemsIn(const std::string &container) const {
   std::vector<const Item *> found;
   for (const Item &item : items) {
-    if (item.container == container) found.push_back(&item);
+    if (item.container == container && !item.embedded) found.push_back(&item);
   }
   return found;
+}
+
+namespace {
+
+// The attachment or body part `id` of `item`; false when it has none.
+bool FindPartOf(const Item &item, const std::string &id, const Attachment **attachment,
+                const BodyPart **body) {
+  for (const Attachment &a : item.attachments) {
+    if (!a.itemReference && a.id == id) {
+      *attachment = &a;
+      return true;
+    }
+  }
+  for (const BodyPart &b : item.bodies) {
+    if (b.id == id) {
+      *body = &b;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Item *Mailbox::FindAttachment(const std::string &id, const Attachment **attachment,
+                              const BodyPart **body) {
+  *attachment = nullptr;
+  *body = nullptr;
+  // Ids made by AddItem name their item; others are looked for everywhere.
+  for (const char *mark : {kAttachmentIdMark, kBodyIdMark}) {
+    size_t at = id.rfind(mark);
+    if (at == std::string::npos) continue;
+    Item *item = FindItem(id.substr(0, at));
+    if (item != nullptr && FindPartOf(*item, id, attachment, body)) return item;
+  }
+  for (Item &item : items) {
+    if (FindPartOf(item, id, attachment, body)) return &item;
+  }
+  return nullptr;
+}
+
+void ReadAttachmentBytes(const Attachment &attachment, int64_t offset, size_t count,
+                         std::string *out) {
+  const int64_t size = attachment.Size();
+  if (offset < 0 || offset >= size) return;
+  const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count),
+                                                         size - offset));
+  if (attachment.generatedSize < 0) {
+    out->append(attachment.data, static_cast<size_t>(offset), n);
+    return;
+  }
+  out->reserve(out->size() + n);
+  unsigned value = static_cast<unsigned>(offset % 251);
+  for (size_t i = 0; i < n; ++i) {
+    out->push_back(static_cast<char>(value));
+    if (++value == 251) value = 0;
+  }
 }
 
 }  // namespace gwsim

@@ -161,6 +161,7 @@ bool Server::Impl::Listen() {
 Server::Server(Options options) : impl_(new Impl) {
   impl_->options = options;
   impl_->service.mailbox = &impl_->mailbox;
+  impl_->service.answers = options.answers;
   impl_->service.sessionSalt = std::random_device()();
   if (options.mailboxFile.empty()) {
     LoadDemoMailbox(&impl_->mailbox);
@@ -218,6 +219,11 @@ std::string Server::LastError() const {
 }
 
 Mailbox &Server::mailbox() { return impl_->mailbox; }
+
+void Server::SetAnswerOptions(const AnswerOptions &answers) {
+  auto lock = impl_->mailbox.Lock();  // the service state's guard
+  impl_->service.answers = answers;
+}
 
 std::vector<RecordedRequest> Server::Requests() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);

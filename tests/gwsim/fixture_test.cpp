@@ -31,6 +31,28 @@ TEST(FixtureTest, FaultsAreReportedWithFileAndLine) {
       {"<gwsim><book name=\"b\"><folder name=\"f\"/></book></gwsim>",
        "unexpected <folder> in <book>"},
       {"<gwsim><trustedApp name=\"Movaro\"/></gwsim>", "needs a name and a key"},
+      {InUser("<folder name=\"f\"><item priority=\"Urgent\"/></folder>"),
+       "unknown priority \"Urgent\""},
+      {InUser("<folder name=\"f\"><item><to name=\"n\" accepted=\"2026-01-01T00:00:00Z\" "
+              "declined=\"2026-01-02T00:00:00Z\"/></item></folder>"),
+       "a recipient has one reply state"},
+      {InUser("<folder name=\"f\"><item><text encoding=\"base64\">YW!j</text></item></folder>"),
+       "bad base64 in <text>"},
+      {InUser("<folder name=\"f\"><item><attachment name=\"a\" size=\"-1\"/></item></folder>"),
+       "unreadable size \"-1\""},
+      {InUser("<folder name=\"f\"><item><attachment name=\"a\" size=\"5\" ref=\"X\"/>"
+              "</item></folder>"),
+       "one of size, file, ref and <item>"},
+      {InUser("<folder name=\"f\"><item><attachment contentType=\"text/plain\"/></item>"
+              "</folder>"),
+       "an attachment needs a name"},
+      {InUser("<folder name=\"f\"><item><attachment name=\"a\" file=\"no_such.bin\"/>"
+              "</item></folder>"),
+       "cannot open no_such.bin"},
+      {InUser("<folder name=\"f\"><item>\n<attachment name=\"a\" ref=\"NOPE@1\"/>"
+              "</item></folder>"),
+       "fixture:2: ref names the unknown item NOPE@1"},
+      {InUser("<folder name=\"f\"><item><body/></item></folder>"), "unexpected <body> in <item>"},
   };
   for (const Case &c : cases) {
     gwsim::Mailbox mailbox;
