@@ -62,18 +62,92 @@ std::string RootOf(Mailbox *mailbox, const char *user) {
   return mailbox->FindUser(user)->rootFolderId;
 }
 
+// A received mail to alice with a text body.
+Item DemoMail(const std::string &container, const char *created, const char *subject,
+              const char *fromName, const char *fromEmail, const char *text) {
+  Item mail;
+  mail.container = container;
+  mail.created = created;
+  mail.delivered = created;
+  mail.source = "received";
+  mail.subject = subject;
+  mail.fromName = fromName;
+  mail.fromEmail = fromEmail;
+  Recipient alice;
+  alice.displayName = "Alice Anders";
+  alice.email = "alice@example.com";
+  mail.recipients.push_back(alice);
+  BodyPart body;
+  body.contentType = "text/plain";
+  body.data = text;
+  mail.bodies.push_back(body);
+  return mail;
+}
+
+Attachment DemoFile(const char *name, const char *contentType, const std::string &data,
+                    bool hidden = false) {
+  Attachment file;
+  file.name = name;
+  file.contentType = contentType;
+  file.data = data;
+  file.hidden = hidden;
+  return file;
+}
+
+// alice's inbox: a plain mail, an HTML mail with an attachment, a mail with
+// non-ASCII names and texts, and a forward holding an attached mail.
+void AddAliceInbox(DemoBuilder *b, const std::string &inbox) {
+  Item welcome = DemoMail(inbox, "2026-01-05T09:12:00Z", "Welcome to the new project",
+                          "Bob Berger", "bob@example.com",
+                          "Hi Alice,\n\nwelcome aboard! The kick-off is on Monday at 10.\n\n"
+                          "Bob\n");
+  Recipient carol;
+  carol.displayName = "Carol Clark";
+  carol.email = "carol@example.com";
+  carol.distType = "CC";
+  welcome.recipients.push_back(carol);
+  welcome.read = true;
+  welcome.msgId = "65A1B2C3.DOM.PO.100.1.1.1@example.com";
+  b->mailbox->AddItem(welcome);
+
+  Item budget = DemoMail(inbox, "2026-02-10T14:30:00Z", "Budget figures for Q1", "Carol Clark",
+                         "carol@example.com", "The Q1 budget is attached.\n");
+  budget.priority = "High";
+  budget.attachments.push_back(DemoFile(
+      "text.htm", "text/html",
+      "<html><body><p>The <b>Q1 budget</b> is attached.</p></body></html>", true));
+  budget.attachments.push_back(DemoFile("budget-q1.csv", "text/csv",
+                                        "item;amount\nhardware;12000\ntravel;3500\n"));
+  b->mailbox->AddItem(budget);
+
+  b->mailbox->AddItem(DemoMail(inbox, "2026-03-02T08:05:00Z",
+                               "Lunch on Friday? Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln",
+                               "J\xc3\xbcrgen Wei\xc3\x9f", "juergen.weiss@example.de",
+                               "Hallo Alice,\n\nh\xc3\xa4ttest du Freitag Zeit f\xc3\xbcr "
+                               "ein Mittagessen?\n\nJ\xc3\xbcrgen\n"));
+
+  Item inner = DemoMail(inbox, "2026-03-14T11:00:00Z", "Contract draft", "Dave Dorsey",
+                        "dave@example.com", "Here is the first draft of the contract.\n");
+  inner.embedded = true;
+  inner.attachments.push_back(DemoFile("contract-draft.txt", "text/plain",
+                                       "CONTRACT\n\n1. Parties\n2. Scope\n3. Terms\n"));
+  const std::string innerId = b->mailbox->AddItem(inner);
+  Item tagged = DemoMail(inbox, "2026-03-15T16:45:00Z", "Contract draft & notes", "Bob Berger",
+                         "bob@example.com", "Forwarding Dave's draft, my notes follow.\n");
+  tagged.categories = {"1A2@55", "1A4@55"};
+  Attachment attached;
+  attached.id = innerId;
+  attached.name = "Contract draft";
+  attached.contentType = "Mail";
+  attached.itemReference = true;
+  tagged.attachments.push_back(attached);
+  b->mailbox->AddItem(tagged);
+}
+
 void AddAliceFolders(DemoBuilder *b) {
   std::string root = RootOf(b->mailbox, "alice");
   std::string inbox = b->AddSystem(root, "Mailbox", "Mailbox");
-  b->AddItem(inbox, "Mail", "2026-01-05T09:12:00Z", "Welcome to the new project");
-  b->AddItem(inbox, "Mail", "2026-02-10T14:30:00Z", "Budget figures for Q1");
-  b->AddItem(inbox, "Mail", "2026-03-02T08:05:00Z", "Lunch on Friday?");
-  Item tagged;
-  tagged.container = inbox;
-  tagged.created = "2026-03-15T16:45:00Z";
-  tagged.subject = "Contract draft & notes";
-  tagged.categories = {"1A2@55", "1A4@55"};
-  b->mailbox->AddItem(tagged);
+  AddAliceInbox(b, inbox);
 
   std::string sent = b->AddSystem(root, "Sent Items", "SentItems");
   b->mailbox->FindFolder(sent)->showCount = false;
