@@ -12,7 +12,7 @@ enum {
 enum {
   kRtfOk = 0,
   kRtfNoInput = 1,    // the input cannot be opened
-  kRtfNoOutput = 2,   // the output cannot be created
+  kRtfNoOutput = 2,   // the output cannot be created or a write to it failed
   kRtfNotRtf = 3,     // the input does not begin with "{" (the output holds the head only)
 };
 
@@ -28,5 +28,7 @@ void ReadRtfControlWord(FILE *input, char *word, int *stoppedAtDelimiter);
 void CopyRtfText(FILE *input, FILE *output);
 
 // Replaces the HTML file at path by its plain-text form (scratch file
-// "tasktxt.tmp" in the work directory). Returns 1 on success, 0 on failure.
+// "tasktxt.tmp" in the work directory; gSession.lineBuffer is overwritten).
+// Returns 1 on success, 0 on failure: the file is then unchanged, unless the
+// failure came while a Latin-1 body was being rewritten as UTF-8.
 int HtmlToText(const char *path);

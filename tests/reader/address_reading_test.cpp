@@ -1,0 +1,214 @@
+// Address elements: recipients read from answers shaped like the server's,
+// their kinds and reply states, the tidying of names and addresses, and the
+// recipient limit.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "plugin/host_message.h"
+#include "plugin/mvcom.h"
+#include "reader/address_reading.h"
+#include "reader_file_test.h"
+#include "transport/response_scanner.h"
+
+namespace {
+
+class AddressReadingTest : public reader_test::ReaderFileTest {
+ protected:
+  void SetUp() override {
+    ReaderFileTest::SetUp();
+    record_.reset(new HostMessage());
+    memset(record_.get(), 0, sizeof(HostMessage));
+  }
+  void TearDown() override {
+    com_Deallocate(record_.get(), nullptr);
+    ReaderFileTest::TearDown();
+  }
+
+  // Opens an answer holding one recipient element with `inner` and then a
+  // marker element, and reads the element's opening line.
+  FilePtr OpenRecipient(const std::string &inner) {
+    FilePtr file = OpenReshaped(
+        {"<gwt:recipients><gwt:recipient>" + inner + "</gwt:recipient><gwt:next>x</gwt:next>"});
+    EXPECT_TRUE(file != nullptr);
+    char line[1000];
+    ReadResponseLine(line, sizeof line, file.get());  // <gwt:recipients>
+    ReadResponseLine(line, sizeof line, file.get());  // <gwt:recipient>
+    EXPECT_STREQ("<gwt:recipient>", line);
+    return file;
+  }
+
+  static std::string NextLine(FILE *file) {
+    char line[1000];
+    if (!ReadResponseLine(line, sizeof line, file)) return "(end of file)";
+    return line;
+  }
+
+  std::unique_ptr<HostMessage> record_;
+};
+
+TEST_F(AddressReadingTest, RecipientElementsGiveNameAddressKindAndStatus) {
+  const std::string longName(300, 'n');
+  const struct {
+    const char *why;
+    std::string inner;
+    const char *name, *address;
+    int kind, status;
+  } cases[] = {
+      {"distribution type bc is a blind copy",
+       "<gwt:displayName>Bob</gwt:displayName><gwt:email>bob@example.com</gwt:email>"
+       "<gwt:distType>bc</gwt:distType>",
+       "Bob", "bob@example.com", 12, 1},
+      {"BCC in capitals is a blind copy", "<gwt:email>b@x.org</gwt:email><gwt:distType>BCC</gwt:distType>",
+       "", "b@x.org", 12, 1},
+      {"CC is a copy, in any case", "<gwt:email>c@x.org</gwt:email><gwt:distType>cc</gwt:distType>",
+       "", "c@x.org", 11, 1},
+      {"To is To", "<gwt:email>t@x.org</gwt:email><gwt:distType>To</gwt:distType>", "", "t@x.org",
+       3, 1},
+      {"an empty distribution type is To",
+       "<gwt:email>t@x.org</gwt:email><gwt:distType></gwt:distType>", "", "t@x.org", 3, 1},
+      {"no distribution type is To", "<gwt:email>t@x.org</gwt:email>", "", "t@x.org", 3, 1},
+      {"a quoted name with a comma, the address in angle brackets and a trailing comma",
+       "<gwt:email>&quot;Smith, John&quot; &lt;john@example.com&gt;,</gwt:email>", "",
+       "john@example.com", 3, 1},
+      {"of two addresses separated by a semicolon the first is kept",
+       "<gwt:email>ann@example.com; ben@example.com</gwt:email>", "", "ann@example.com", 3, 1},
+      {"a trailing full stop is removed", "<gwt:email>ann@example.com.</gwt:email>", "",
+       "ann@example.com", 3, 1},
+      {"a display name with the address in angle brackets keeps the name",
+       "<gwt:displayName>Jane Doe &lt;jane@example.com&gt;</gwt:displayName>", "Jane Doe", "", 3,
+       1},
+      {"a display name without @ is left alone",
+       "<gwt:displayName>Team &lt;all&gt;</gwt:displayName>", "Team <all>", "", 3, 1},
+      {"surrounding quotes of a display name go",
+       "<gwt:displayName>&quot;Doe, Jane&quot;</gwt:displayName>", "Doe, Jane", "", 3, 1},
+      {"an empty display name stays empty, its end tag is not the name",
+       "<gwt:displayName></gwt:displayName><gwt:email>e@x.org</gwt:email>", "", "e@x.org", 3, 1},
+      {"a long display name is cut to 250 characters",
+       "<gwt:displayName>" + longName + "</gwt:displayName>", nullptr, "", 3, 1},
+      {"declined",
+       "<gwt:email>d@x.org</gwt:email><gwt:recipientStatus><gwt:delivered>2019-05-02T10:00:00Z"
+       "</gwt:delivered><gwt:declined comment=\"busy\">2019-05-02T11:00:00Z</gwt:declined>"
+       "</gwt:recipientStatus>",
+       "", "d@x.org", 3, 2},
+      {"accepted",
+       "<gwt:recipientStatus><gwt:accepted>2019-05-02T11:00:00Z</gwt:accepted>"
+       "</gwt:recipientStatus>",
+       "", "", 3, 1},
+      {"replied",
+       "<gwt:recipientStatus><gwt:replied>2019-05-02T11:00:00Z</gwt:replied></gwt:recipientStatus>",
+       "", "", 3, 3},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    com_Deallocate(record_.get(), nullptr);
+    FilePtr file = OpenRecipient(c.inner);
+    ASSERT_TRUE(file != nullptr);
+    AddRecipient(file.get(), record_.get());
+    ASSERT_EQ(1, record_->recipCount);
+    const HostRecipient *r = record_->recips[0];
+    EXPECT_EQ(c.name != nullptr ? std::string(c.name) : std::string(250, 'n'), r->name);
+    EXPECT_STREQ(c.address, r->address);
+    EXPECT_EQ(c.kind, r->kind);
+    EXPECT_EQ(c.status, r->status);
+    EXPECT_EQ("<gwt:next>", NextLine(file.get())) << "the element is read up to its end tag";
+  }
+}
+
+TEST_F(AddressReadingTest, OrganizerRuleChoosesTheDefaultReplyState) {
+  const struct {
+    const char *why;
+    const char *organizer, *userEmail, *reply;
+    int status;
+  } cases[] = {
+      {"the user organised it: attendees have not answered", "Alice@Example.com",
+       "alice@example.com", "", 0},
+      {"the user organised it, but the attendee declined", "alice@example.com", "alice@example.com",
+       "<gwt:declined>2019-05-02T11:00:00Z</gwt:declined>", 2},
+      {"someone else organised it", "bob@example.com", "alice@example.com", "", 1},
+      {"no organizer known is not the user, even when the user's address is unknown", "", "", "",
+       1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    CopyText(gSession.lastOrganizer, sizeof gSession.lastOrganizer, c.organizer);
+    CopyText(gSession.userEmail, sizeof gSession.userEmail, c.userEmail);
+    FilePtr file = OpenReshaped({std::string("<gwt:attendee><gwt:email>x@example.com</gwt:email>") +
+                                 c.reply + "</gwt:attendee><gwt:next/>"});
+    ASSERT_TRUE(file != nullptr);
+    NextLine(file.get());
+    char name[251] = "", address[251] = "", distType[251] = "left over";
+    int status = -1;
+    ParseAddress(file.get(), name, address, "attendee", distType, &status);
+    EXPECT_EQ(c.status, status);
+    EXPECT_STREQ("x@example.com", address);
+    EXPECT_STREQ("", distType);
+    EXPECT_EQ("<gwt:next/>", NextLine(file.get()));
+  }
+}
+
+TEST_F(AddressReadingTest, ElementWithoutEndTagIsReadToTheEndOfTheFile) {
+  FilePtr file = OpenReshaped({"<gwt:from><gwt:displayName>Al</gwt:displayName>"
+                               "<gwt:email>al@example.com</gwt:email>"});
+  ASSERT_TRUE(file != nullptr);
+  NextLine(file.get());
+  char name[251] = "", address[251] = "";
+  int status = -1;
+  ParseAddress(file.get(), name, address, "from", nullptr, &status);
+  EXPECT_STREQ("Al", name);
+  EXPECT_STREQ("al@example.com", address);
+  EXPECT_EQ(1, status);
+  EXPECT_EQ("(end of file)", NextLine(file.get()));
+}
+
+TEST_F(AddressReadingTest, RecipientListStopsAt5000) {
+  const std::string element =
+      "<gwt:recipient><gwt:email>r@example.com</gwt:email></gwt:recipient>";
+  for (int i = 0; i < 4999; ++i) {
+    ASSERT_NE(0, com_AllocRecip(record_.get()));
+    ++record_->recipCount;
+  }
+  FilePtr file = OpenReshaped({element + element});
+  ASSERT_TRUE(file != nullptr);
+  NextLine(file.get());
+  AddRecipient(file.get(), record_.get());
+  ASSERT_EQ(5000, record_->recipCount);
+  EXPECT_STREQ("r@example.com", record_->recips[4999]->address);
+
+  EXPECT_EQ("<gwt:recipient>", NextLine(file.get()));
+  AddRecipient(file.get(), record_.get());
+  EXPECT_EQ(5000, record_->recipCount);
+  EXPECT_EQ("<gwt:email>", NextLine(file.get())) << "the surplus element is left to the caller";
+}
+
+TEST(CleanTextTest, NamesAndAddressesAreTidiedInPlace) {
+  const struct {
+    const char *why;
+    bool isAddress;
+    const char *text, *expected;
+  } cases[] = {
+      {"address: a comma inside quotes does not end it", true, "\"Lee, Ann\" <ann@x.org>", "ann@x.org"},
+      {"address: a comma outside quotes ends it", true, "ann@x.org, ben@x.org", "ann@x.org"},
+      {"address: text after the closing angle bracket goes", true, "<ann@x.org> (work)", "ann@x.org"},
+      {"address: an unclosed angle bracket keeps the rest", true, "Ann <ann@x.org", "ann@x.org"},
+      {"address: trailing blanks go, then the full stop", true, "ann@x.org. ", "ann@x.org"},
+      {"address: only one trailing full stop goes", true, "ann@x.org..", "ann@x.org."},
+      {"address: empty stays empty", true, "", ""},
+      {"address: a lone comma becomes empty", true, ",", ""},
+      {"name: the address part and the blanks before it go", false, "Ann Lee  <ann@x.org>", "Ann Lee"},
+      {"name: an address alone loses trailing blanks", false, "ann@x.org  ", "ann@x.org"},
+      {"name: without @ nothing changes", false, "Ann Lee <sales> ", "Ann Lee <sales> "},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    char text[251];
+    CopyText(text, sizeof text, c.text);
+    if (c.isAddress)
+      CleanAddress(text);
+    else
+      CleanName(text);
+    EXPECT_STREQ(c.expected, text);
+  }
+}
+
+}  // namespace

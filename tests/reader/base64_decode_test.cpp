@@ -1,0 +1,150 @@
+// The base64 decoder on data laid out as the response writer stores it:
+// groups, padding, runs broken over lines or sharing a line with their end
+// tag, the /D331 mapping, and where the stream is left.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "reader/base64_decode.h"
+#include "reader_file_test.h"
+#include "transport/response_scanner.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+
+// An encoder of our own for round trips, lines of `lineLength` characters
+// ended by CR LF.
+std::string Encode(const std::string &bytes, size_t lineLength) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 2]);
+    text += kAlphabet[(v >> 18) & 63];
+    text += kAlphabet[(v >> 12) & 63];
+    text += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    text += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+  }
+  std::string lines;
+  for (size_t i = 0; i < text.size(); i += lineLength) lines += text.substr(i, lineLength) + "\r\n";
+  return lines;
+}
+
+TEST(DecodeBase64GroupTest, GroupsGiveThreeBytesLessPadding) {
+  const struct {
+    const char *why;
+    const char *group;
+    int count;
+    std::string bytes;  // the first `count` bytes of the output
+  } cases[] = {
+      {"a full group", "QUJD", 3, "ABC"},
+      {"one padding character", "QUI=", 2, "AB"},
+      {"two padding characters", "QQ==", 1, "A"},
+      {"the top of the alphabet", "+/+/", 3, "\xFB\xFF\xBF"},
+      {"four padding characters give no bytes rather than a negative count", "====", 0, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    unsigned char out[3] = {0xEE, 0xEE, 0xEE};
+    int count = DecodeBase64Group(c.group, out);
+    EXPECT_EQ(c.count, count);
+    EXPECT_EQ(c.bytes, std::string(reinterpret_cast<char *>(out), static_cast<size_t>(c.count)));
+  }
+}
+
+class DecodeBase64LineTest : public reader_test::ReaderFileTest {
+ protected:
+  // Decodes the data after the answer's "<gwm:part>" line into a file and
+  // returns its bytes; *count the result, *next the next line afterwards.
+  std::string Decode(const std::vector<std::string> &chunks, long *count, std::string *next) {
+    FilePtr input = OpenReshaped(chunks);
+    EXPECT_TRUE(input != nullptr);
+    if (!input) return "";
+    char line[2000];
+    ReadResponseLine(line, sizeof line, input.get());
+    EXPECT_STREQ("<gwm:part>", line);
+    std::string outPath = WorkPath("PRT00100.TMP");
+    {
+      FilePtr output = OpenFile(outPath.c_str(), "wb");
+      int writeFailed = -1;
+      *count = DecodeBase64Line(input.get(), output.get(), &writeFailed);
+      EXPECT_EQ(0, writeFailed);
+    }
+    *next = ReadResponseLine(line, sizeof line, input.get()) ? line : "(end of file)";
+    return ReadFileBytes(outPath);
+  }
+};
+
+TEST_F(DecodeBase64LineTest, RunsDecodeUpToTheEndTag) {
+  const struct {
+    const char *why;
+    std::vector<std::string> chunks;
+    int d331;
+    std::string bytes;
+    long count;
+    std::string next;
+  } cases[] = {
+      {"a 10-character run decodes its first 8", {"<gwm:part>QUJDREVGR0</gwm:part>"}, 0, "ABCDEF",
+       6, "</gwm:part>"},
+      {"padding ends the count", {"<gwm:part>QUJDREVGRw==</gwm:part>"}, 0, "ABCDEFG", 7,
+       "</gwm:part>"},
+      {"a run the server broke over lines decodes whole",
+       {"<gwm:part>QUJD\r\nREVG\nRw\r\n==</gwm:part>"}, 0, "ABCDEFG", 7, "</gwm:part>"},
+      {"blanks and tabs inside the run are skipped", {"<gwm:part>QU JD\tREVG</gwm:part>"}, 0,
+       "ABCDEF", 6, "</gwm:part>"},
+      {"a chunk split leaves the run on its end tag's line",
+       {"<gwm:part>", "QUJD</gwm:part><gwt:next>1</gwt:next>"}, 0, "ABC", 3, "</gwm:part>"},
+      {"an empty part decodes nothing", {"<gwm:part></gwm:part>"}, 0, "", 0, "</gwm:part>"},
+      {"a run at the end of the file", {"<gwm:part>QUJD"}, 0, "ABC", 3, "(end of file)"},
+      {"without /D331 high bytes stay", {"<gwm:part>QZKTQq7glw==</gwm:part>"}, 0,
+       "A\x92\x93" "B\xAE\xE0\x97", 7, "</gwm:part>"},
+      {"/D331 maps quotes and dashes, drops the rest, still counts them",
+       {"<gwm:part>QZKTQq7glw==</gwm:part>"}, 1, "A'B >-", 7, "</gwm:part>"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    gRunSettings.d331 = c.d331;
+    long count = -1;
+    std::string next;
+    EXPECT_EQ(c.bytes, Decode(c.chunks, &count, &next));
+    EXPECT_EQ(c.count, count);
+    EXPECT_EQ(c.next, next);
+  }
+}
+
+TEST_F(DecodeBase64LineTest, LargeRunRoundTrips) {
+  // Larger than the decoder's write buffer, and every byte value.
+  std::string bytes;
+  uint32_t seed = 12345;
+  for (int i = 0; i < 300001; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes += static_cast<char>(seed >> 16);
+  }
+  long count = -1;
+  std::string next;
+  std::string decoded =
+      Decode({"<gwm:part>" + Encode(bytes, 76) + "</gwm:part>"}, &count, &next);
+  EXPECT_EQ(300001, count);
+  EXPECT_TRUE(decoded == bytes) << "decoded " << decoded.size() << " bytes";
+  EXPECT_EQ("</gwm:part>", next);
+}
+
+TEST_F(DecodeBase64LineTest, MissingOrFailingOutput) {
+  std::string path = Reshaped({"QUJD</x>"}, "data.txt");
+  FilePtr input = OpenFile(path.c_str(), "rb");
+  ASSERT_TRUE(input != nullptr);
+  EXPECT_EQ(0, DecodeBase64Line(input.get(), nullptr));
+  EXPECT_EQ('Q', getc(input.get())) << "nothing is read without an output";
+  rewind(input.get());
+
+  FilePtr readOnly = OpenFile(path.c_str(), "rb");
+  int writeFailed = 0;
+  EXPECT_EQ(3, DecodeBase64Line(input.get(), readOnly.get(), &writeFailed));
+  EXPECT_EQ(1, writeFailed);
+  EXPECT_EQ('<', getc(input.get())) << "the run is still read up to its end tag";
+}
+
+}  // namespace
