@@ -1,0 +1,491 @@
+// Writing one item record as a message file into a Maildir folder with GMime.
+#include "host/maildir/maildir_writer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gmime/gmime.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "plugin/host_message.h"
+#include "platform/bounded_text.h"
+
+namespace maildir {
+namespace {
+
+// Seconds between 1601-01-01 and 1970-01-01, and FILETIME ticks per second.
+const int64_t kEpochDifference = 11644473600LL;
+const int64_t kTicksPerSecond = 10000000LL;
+const size_t kMaxLineOctets = 998;  // longest line a 7bit part may carry
+
+void InitGMimeOnce() {
+  static bool done = false;
+  if (!done) {
+    g_mime_init();
+    done = true;
+  }
+}
+
+std::string Sha256Hex(const std::string &text) {
+  gchar *hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, text.c_str(),
+                                             static_cast<gssize>(text.size()));
+  std::string out = hex != nullptr ? hex : "";
+  g_free(hex);
+  return out;
+}
+
+std::string FieldText(const char *field, size_t cap) { return std::string(field, strnlen(field, cap)); }
+#define FIELD(record, name) FieldText((record).name, sizeof (record).name)
+
+// Text from the record as UTF-8: valid UTF-8 stays; a sequence cut at the
+// end (the reader bounds fields by bytes) is dropped; anything else is read
+// as Windows-1252, the code page GroupWise clients write.
+std::string ToUtf8(const std::string &text) {
+  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
+  const gchar *end = nullptr;
+  g_utf8_validate(text.data(), static_cast<gssize>(text.size()), &end);
+  size_t valid = static_cast<size_t>(end - text.data());
+  bool utf8Before = false;  // the valid part already holds a multi-byte sequence
+  for (size_t i = 0; i < valid; ++i)
+    if (static_cast<unsigned char>(text[i]) >= 0x80) utf8Before = true;
+  if (text.size() - valid < 4 && (utf8Before || text.size() >= 250)) {
+    std::string head = text.substr(0, valid);
+    // Only a truncated multi-byte sequence at the very end: cut it.
+    if ((static_cast<unsigned char>(text[valid]) & 0xC0) == 0xC0) {
+      bool onlyContinuations = true;
+      for (size_t i = valid + 1; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) onlyContinuations = false;
+      if (onlyContinuations) return head;
+    }
+  }
+  gchar *converted = g_convert(text.data(), static_cast<gssize>(text.size()), "UTF-8",
+                               "WINDOWS-1252", nullptr, nullptr, nullptr);
+  if (converted == nullptr) {
+    converted = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+  }
+  std::string out = converted;
+  g_free(converted);
+  return out;
+}
+
+// What a scan of a text part file tells about how to label and encode it.
+struct TextShape {
+  bool ascii = true;     // no byte above 0x7F
+  bool utf8 = true;      // valid UTF-8 throughout
+  bool control = false;  // NUL or other control bytes besides tab, CR, LF, FF
+  size_t longestLine = 0;
+};
+
+// Scans the file at path. Returns 0, or -1 when it cannot be read.
+int ScanText(const std::string &path, TextShape *shape) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  std::vector<char> buf(65536 + 4);
+  size_t carry = 0;  // bytes of an unfinished UTF-8 sequence from the last block
+  size_t line = 0;
+  ssize_t n;
+  while ((n = read(fd, buf.data() + carry, 65536)) > 0) {
+    size_t len = carry + static_cast<size_t>(n);
+    for (size_t i = carry; i < len; ++i) {
+      unsigned char c = static_cast<unsigned char>(buf[i]);
+      if (c >= 0x80) shape->ascii = false;
+      if (c == '\n') {
+        if (line > shape->longestLine) shape->longestLine = line;
+        line = 0;
+        continue;
+      }
+      ++line;
+      if (c < 0x20 && c != '\t' && c != '\r' && c != '\f') shape->control = true;
+    }
+    const gchar *end = nullptr;
+    if (shape->utf8 && !g_utf8_validate(buf.data(), static_cast<gssize>(len), &end)) {
+      size_t valid = static_cast<size_t>(end - buf.data());
+      // A sequence may run across the block boundary: keep its start for the next block.
+      if (len - valid < 4 && (static_cast<unsigned char>(buf[valid]) & 0xC0) == 0xC0) {
+        carry = len - valid;
+        memmove(buf.data(), buf.data() + valid, carry);
+        continue;
+      }
+      shape->utf8 = false;
+    }
+    carry = 0;
+  }
+  close(fd);
+  if (n < 0) return -1;
+  if (carry > 0) shape->utf8 = false;
+  if (line > shape->longestLine) shape->longestLine = line;
+  return 0;
+}
+
+std::string PartPath(const std::string &workDir, const HostMessage &record, int index) {
+  char path[4096];
+  FormatPartFileName(path, sizeof path, workDir.c_str(), record.msgSeq, index);
+  return path;
+}
+
+// A read stream over the part file, or null when it cannot be opened.
+GMimeStream *OpenPartStream(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return g_mime_stream_fs_new(fd);  // owns fd
+}
+
+void SetContent(GMimePart *part, GMimeStream *stream) {
+  GMimeDataWrapper *wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(part, wrapper);
+  g_object_unref(wrapper);
+  g_object_unref(stream);
+}
+
+// A text/plain or text/html body part from a part file, line ends made LF
+// (the message file's own), labelled with the charset the bytes are in.
+GMimeObject *BuildTextPart(const std::string &path, const char *subtype, std::string *error) {
+  TextShape shape;
+  GMimeStream *file = nullptr;
+  if (ScanText(path, &shape) != 0 || (file = OpenPartStream(path)) == nullptr) {
+    *error = "cannot read body part file " + path + ": " + strerror(errno);
+    return nullptr;
+  }
+  GMimeStream *filtered = g_mime_stream_filter_new(file);
+  GMimeFilter *dos2unix = g_mime_filter_dos2unix_new(FALSE);
+  g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered), dos2unix);
+  g_object_unref(dos2unix);
+  g_object_unref(file);
+
+  GMimeTextPart *text = g_mime_text_part_new_with_subtype(subtype);
+  g_mime_text_part_set_charset(text, shape.ascii ? "us-ascii" : shape.utf8 ? "utf-8" : "windows-1252");
+  SetContent(GMIME_PART(text), filtered);
+  bool plain = shape.ascii && !shape.control && shape.longestLine <= kMaxLineOctets;
+  g_mime_part_set_content_encoding(GMIME_PART(text), plain ? GMIME_CONTENT_ENCODING_7BIT
+                                                           : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+  return GMIME_OBJECT(text);
+}
+
+// Whether a name has an extension (a dot that is neither first nor last).
+bool HasExtension(const std::string &name) {
+  size_t dot = name.rfind('.');
+  return dot != std::string::npos && dot > 0 && dot + 1 < name.size() &&
+         name.find('/', dot) == std::string::npos;
+}
+
+// An attachment from a part file: exact bytes in base64, named, typed by
+// its name. A name without extension whose bytes are clean UTF-8 text (the
+// summary the reader writes for an attached mail) is labelled text/plain.
+GMimeObject *BuildAttachment(const std::string &path, const std::string &name, std::string *error) {
+  std::string type = GuessContentType(name);
+  std::string charset;
+  if (type == "application/octet-stream" && !HasExtension(name)) {
+    TextShape shape;
+    if (ScanText(path, &shape) == 0 && shape.utf8 && !shape.control) {
+      type = "text/plain";
+      charset = shape.ascii ? "us-ascii" : "utf-8";
+    }
+  }
+  GMimeStream *file = OpenPartStream(path);
+  if (file == nullptr) {
+    *error = "cannot read attachment file " + path + " (" + name + "): " + strerror(errno);
+    return nullptr;
+  }
+  size_t slash = type.find('/');
+  GMimePart *part = g_mime_part_new_with_type(type.substr(0, slash).c_str(), type.substr(slash + 1).c_str());
+  if (!charset.empty()) g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
+  g_mime_object_set_disposition(GMIME_OBJECT(part), GMIME_DISPOSITION_ATTACHMENT);
+  g_mime_part_set_filename(part, name.c_str());
+  SetContent(part, file);
+  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  return GMIME_OBJECT(part);
+}
+
+void AddAddress(GMimeMessage *message, GMimeAddressType type, const std::string &name,
+                const std::string &address) {
+  if (name.empty() && address.empty()) return;
+  std::string n = ToUtf8(name);
+  // A GroupWise-internal sender may come without an address: keep its name.
+  g_mime_message_add_mailbox(message, type, n.empty() || n == address ? nullptr : n.c_str(),
+                             address.c_str());
+}
+
+void SetHeaders(GMimeMessage *message, const HostMessage &record) {
+  GMimeObject *object = GMIME_OBJECT(message);
+  AddAddress(message, GMIME_ADDRESS_TYPE_FROM, FIELD(record, fromName), FIELD(record, fromAddress));
+  for (int i = 0; i < record.recipCount && i < kMaxRecipients; ++i) {
+    const HostRecipient *r = record.recips[i];
+    if (r == nullptr) continue;
+    GMimeAddressType type;
+    switch (r->kind) {
+      case kRecipTo: type = GMIME_ADDRESS_TYPE_TO; break;
+      case kRecipCc: type = GMIME_ADDRESS_TYPE_CC; break;
+      case kRecipBcc: type = GMIME_ADDRESS_TYPE_BCC; break;
+      default: continue;  // an organizer is no mail recipient
+    }
+    AddAddress(message, type, FIELD(*r, name), FIELD(*r, address));
+  }
+  g_mime_message_set_subject(message, ToUtf8(FIELD(record, subject)).c_str(), "utf-8");
+  uint64_t ticks = FileTimeToU64(record.sentTime);
+  if (ticks != 0) {
+    GDateTime *date = g_date_time_new_from_unix_utc(static_cast<gint64>(ticks) / kTicksPerSecond - kEpochDifference);
+    if (date != nullptr) {
+      g_mime_message_set_date(message, date);
+      g_date_time_unref(date);
+    }
+  }
+  g_mime_message_set_message_id(message, StableMessageId(record).c_str());
+  static const struct {
+    const char *importance, *priority;
+  } kPriorities[] = {{"low", "5 (Lowest)"}, {"normal", "3 (Normal)"}, {"high", "1 (Highest)"}};
+  if (record.importance >= 0 && record.importance <= 2) {
+    g_mime_object_set_header(object, "Importance", kPriorities[record.importance].importance, nullptr);
+    g_mime_object_set_header(object, "X-Priority", kPriorities[record.importance].priority, nullptr);
+  }
+  std::string keywords, categories = FIELD(record, categories);
+  size_t start = 0;
+  while (start < categories.size()) {
+    size_t end = categories.find(';', start);
+    if (end == std::string::npos) end = categories.size();
+    if (end > start) keywords += (keywords.empty() ? "" : ", ") + categories.substr(start, end - start);
+    start = end + 1;
+  }
+  if (!keywords.empty()) g_mime_object_set_header(object, "Keywords", ToUtf8(keywords).c_str(), "utf-8");
+  std::string id = FIELD(record, messageId);
+  if (!id.empty()) g_mime_object_set_header(object, "X-GroupWise-Id", ToUtf8(id).c_str(), "utf-8");
+}
+
+// The MIME tree of the record: the text body, the HTML body (alternatives
+// of each other when both are there), then the attachments. The first part
+// of kind 1 is the text body and the first of kind 9 the HTML body; further
+// ones are attachments under their names. Returns null with *error set
+// when a part file cannot be read.
+GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, std::string *error) {
+  int textIndex = -1, htmlIndex = -1;
+  std::vector<int> attachments;
+  for (int i = 0; i < record.partCount && i < kMaxParts; ++i) {
+    const HostPart *p = record.parts[i];
+    if (p == nullptr) continue;
+    if (p->kind == kPartTextBody && textIndex < 0)
+      textIndex = i;
+    else if (p->kind == kPartHtmlBody && htmlIndex < 0)
+      htmlIndex = i;
+    else
+      attachments.push_back(i);
+  }
+  GMimeObject *text = nullptr, *html = nullptr;
+  if (textIndex >= 0 && (text = BuildTextPart(PartPath(workDir, record, textIndex), "plain", error)) == nullptr)
+    return nullptr;
+  if (htmlIndex >= 0 && (html = BuildTextPart(PartPath(workDir, record, htmlIndex), "html", error)) == nullptr) {
+    if (text != nullptr) g_object_unref(text);
+    return nullptr;
+  }
+  GMimeObject *body;
+  if (text != nullptr && html != nullptr) {
+    GMimeMultipart *alternative = g_mime_multipart_new_with_subtype("alternative");
+    g_mime_multipart_add(alternative, text);
+    g_mime_multipart_add(alternative, html);
+    g_object_unref(text);
+    g_object_unref(html);
+    body = GMIME_OBJECT(alternative);
+  } else if (text != nullptr || html != nullptr) {
+    body = text != nullptr ? text : html;
+  } else {
+    GMimeTextPart *empty = g_mime_text_part_new_with_subtype("plain");
+    g_mime_text_part_set_text(empty, "");
+    body = GMIME_OBJECT(empty);
+  }
+  if (attachments.empty()) return body;
+  GMimeMultipart *mixed = g_mime_multipart_new_with_subtype("mixed");
+  g_mime_multipart_add(mixed, body);
+  g_object_unref(body);
+  for (int index : attachments) {
+    std::string name = ToUtf8(FIELD(*record.parts[index], name));
+    if (name.empty()) name = "attachment-" + std::to_string(index + 1);
+    GMimeObject *part = BuildAttachment(PartPath(workDir, record, index), name, error);
+    if (part == nullptr) {
+      g_object_unref(mixed);
+      return nullptr;
+    }
+    g_mime_multipart_add(mixed, part);
+    g_object_unref(part);
+  }
+  return GMIME_OBJECT(mixed);
+}
+
+// Writes message into a new file at path and syncs it. Returns the size,
+// or -1 with *error set (the file is then removed).
+int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, std::string *error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = "cannot create " + path + ": " + strerror(errno);
+    return -1;
+  }
+  GMimeStream *file = g_mime_stream_fs_new(fd);
+  g_mime_stream_fs_set_owner(GMIME_STREAM_FS(file), FALSE);
+  GMimeStream *out = g_mime_stream_buffer_new(file, GMIME_STREAM_BUFFER_BLOCK_WRITE);
+  g_object_unref(file);
+  ssize_t written = g_mime_object_write_to_stream(GMIME_OBJECT(message), nullptr, out);
+  int flushed = g_mime_stream_flush(out);
+  int savedErrno = errno;
+  g_object_unref(out);
+  bool ok = written >= 0 && flushed == 0 && fsync(fd) == 0;
+  if (!ok && savedErrno == 0) savedErrno = errno;
+  if (close(fd) != 0) ok = false;
+  if (!ok) {
+    *error = "cannot write " + path + ": " + strerror(savedErrno != 0 ? savedErrno : EIO);
+    unlink(path.c_str());
+    return -1;
+  }
+  return static_cast<int64_t>(written);
+}
+
+int SyncDirectory(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int rc = fsync(fd);
+  close(fd);
+  return rc;
+}
+
+int MakeDirectories(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -1;
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && MakeDirectories(path.substr(0, slash)) != 0) return -1;
+  return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST ? 0 : -1;
+}
+
+// Adds the name base (the name up to ":") of every entry in dir to *bases.
+void IndexNames(const std::string &dir, std::unordered_set<std::string> *bases) {
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (struct dirent *e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::string name = e->d_name;
+    bases->insert(name.substr(0, name.find(':')));
+  }
+  closedir(d);
+}
+
+// Deletes every file in dir. Returns the number deleted.
+int RemoveFiles(const std::string &dir) {
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  int removed = 0;
+  while (struct dirent *e = readdir(d)) {
+    if (e->d_name[0] == '.' && (e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0')))
+      continue;
+    if (unlink((dir + "/" + e->d_name).c_str()) == 0) ++removed;
+  }
+  closedir(d);
+  return removed;
+}
+
+}  // namespace
+
+int OpenMaildirFolder(const std::string &directory, const std::string &folderPath,
+                      MaildirFolder *folder, std::string *error) {
+  *folder = MaildirFolder();
+  folder->directory = directory;
+  folder->folderPath = folderPath;
+  for (const char *sub : {"/cur", "/new", "/tmp"}) {
+    if (MakeDirectories(directory + sub) != 0) {
+      *error = "cannot create Maildir " + directory + sub + ": " + strerror(errno);
+      return -1;
+    }
+  }
+  folder->staleRemoved = RemoveFiles(directory + "/tmp");
+  IndexNames(directory + "/cur", &folder->present);
+  IndexNames(directory + "/new", &folder->present);
+  return 0;
+}
+
+std::string ItemKey(const HostMessage &record) {
+  std::string id = FIELD(record, messageId);
+  if (!id.empty()) return "id:" + id;
+  std::string fields = FIELD(record, subject) + "\n" + FIELD(record, fromAddress) + "\n" +
+                       std::to_string(FileTimeToU64(record.sentTime));
+  return "digest:" + Sha256Hex(fields);
+}
+
+std::string MessageFileBase(const std::string &folderPath, const HostMessage &record) {
+  return "gw-" + Sha256Hex(folderPath + "\n" + ItemKey(record)).substr(0, 32);
+}
+
+std::string StableMessageId(const HostMessage &record) {
+  return Sha256Hex(ItemKey(record)).substr(0, 32) + "@groupwise.invalid";
+}
+
+std::string MessageFlags(const HostMessage &record) { return record.unread ? "" : "S"; }
+
+std::string GuessContentType(const std::string &name) {
+  static const struct {
+    const char *extension, *type;
+  } kTypes[] = {
+      {"txt", "text/plain"}, {"log", "text/plain"}, {"csv", "text/csv"},
+      {"htm", "text/html"}, {"html", "text/html"}, {"xml", "application/xml"},
+      {"ics", "text/calendar"}, {"vcf", "text/vcard"}, {"rtf", "application/rtf"},
+      {"pdf", "application/pdf"}, {"zip", "application/zip"}, {"gz", "application/gzip"},
+      {"json", "application/json"}, {"eml", "message/rfc822"},
+      {"doc", "application/msword"},
+      {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+      {"xls", "application/vnd.ms-excel"},
+      {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+      {"ppt", "application/vnd.ms-powerpoint"},
+      {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+      {"odt", "application/vnd.oasis.opendocument.text"},
+      {"ods", "application/vnd.oasis.opendocument.spreadsheet"},
+      {"png", "image/png"}, {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"}, {"gif", "image/gif"},
+      {"bmp", "image/bmp"}, {"tif", "image/tiff"}, {"tiff", "image/tiff"}, {"svg", "image/svg+xml"},
+      {"mp3", "audio/mpeg"}, {"wav", "audio/wav"}, {"mp4", "video/mp4"},
+  };
+  if (!HasExtension(name)) return "application/octet-stream";
+  std::string extension = name.substr(name.rfind('.') + 1);
+  for (const auto &t : kTypes)
+    if (EqualsNoCase(extension.c_str(), t.extension)) return t.type;
+  return "application/octet-stream";
+}
+
+int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
+                        const std::string &workDir, int64_t *bytes, std::string *error) {
+  if (bytes != nullptr) *bytes = 0;
+  const std::string base = MessageFileBase(folder->folderPath, record);
+  if (folder->present.count(base) != 0) return kWriteAlreadyPresent;
+  InitGMimeOnce();
+  GMimeObject *body = BuildBody(record, workDir, error);
+  if (body == nullptr) return kWriteFailed;
+  GMimeMessage *message = g_mime_message_new(TRUE);
+  SetHeaders(message, record);
+  g_mime_message_set_mime_part(message, body);
+  g_object_unref(body);
+
+  const std::string tmpPath = folder->directory + "/tmp/" + base;
+  const std::string curPath = folder->directory + "/cur/" + base + ":2," + MessageFlags(record);
+  int64_t size = WriteMessageFile(message, tmpPath, error);
+  g_object_unref(message);
+  if (size < 0) return kWriteFailed;
+  uint64_t ticks = FileTimeToU64(record.sentTime);
+  if (ticks != 0) {
+    // Mail programs take a Maildir message's arrival time from the file.
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(static_cast<int64_t>(ticks) / kTicksPerSecond - kEpochDifference);
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    utimensat(AT_FDCWD, tmpPath.c_str(), times, 0);
+  }
+  if (rename(tmpPath.c_str(), curPath.c_str()) != 0) {
+    *error = "cannot move " + tmpPath + " into cur/: " + strerror(errno);
+    unlink(tmpPath.c_str());
+    return kWriteFailed;
+  }
+  // The rename must be on disk before the caller records the item as done.
+  if (SyncDirectory(folder->directory + "/cur") != 0) {
+    *error = "cannot sync " + folder->directory + "/cur: " + strerror(errno);
+    unlink(curPath.c_str());
+    return kWriteFailed;
+  }
+  folder->present.insert(base);
+  if (bytes != nullptr) *bytes = size;
+  return kWriteStored;
+}
+
+}  // namespace maildir

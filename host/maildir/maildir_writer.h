@@ -1,0 +1,72 @@
+// Writing items into a Maildir folder: one RFC 5322 message per HostMessage
+// record (its part files read from the work directory), written to tmp/ and
+// renamed into cur/ under a name that depends only on the folder and the
+// item, so that an interrupted run never leaves half a message in cur/ and a
+// resumed run never writes an item twice.
+//
+// Not thread-safe: one writer per Maildir folder at a time (mvmigrate holds
+// a lock on its output directory).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+
+struct HostMessage;
+
+namespace maildir {
+
+// One Maildir folder opened for writing. Plain data; lives as long as the
+// caller keeps it, nothing to close.
+struct MaildirFolder {
+  std::string directory;   // holds cur/, new/, tmp/
+  std::string folderPath;  // "^"-joined GroupWise path; part of every name base
+  std::unordered_set<std::string> present;  // name bases already in cur/ or new/
+  int staleRemoved = 0;    // files an interrupted run left in tmp/, deleted at open
+};
+
+// Results of WriteMaildirMessage.
+enum {
+  kWriteStored = 0,          // a new message is in cur/
+  kWriteAlreadyPresent = 1,  // cur/ or new/ held the item already: nothing written
+  kWriteFailed = -1,         // nothing in cur/; *error says why
+};
+
+// Creates directory and its cur/, new/ and tmp/ (parents too), deletes what
+// an interrupted run left in tmp/, and indexes the name bases found in cur/
+// and new/. Returns 0, or -1 with *error set (folder then unusable).
+int OpenMaildirFolder(const std::string &directory, const std::string &folderPath,
+                      MaildirFolder *folder, std::string *error);
+
+// The item's key: its GroupWise message id, or when it has none a digest of
+// the fields that tell one item from another (subject, sender, date).
+std::string ItemKey(const HostMessage &record);
+
+// The file name base of an item in a folder: "gw-" and 32 hex digits of the
+// SHA-256 of the folder path and the item key. Same item, same folder:
+// same base, in every run.
+std::string MessageFileBase(const std::string &folderPath, const HostMessage &record);
+
+// The Message-ID (without angle brackets) kept for an item: a digest of its
+// key at "groupwise.invalid", the same in every export.
+std::string StableMessageId(const HostMessage &record);
+
+// Maildir flags of the item after ":2,": "S" when read, else "".
+std::string MessageFlags(const HostMessage &record);
+
+// MIME type for an attachment name, from its extension (case ignored);
+// "application/octet-stream" when the extension is unknown or missing.
+std::string GuessContentType(const std::string &name);
+
+// Builds the message of the record (part files "%sPRT%03d%02d.TMP" in
+// workDir, which ends with "/") and writes it as tmp/<base>, syncs it,
+// gives it the delivery time as modification time and renames it to
+// cur/<base>:2,<flags>, then syncs cur/. When cur/ or new/ already holds the
+// base, writes nothing and returns kWriteAlreadyPresent. On failure (a part
+// file missing or unreadable, disk full) returns kWriteFailed with *error
+// set and leaves nothing behind in tmp/ or cur/. *bytes (may be null) gets
+// the size of the message file written.
+int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
+                        const std::string &workDir, int64_t *bytes, std::string *error);
+
+}  // namespace maildir

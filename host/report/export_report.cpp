@@ -1,0 +1,186 @@
+// The closing summary and the JSON report of an export run.
+#include "host/report/export_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+
+namespace report {
+
+void CountItem(FolderSummary *folder, int status, bool failed) {
+  switch (status) {
+    case kStatusStored: ++folder->stored; break;
+    case kStatusDuplicate: ++folder->duplicates; break;
+    case kStatusDateFilter: ++folder->dateFiltered; break;
+    default:
+      if (failed)
+        ++folder->failed;
+      else
+        ++folder->skipped;
+  }
+}
+
+FolderSummary Totals(const ExportReport &report) {
+  FolderSummary t;
+  t.path = "total";
+  for (const FolderSummary &f : report.folders) {
+    t.total += f.total;
+    t.stored += f.stored;
+    t.alreadyPresent += f.alreadyPresent;
+    t.duplicates += f.duplicates;
+    t.dateFiltered += f.dateFiltered;
+    t.skipped += f.skipped;
+    t.failed += f.failed;
+    t.bytes += f.bytes;
+  }
+  return t;
+}
+
+namespace {
+
+std::string SummaryRow(const FolderSummary &f, size_t pathWidth) {
+  char row[256];
+  FormatText(row, sizeof row, " %8lld %8lld %10lld %8lld %8lld %8lld\n", static_cast<long long>(f.total),
+             static_cast<long long>(f.stored), static_cast<long long>(f.duplicates),
+             static_cast<long long>(f.dateFiltered), static_cast<long long>(f.skipped),
+             static_cast<long long>(f.failed));
+  std::string path = f.path;
+  if (path.size() < pathWidth) path.append(pathWidth - path.size(), ' ');
+  return path + row;
+}
+
+// Appends the JSON escape of one code point below 0x80 or the UTF-8 bytes
+// of a valid sequence; returns the bytes consumed (an invalid byte: 1,
+// written as U+FFFD).
+size_t AppendJsonChar(const std::string &text, size_t i, std::string *out) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) {
+    switch (c) {
+      case '"': *out += "\\\""; break;
+      case '\\': *out += "\\\\"; break;
+      case '\n': *out += "\\n"; break;
+      case '\r': *out += "\\r"; break;
+      case '\t': *out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char buf[8];
+          FormatText(buf, sizeof buf, "\\u%04x", c);
+          *out += buf;
+        } else {
+          *out += static_cast<char>(c);
+        }
+    }
+    return 1;
+  }
+  size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+  if (c >= 0xF5) len = 0;
+  bool valid = len > 0 && i + len <= text.size();
+  uint32_t cp = len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+  for (size_t k = 1; valid && k < len; ++k) {
+    unsigned char cc = static_cast<unsigned char>(text[i + k]);
+    if ((cc & 0xC0) != 0x80) valid = false;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF are invalid.
+  if (valid && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+                (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
+    valid = false;
+  if (!valid) {
+    *out += "\\ufffd";
+    return 1;
+  }
+  out->append(text, i, len);
+  return len;
+}
+
+std::string CountsJson(const FolderSummary &f, bool withPath) {
+  std::string out = "{";
+  if (withPath) out += "\"path\": " + JsonText(f.path) + ", ";
+  out += "\"total\": " + std::to_string(f.total) + ", \"stored\": " + std::to_string(f.stored) +
+         ", \"already_present\": " + std::to_string(f.alreadyPresent) +
+         ", \"duplicates\": " + std::to_string(f.duplicates) +
+         ", \"date_filtered\": " + std::to_string(f.dateFiltered) +
+         ", \"skipped\": " + std::to_string(f.skipped) + ", \"failed\": " + std::to_string(f.failed) +
+         ", \"bytes\": " + std::to_string(f.bytes) + "}";
+  return out;
+}
+
+const char *Bool(bool b) { return b ? "true" : "false"; }
+
+}  // namespace
+
+std::string JsonText(const std::string &text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) i += AppendJsonChar(text, i, &out);
+  return out + "\"";
+}
+
+std::string FormatSummary(const ExportReport &report) {
+  size_t width = 6;
+  for (const FolderSummary &f : report.folders)
+    if (f.path.size() > width) width = f.path.size();
+  std::string header = "folder";
+  header.append(width - header.size(), ' ');
+  std::string out = header + "    items   stored duplicates  by date  skipped   failed\n";
+  for (const FolderSummary &f : report.folders) out += SummaryRow(f, width);
+  out += SummaryRow(Totals(report), width);
+  if (!report.failures.empty()) {
+    out += "\nFailed items (" + std::to_string(report.failures.size()) + "):\n";
+    for (const FailedItem &f : report.failures)
+      out += "  " + f.folder + "  id=" + (f.id.empty() ? "(unknown)" : f.id) + "  subject=\"" + f.subject +
+             "\"  " + f.reason + "\n";
+  }
+  if (report.interrupted) out += "\nInterrupted: run the same command again to go on.\n";
+  return out;
+}
+
+std::string FormatReportJson(const ExportReport &report) {
+  char seconds[64];
+  FormatText(seconds, sizeof seconds, "%.3f", report.seconds);
+  std::string out = "{\n  \"server\": " + JsonText(report.server) + ",\n  \"user\": " + JsonText(report.user) +
+                    ",\n  \"out\": " + JsonText(report.outDir) + ",\n  \"dry_run\": " + Bool(report.dryRun) +
+                    ",\n  \"retry_failed\": " + Bool(report.retryFailed) +
+                    ",\n  \"interrupted\": " + Bool(report.interrupted) + ",\n  \"seconds\": " + seconds +
+                    ",\n  \"folders\": [";
+  for (size_t i = 0; i < report.folders.size(); ++i)
+    out += (i == 0 ? "\n    " : ",\n    ") + CountsJson(report.folders[i], true);
+  out += report.folders.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"totals\": " + CountsJson(Totals(report), false) + ",\n  \"failed_items\": [";
+  for (size_t i = 0; i < report.failures.size(); ++i) {
+    const FailedItem &f = report.failures[i];
+    out += (i == 0 ? "\n    " : ",\n    ");
+    out += "{\"folder\": " + JsonText(f.folder) + ", \"id\": " + JsonText(f.id) +
+           ", \"subject\": " + JsonText(f.subject) + ", \"reason\": " + JsonText(f.reason) + "}";
+  }
+  out += report.failures.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return out;
+}
+
+int WriteReportFile(const std::string &path, const ExportReport &report, std::string *error) {
+  const std::string tmp = path + ".tmp";
+  const std::string json = FormatReportJson(report);
+  {
+    FilePtr f = OpenFile(tmp.c_str(), "wb");
+    if (!f) {
+      *error = "cannot create " + tmp + ": " + strerror(errno);
+      return -1;
+    }
+    if (fwrite(json.data(), 1, json.size(), f.get()) != json.size() || fflush(f.get()) != 0) {
+      *error = "cannot write " + tmp + ": " + strerror(errno);
+      f.reset();
+      remove(tmp.c_str());
+      return -1;
+    }
+  }
+  if (rename(tmp.c_str(), path.c_str()) != 0) {
+    *error = "cannot rename " + tmp + " to " + path + ": " + strerror(errno);
+    remove(tmp.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace report

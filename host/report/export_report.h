@@ -1,0 +1,80 @@
+// What an export run did: per folder the items stored, the duplicates
+// passed over, the items left out by the date filter, the skipped and the
+// failed ones, and every failed item with its id, subject and reason; shown
+// as the closing summary and written as a JSON report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace report {
+
+// Item status values the plug-in reports for each item.
+enum {
+  kStatusStored = 0,
+  kStatusDuplicate = 1,
+  kStatusDateFilter = 2,
+  kStatusSkippedOrFailed = 6,
+};
+
+struct FolderSummary {
+  std::string path;       // "^"-joined GroupWise path
+  int64_t total = 0;      // items the folder holds (as the listing found them)
+  int64_t stored = 0;     // written to the Maildir now
+  int64_t alreadyPresent = 0;  // of those, already in the Maildir from an interrupted run
+  int64_t duplicates = 0; // exported by an earlier run
+  int64_t dateFiltered = 0;
+  int64_t skipped = 0;    // excluded subject or not asked for
+  int64_t failed = 0;
+  int64_t bytes = 0;      // size of the message files written
+};
+
+struct FailedItem {
+  std::string folder;
+  std::string id;       // GroupWise item id (or message id; empty when unknown)
+  std::string subject;
+  std::string reason;
+};
+
+struct ExportReport {
+  std::string server, user, outDir;
+  bool dryRun = false;
+  bool retryFailed = false;
+  bool interrupted = false;  // stopped by the user before the end
+  double seconds = 0;
+  std::vector<FolderSummary> folders;
+  std::vector<FailedItem> failures;
+};
+
+// Counts one item of status (see above) into folder; failed tells a status
+// 6 item that failed from one that was skipped on purpose. Unknown
+// statuses count as skipped.
+void CountItem(FolderSummary *folder, int status, bool failed);
+
+// The sums over all folders (path "total").
+FolderSummary Totals(const ExportReport &report);
+
+// The closing summary: a table with a line per folder and the totals, then
+// the failed items, one per line, and a last line that says where the
+// messages are. Plain text ending with a newline.
+std::string FormatSummary(const ExportReport &report);
+
+// The report as one JSON object:
+// {"server": ..., "user": ..., "out": ..., "dry_run": false, "retry_failed": false,
+//  "interrupted": false, "seconds": 1.5,
+//  "folders": [{"path": ..., "total": 3, "stored": 2, "already_present": 0,
+//               "duplicates": 0, "date_filtered": 0, "skipped": 0, "failed": 1, "bytes": 5120}],
+//  "totals": {same fields but path},
+//  "failed_items": [{"folder": ..., "id": ..., "subject": ..., "reason": ...}]}
+// Texts that are not valid UTF-8 have the offending bytes replaced by U+FFFD.
+std::string FormatReportJson(const ExportReport &report);
+
+// JSON string literal of text (quotes included).
+std::string JsonText(const std::string &text);
+
+// Writes the JSON report to path through a temporary file renamed into
+// place. Returns 0, or -1 with *error set (path then unchanged).
+int WriteReportFile(const std::string &path, const ExportReport &report, std::string *error);
+
+}  // namespace report

@@ -1,0 +1,336 @@
+// The Maildir writer: a record with its part files becomes a message that
+// GMime reads back with the same fields and bytes; names are atomic and
+// stable so that a resumed run finds what an interrupted one wrote.
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/maildir/maildir_writer.h"
+#include "maildir/message_readback.h"
+#include "plugin/host_message.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using readback::ListDirectory;
+using readback::ReadMessageFile;
+using testing_support::TestHost;
+using testing_support::WriteFileBytes;
+
+struct RecordDeleter {
+  void operator()(HostMessage *r) const {
+    com_Deallocate(r, nullptr);
+    delete r;
+  }
+};
+using Record = std::unique_ptr<HostMessage, RecordDeleter>;
+
+// 2021-03-04 05:06:07 UTC as FILETIME, and as Unix time.
+const uint64_t kSent = (1614834367ULL + 11644473600ULL) * 10000000ULL;
+const int64_t kSentUnix = 1614834367;
+
+struct PartSpec {
+  int kind;
+  const char *name;
+  std::string bytes;
+};
+
+class MaildirWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(host_.Init(), 0);
+    mail_ = host_.root() + "/mail/Mailbox";
+  }
+
+  Record NewRecord(const std::string &messageId, const std::vector<PartSpec> &parts) {
+    Record r(new HostMessage());
+    r->msgSeq = 4;
+    CopyText(r->messageId, sizeof r->messageId, messageId.c_str());
+    CopyText(r->subject, sizeof r->subject, "Status");
+    r->sentTime = U64ToFileTime(kSent);
+    r->importance = 1;
+    r->unread = 1;
+    for (const PartSpec &p : parts) {
+      EXPECT_NE(com_AllocPart(r.get()), 0);
+      HostPart *part = r->parts[r->partCount];
+      part->kind = p.kind;
+      CopyText(part->name, sizeof part->name, p.name);
+      part->size = static_cast<int32_t>(p.bytes.size());
+      char path[512];
+      FormatPartFileName(path, sizeof path, host_.workDir().c_str(), r->msgSeq, r->partCount);
+      EXPECT_TRUE(WriteFileBytes(path, p.bytes));
+      r->partCount++;
+    }
+    return r;
+  }
+
+  void AddRecipient(HostMessage *r, int kind, const char *name, const char *address) {
+    ASSERT_NE(com_AllocRecip(r), 0);
+    HostRecipient *rec = r->recips[r->recipCount++];
+    rec->kind = kind;
+    CopyText(rec->name, sizeof rec->name, name);
+    CopyText(rec->address, sizeof rec->address, address);
+  }
+
+  // Writes the record into mail_ and returns the one file's path in cur/.
+  std::string WriteOne(const HostMessage &r) {
+    maildir::MaildirFolder folder;
+    std::string error;
+    EXPECT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0) << error;
+    EXPECT_EQ(maildir::WriteMaildirMessage(&folder, r, host_.workDir(), nullptr, &error), maildir::kWriteStored)
+        << error;
+    std::vector<std::string> cur = ListDirectory(mail_ + "/cur");
+    EXPECT_EQ(cur.size(), 1u);
+    return cur.empty() ? "" : mail_ + "/cur/" + cur.back();
+  }
+
+  TestHost host_;
+  std::string mail_;
+};
+
+TEST_F(MaildirWriterTest, HeadersComeBackFieldByField) {
+  Record r = NewRecord("4A1B.DOM.PO.100.1.1.1@1", {{kPartTextBody, "Message.txt", "hello\n"}});
+  CopyText(r->fromName, sizeof r->fromName, "Jürgen Groß");
+  CopyText(r->fromAddress, sizeof r->fromAddress, "jg@example.com");
+  CopyText(r->subject, sizeof r->subject, "Grüße aus Köln");
+  AddRecipient(r.get(), kRecipTo, "Alice", "alice@example.com");
+  AddRecipient(r.get(), kRecipTo, "", "bob@example.com");
+  AddRecipient(r.get(), kRecipCc, "Zoë", "zoe@example.com");
+  AddRecipient(r.get(), kRecipBcc, "Hidden", "hid@example.com");
+  AddRecipient(r.get(), kRecipOrganizer, "Org", "org@example.com");
+  CopyText(r->categories, sizeof r->categories, "Work;Früh;");
+  r->importance = 2;
+  r->unread = 0;
+
+  std::string path = WriteOne(*r);
+  EXPECT_NE(path.find(":2,S"), std::string::npos) << "read mail carries the S flag: " << path;
+  readback::Message m = ReadMessageFile(path);
+  ASSERT_TRUE(m.parsed);
+  ASSERT_EQ(m.from.size(), 1u);
+  EXPECT_EQ(m.from[0].name, "Jürgen Groß");
+  EXPECT_EQ(m.from[0].address, "jg@example.com");
+  ASSERT_EQ(m.to.size(), 2u);
+  EXPECT_EQ(m.to[0].name, "Alice");
+  EXPECT_EQ(m.to[1].address, "bob@example.com");
+  ASSERT_EQ(m.cc.size(), 1u);
+  EXPECT_EQ(m.cc[0].name, "Zoë");
+  ASSERT_EQ(m.bcc.size(), 1u) << "the organizer kind is no recipient";
+  EXPECT_EQ(m.bcc[0].address, "hid@example.com");
+  EXPECT_EQ(m.subject, "Grüße aus Köln");
+  EXPECT_TRUE(m.rawSubject.find("=?UTF-8?") != std::string::npos || m.rawSubject.find("=?utf-8?") != std::string::npos)
+      << "an encoded word in the file: " << m.rawSubject;
+  EXPECT_EQ(m.date, kSentUnix);
+  EXPECT_EQ(m.importance, "high");
+  EXPECT_EQ(m.xPriority, "1 (Highest)");
+  EXPECT_EQ(m.keywords, "Work, Früh");
+  EXPECT_EQ(m.groupwiseId, "4A1B.DOM.PO.100.1.1.1@1");
+  EXPECT_EQ(m.messageId, maildir::StableMessageId(*r));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kSentUnix) << "the file time is the delivery time";
+}
+
+struct TextCase {
+  const char *subject;  // as the record holds it
+  const char *expected;
+  const char *why;
+};
+
+TEST_F(MaildirWriterTest, RecordTextsBecomeUtf8) {
+  const TextCase cases[] = {
+      {"plain", "plain", "ASCII stays"},
+      {"Caf\xE9 cr\xE8me", "Café crème", "Windows-1252 bytes are converted"},
+      {"Stra\xC3\x9F\xC3", "Straß", "a UTF-8 sequence cut by the reader's bound is dropped"},
+      {"\x93quoted\x94", "\u201Cquoted\u201D", "Windows-1252 quotes are not Latin-1 controls"},
+  };
+  int n = 0;
+  for (const TextCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    Record r = NewRecord("id-text-" + std::to_string(n++), {{kPartTextBody, "Message.txt", "x"}});
+    CopyText(r->subject, sizeof r->subject, c.subject);
+    maildir::MaildirFolder folder;
+    std::string error;
+    ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
+    ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
+    std::string name = maildir::MessageFileBase("Mailbox", *r) + ":2,";
+    EXPECT_EQ(ReadMessageFile(mail_ + "/cur/" + name).subject, c.expected);
+  }
+}
+
+struct BodyCase {
+  std::vector<PartSpec> parts;
+  const char *structure;
+  // Per leaf in document order: type, filename, content.
+  std::vector<std::vector<std::string>> leaves;
+  const char *why;
+};
+
+TEST_F(MaildirWriterTest, BodiesAndAttachmentsKeepTheirBytes) {
+  std::string binary;
+  for (int i = 0; i < 256; ++i) binary.push_back(static_cast<char>(i));
+  binary += std::string("\r\n\r\n\0\0", 6);
+  const std::string html = "<html>\r\n<body>Hi</body></html>\r\n";
+  const BodyCase cases[] = {
+      {{{kPartTextBody, "Message.txt", "line one\r\nline two\r\n"}},
+       "text/plain",
+       {{"text/plain", "", "line one\nline two\n"}},
+       "a text body alone; CR LF become the file's LF"},
+      {{{kPartTextBody, "Message.txt", "Hi\n"}, {kPartHtmlBody, "text.htm", html}},
+       "multipart/alternative(text/plain,text/html)",
+       {{"text/plain", "", "Hi\n"}, {"text/html", "", "<html>\n<body>Hi</body></html>\n"}},
+       "text and HTML are alternatives"},
+      {{{kPartHtmlBody, "text.htm", html}, {kPartFile, "data.bin", binary}, {kPartTextBody, "Message.txt", "Hi"}},
+       "multipart/mixed(multipart/alternative(text/plain,text/html),application/octet-stream)",
+       {{"text/plain", "", "Hi"}, {"text/html", "", "<html>\n<body>Hi</body></html>\n"},
+        {"application/octet-stream", "data.bin", binary}},
+       "binary attachment bytes exact, whatever the part order"},
+      {{{kPartTextBody, "Message.txt", "body"}, {kPartTextBody, "notes.txt", "a\r\nb"},
+        {kPartFile, "Übersicht Q3.PDF", "%PDF-1.4"}},
+       "multipart/mixed(text/plain,text/plain,application/pdf)",
+       {{"text/plain", "", "body"}, {"text/plain", "notes.txt", "a\r\nb"}, {"application/pdf", "Übersicht Q3.PDF", "%PDF-1.4"}},
+       "a second text part is an attachment with exact bytes; a non-ASCII name survives"},
+      {{{kPartTextBody, "Message.txt", "x"}, {kPartFile, "Minutes", "Attached message:\r\n\r\nSubject: Plan\r\n"}},
+       "multipart/mixed(text/plain,text/plain)",
+       {{"text/plain", "", "x"}, {"text/plain", "Minutes", "Attached message:\r\n\r\nSubject: Plan\r\n"}},
+       "the summary of an attached mail (no extension, text) is a text attachment"},
+      {{{kPartFile, "Minutes.html", "<html>\r\nAttached message:<BR>\r\n"}},
+       "multipart/mixed(text/plain,text/html)",
+       {{"text/plain", "", ""}, {"text/html", "Minutes.html", "<html>\r\nAttached message:<BR>\r\n"}},
+       "no body at all: an empty text part, the HTML summary stays an attachment"},
+  };
+  int n = 0;
+  for (const BodyCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    Record r = NewRecord("id-body-" + std::to_string(n++), c.parts);
+    std::string path = WriteOne(*r);
+    readback::Message m = ReadMessageFile(path);
+    ASSERT_TRUE(m.parsed);
+    EXPECT_EQ(m.structure, c.structure);
+    ASSERT_EQ(m.leaves.size(), c.leaves.size());
+    for (size_t i = 0; i < c.leaves.size(); ++i) {
+      EXPECT_EQ(m.leaves[i].type, c.leaves[i][0]) << i;
+      EXPECT_EQ(m.leaves[i].filename, c.leaves[i][1]) << i;
+      EXPECT_EQ(m.leaves[i].bytes, c.leaves[i][2]) << i;
+      if (!c.leaves[i][1].empty()) {
+        EXPECT_EQ(m.leaves[i].disposition, "attachment") << i;
+      }
+    }
+    // Next case starts from an empty folder.
+    for (const std::string &f : ListDirectory(mail_ + "/cur")) remove((mail_ + "/cur/" + f).c_str());
+  }
+}
+
+TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
+  const struct {
+    const char *bytes, *charset, *decodedUtf8;
+    const char *why;
+  } cases[] = {
+      {"plain", "us-ascii", "plain", "ASCII"},
+      {"Gr\xC3\xBC\xC3\x9F" "e", "utf-8", "Grüße", "UTF-8"},
+      {"Gr\xFC\xDF" "e", "windows-1252", "Grüße", "not UTF-8: the Windows code page"},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    Record r = NewRecord("id-cs-" + std::to_string(n++), {{kPartTextBody, "Message.txt", c.bytes}});
+    maildir::MaildirFolder folder;
+    std::string error;
+    ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
+    ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
+    readback::Message m = ReadMessageFile(mail_ + "/cur/" + maildir::MessageFileBase("Mailbox", *r) + ":2,");
+    ASSERT_EQ(m.leaves.size(), 1u);
+    EXPECT_EQ(m.leaves[0].charset, c.charset);
+    // The bytes stay as they were; a single-part body ends with the message's line end.
+    EXPECT_EQ(m.leaves[0].bytes, std::string(c.bytes) + "\n");
+    gchar *utf8 = g_convert(m.leaves[0].bytes.data(), static_cast<gssize>(m.leaves[0].bytes.size()), "UTF-8",
+                            c.charset, nullptr, nullptr, nullptr);
+    ASSERT_NE(utf8, nullptr);
+    EXPECT_EQ(std::string(utf8), std::string(c.decodedUtf8) + "\n");
+    g_free(utf8);
+  }
+}
+
+TEST_F(MaildirWriterTest, NamesAreStablePerFolderAndItem) {
+  Record a = NewRecord("ID-A", {}), a2 = NewRecord("ID-A", {}), b = NewRecord("ID-B", {});
+  CopyText(a2->subject, sizeof a2->subject, "changed subject, same item");
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Mailbox", *a2));
+  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Mailbox", *b));
+  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Cabinet", *a))
+      << "the same item filed in two folders gets a name in each";
+  EXPECT_EQ(maildir::StableMessageId(*a), maildir::StableMessageId(*a2));
+  EXPECT_NE(maildir::StableMessageId(*a), maildir::StableMessageId(*b));
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a).find_first_of(":/"), std::string::npos);
+  // Without a GroupWise id the subject, sender and date tell items apart.
+  Record n1 = NewRecord("", {}), n2 = NewRecord("", {});
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *n1), maildir::MessageFileBase("Mailbox", *n2));
+  CopyText(n2->subject, sizeof n2->subject, "other");
+  EXPECT_NE(maildir::MessageFileBase("Mailbox", *n1), maildir::MessageFileBase("Mailbox", *n2));
+}
+
+TEST_F(MaildirWriterTest, ResumedRunFindsWhatAnInterruptedOneWrote) {
+  Record r = NewRecord("ID-R", {{kPartTextBody, "Message.txt", "once"}});
+  r->unread = 1;
+  std::string path = WriteOne(*r);
+  EXPECT_EQ(path.substr(path.size() - 3), ":2,") << "an unread mail has no flags";
+  const std::string base = maildir::MessageFileBase("Mailbox", *r);
+  // A mail program meanwhile marked it read and replied; a half-written file waits in tmp/.
+  ASSERT_EQ(rename(path.c_str(), (mail_ + "/cur/" + base + ":2,RS").c_str()), 0);
+  ASSERT_TRUE(WriteFileBytes(mail_ + "/tmp/" + base, "From: half"));
+
+  maildir::MaildirFolder folder;
+  std::string error;
+  ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0) << error;
+  EXPECT_EQ(folder.staleRemoved, 1);
+  EXPECT_TRUE(ListDirectory(mail_ + "/tmp").empty());
+  EXPECT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteAlreadyPresent);
+  EXPECT_EQ(ListDirectory(mail_ + "/cur"), std::vector<std::string>{base + ":2,RS"});
+  // A message a mail program moved back to new/ counts too.
+  ASSERT_EQ(rename((mail_ + "/cur/" + base + ":2,RS").c_str(), (mail_ + "/new/" + base).c_str()), 0);
+  ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
+  EXPECT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteAlreadyPresent);
+  EXPECT_TRUE(ListDirectory(mail_ + "/cur").empty());
+}
+
+TEST_F(MaildirWriterTest, MissingPartFileFailsAndLeavesNothing) {
+  Record r = NewRecord("ID-M", {{kPartTextBody, "Message.txt", "t"}, {kPartFile, "gone.pdf", "x"}});
+  char path[512];
+  FormatPartFileName(path, sizeof path, host_.workDir().c_str(), r->msgSeq, 1);
+  ASSERT_EQ(remove(path), 0);
+  maildir::MaildirFolder folder;
+  std::string error;
+  ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
+  int64_t bytes = 99;
+  EXPECT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), &bytes, &error), maildir::kWriteFailed);
+  EXPECT_NE(error.find("gone.pdf"), std::string::npos) << error;
+  EXPECT_EQ(bytes, 0);
+  EXPECT_TRUE(ListDirectory(mail_ + "/cur").empty());
+  EXPECT_TRUE(ListDirectory(mail_ + "/tmp").empty());
+  // Once the file is there the same item goes through.
+  ASSERT_TRUE(WriteFileBytes(path, "x"));
+  EXPECT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), &bytes, &error), maildir::kWriteStored);
+  EXPECT_GT(bytes, 0);
+}
+
+TEST(GuessContentTypeTest, ByExtension) {
+  const struct {
+    const char *name, *type, *why;
+  } cases[] = {
+      {"report.pdf", "application/pdf", "common type"},
+      {"PHOTO.JPG", "image/jpeg", "case ignored"},
+      {"archive.tar.gz", "application/gzip", "the last extension counts"},
+      {"README", "application/octet-stream", "no extension"},
+      {".profile", "application/octet-stream", "a leading dot is no extension"},
+      {"name.", "application/octet-stream", "a trailing dot is no extension"},
+      {"x.unknownext", "application/octet-stream", "unknown extension"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(maildir::GuessContentType(c.name), c.type);
+  }
+}
+
+}  // namespace
