@@ -1,0 +1,127 @@
+// The export report: status counting, the closing summary and the JSON
+// document with every failed item.
+#include <gtest/gtest.h>
+
+#include "host/report/export_report.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using report::ExportReport;
+using report::FolderSummary;
+
+ExportReport Sample() {
+  ExportReport r;
+  r.server = "http://127.0.0.1:7191";
+  r.user = "alice";
+  r.outDir = "/tmp/out";
+  r.seconds = 1.5;
+  FolderSummary inbox;
+  inbox.path = "Mailbox";
+  inbox.total = 4;
+  for (int status : {0, 0, 1, 6}) report::CountItem(&inbox, status, status == 6);
+  inbox.bytes = 2048;
+  FolderSummary cabinet;
+  cabinet.path = "Cabinet^Projects";
+  cabinet.total = 3;
+  for (int status : {2, 6, 9}) report::CountItem(&cabinet, status, false);
+  r.folders = {inbox, cabinet};
+  r.failures.push_back({"Mailbox", "ID.1@1", "Quote \"this\"\ttab", "HTTP 500 on getItemRequest"});
+  return r;
+}
+
+TEST(ExportReportTest, CountsEveryStatus) {
+  const struct {
+    int status;
+    bool failed;
+    int64_t FolderSummary::*field;
+    const char *why;
+  } cases[] = {
+      {0, false, &FolderSummary::stored, "stored"},
+      {1, false, &FolderSummary::duplicates, "duplicate"},
+      {2, false, &FolderSummary::dateFiltered, "left out by the date filter"},
+      {6, true, &FolderSummary::failed, "status 6 with a failure report"},
+      {6, false, &FolderSummary::skipped, "status 6 without one: skipped on purpose"},
+      {4, false, &FolderSummary::skipped, "an unknown status is no success"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    FolderSummary f;
+    report::CountItem(&f, c.status, c.failed);
+    EXPECT_EQ(f.*c.field, 1);
+    EXPECT_EQ(f.stored + f.duplicates + f.dateFiltered + f.skipped + f.failed, 1);
+  }
+}
+
+TEST(ExportReportTest, SummaryHasARowPerFolderTotalsAndFailures) {
+  std::string text = report::FormatSummary(Sample());
+  EXPECT_EQ(text,
+            "folder              items   stored duplicates  by date  skipped   failed\n"
+            "Mailbox                 4        2          1        0        0        1\n"
+            "Cabinet^Projects        3        0          0        1        2        0\n"
+            "total                   7        2          1        1        2        1\n"
+            "\n"
+            "Failed items (1):\n"
+            "  Mailbox  id=ID.1@1  subject=\"Quote \"this\"\ttab\"  HTTP 500 on getItemRequest\n");
+}
+
+TEST(ExportReportTest, JsonDocument) {
+  ExportReport r = Sample();
+  r.interrupted = true;
+  EXPECT_EQ(report::FormatReportJson(r),
+            "{\n"
+            "  \"server\": \"http://127.0.0.1:7191\",\n"
+            "  \"user\": \"alice\",\n"
+            "  \"out\": \"/tmp/out\",\n"
+            "  \"dry_run\": false,\n"
+            "  \"retry_failed\": false,\n"
+            "  \"interrupted\": true,\n"
+            "  \"seconds\": 1.500,\n"
+            "  \"folders\": [\n"
+            "    {\"path\": \"Mailbox\", \"total\": 4, \"stored\": 2, \"already_present\": 0, \"duplicates\": 1, "
+            "\"date_filtered\": 0, \"skipped\": 0, \"failed\": 1, \"bytes\": 2048},\n"
+            "    {\"path\": \"Cabinet^Projects\", \"total\": 3, \"stored\": 0, \"already_present\": 0, \"duplicates\": 0, "
+            "\"date_filtered\": 1, \"skipped\": 2, \"failed\": 0, \"bytes\": 0}\n"
+            "  ],\n"
+            "  \"totals\": {\"total\": 7, \"stored\": 2, \"already_present\": 0, \"duplicates\": 1, "
+            "\"date_filtered\": 1, \"skipped\": 2, \"failed\": 1, \"bytes\": 2048},\n"
+            "  \"failed_items\": [\n"
+            "    {\"folder\": \"Mailbox\", \"id\": \"ID.1@1\", \"subject\": \"Quote \\\"this\\\"\\ttab\", "
+            "\"reason\": \"HTTP 500 on getItemRequest\"}\n"
+            "  ]\n"
+            "}\n");
+  ExportReport empty;
+  EXPECT_NE(report::FormatReportJson(empty).find("\"folders\": [],\n"), std::string::npos);
+  EXPECT_NE(report::FormatReportJson(empty).find("\"failed_items\": []\n}"), std::string::npos);
+}
+
+TEST(ExportReportTest, JsonTextsAreValidUtf8) {
+  const struct {
+    const char *in, *out, *why;
+  } cases[] = {
+      {"Grüße €", "\"Grüße €\"", "valid UTF-8 passes"},
+      {"a\\b\x01", "\"a\\\\b\\u0001\"", "backslash and control characters escaped"},
+      {"Caf\xE9!", "\"Caf\\ufffd!\"", "a Latin-1 byte is replaced"},
+      {"Stra\xC3", "\"Stra\\ufffd\"", "a sequence cut at the end is replaced"},
+      {"\xC0\xAF", "\"\\ufffd\\ufffd\"", "an overlong form is invalid"},
+      {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\"", "a surrogate is invalid"},
+      {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\"", "four-byte sequences pass"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(report::JsonText(c.in), c.out);
+  }
+}
+
+TEST(ExportReportTest, ReportFileReplacedWhole) {
+  testing_support::TestHost host;
+  const std::string path = host.root() + "/report.json";
+  std::string error;
+  ASSERT_EQ(report::WriteReportFile(path, Sample(), &error), 0) << error;
+  EXPECT_EQ(testing_support::ReadFileBytes(path), report::FormatReportJson(Sample()));
+  EXPECT_FALSE(testing_support::FileExists(path + ".tmp"));
+  EXPECT_EQ(report::WriteReportFile(host.root() + "/no/dir/r.json", Sample(), &error), -1);
+  EXPECT_NE(error.find("/no/dir/r.json"), std::string::npos) << error;
+}
+
+}  // namespace
