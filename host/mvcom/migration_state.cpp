@@ -12,8 +12,9 @@
 
 enum { kSchemaVersion = 1 };
 
-// Record kinds in the table: a migrated item, an exported mail rule.
-enum { kStateItem = 0, kStateRule = 1 };
+// Record kinds in the table: a migrated item, an exported mail rule, a
+// message imported into GroupWise.
+enum { kStateItem = 0, kStateRule = 1, kStateImport = 2 };
 
 static const char kCreateSchema[] =
     "CREATE TABLE IF NOT EXISTS migrated ("
@@ -195,4 +196,18 @@ int com_SearchMsg(HostMessage *record, void *context, void *a3, void *a4, void *
   for (const std::string &wanted : gMvcom.onlyMessageIds)
     if (wanted == id) return 1;
   return 0;
+}
+
+int mvcom_IsImported(const char *folder, const char *key) {
+  if (gMvcom.stateDb == nullptr || folder == nullptr || key == nullptr) return -1;
+  int found = FindRecord(kStateImport, folder, key);
+  if (found < 0) com_Log("MV Error: migration state: %s", sqlite3_errmsg(gMvcom.stateDb));
+  return found;
+}
+
+int mvcom_RecordImported(const char *folder, const char *key) {
+  if (gMvcom.stateDb == nullptr || folder == nullptr || key == nullptr) return -1;
+  int added = AddRecord(kStateImport, folder, key);
+  if (added < 0) com_Log("MV Error: migration state: %s", sqlite3_errmsg(gMvcom.stateDb));
+  return added;
 }

@@ -64,4 +64,15 @@ MVCOM_API void mvcom_SetExtendedErrorSink(MvcomExtendedErrorSink sink, void *use
 MVCOM_API const char *mvcom_GetLineBuffer(void);
 MVCOM_API int mvcom_GetFailedCount(void);
 
+// Import state: messages written into GroupWise from a Maildir tree, keyed
+// by the target folder (any text that names it) and the message's identity,
+// so that a second import creates nothing twice. mvcom_IsImported returns 1
+// when recorded, 0 when not, -1 without an open state or on a database
+// error. mvcom_RecordImported returns 0 when recorded now, 1 when it was
+// recorded already, -1 without an open state or on a database error (the
+// record is then not kept). Both are separate from com_MsgIsDuplicate's
+// records.
+MVCOM_API int mvcom_IsImported(const char *folder, const char *key);
+MVCOM_API int mvcom_RecordImported(const char *folder, const char *key);
+
 }  // extern "C"

@@ -1,0 +1,425 @@
+// One Maildir message file into a HostMessage, with GMime.
+#include "host/maildir/message_import.h"
+
+#include <gmime/gmime.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+#include "plugin/host_message.h"
+#include "plugin/mvcom.h"
+
+namespace maildir {
+namespace {
+
+// A message header of more than this is not a header: the identity scan stops.
+const size_t kMaxHeaderBytes = 1 << 20;
+// Seconds between 1601-01-01 and 1970-01-01.
+const int64_t kEpochDifference = 11644473600LL;
+
+struct GObjectUnref {
+  void operator()(void *p) const {
+    if (p != nullptr) g_object_unref(p);
+  }
+};
+template <typename T>
+using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct GFreeDeleter {
+  void operator()(void *p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<char, GFreeDeleter>;
+
+void InitGMimeOnce() {
+  static bool done = false;
+  if (!done) {
+    g_mime_init();
+    done = true;
+  }
+}
+
+std::string Trim(const std::string &s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// The unfolded value of the first Message-ID field of the header, or "".
+std::string ScanMessageId(FILE *f) {
+  std::string field, found;
+  size_t total = 0;
+  char line[4096];
+  bool inField = false;
+  auto finish = [&]() {
+    if (inField && found.empty() && field.size() > 11 && EqualsNoCaseN(field.c_str(), "message-id:", 11))
+      found = field.substr(11);
+    field.clear();
+  };
+  while (fgets(line, sizeof line, f) != nullptr && total < kMaxHeaderBytes) {
+    size_t len = strlen(line);
+    total += len;
+    std::string text(line, len);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty()) break;  // end of the header
+    if (text[0] == ' ' || text[0] == '\t') {
+      field += text;  // folded continuation
+      continue;
+    }
+    finish();
+    field = text;
+    inField = true;
+  }
+  finish();
+  found = Trim(found);
+  size_t open = found.find('<');
+  size_t close = found.find('>', open == std::string::npos ? 0 : open);
+  if (open != std::string::npos && close != std::string::npos) found = found.substr(open + 1, close - open - 1);
+  return Trim(found);
+}
+
+void CopyUtf8(char *dst, size_t cap, const char *src) {
+  CopyText(dst, cap, src != nullptr ? src : "");
+  TrimPartialUtf8(dst);
+}
+
+void AddMailbox(HostMessage *record, InternetAddress *address, int kind) {
+  if (INTERNET_ADDRESS_IS_GROUP(address)) {
+    InternetAddressList *members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address));
+    for (int i = 0; members != nullptr && i < internet_address_list_length(members); ++i)
+      AddMailbox(record, internet_address_list_get_address(members, i), kind);
+    return;
+  }
+  if (!INTERNET_ADDRESS_IS_MAILBOX(address)) return;
+  if (record->recipCount >= kMaxRecipients || !com_AllocRecip(record)) {
+    com_Log("MV Warning: too many recipients, cutting off after %d", record->recipCount);
+    return;
+  }
+  HostRecipient *r = record->recips[record->recipCount];
+  CopyUtf8(r->name, 251, internet_address_get_name(address));
+  CopyUtf8(r->address, 251, internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
+  r->kind = kind;
+  record->recipCount++;
+}
+
+void FillSender(HostMessage *record, GMimeMessage *message) {
+  InternetAddressList *from = g_mime_message_get_from(message);
+  for (int i = 0; from != nullptr && i < internet_address_list_length(from); ++i) {
+    InternetAddress *a = internet_address_list_get_address(from, i);
+    if (INTERNET_ADDRESS_IS_GROUP(a)) {
+      InternetAddressList *members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a));
+      if (members == nullptr || internet_address_list_length(members) == 0) continue;
+      a = internet_address_list_get_address(members, 0);
+    }
+    if (!INTERNET_ADDRESS_IS_MAILBOX(a)) continue;
+    CopyUtf8(record->fromName, sizeof record->fromName, internet_address_get_name(a));
+    CopyUtf8(record->fromAddress, sizeof record->fromAddress,
+             internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a)));
+    return;
+  }
+}
+
+void FillRecipients(HostMessage *record, GMimeMessage *message) {
+  const struct {
+    GMimeAddressType type;
+    int kind;
+  } kLists[] = {{GMIME_ADDRESS_TYPE_TO, kRecipTo},
+                {GMIME_ADDRESS_TYPE_CC, kRecipCc},
+                {GMIME_ADDRESS_TYPE_BCC, kRecipBcc}};
+  for (const auto &list : kLists) {
+    InternetAddressList *addresses = g_mime_message_get_addresses(message, list.type);
+    for (int i = 0; addresses != nullptr && i < internet_address_list_length(addresses); ++i)
+      AddMailbox(record, internet_address_list_get_address(addresses, i), list.kind);
+  }
+}
+
+FILETIME FileTimeFromUnix(int64_t seconds) {
+  return U64ToFileTime(static_cast<uint64_t>(seconds + kEpochDifference) * 10000000ULL);
+}
+
+void FillDate(HostMessage *record, GMimeMessage *message, const std::string &path) {
+  GDateTime *date = g_mime_message_get_date(message);
+  if (date != nullptr && g_date_time_to_unix(date) > -kEpochDifference) {
+    record->sentTime = FileTimeFromUnix(g_date_time_to_unix(date));
+    return;
+  }
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) record->sentTime = FileTimeFromUnix(st.st_mtime);
+}
+
+std::string HeaderValue(GMimeObject *object, const char *name) {
+  const char *value = g_mime_object_get_header(object, name);
+  return value != nullptr ? Trim(value) : "";
+}
+
+// Walks the MIME tree and writes each part's file.
+class PartWriter {
+ public:
+  PartWriter(HostMessage *record, const std::string &workDir) : record_(record), workDir_(workDir) {}
+
+  // Returns 0, or -1 with *reason set when a part file cannot be written.
+  int Walk(GMimeObject *object, std::string *reason) {
+    if (GMIME_IS_MULTIPART(object)) {
+      GMimeMultipart *multipart = GMIME_MULTIPART(object);
+      for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
+        if (Walk(g_mime_multipart_get_part(multipart, i), reason) != 0) return -1;
+      return 0;
+    }
+    if (GMIME_IS_MESSAGE_PART(object)) return AddAttachedMessage(object, reason);
+    if (GMIME_IS_PART(object)) return AddLeaf(GMIME_PART(object), reason);
+    return 0;
+  }
+
+ private:
+  std::string PartPath(int index) const {
+    char path[1024];
+    FormatPartFileName(path, sizeof path, workDir_.c_str(), record_->msgSeq, index);
+    return path;
+  }
+
+  // Writes bytes as the file of the next part. Returns 0, or -1 on a write error.
+  int WriteNextFile(const char *bytes, size_t len, std::string *reason) {
+    std::string path = PartPath(record_->partCount);
+    FilePtr f = OpenFile(path.c_str(), "wb");
+    if (!f || (len > 0 && fwrite(bytes, 1, len, f.get()) != len) || fflush(f.get()) != 0) {
+      *reason = "cannot write part file " + path;
+      f.reset();
+      unlink(path.c_str());
+      return -1;
+    }
+    return 0;
+  }
+
+  // Appends the part whose file was just written; drops it when the list is full.
+  void Append(const char *name, int kind, size_t size) {
+    if (record_->partCount >= kMaxParts || !com_AllocPart(record_)) {
+      unlink(PartPath(record_->partCount).c_str());
+      com_Log("MV Info: too many message attachments (%d), cutting off", record_->partCount);
+      return;
+    }
+    HostPart *part = record_->parts[record_->partCount];
+    CopyUtf8(part->name, sizeof part->name, name);
+    part->kind = kind;
+    part->size = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(size);
+    record_->partCount++;
+  }
+
+  int AddBytes(const GByteArray *bytes, const char *name, int kind, std::string *reason) {
+    if (record_->partCount >= kMaxParts) {
+      com_Log("MV Info: too many message attachments (%d), cutting off", record_->partCount);
+      return 0;
+    }
+    const char *data = reinterpret_cast<const char *>(bytes->data);
+    if (WriteNextFile(data, bytes->len, reason) != 0) return -1;
+    Append(name, kind, bytes->len);
+    return 0;
+  }
+
+  // The part's content with its transfer encoding undone.
+  static GByteArray *DecodedContent(GMimePart *part, GMimeStream *memory) {
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    if (content != nullptr) g_mime_data_wrapper_write_to_stream(content, memory);
+    return g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
+  }
+
+  // Text in UTF-8: converted from the declared charset; undeclared or
+  // "us-ascii"/"utf-8" text that is no valid UTF-8 is taken as Windows-1252,
+  // the usual charset of unlabelled 8-bit mail.
+  static std::string ToUtf8(const GByteArray *bytes, const char *charset) {
+    const char *data = reinterpret_cast<const char *>(bytes->data);
+    std::string raw(data, bytes->len);
+    bool declaredPlain = charset == nullptr || EqualsNoCase(charset, "us-ascii") ||
+                         EqualsNoCase(charset, "utf-8") || EqualsNoCase(charset, "utf8");
+    const char *from = charset;
+    if (declaredPlain) {
+      if (g_utf8_validate(data, static_cast<gssize>(bytes->len), nullptr)) return raw;
+      from = "windows-1252";
+    }
+    iconv_t cd = g_mime_iconv_open("UTF-8", from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      com_Log("MV Warning: unknown charset %s, text body kept as it is", from);
+      return raw;
+    }
+    GCharPtr converted(g_mime_iconv_strndup(cd, data, bytes->len));
+    g_mime_iconv_close(cd);
+    return converted ? std::string(converted.get()) : raw;
+  }
+
+  static bool IsAttachment(GMimeObject *object) {
+    GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(object);
+    return disposition != nullptr && g_mime_content_disposition_is_attachment(disposition);
+  }
+
+  std::string FallbackName(GMimeContentType *type) const {
+    struct Extension {
+      const char *type, *subtype, *extension;
+    };
+    static const Extension kExtensions[] = {
+        {"text", "plain", ".txt"}, {"text", "html", ".htm"}, {"message", "rfc822", ".eml"},
+        {"text", "calendar", ".ics"}, {"image", "png", ".png"}, {"image", "jpeg", ".jpg"},
+        {"image", "gif", ".gif"}, {"application", "pdf", ".pdf"},
+    };
+    const char *extension = ".dat";
+    for (const Extension &e : kExtensions)
+      if (type != nullptr && g_mime_content_type_is_type(type, e.type, e.subtype)) extension = e.extension;
+    char name[64];
+    FormatText(name, sizeof name, "attachment-%d%s", record_->partCount, extension);
+    return name;
+  }
+
+  int AddLeaf(GMimePart *part, std::string *reason) {
+    GMimeObject *object = GMIME_OBJECT(part);
+    GMimeContentType *type = g_mime_object_get_content_type(object);
+    GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+    GByteArray *bytes = DecodedContent(part, memory.get());
+    const bool inlineText = !IsAttachment(object) && g_mime_part_get_filename(part) == nullptr;
+    if (inlineText && !haveText_ && g_mime_content_type_is_type(type, "text", "plain")) {
+      haveText_ = true;
+      std::string text = ToUtf8(bytes, g_mime_content_type_get_parameter(type, "charset"));
+      if (text.empty()) return 0;
+      if (WriteNextFile(text.data(), text.size(), reason) != 0) return -1;
+      Append("Message.txt", kPartTextBody, text.size());
+      return 0;
+    }
+    if (inlineText && !haveHtml_ && g_mime_content_type_is_type(type, "text", "html")) {
+      haveHtml_ = true;
+      if (bytes->len == 0) return 0;
+      return AddBytes(bytes, "text.htm", kPartHtmlBody, reason);
+    }
+    const char *filename = g_mime_part_get_filename(part);
+    std::string name = filename != nullptr && filename[0] != '\0' ? filename : FallbackName(type);
+    return AddBytes(bytes, name.c_str(), kPartFile, reason);
+  }
+
+  int AddAttachedMessage(GMimeObject *object, std::string *reason) {
+    GMimeMessage *embedded = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+    GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+    if (embedded != nullptr) g_mime_object_write_to_stream(GMIME_OBJECT(embedded), nullptr, memory.get());
+    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
+    const char *filename = g_mime_object_get_content_disposition_parameter(object, "filename");
+    if (filename == nullptr) filename = g_mime_object_get_content_type_parameter(object, "name");
+    std::string name;
+    if (filename != nullptr && filename[0] != '\0') {
+      name = filename;
+    } else if (embedded != nullptr && g_mime_message_get_subject(embedded) != nullptr &&
+               g_mime_message_get_subject(embedded)[0] != '\0') {
+      name = std::string(g_mime_message_get_subject(embedded)) + ".eml";
+    } else {
+      name = FallbackName(g_mime_object_get_content_type(object));
+    }
+    return AddBytes(bytes, name.c_str(), kPartFile, reason);
+  }
+
+  HostMessage *record_;
+  std::string workDir_;
+  bool haveText_ = false;
+  bool haveHtml_ = false;
+};
+
+void DiscardParts(HostMessage *record) { com_Deallocate_All(record, nullptr); }
+
+}  // namespace
+
+int MessageIdentity(const std::string &path, std::string *key, std::string *reason) {
+  FilePtr f = OpenFile(path.c_str(), "rb");
+  if (!f) {
+    *reason = "cannot open " + path;
+    return -1;
+  }
+  std::string id = ScanMessageId(f.get());
+  if (!id.empty()) {
+    *key = "mid:" + id;
+    return 0;
+  }
+  rewind(f.get());
+  GChecksum *sum = g_checksum_new(G_CHECKSUM_SHA256);
+  unsigned char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f.get())) > 0) g_checksum_update(sum, buffer, n);
+  bool failed = ferror(f.get()) != 0;
+  if (!failed) *key = std::string("sha256:") + g_checksum_get_string(sum);
+  g_checksum_free(sum);
+  if (failed) {
+    *reason = "cannot read " + path;
+    return -1;
+  }
+  return 0;
+}
+
+int ImportanceFromHeaders(const std::string &importance, const std::string &xPriority) {
+  if (EqualsNoCase(importance.c_str(), "high")) return 2;
+  if (EqualsNoCase(importance.c_str(), "low")) return 0;
+  if (EqualsNoCase(importance.c_str(), "normal")) return 1;
+  if (!xPriority.empty()) {
+    char digit = xPriority[0];
+    if (digit == '1' || digit == '2') return 2;
+    if (digit == '4' || digit == '5') return 0;
+  }
+  return 1;
+}
+
+int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record,
+                       std::string *subject, std::string *reason) {
+  InitGMimeOnce();
+  com_ResetObject(record);
+  subject->clear();
+  char workDir[256];
+  com_GetGlobal(kGlobalWorkDir, workDir);
+
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *reason = "cannot open " + path;
+    return -1;
+  }
+  if (st.st_size == 0) {
+    *reason = "empty file";
+    return -1;
+  }
+  GError *error = nullptr;
+  GPtr<GMimeStream> stream(g_mime_stream_file_open(path.c_str(), "rb", &error));
+  if (!stream) {
+    *reason = "cannot open " + path + (error != nullptr ? std::string(": ") + error->message : "");
+    g_clear_error(&error);
+    return -1;
+  }
+  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+  GMimeParserOptions *options = g_mime_parser_options_new();
+  const char *fallback[] = {"UTF-8", "windows-1252", nullptr};
+  g_mime_parser_options_set_fallback_charsets(options, fallback);
+  GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+  g_mime_parser_options_free(options);
+  if (!message) {
+    *reason = "not a mail message";
+    return -1;
+  }
+
+  record->itemKind = kItemMail;
+  record->unread = seen ? 0 : 1;
+  const char *decoded = g_mime_message_get_subject(message.get());
+  CopyUtf8(record->subject, sizeof record->subject, decoded);
+  *subject = record->subject;
+  FillSender(record, message.get());
+  FillRecipients(record, message.get());
+  FillDate(record, message.get(), path);
+  GMimeObject *header = GMIME_OBJECT(message.get());
+  record->importance =
+      ImportanceFromHeaders(HeaderValue(header, "Importance"), HeaderValue(header, "X-Priority"));
+
+  GMimeObject *body = g_mime_message_get_mime_part(message.get());
+  if (body != nullptr) {
+    PartWriter writer(record, workDir);
+    if (writer.Walk(body, reason) != 0) {
+      DiscardParts(record);
+      return -1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace maildir

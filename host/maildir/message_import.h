@@ -1,0 +1,47 @@
+// Turning one message file of a Maildir (RFC 5322, MIME) into the HostMessage
+// that the plug-in's WriteMsg creates in GroupWise, with GMime: sender,
+// recipients, subject, date, flags, importance, the bodies and attachments
+// as part files in the host's work directory; and the message's identity
+// that the migration state remembers across runs.
+#pragma once
+
+#include <string>
+
+struct HostMessage;
+
+namespace maildir {
+
+// The identity by which an imported message is remembered: "mid:" and the
+// Message-ID without its angle brackets, or, for a message without one,
+// "sha256:" and the hash of the file's bytes. Neither changes when a mail
+// program renames the file to set flags. Returns 0, or -1 with *reason set
+// when the file cannot be read.
+int MessageIdentity(const std::string &path, std::string *key, std::string *reason);
+
+// Importance of a message from its header values (either may be empty):
+// "Importance" high/normal/low decides when it is one of these; else the
+// leading digit of "X-Priority", 1-2 high, 3 normal, 4-5 low. Result 2 high,
+// 1 normal (also when neither says), 0 low.
+int ImportanceFromHeaders(const std::string &importance, const std::string &xPriority);
+
+// Fills record from the message file at path. The record is cleared first
+// with com_ResetObject (msgSeq and groupFolder kept); itemKind becomes mail.
+// Sender and To/Cc/Bcc recipients (kinds 3, 11, 12; groups flattened),
+// subject (encoded words decoded, cut to the field on a UTF-8 boundary),
+// sentTime from Date in UTC (the file's modification time when there is no
+// usable Date), unread unless `seen`, importance from the headers. Parts, in
+// the order of the MIME tree: the first inline text/plain as kind 1
+// "Message.txt" converted to UTF-8 from its charset (left as it is when the
+// charset is unknown), the first inline text/html as kind 9 "text.htm"
+// (bytes as sent), every other leaf and every attached message as kind 0
+// with its file name (or "attachment-N" with a type's extension). Each
+// part's content lies in the host's work directory as "PRT%03d%02d.TMP"
+// (msgSeq, index); empty bodies add no part; parts past the record's limit
+// are dropped and logged. Returns 0 on success; on failure returns -1 with
+// *reason set (file unreadable or empty, not a message, a part file that
+// cannot be written), the record's lists freed and its part files deleted.
+// *subject is set as soon as the header is read, for failure reports.
+int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record,
+                       std::string *subject, std::string *reason);
+
+}  // namespace maildir
