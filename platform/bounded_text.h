@@ -3,6 +3,8 @@
 // destination (when cap > 0) and never writes past dst[cap - 1].
 #pragma once
 
+#include "platform/printf_format.h"
+
 #include <cstdarg>
 #include <cstddef>
 
@@ -20,12 +22,12 @@ size_t AppendText(char *dst, size_t cap, const char *src);
 // printf into dst; output that does not fit is cut. Returns the length
 // written (not the length that would have been written).
 size_t FormatText(char *dst, size_t cap, const char *fmt, ...)
-    __attribute__((format(printf, 3, 4)));
+    MV_PRINTF_FORMAT(3, 4);
 size_t FormatTextV(char *dst, size_t cap, const char *fmt, va_list ap);
 
 // Appending printf: formats after the text already in dst.
 size_t AppendFormat(char *dst, size_t cap, const char *fmt, ...)
-    __attribute__((format(printf, 3, 4)));
+    MV_PRINTF_FORMAT(3, 4);
 
 // Cuts dst back so that it does not end inside a UTF-8 sequence (used after
 // a byte-bounded cut of UTF-8 text).

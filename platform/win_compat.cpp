@@ -1,17 +1,23 @@
-// Portable file-time arithmetic and the other Windows stand-ins.
+// Portable file-time arithmetic and the other Windows stand-ins; on Windows
+// the same names forward to the system (see the end of this file).
 #include "win_compat.h"
 
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "bounded_text.h"
 
 namespace {
 
+#if !defined(_WIN32)
 constexpr uint64_t kTicksPerSecond = 10000000ULL;
 constexpr uint64_t kTicksPerDay = 86400ULL * kTicksPerSecond;
 // Days from 1601-01-01 to 1970-01-01.
@@ -46,6 +52,7 @@ unsigned DaysInMonth(unsigned y, unsigned m) {
   static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
+#endif  // !_WIN32
 
 MessageBoxHook gMessageBoxHook = nullptr;
 
@@ -61,6 +68,11 @@ FILETIME U64ToFileTime(uint64_t v) {
   ft.dwHighDateTime = static_cast<uint32_t>(v >> 32);
   return ft;
 }
+
+void SetMessageBoxHook(MessageBoxHook hook) { gMessageBoxHook = hook; }
+MessageBoxHook GetMessageBoxHook() { return gMessageBoxHook; }
+
+#if !defined(_WIN32)
 
 int SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out) {
   if (in == nullptr || out == nullptr) return 0;
@@ -198,9 +210,82 @@ size_t WsPrintf(char *out, size_t cap, const char *fmt, ...) {
   return n;
 }
 
-void SetMessageBoxHook(MessageBoxHook hook) { gMessageBoxHook = hook; }
-MessageBoxHook GetMessageBoxHook() { return gMessageBoxHook; }
-
 void MessageBoxA(const char *text, const char *caption) {
   if (gMessageBoxHook != nullptr) gMessageBoxHook(text, caption);
 }
+
+#else  // _WIN32
+
+int MakeDirectory(const char *path) {
+  if (path == nullptr) return 0;
+  return CreateDirectoryA(path, nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+size_t FormatDateUS(const SYSTEMTIME *st, char *out, size_t cap) {
+  if (st == nullptr || out == nullptr || cap < 17 || cap > 0x7fffffff) return 0;
+  // The system rejects an impossible date; a round trip through a file time
+  // also fills in the day of the week, which the caller need not have set.
+  FILETIME ft;
+  SYSTEMTIME norm;
+  if (!SystemTimeToFileTime(st, &ft) || !FileTimeToSystemTime(&ft, &norm)) return 0;
+  const LCID kEnglishUs = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
+  int n = GetDateFormatA(kEnglishUs, 0, &norm, "ddd',' dd MMM yyyy", out, static_cast<int>(cap));
+  if (n <= 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(n - 1);  // n counts the terminator
+}
+
+size_t Utf16LeToUtf8(const unsigned char *in, size_t inBytes, char *out, size_t outCap) {
+  if (out == nullptr || outCap == 0) return 0;
+  out[0] = '\0';
+  size_t units = inBytes / 2;
+  if (units == 0 || units > 0x3fffffff) return 0;
+  // The bytes need not be aligned for wchar_t.
+  std::vector<wchar_t> wide(units);
+  for (size_t i = 0; i < units; ++i)
+    wide[i] = static_cast<wchar_t>(in[2 * i] | (in[2 * i + 1] << 8));
+  // Unpaired surrogates become U+FFFD (the system's default without
+  // WC_ERR_INVALID_CHARS); the whole text is converted first, since the
+  // system fails rather than cut when the buffer is too small.
+  int need = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(units), nullptr, 0,
+                                 nullptr, nullptr);
+  if (need <= 0) return 0;
+  std::vector<char> all(static_cast<size_t>(need));
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(units), all.data(), need, nullptr,
+                      nullptr);
+  size_t n = all.size();
+  if (n > outCap - 1) {
+    n = outCap - 1;
+    // Whole characters only: back up over the continuation bytes and the
+    // lead byte of the character that does not fit.
+    while (n > 0 && (static_cast<unsigned char>(all[n]) & 0xC0) == 0x80) --n;
+  }
+  memcpy(out, all.data(), n);
+  out[n] = '\0';
+  return n;
+}
+
+size_t WsPrintf(char *out, size_t cap, const char *fmt, ...) {
+  if (out == nullptr || cap == 0) return 0;
+  // wvsprintfA writes at most 1024 characters and the terminator.
+  char text[1025];
+  va_list ap;
+  va_start(ap, fmt);
+  int n = wvsprintfA(text, fmt, ap);
+  va_end(ap);
+  if (n < 0) n = 0;
+  text[n < 1024 ? n : 1024] = '\0';
+  return CopyText(out, cap < 1025 ? cap : 1025, text);
+}
+
+void MessageBoxA(const char *text, const char *caption) {
+  if (gMessageBoxHook != nullptr) {
+    gMessageBoxHook(text, caption);
+    return;
+  }
+  ::MessageBoxA(nullptr, text, caption, MB_OK | MB_TASKMODAL);
+}
+
+#endif  // _WIN32

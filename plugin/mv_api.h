@@ -11,7 +11,9 @@
 #endif
 
 #if defined(_WIN32)
-#define MV_EXPORT __declspec(dllexport)
+// MVGWS.dll exports through plugin/mvgws.def, which binds each plain name to
+// its stdcall symbol; dllexport here would add the decorated names as well.
+#define MV_EXPORT
 #else
 #define MV_EXPORT __attribute__((visibility("default")))
 #endif

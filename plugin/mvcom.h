@@ -4,6 +4,8 @@
 // against it as it links against the real host's library.
 #pragma once
 
+#include "platform/printf_format.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -40,7 +42,7 @@ enum {
 extern "C" {
 
 // printf-style line to the host's log; a line end is added when missing.
-MVCOM_API void com_Log(const char *format, ...) __attribute__((format(printf, 1, 2)));
+MVCOM_API void com_Log(const char *format, ...) MV_PRINTF_FORMAT(1, 2);
 
 // Codes of com_SetExtendedError.
 enum {

@@ -1,6 +1,8 @@
 // The process-wide state of one logon, read by every part of the plug-in.
 #pragma once
 
+#include "platform/printf_format.h"
+
 #include <cstdint>
 
 #include "plugin/mv_api.h"
@@ -49,7 +51,7 @@ extern char gGWTrustedApp[1024];
 extern char gGWAppKey[1024];
 
 // Logs through com_Log only with /DEBUG; the format must begin with "debug:".
-void DebugLog(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void DebugLog(const char *format, ...) MV_PRINTF_FORMAT(1, 2);
 
 // Path of a debug copy: "<data dir>debug/<subfolder>/<name>".
 void FormatDebugPath(char *out, unsigned long cap, const char *name);

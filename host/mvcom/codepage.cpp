@@ -1,5 +1,7 @@
 // Code page conversion of a text in place with iconv (ISO-8859-1,
-// Windows-1252, UTF-8, ASCII), bounded by the text's buffer.
+// Windows-1252, UTF-8, ASCII), bounded by the text's buffer. Windows has no
+// iconv: its conversion is in codepage_windows.cpp.
+#if !defined(_WIN32)
 #include <iconv.h>
 
 #include <cerrno>
@@ -85,3 +87,5 @@ int com_CodepageToWindows(char *text, int from, int to, size_t capacity) {
   text[written] = '\0';
   return 0;
 }
+
+#endif  // !_WIN32

@@ -20,7 +20,12 @@ static int ShowOnStderr(const char *line) {
 static void FormatTimestamp(char *out, size_t cap) {
   time_t now = time(nullptr);
   struct tm parts;
-  if (localtime_r(&now, &parts) == nullptr || strftime(out, cap, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+#if defined(_WIN32)
+  const bool converted = localtime_s(&parts, &now) == 0;
+#else
+  const bool converted = localtime_r(&now, &parts) != nullptr;
+#endif
+  if (!converted || strftime(out, cap, "%Y-%m-%d %H:%M:%S", &parts) == 0)
     CopyText(out, cap, "0000-00-00 00:00:00");
 }
 

@@ -1,6 +1,9 @@
 // Setting the host library up and tearing it down: mvcom_Init and its
 // companions, which the host program and the tests call before the plug-in runs.
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
+#endif
 
 #include <cerrno>
 #include <cstdarg>
@@ -20,22 +23,37 @@ void SetInitError(const char *fmt, ...) {
   va_end(ap);
 }
 
+// Windows hosts write their directories with "\" (and take "/" as well).
+#if defined(_WIN32)
+static int IsSeparator(char c) { return c == '/' || c == '\\'; }
+static void MakeOneDirectory(const char *path) { _mkdir(path); }
+#else
+static int IsSeparator(char c) { return c == '/'; }
+static void MakeOneDirectory(const char *path) { mkdir(path, 0777); }
+#endif
+
 int MakeDirectories(const char *path) {
   if (path == nullptr || path[0] == '\0') return -1;
   std::string partial;
   for (const char *p = path; *p != '\0'; ++p) {
     partial += *p;
-    if (*p == '/' && partial.size() > 1) mkdir(partial.c_str(), 0777);
+    if (IsSeparator(*p) && partial.size() > 1) MakeOneDirectory(partial.c_str());
   }
-  mkdir(partial.c_str(), 0777);
+  MakeOneDirectory(partial.c_str());
+#if defined(_WIN32)
+  // The C runtime's stat finds no directory whose name ends with a separator.
+  while (partial.size() > 1 && IsSeparator(partial.back()) && partial[partial.size() - 2] != ':')
+    partial.pop_back();
+  path = partial.c_str();
+#endif
   struct stat st;
   return (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) ? 0 : -1;
 }
 
-// A directory from the config with its trailing "/" ("" for none).
+// A directory from the config with its trailing separator ("" for none).
 static std::string DirectoryText(const char *dir) {
   std::string text = dir != nullptr ? dir : "";
-  if (!text.empty() && text.back() != '/') text += '/';
+  if (!text.empty() && !IsSeparator(text.back())) text += '/';
   return text;
 }
 

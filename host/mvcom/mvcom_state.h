@@ -2,7 +2,13 @@
 // its source files share; nothing here is exported from libMVCOM.
 #pragma once
 
+#include "platform/printf_format.h"
+
+#if defined(_WIN32)
+#include <regex>
+#else
 #include <regex.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +19,14 @@
 #include "host/mvcom/mvcom_host.h"
 
 struct sqlite3;
+
+// One compiled excluded-subject expression: POSIX regcomp on Linux; on
+// Windows, which has none, std::regex in its POSIX extended grammar.
+#if defined(_WIN32)
+using SubjectRegex = std::regex;
+#else
+using SubjectRegex = regex_t;
+#endif
 
 enum {
   kGlobalTextCap = 256,   // the plug-in's buffers for host globals
@@ -28,7 +42,7 @@ struct MvcomState {
   std::vector<std::string> params;
   int stderrLevel;
   FILETIME dateFrom, dateTo;
-  std::vector<regex_t> excludeRegexes;  // compiled; freed by ReleaseSubjectFilter
+  std::vector<SubjectRegex> excludeRegexes;  // compiled; freed by ReleaseSubjectFilter
   std::unordered_map<std::string, std::string> addressMap;  // lower-case old -> new
   std::vector<std::string> onlyMessageIds;
   FILE *logFile;
@@ -53,7 +67,7 @@ extern MvcomState gMvcom;
 void WriteLogLine(const char *line);
 
 // Formats the last init failure into gMvcom.lastError.
-void SetInitError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void SetInitError(const char *fmt, ...) MV_PRINTF_FORMAT(1, 2);
 
 // Compiles the user's excluded subjects. Returns 0, or -1 with the reason in
 // gMvcom.lastError (nothing stays compiled then).
