@@ -42,6 +42,23 @@ TEST_F(MvcomTest, DeallocateAllDeletesOnlyThisItemsPartFiles) {
   EXPECT_TRUE(FileExists(PartPath(8, 0)));
   EXPECT_EQ(m->partCount, 0);
   EXPECT_EQ(m->parts[0], nullptr);
+
+  // Resetting for the next item clears the record and its lists but keeps
+  // the host's running number, which names the part files, and the group folder.
+  AddPart(m.get(), PartPath(7, 0), "b.bin", kPartFile, "data");
+  ASSERT_NE(com_AllocRecip(m.get()), 0);
+  m->recipCount++;
+  CopyText(m->subject, sizeof m->subject, "old item");
+  CopyText(m->groupFolder, sizeof m->groupFolder, "Archive");
+  m->folderItemCount = 5;
+  com_ResetObject(m.get());
+  EXPECT_EQ(m->msgSeq, 7);
+  EXPECT_STREQ(m->groupFolder, "Archive");
+  EXPECT_STREQ(m->subject, "");
+  EXPECT_EQ(m->folderItemCount, 0);
+  EXPECT_EQ(m->partCount + m->recipCount, 0);
+  EXPECT_EQ(m->parts[0], nullptr);
+  EXPECT_EQ(m->recips[0], nullptr);
 }
 
 TEST_F(MvcomTest, AttachSizeDropsLargeFilesAndKeepsFilesInStep) {

@@ -6,6 +6,7 @@
 TEST(Codepage, ConvertsWithinCapacityOnCharacterBoundaries) {
   struct Case { const char *in; int from, to; size_t cap; const char *out; int rc; } cases[] = {
       {"caf\xC3\xA9 \xE2\x82\xAC", 65001, 28591, 64, "caf\xE9 ?", 0},  // no euro in Latin-1
+      {"caf\xC3\xA9 \xE2\x82\xAC", 65001, 1252, 64, "caf\xE9 \x80", 0},  // same source, other target
       {"a\xFF" "b", 65001, 28591, 64, "a?b", 0},                       // invalid UTF-8
       {"caf\xE9", 28591, 65001, 5, "caf", 0},                          // e-acute does not fit
       {"\xE9\xE9\xE9\xE9", 28591, 65001, 8, "\xC3\xA9\xC3\xA9\xC3\xA9", 0},
@@ -38,4 +39,28 @@ TEST(FileCopy, KeepsBytesAndNeverEmptiesItsSource) {
   EXPECT_EQ(com_fcopy(src.c_str(), src.c_str()), 0);  // onto itself
   EXPECT_EQ(testing_support::ReadFileBytes(src), bytes);
   EXPECT_EQ(com_fcopy((host.root() + "/missing").c_str(), dst.c_str()), -1);
+}
+
+TEST(FileNames, UserNamesBecomeOneFileNameInsideTheirFolder) {
+  // The debug subfolder is named after the user: no separator and no ".."
+  // component may survive, or files would land outside the data directory.
+  const struct { const char *why, *in, *out; } cases[] = {
+      {"a plain name stays", "alice for bob", "alice for bob"},
+      {"slashes", "a/b", "a_b"},
+      {"backslashes", "a\\b", "a_b"},
+      {"parent folder alone", "..", "_"},
+      {"current folder alone", ".", "_"},
+      {"climbing with slashes", "../../etc/passwd", ".._.._etc_passwd"},
+      {"climbing with backslashes", "..\\..\\Windows", ".._.._Windows"},
+      {"trailing dots and blanks, as Windows drops them", "name. . ", "name"},
+      {"reserved characters", "x:*?\"<>|", "x_______"},
+      {"control characters", "a\tb\x7F", "a_b_"},
+      {"nothing left", " .. ", "_"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    char text[64];
+    CopyText(text, sizeof text, c.in);
+    EXPECT_STREQ(c.out, com_MakeValidDosName(text, 0));
+  }
 }
