@@ -15,9 +15,13 @@ namespace {
 
 const char kBusyFaultText[] = "The server cannot service this request right now";
 
-bool Matches(const Fault &fault, int requestNumber, const std::string &requestName) {
+bool Matches(const Fault &fault, int requestNumber, const std::string &requestName,
+             int nameOrdinal) {
   if (fault.requestNumber != 0 && fault.requestNumber != requestNumber) return false;
   if (!fault.requestName.empty() && fault.requestName != requestName) return false;
+  if (!fault.requestName.empty() && fault.nameOrdinal != 0 && fault.nameOrdinal != nameOrdinal) {
+    return false;
+  }
   return true;
 }
 
@@ -55,9 +59,9 @@ void SendCut(const std::string &answer, size_t sent, httplib::Response *response
 }  // namespace
 
 bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string &requestName,
-               Fault *taken) {
+               int nameOrdinal, Fault *taken) {
   for (auto it = faults->begin(); it != faults->end(); ++it) {
-    if (!Matches(*it, requestNumber, requestName)) continue;
+    if (!Matches(*it, requestNumber, requestName, nameOrdinal)) continue;
     *taken = *it;
     if (it->times > 0 && --it->times == 0) faults->erase(it);
     return true;
@@ -68,7 +72,7 @@ bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string 
 bool FaultReplacesAnswer(FaultKind kind) {
   return kind == FaultKind::kStatus || kind == FaultKind::kBusy503 ||
          kind == FaultKind::kBusyFault500 || kind == FaultKind::kRedirect ||
-         kind == FaultKind::kFixedAnswer;
+         kind == FaultKind::kFixedAnswer || kind == FaultKind::kCode;
 }
 
 std::vector<size_t> ChunkEnds(const Fault &fault, const std::string &answer) {
@@ -92,7 +96,7 @@ std::vector<size_t> ChunkEnds(const Fault &fault, const std::string &answer) {
 }
 
 void ApplyFault(const Fault &fault, const std::string &answer, const std::string &path,
-                httplib::Response *response) {
+                const std::string &requestName, httplib::Response *response) {
   switch (fault.kind) {
     case FaultKind::kStatus:
       response->status = fault.status;
@@ -116,6 +120,12 @@ void ApplyFault(const Fault &fault, const std::string &answer, const std::string
     case FaultKind::kFixedAnswer:
       response->status = 200;
       response->set_content(fault.body, kSoapContentType);
+      return;
+    case FaultKind::kCode:
+      response->status = 200;
+      response->set_content(ResponseEnvelope(ResponseNameFor(requestName), "", fault.status,
+                                             "Simulated failure"),
+                            kSoapContentType);
       return;
     case FaultKind::kCloseMidAnswer: {
       std::vector<size_t> ends;

@@ -16,8 +16,9 @@ namespace gwsim {
 // naming neither matches every request), copies it to *taken and uses up
 // one of its times (a fault with times 0 stays). Returns false when none
 // matches.
+// `nameOrdinal` is the request's number among those of its name.
 bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string &requestName,
-               Fault *taken);
+               int nameOrdinal, Fault *taken);
 
 // True for the faults that answer instead of the request's handler (the
 // request then changes nothing in the store).
@@ -29,9 +30,9 @@ std::vector<size_t> ChunkEnds(const Fault &fault, const std::string &answer);
 
 // Shapes *response for the fault. `answer` is the normal answer (used by
 // the faults that send it or a part of it); `path` the request's path (the
-// redirect target).
+// redirect target); `requestName` names the response of kCode.
 void ApplyFault(const Fault &fault, const std::string &answer, const std::string &path,
-                httplib::Response *response);
+                const std::string &requestName, httplib::Response *response);
 
 // The content type of every SOAP answer.
 extern const char kSoapContentType[];

@@ -56,6 +56,7 @@ enum class FaultKind {
   kChunkSplits,    // send the normal answer chunked, split at the given offsets
   kChunkAfterGt,   // send the normal answer chunked, a chunk ending after every ">"
   kFixedAnswer,    // answer 200 with `body` as the whole HTTP body
+  kCode,           // answer 200 with the request's own response and gwt:code `status`
 };
 
 struct Fault {
@@ -66,10 +67,13 @@ struct Fault {
   std::vector<size_t> splits;
   std::string body;
   // Which requests: a request number (1-based, counted over the server's
-  // life) or a request name ("readCursorRequest"); `times` answers are
-  // affected (0: every matching request from then on).
+  // life), a request name ("readCursorRequest"), or both; `times` answers
+  // are affected (0: every matching request from then on).
   int requestNumber = 0;
   std::string requestName;
+  // With requestName: only the Nth request of that name (1-based, counted
+  // over the server's life), e.g. the third createItemRequest; 0: any.
+  int nameOrdinal = 0;
   int times = 1;
 };
 

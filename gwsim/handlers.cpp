@@ -24,6 +24,7 @@ const HandlerEntry kHandlers[] = {
     {"getItemsRequest", AnswerGetItems, true},
     {"getItemRequest", AnswerGetItem, true},
     {"getAttachmentRequest", AnswerGetAttachment, true},
+    {"createItemRequest", AnswerCreateItem, true},
     {"createCursorRequest", AnswerCreateCursor, true},
     {"readCursorRequest", AnswerReadCursor, true},
     {"destroyCursorRequest", AnswerDestroyCursor, true},

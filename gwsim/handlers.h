@@ -74,7 +74,8 @@ struct HandlerCall {
 // request the simulator does not know. The caller holds the mailbox lock.
 int AnswerSoapRequest(ServiceState *state, const SoapRequest &request, std::string *answer);
 
-// The handlers (login_answers.cpp, list_answers.cpp, item_answers.cpp).
+// The handlers (login_answers.cpp, list_answers.cpp, item_answers.cpp,
+// mail_answers.cpp, create_answers.cpp).
 void AnswerLogin(const HandlerCall &call, Answer *answer);
 void AnswerLogout(const HandlerCall &call, Answer *answer);
 void AnswerFolderList(const HandlerCall &call, Answer *answer);
@@ -83,6 +84,7 @@ void AnswerAddressBookList(const HandlerCall &call, Answer *answer);
 void AnswerGetItems(const HandlerCall &call, Answer *answer);
 void AnswerGetItem(const HandlerCall &call, Answer *answer);
 void AnswerGetAttachment(const HandlerCall &call, Answer *answer);
+void AnswerCreateItem(const HandlerCall &call, Answer *answer);
 void AnswerCreateCursor(const HandlerCall &call, Answer *answer);
 void AnswerReadCursor(const HandlerCall &call, Answer *answer);
 void AnswerDestroyCursor(const HandlerCall &call, Answer *answer);

@@ -3,6 +3,7 @@
 // handlers under the store's lock.
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -58,6 +59,7 @@ struct Server::Impl {
   mutable std::mutex mutex;  // guards everything below
   std::string lastError;
   int requestCounter = 0;
+  std::map<std::string, int> nameCounters;  // requests received per request name
   std::vector<RecordedRequest> requests;
   std::vector<Fault> faults;
 
@@ -82,14 +84,15 @@ void Server::Impl::Serve(const httplib::Request &request, httplib::Response *res
   {
     std::lock_guard<std::mutex> lock(mutex);
     record.number = ++requestCounter;
-    faulted = TakeFault(&faults, record.number, record.requestName, &fault);
+    const int nameOrdinal = ++nameCounters[record.requestName];
+    faulted = TakeFault(&faults, record.number, record.requestName, nameOrdinal, &fault);
     requests.push_back(record);
   }
   if (faulted && fault.kind == FaultKind::kDelay && fault.delayMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(fault.delayMs));
   }
   if (faulted && FaultReplacesAnswer(fault.kind)) {
-    ApplyFault(fault, "", request.path, response);
+    ApplyFault(fault, "", request.path, soap.name, response);
     return;
   }
   std::string answer;
@@ -101,7 +104,7 @@ void Server::Impl::Serve(const httplib::Request &request, httplib::Response *res
     response->status = AnswerSoapRequest(&service, soap, &answer);
   }
   if (faulted) {
-    ApplyFault(fault, answer, request.path, response);
+    ApplyFault(fault, answer, request.path, soap.name, response);
   } else {
     response->set_content(answer, kSoapContentType);
   }
