@@ -81,15 +81,22 @@ int PutGroup(DecodeBuffer *buffer, const uint8_t group[4], int mapD331) {
   }
   int count = padding >= 3 ? 0 : 3 - padding;
   if (kDecodeBufferSize - buffer->used < 3) FlushDecoded(buffer);
-  for (int i = 0; i < count; ++i) {
-    unsigned char byte = static_cast<unsigned char>(value >> (16 - 8 * i));
-    if (mapD331) {
-      int16_t mapped = kTables.d331[byte];
-      if (mapped < 0) continue;
-      byte = static_cast<unsigned char>(mapped);
-    }
-    buffer->bytes[buffer->used++] = byte;
+  unsigned char *out = buffer->bytes + buffer->used;
+  if (!mapD331) {
+    out[0] = static_cast<unsigned char>(value >> 16);
+    out[1] = static_cast<unsigned char>(value >> 8);
+    out[2] = static_cast<unsigned char>(value);
+    buffer->used += static_cast<size_t>(count);
+    return count;
   }
+  // Every byte is stored; only the kept ones advance the end.
+  size_t kept = 0;
+  for (int i = 0; i < count; ++i) {
+    int16_t mapped = kTables.d331[(value >> (16 - 8 * i)) & 0xFF];
+    out[kept] = static_cast<unsigned char>(mapped);
+    kept += mapped >= 0;
+  }
+  buffer->used += kept;
   return count;
 }
 
