@@ -4,7 +4,10 @@
 // when every check held, 1 when one failed, 2 for a usage error.
 //
 // mvwinhost --server URL --user U --password P --dir DIR [--dll PATH]
-//           [--switch SW]... [--folder NAME] [--expect-subject S]... [--min-items N]
+//           [--switch SW]... [--folder NAME] [--expect-subject S]...
+//           [--expect-subjects-file F] [--min-items N]
+// The subjects file holds one UTF-8 subject per line (the command line of a
+// Windows program carries only the ANSI code page).
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvwinhost/plugin_calls.h"
 #include "platform/bounded_text.h"
+#include "platform/file_guard.h"
 #include "plugin/host_message.h"
 #include "plugin/mv_api.h"
 
@@ -227,6 +231,20 @@ void ConvertOneFolder(int folderIndex, const HostOptions &options) {
   Check(CallExport(kCloseRead, closeArgs, 1) == 0, "CloseRead did not return 0");
 }
 
+// Appends each non-empty line of the file (CR LF or LF ends). Returns 0, or
+// -1 when the file cannot be read.
+int ReadSubjects(const char *path, std::vector<std::string> *subjects) {
+  FilePtr file = OpenFile(path, "rb");
+  if (!file) {
+    fprintf(stderr, "mvwinhost: cannot read %s\n", path);
+    return -1;
+  }
+  char line[1024];
+  while (ReadTextLine(line, sizeof line, file.get()))
+    if (line[0] != '\0') subjects->emplace_back(line);
+  return 0;
+}
+
 int ParseOptions(int argc, char **argv, HostOptions *options) {
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i];
@@ -243,6 +261,9 @@ int ParseOptions(int argc, char **argv, HostOptions *options) {
     else if (opt == "--folder") options->folder = value;
     else if (opt == "--switch") options->switches.emplace_back(value);
     else if (opt == "--expect-subject") options->expectedSubjects.emplace_back(value);
+    else if (opt == "--expect-subjects-file") {
+      if (ReadSubjects(value, &options->expectedSubjects) != 0) return -1;
+    }
     else if (opt == "--min-items") options->minItems = ParseLeadingInt(value);
     else {
       fprintf(stderr, "mvwinhost: unknown option %s\n", opt.c_str());
@@ -251,7 +272,8 @@ int ParseOptions(int argc, char **argv, HostOptions *options) {
   }
   if (options->server.empty() || options->user.empty() || options->dir.empty()) {
     fprintf(stderr, "usage: mvwinhost --server URL --user U --password P --dir DIR [--dll PATH]\n"
-                    "       [--switch SW]... [--folder NAME] [--expect-subject S]... [--min-items N]\n");
+                    "       [--switch SW]... [--folder NAME] [--expect-subject S]...\n"
+                    "       [--expect-subjects-file F] [--min-items N]\n");
     return -1;
   }
   return 0;
