@@ -1,0 +1,222 @@
+// The chunked getAttachmentRequest loop shared by attachments, attached
+// messages and bodies too large to come inline.
+#include "reader/attachment_download.h"
+
+#include <cinttypes>
+#include <cstring>
+
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+#include "platform/win_compat.h"
+#include "plugin/host_message.h"
+#include "plugin/mvcom.h"
+#include "plugin/run_settings.h"
+#include "plugin/session_state.h"
+#include "reader/attachments.h"
+#include "reader/base64_decode.h"
+#include "transport/keep_alive.h"
+#include "transport/response_scanner.h"
+#include "transport/soap_call.h"
+
+const char kItemView[] = "default recipients message/RTF attachments recipientStatus peek";
+
+namespace {
+
+// method, id, view, offset, length, method.
+const char kAttachmentRequest[] =
+    "<m:%s>\n<id>%s</id>\n<view>%s</view>\n<offset>%" PRId64 "</offset>\n<length>%" PRId64
+    "</length>\n</m:%s>\n";
+
+enum {
+  kScanLineSize = 2000,
+  kPathSize = kDirSize + 64,
+  kEscapedIdSize = 6 * 4096 + 1,  // every character of a 4096-byte id may become "&quot;"
+  kRequestSize = kEscapedIdSize + 512,
+};
+
+char gFailureReason[kFailureTextSize];
+
+// Process-wide number of the next "att%d.gwdat" debug copy; never reset.
+int gAttachmentCopyCounter = 0;
+
+// What one answer of the loop held.
+struct ChunkAnswer {
+  int gotData;
+  int64_t bytes;
+  int writeFailed;
+};
+
+// Scans one getAttachmentResponse: the status code, the texts of a
+// referenced item and, at the part element, its data into part.
+int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
+                    ChunkAnswer *answer) {
+  FilePtr file = OpenFile(path, "r");
+  if (!file) return 0;
+  char code[kKeptTextSize] = "";
+  int codeSeen = 0;
+  ReferenceTexts *t = download->texts;
+  const TagField fields[] = {
+      {"<gwt:code", kTagPrefixNoCase, code, sizeof code, 250, &codeSeen},
+      {"<gwt:startDate>", kTagPrefixNoCase, t ? t->startDate : nullptr, kKeptTextSize, 250, nullptr},
+      {"<gwt:dueDate", kTagPrefixNoCase, t ? t->dueDate : nullptr, kKeptTextSize, 250, nullptr},
+      {"<gwt:assignedDate", kTagPrefixNoCase, t ? t->assignedDate : nullptr, kKeptTextSize, 250,
+       nullptr},
+      {"<gwt:subject", kTagPrefixNoCase, t ? t->subject : nullptr, kKeptTextSize, 250, nullptr},
+      {"<gwt:displayName", kTagPrefixNoCase, t ? t->displayName : nullptr, kKeptTextSize, 250,
+       nullptr},
+      {"<gwt:priority", kTagPrefixNoCase, t ? t->priority : nullptr, kKeptTextSize, 250, nullptr},
+      {"<gwt:taskPriority", kTagPrefixNoCase, t ? t->taskPriority : nullptr, kKeptTextSize, 250,
+       nullptr},
+  };
+  const int fieldCount = t ? static_cast<int>(sizeof fields / sizeof fields[0]) : 1;
+  char line[kScanLineSize];
+  while (ReadResponseLine(line, sizeof line, file.get())) {
+    if (StartsWithNoCase(line, "<gwm:part")) {
+      size_t length = strlen(line);
+      // A self-closed part element is a read at the end: no data.
+      if (length >= 2 && strcmp(line + length - 2, "/>") == 0) break;
+      answer->bytes = DecodeBase64Line(file.get(), part, &answer->writeFailed);
+      answer->gotData = answer->bytes > 0;
+      break;
+    }
+    codeSeen = 0;
+    ScanTagTable(line, sizeof line, fields, fieldCount, file.get());
+    if (codeSeen) download->code = ParseLeadingInt(code);
+  }
+  return 1;
+}
+
+// Tells the host that the download is alive, at most every 30 seconds.
+void NotifyKeepAlive(int64_t *nextKeepAlive) {
+  int64_t now = TransferClockNow();
+  if (now <= *nextKeepAlive) return;
+  *nextKeepAlive = now + kKeepAliveIntervalSeconds;
+  if (gSession.hostNotify == nullptr) return;
+  int value1 = 0, value2 = 0, stop = 0;
+  gSession.hostNotify(0, "keepalive", 0, &value1, &value2, &stop);
+}
+
+}  // namespace
+
+void WorkFilePath(char *out, size_t cap, const char *name) {
+  FormatText(out, cap, "%s%s", gSession.workDir, name);
+}
+
+void KeepAttachmentDebugCopy(const char *responsePath, const char *what) {
+  if (!gRunSettings.calDebug && !gRunSettings.mailDebug) return;
+  char name[64];
+  FormatText(name, sizeof name, "att%d.gwdat", gAttachmentCopyCounter++);
+  char debugPath[kPathSize + kDirSize];
+  FormatDebugPath(debugPath, sizeof debugPath, name);
+  com_fcopy(responsePath, debugPath);
+  DebugLog("debug: copied %s to %s", what, debugPath);
+}
+
+void FormatAttachmentRequest(char *out, size_t cap, const char *method, const char *id,
+                             const char *view, int64_t offset, int64_t length) {
+  static char escapedId[kEscapedIdSize];
+  CopyText(escapedId, sizeof escapedId, id);
+  com_Escape(escapedId, 1, sizeof escapedId);
+  FormatText(out, cap, kAttachmentRequest, method, escapedId, view, offset, length, method);
+}
+
+int DownloadInChunks(ChunkedDownload *download, FILE *part) {
+  download->code = 0;
+  download->total = 0;
+  download->gotData = 0;
+  download->failure[0] = '\0';
+  char responsePath[kPathSize];
+  WorkFilePath(responsePath, sizeof responsePath, download->responseName);
+  static char body[kRequestSize];
+  int64_t offset = 0;
+  int64_t nextKeepAlive = TransferClockNow() + kKeepAliveIntervalSeconds;
+  for (;;) {
+    if (!gRunSettings.calTest) {
+      FormatAttachmentRequest(body, sizeof body, "getAttachmentRequest", download->id,
+                              download->view, offset, kAttachmentChunk);
+      SoapCall(body, "getAttachmentRequest", responsePath);
+      if (gHTTPResponse != 200) {
+        com_Log("MV Warning: failed to retrieve attachment at offset %" PRId64
+                ", httpResponse=%d",
+                offset, gHTTPResponse);
+        FormatText(download->failure, sizeof download->failure,
+                   "attachment data at offset %" PRId64 " not received, httpResponse=%d", offset,
+                   gHTTPResponse);
+        return 0;
+      }
+      KeepAttachmentDebugCopy(responsePath, download->debugWhat);
+    } else {
+      com_MessageBox(responsePath, strcmp(download->responseName, "base64X.tmp") == 0
+                                       ? "Substitute embedded base64 file now"
+                                       : "Substitute base64 file now");
+    }
+    ChunkAnswer answer = {0, 0, 0};
+    if (!ScanChunkAnswer(responsePath, download, part, &answer)) {
+      FormatText(download->failure, sizeof download->failure, "cannot read %s", responsePath);
+      return 0;
+    }
+    if (answer.writeFailed) {
+      CopyText(download->failure, sizeof download->failure, "cannot write the part file");
+      return 0;
+    }
+    download->total += answer.bytes;
+    if (answer.gotData) download->gotData = 1;
+    // A short piece (the server may cut what it sends) is followed by a
+    // request from where it ended; a full one moves on a whole chunk.
+    if (answer.bytes > 0 && answer.bytes < kAttachmentChunk &&
+        offset + answer.bytes < download->size)
+      offset += answer.bytes;
+    else
+      offset += kAttachmentChunk;
+    if (offset > download->size || !answer.gotData) return 1;
+    if (download->keepAlive) NotifyKeepAlive(&nextKeepAlive);
+  }
+}
+
+const char *AttachmentFailureReason() { return gFailureReason; }
+
+char *AttachmentFailureText() { return gFailureReason; }
+
+void SetAttachmentFailure(const char *name, const char *why) {
+  FormatText(gFailureReason, sizeof gFailureReason, "attachment \"%s\": %s", name, why);
+}
+
+void ReadAttachmentElement(FILE *response, AttachmentElement *a) {
+  memset(a, 0, sizeof *a);
+  static char line[kScanLineSize];
+  char size[32] = "";
+  const TagField fields[] = {
+      {"<gwt:size>", kTagNoCase, size, sizeof size, -1, nullptr},
+      {"<gwt:name>", kTagNoCase, a->name, sizeof a->name, -1, nullptr},
+      {"<gwt:contentType>", kTagNoCase, a->contentType, sizeof a->contentType, -1, nullptr},
+  };
+  while (ReadResponseLine(line, sizeof line, response)) {
+    if (EqualsNoCase(line, "</gwt:attachment>")) break;
+    if (StartsWithNoCase(line, "<gwt:id")) {
+      if (com_FindText(line, "itemReference=\"1", 0) != nullptr) a->itemReference = 1;
+      if (!ReadResponseLine(line, sizeof line, response)) break;
+      CopyText(a->id, sizeof a->id, line);
+      continue;
+    }
+    size[0] = '\0';
+    if (ScanTagTable(line, sizeof line, fields, 3, response) && size[0] != '\0')
+      a->size = ParseLeadingInt(size);
+  }
+}
+
+int AddPartFile(HostMessage *record, const char *path, const char *name, int kind) {
+  if (record->partCount >= kMaxParts || !com_AllocPart(record)) {
+    com_Log("MV Info: too many message attachments (%d), cutting off", record->partCount);
+    remove(path);
+    return 0;
+  }
+  if (kind == kPartHtmlBody) CleanHtmlPart(path);
+  HostPart *part = record->parts[record->partCount];
+  CopyText(part->name, sizeof part->name, name);
+  part->kind = kind;
+  int64_t size = 0;
+  if (com_GetFileSize(path, &size) != 0) size = 0;
+  part->size = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+  ++record->partCount;
+  return 1;
+}

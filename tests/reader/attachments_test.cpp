@@ -1,0 +1,273 @@
+// Attachments, attached items and long bodies read through ConvertFolder
+// against the simulator, under every way the simulator can shape its
+// answers: whole, cut after every ">", without a part at the end, and in
+// short pieces.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "convert_support.h"
+#include "gwsim/base64.h"
+#include "gwsim/gwsim.h"
+#include "plugin/run_settings.h"
+#include "plugin/mvcom.h"
+#include "reader/attachments.h"
+#include "reader/mail_parser.h"
+
+namespace reader_test {
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFileBytes;
+
+std::string Item(const std::string &id, const std::string &subject, const std::string &content) {
+  return "<item id=\"" + id + "\" subject=\"" + subject +
+         "\" created=\"2026-01-05T09:00:00Z\" delivered=\"2026-01-05T09:00:00Z\">"
+         "<from name=\"Dan Dorsey\" email=\"dan@example.com\"/>" +
+         content + "</item>";
+}
+
+// "<html>a\nb\0</html>junk\n" and a 12000-byte line, in base64.
+std::string DirtyHtml() {
+  std::string html("<html>a\nb\0</html>junk\n", 22);
+  html += std::string(12000, 'x') + "\n";
+  std::string encoded;
+  gwsim::AppendBase64(html.data(), html.size(), 0, &encoded);
+  return encoded;
+}
+
+const std::string kMailbox() {
+  return
+    "<folder name=\"Mailbox\" type=\"Mailbox\">" +
+    Item("BIG@1", "Big",
+         "<text>see attached</text>"
+         "<attachment id=\"ATT.BIG\" name=\"archive.zip\" contentType=\"application/zip\" "
+         "size=\"450000\"/>") +
+    Item("EXACT@1", "Exact",
+         "<text>x</text><attachment id=\"ATT.EXACT\" name=\"exact.bin\" size=\"200000\"/>") +
+    Item("MIME@1", "Mime",
+         "<text>x</text><attachment name=\"Mime.822\" contentType=\"message/rfc822\">raw"
+         "</attachment><attachment name=\"mime.822\" contentType=\"message/rfc822\">kept"
+         "</attachment>") +
+    Item("HTML@1", "Html",
+         "<attachment name=\"text.htm\" contentType=\"text/html\" encoding=\"base64\">" +
+             DirtyHtml() + "</attachment>") +
+    Item("TEXTS@1", "Texts",
+         "<attachment name=\"text.txt\" contentType=\"text/plain\">one</attachment>"
+         "<attachment name=\"notes.txt\" contentType=\"text/plain\">two</attachment>") +
+    Item("FWD@1", "Fwd",
+         "<text>see below</text><attachment name=\"Minutes\"><item id=\"INNER@1\" "
+         "subject=\"Minutes\" created=\"2026-01-02T08:00:00Z\" "
+         "delivered=\"2026-01-02T08:30:15Z\"><from name=\"Bob Berger\" email=\"bob@example.com\"/>"
+         "<to name=\"Carol Clark\" email=\"carol@example.com\"/>"
+         "<cc name=\"Erin Evans\" email=\"erin@example.com\"/><text>plain inner</text>"
+         "<html><![CDATA[<html><body>The plans</body></html>]]></html>"
+         "<attachment name=\"plan.pdf\" contentType=\"application/pdf\" size=\"1000\"/>"
+         "</item></attachment>"
+         "<attachment name=\"Kick-off\"><item id=\"APPT@1\" kind=\"Appointment\" "
+         "subject=\"Kick-off\" created=\"2026-01-03T08:00:00Z\" "
+         "delivered=\"2026-01-03T08:00:00Z\"><text>Room 4.</text></item></attachment>"
+         "<attachment name=\"Send the slides\" ref=\"TASK@1\"/>") +
+    Item("LONG@1", "Long", "<text size=\"40000\"/>") +
+    "</folder><folder name=\"Checklist\" type=\"Checklist\">"
+    "<item id=\"TASK@1\" kind=\"Task\" subject=\"Send the slides\" "
+    "created=\"2026-01-04T08:00:00Z\"/></folder>";
+}
+
+const StoredItem *Find(const std::string &subject) {
+  for (const StoredItem &item : gHost.stored)
+    if (item.subject == subject) return &item;
+  return nullptr;
+}
+
+struct Mode {
+  const char *why;
+  bool chunkAfterGt;
+  bool noPartPastEnd;
+  size_t pieceCap;
+};
+
+class AttachmentModeTest : public ConvertTest, public ::testing::WithParamInterface<Mode> {
+ protected:
+  // Offsets asked for, per attachment id, in order.
+  std::map<std::string, std::vector<std::string>> Offsets() const {
+    std::map<std::string, std::vector<std::string>> offsets;
+    for (size_t i = 0; i < Sent("getAttachmentRequest").size(); ++i) {
+      std::string body = SentBody("getAttachmentRequest", i);
+      auto between = [&](const std::string &open, const std::string &close) {
+        size_t start = body.find(open) + open.size();
+        return body.substr(start, body.find(close, start) - start);
+      };
+      offsets[between("<id>", "</id>")].push_back(between("<offset>", "</offset>"));
+    }
+    return offsets;
+  }
+};
+
+TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
+  const Mode &mode = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
+  gwsim::AnswerOptions answers;
+  answers.noPartPastEnd = mode.noPartPastEnd;
+  answers.pieceCap = mode.pieceCap;
+  answers.base64LineLength = 76;
+  server_.SetAnswerOptions(answers);
+  if (mode.chunkAfterGt) {
+    gwsim::Fault fault;
+    fault.kind = gwsim::FaultKind::kChunkAfterGt;
+    fault.times = 0;
+    server_.AddFault(fault);
+  }
+  ASSERT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0}), gHost.statuses);
+  EXPECT_TRUE(gHost.itemErrors.empty()) << gHost.itemErrors[0];
+
+  const StoredItem *big = Find("Big");
+  ASSERT_NE(nullptr, big);
+  ASSERT_EQ(2u, big->parts.size());
+  EXPECT_EQ("archive.zip", big->parts[1].name);
+  EXPECT_EQ(0, big->parts[1].kind);
+  EXPECT_EQ(450000, big->parts[1].size);
+  ASSERT_EQ(450000u, big->parts[1].bytes.size());
+  bool same = true;
+  for (size_t i = 0; i < 450000 && same; ++i)
+    same = static_cast<unsigned char>(big->parts[1].bytes[i]) == i % 251;
+  EXPECT_TRUE(same) << "the data arrived changed";
+
+  std::map<std::string, std::vector<std::string>> offsets = Offsets();
+  if (mode.pieceCap == 0) {
+    EXPECT_EQ((std::vector<std::string>{"0", "200000", "400000"}), offsets["ATT.BIG"]);
+    EXPECT_EQ((std::vector<std::string>{"0", "200000"}), offsets["ATT.EXACT"]);
+  } else {
+    // Each request goes on from where the short piece before it ended.
+    const std::vector<std::string> &big_offsets = offsets["ATT.BIG"];
+    ASSERT_EQ(7u, big_offsets.size());
+    EXPECT_EQ("65536", big_offsets[1]);
+    EXPECT_EQ("393216", big_offsets[6]);
+  }
+  const StoredItem *exact = Find("Exact");
+  ASSERT_NE(nullptr, exact);
+  ASSERT_EQ(2u, exact->parts.size());
+  EXPECT_EQ(200000, exact->parts[1].size);
+
+  const StoredItem *mime = Find("Mime");
+  ASSERT_NE(nullptr, mime);
+  ASSERT_EQ(2u, mime->parts.size()) << "Mime.822 is not converted, mime.822 is";
+  EXPECT_EQ("mime.822", mime->parts[1].name);
+  EXPECT_EQ("kept", mime->parts[1].bytes);
+
+  const StoredItem *html = Find("Html");
+  ASSERT_NE(nullptr, html);
+  ASSERT_EQ(1u, html->parts.size()) << "an HTML body needs no text placeholder";
+  EXPECT_EQ(9, html->parts[0].kind);
+  EXPECT_EQ("<html>a\r\nb</html>\r\n" + std::string(12000, 'x') + "\r\n", html->parts[0].bytes)
+      << "zero bytes and the rest after </html> dropped, the long line kept whole";
+  EXPECT_EQ(12021, html->parts[0].size);
+
+  const StoredItem *texts = Find("Texts");
+  ASSERT_NE(nullptr, texts);
+  ASSERT_EQ(2u, texts->parts.size());
+  EXPECT_EQ(1, texts->parts[0].kind) << "text.txt of type text/plain";
+  EXPECT_EQ(0, texts->parts[1].kind) << "notes.txt of type text/plain";
+
+  const StoredItem *fwd = Find("Fwd");
+  ASSERT_NE(nullptr, fwd);
+  ASSERT_EQ(4u, fwd->parts.size());
+  const StoredPart &minutes = fwd->parts[1];
+  EXPECT_EQ("Minutes.html", minutes.name);
+  EXPECT_EQ(0, minutes.kind);
+  EXPECT_EQ(static_cast<int>(minutes.bytes.size()), minutes.size);
+  EXPECT_EQ(0u, minutes.bytes.find("<html>\r\nAttached message:<BR>\r\n\r\nSubject: Minutes<BR>\r\n"
+                                   "From: Bob Berger <bob@example.com><BR>\r\n"
+                                   "To: Carol Clark <carol@example.com><BR>\r\n"
+                                   "cc: Erin Evans <erin@example.com><BR>\r\n"
+                                   "Date: Fri, 02 Jan 2026 08:30:15<BR>\r\n\r\n"))
+      << minutes.bytes;
+  EXPECT_NE(std::string::npos, minutes.bytes.find("The plans"));
+  const StoredPart &kickoff = fwd->parts[2];
+  EXPECT_EQ("Kick-off", kickoff.name);
+  EXPECT_EQ(0u, kickoff.bytes.find("Attached appointment:\r\n\r\nSubject: Kick-off\r\n"));
+  EXPECT_NE(std::string::npos, kickoff.bytes.find("\r\n\r\nRoom 4.\r\n")) << kickoff.bytes;
+  const StoredPart &task = fwd->parts[3];
+  EXPECT_EQ("Task information.txt", task.name);
+  EXPECT_EQ(0u, task.bytes.find("Task Information:\r\n\r\nFrom: \r\nSubject: Send the slides\r\n"))
+      << task.bytes;
+  // The attached message's own part files are gone.
+  EXPECT_FALSE(FileExists(WorkFile("PRT-0100.TMP")));
+  EXPECT_FALSE(FileExists(WorkFile("PRT-0101.TMP")));
+
+  const StoredItem *longBody = Find("Long");
+  ASSERT_NE(nullptr, longBody);
+  ASSERT_EQ(1u, longBody->parts.size());
+  EXPECT_EQ(1, longBody->parts[0].kind);
+  EXPECT_EQ(40000, longBody->parts[0].size);
+}
+
+std::string ModeName(const ::testing::TestParamInfo<Mode> &info) {
+  static const char *const kNames[] = {"Whole", "ChunkAfterGt", "NoPartPastEnd", "ShortPieces"};
+  return kNames[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, AttachmentModeTest,
+                         ::testing::Values(Mode{"whole answers", false, false, 0},
+                                           Mode{"a chunk after every >", true, false, 0},
+                                           Mode{"no part past the end", false, true, 0},
+                                           Mode{"pieces of 64 KB", false, false, 65536}),
+                         ModeName);
+
+class AttachmentTest : public ConvertTest {};
+
+TEST_F(AttachmentTest, AFailingChunkFailsTheWholeItem) {
+  ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
+  gwsim::Fault fault;
+  fault.kind = gwsim::FaultKind::kStatus;
+  fault.status = 500;
+  fault.requestName = "getAttachmentRequest";
+  fault.times = 1;
+  server_.AddFault(fault);
+  ASSERT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ(nullptr, Find("Big"));
+  EXPECT_EQ(6, gHost.statuses[0]);
+  ASSERT_EQ(1u, gHost.itemErrors.size());
+  EXPECT_EQ(0u, gHost.itemErrors[0].find("BIG@1\tBig\tattachment \"archive.zip\": "));
+  EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
+  EXPECT_FALSE(FileExists(WorkFile("PRT00701.TMP")));
+  EXPECT_EQ(6u, gHost.stored.size()) << "the other items are stored";
+}
+
+TEST_F(AttachmentTest, D331MapsQuotesAndDropsOtherHighBytes) {
+  ASSERT_NO_FATAL_FAILURE(Connect(
+      "<folder name=\"Mailbox\" type=\"Mailbox\">" +
+          Item("Q@1", "Quotes",
+               "<text>x</text><attachment name=\"q.txt\" encoding=\"base64\">"
+               "aZKTbK4=</attachment>") +
+          "</folder>",
+      {"/D331"}));
+  ASSERT_EQ(0, Convert("Mailbox"));
+  ASSERT_EQ(1u, gHost.stored.size());
+  ASSERT_EQ(2u, gHost.stored[0].parts.size());
+  EXPECT_EQ("i'l ", gHost.stored[0].parts[1].bytes);  // 69 92 93 6C AE
+}
+
+TEST_F(AttachmentTest, AFullRecordTakesNoFurtherAttachment) {
+  std::string raw = plugin_test::Answer(
+      "getItemResponse",
+      "<gwm:item xsi:type=\"gwt:Mail\"><gwt:subject>Many</gwt:subject><gwt:attachments>"
+      "<gwt:attachment><gwt:id>A1</gwt:id><gwt:name>a.bin</gwt:name><gwt:size>3</gwt:size>"
+      "</gwt:attachment><gwt:attachment><gwt:id>A2</gwt:id><gwt:name>b.bin</gwt:name>"
+      "<gwt:size>3</gwt:size></gwt:attachment></gwt:attachments></gwm:item>");
+  std::string path = Reshaped(raw, "full.xml");
+  for (int i = 0; i < kMaxParts; ++i) {
+    ASSERT_NE(0, com_AllocPart(record_));
+    ++record_->partCount;
+  }
+  EXPECT_EQ(0, ParseMailItem(record_, path.c_str()));
+  EXPECT_EQ(kMaxParts, record_->partCount);
+  EXPECT_EQ(1, host_.CountLog("MV Info: too many message attachments (500), cutting off"));
+  com_Deallocate(record_, nullptr);
+}
+
+}  // namespace
+}  // namespace reader_test

@@ -1,0 +1,82 @@
+// The capturing host of the ConvertFolder tests.
+#include "convert_support.h"
+
+#include <cstring>
+
+#include "folders/folder_table.h"
+#include "plugin/mv_api.h"
+#include "plugin/mvcom.h"
+#include "plugin/session_state.h"
+
+namespace reader_test {
+
+HostLog gHost;
+
+namespace {
+
+int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
+  StoredItem item;
+  item.subject = record->subject;
+  for (int i = 0; i < record->partCount; ++i) {
+    char path[600];
+    FormatPartFileName(path, sizeof path, gSession.workDir, record->msgSeq, i);
+    item.parts.push_back({record->parts[i]->name, record->parts[i]->kind, record->parts[i]->size,
+                          testing_support::ReadFileBytes(path)});
+  }
+  gHost.stored.push_back(item);
+  size_t call = gHost.stored.size() - 1;
+  return call < gHost.saveCodes.size() ? gHost.saveCodes[call] : 0;
+}
+
+int MV_CALL ItemNotify(HostMessage *, const char *, int status, int *, int *, int *stop) {
+  gHost.statuses.push_back(status);
+  if (gHost.stopAfterStored > 0 && status == 0 &&
+      static_cast<int>(gHost.stored.size()) >= gHost.stopAfterStored)
+    *stop = 1;
+  return 0;
+}
+
+int MV_CALL Notify(int, const char *key, int value, int *, int *, int *) {
+  if (strcmp(key, "keepalive") != 0) gHost.notes.emplace_back(key, value);
+  return 0;
+}
+
+void ErrorSink(int code, const char *text, void *) {
+  if (code == kExtErrorItemFailed) gHost.itemErrors.push_back(text);
+  if (code == kExtErrorFolder) gHost.folderErrors.push_back(text);
+}
+
+}  // namespace
+
+void ConvertTest::SetUp() {
+  PluginTest::SetUp();
+  gHost = HostLog();
+  record_ = new HostMessage();
+  record_->msgSeq = 7;
+  mvcom_SetExtendedErrorSink(&ErrorSink, nullptr);
+}
+
+void ConvertTest::TearDown() {
+  mvcom_SetExtendedErrorSink(nullptr, nullptr);
+  delete record_;
+  PluginTest::TearDown();
+}
+
+int ConvertTest::FolderIndex(const std::string &name) const {
+  for (int i = 0; i < gFolderTable.count; ++i)
+    if (name == gFolderTable.records[i]->name) return i;
+  return -1;
+}
+
+int ConvertTest::Convert(const std::string &name, int itemLimit) {
+  gSession.hostNotify = &Notify;
+  InitRead(record_, nullptr, nullptr, nullptr, nullptr, itemLimit);
+  return ConvertFolder(record_, &SaveItem, FolderIndex(name), "text", nullptr, nullptr, nullptr,
+                       0, nullptr, nullptr, nullptr, &storedCount_, &dataSize_, &ItemNotify);
+}
+
+std::string ConvertTest::WorkFile(const std::string &name) const {
+  return host_.workDir() + name;
+}
+
+}  // namespace reader_test

@@ -1,0 +1,55 @@
+// A host for ConvertFolder tests: callbacks that keep what the plug-in
+// hands over (each stored item with its parts and their files, each
+// notification, each extended error) and that can be told how to answer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "folders/plugin_test_support.h"
+#include "plugin/host_message.h"
+
+namespace reader_test {
+
+struct StoredPart {
+  std::string name;
+  int kind;
+  int size;
+  std::string bytes;  // the part file's content when SaveItem ran
+};
+
+struct StoredItem {
+  std::string subject;
+  std::vector<StoredPart> parts;
+};
+
+// What the host saw and how it answers.
+struct HostLog {
+  std::vector<StoredItem> stored;     // every SaveItem call
+  std::vector<int> statuses;          // every ItemNotify status, in order
+  std::vector<std::string> itemErrors;  // kExtErrorItemFailed texts
+  std::vector<std::string> folderErrors;  // kExtErrorFolder texts
+  std::vector<std::pair<std::string, int>> notes;  // HostNotify key and value
+  std::vector<int> saveCodes;  // SaveItem answers in turn (then 0)
+  int stopAfterStored = 0;     // > 0: ItemNotify sets stop after this many stored
+};
+
+class ConvertTest : public plugin_test::PluginTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Index of the folder named name in the folder table (-1 when missing).
+  int FolderIndex(const std::string &name) const;
+  // InitRead with itemLimit, then ConvertFolder of the folder named name.
+  int Convert(const std::string &name, int itemLimit = 0);
+  std::string WorkFile(const std::string &name) const;
+
+  HostMessage *record_ = nullptr;
+  int storedCount_ = -1;
+  int dataSize_ = -1;
+};
+
+extern HostLog gHost;
+
+}  // namespace reader_test

@@ -1,0 +1,207 @@
+// ConvertFolder against the simulator: what the host is handed, told and
+// asked, item by item, and the failed-ids list.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert_support.h"
+#include "folders/folder_table.h"
+#include "platform/win_compat.h"
+#include "host/mvcom/mvcom_host.h"
+#include "plugin/mvcom.h"
+
+namespace reader_test {
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
+
+// n mails "Mail 1".. created one a day from 2026-01-01, ids M1@1...
+std::string Mails(int n, const std::string &prefix = "M") {
+  std::string xml;
+  for (int i = 1; i <= n; ++i) {
+    std::string day = (i < 10 ? "0" : "") + std::to_string(i);
+    xml += "<item id=\"" + prefix + std::to_string(i) + "@1\" subject=\"Mail " +
+           std::to_string(i) + "\" created=\"2026-01-" + day + "T09:00:00Z\" delivered=\"2026-01-" +
+           day + "T09:00:00Z\"><from name=\"Dan\" email=\"dan@example.com\"/><text>Body " +
+           std::to_string(i) + "</text></item>";
+  }
+  return xml;
+}
+
+std::string Mailbox(int n) {
+  return "<folder name=\"Mailbox\" type=\"Mailbox\">" + Mails(n) +
+         "</folder><folder name=\"Cabinet\" type=\"Cabinet\"><folder name=\"Projects\">" +
+         Mails(2, "P") + "</folder></folder><folder name=\"Calendar\" type=\"Calendar\"/>";
+}
+
+std::vector<std::string> Subjects() {
+  std::vector<std::string> subjects;
+  for (const StoredItem &item : gHost.stored) subjects.push_back(item.subject);
+  return subjects;
+}
+
+class FolderDriverTest : public ConvertTest {};
+
+TEST_F(FolderDriverTest, EveryMailIsStoredWithItsTextBody) {
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3)));
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<std::string>{"Mail 1", "Mail 2", "Mail 3"}), Subjects());
+  EXPECT_EQ((std::vector<int>{0, 0, 0}), gHost.statuses);
+  ASSERT_EQ(1u, gHost.stored[1].parts.size());
+  EXPECT_EQ("Message.txt", gHost.stored[1].parts[0].name);
+  EXPECT_EQ(1, gHost.stored[1].parts[0].kind);
+  EXPECT_EQ("Body 2", gHost.stored[1].parts[0].bytes);
+  EXPECT_EQ(3, storedCount_);
+  EXPECT_GT(dataSize_, 0);
+  EXPECT_EQ(3, record_->folderItemCount);
+  EXPECT_TRUE(gHost.itemErrors.empty());
+  // The host freed each item: no part file is left behind.
+  EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
+}
+
+struct LimitCase {
+  const char *why;
+  int itemLimit;
+  std::vector<int> saveCodes;
+  int stopAfterStored;
+  int storedCount;                // as ConvertFolder reports it
+  std::vector<int> statuses;
+  size_t itemsFetched;
+};
+
+TEST_F(FolderDriverTest, TheLoopEndsWhereTheHostOrTheLimitSays) {
+  const LimitCase cases[] = {
+      {"item limit 3 of 10", 3, {}, 0, 3, {0, 0, 0}, 3},
+      {"1235 on the second item ends the folder", 0, {0, 1235}, 0, 2, {0, 6}, 2},
+      {"500 and 1234 fail the item and go on", 4, {500, 1234}, 0, 4, {6, 6, 0, 0}, 4},
+      {"stop set in the notification of the first item", 0, {}, 1, 1, {0}, 1},
+  };
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(10)));
+  for (const LimitCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    gHost = HostLog();
+    gHost.saveCodes = c.saveCodes;
+    gHost.stopAfterStored = c.stopAfterStored;
+    server_.ClearRequests();
+    mvcom_Shutdown();  // a fresh migration state: nothing is a duplicate yet
+    remove((host_.dataDir() + "mvmigrate.db").c_str());
+    ASSERT_EQ(0, host_.Init());
+    EXPECT_EQ(0, Convert("Mailbox", c.itemLimit));
+    EXPECT_EQ(c.storedCount, storedCount_);
+    EXPECT_EQ(c.statuses, gHost.statuses);
+    EXPECT_EQ(c.itemsFetched, Sent("getItemRequest").size());
+  }
+}
+
+TEST_F(FolderDriverTest, AnItemMigratedBeforeIsNotStoredAgain) {
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(2)));
+  ASSERT_EQ(0, Convert("Mailbox"));
+  gHost = HostLog();
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_TRUE(gHost.stored.empty());
+  EXPECT_EQ((std::vector<int>{1, 1}), gHost.statuses);
+  EXPECT_EQ(0, storedCount_);
+}
+
+TEST_F(FolderDriverTest, ItemsLeftOutByTheDateFilterAreNotified) {
+  SYSTEMTIME from = {2026, 1, 0, 3, 0, 0, 0, 0};
+  ASSERT_TRUE(SystemTimeToFileTime(&from, &host_.config().dateFrom));
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(5)));
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<std::string>{"Mail 3", "Mail 4", "Mail 5"}), Subjects());
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 2, 2}), gHost.statuses);
+  EXPECT_TRUE(host_.HasLog("Adjusting MailboxMessageCount by -2"));
+  ASSERT_EQ(1u, gHost.notes.size());
+  EXPECT_EQ("MailboxMessageCount", gHost.notes[0].first);
+  EXPECT_EQ(-2, gHost.notes[0].second);
+  EXPECT_TRUE(host_.HasLog("Messages skipped due to server-side date filter: 2"));
+}
+
+TEST_F(FolderDriverTest, AnItemThatCannotBeFetchedFailsAloneAndIsListed) {
+  const std::string failedIds = host_.dataDir() + "failed.txt";
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D327", failedIds}));
+  // Cursor: create, two reads, destroy; then the items: the second fails.
+  FaultNext(6, 500);
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<std::string>{"Mail 1", "Mail 3"}), Subjects());
+  EXPECT_EQ((std::vector<int>{0, 6, 0}), gHost.statuses);
+  EXPECT_EQ((std::vector<std::string>{"M2@1\t\tgetItemRequest failed, httpResponse=500"}),
+            gHost.itemErrors);
+  EXPECT_EQ(2, storedCount_);
+  EXPECT_EQ("FolderNumber=" + std::to_string(FolderIndex("Mailbox")) +
+                ", FolderType=0;Mailbox\nmsgid=M2@1;\nmsgid=;\n",
+            ReadFileBytes(WorkFile("failedIds.tmp")));
+}
+
+TEST_F(FolderDriverTest, FailedIdsOfAnEarlierRunAreConvertedInFileOrder) {
+  const std::string failedIds = host_.dataDir() + "failed.txt";
+  ASSERT_TRUE(WriteFileBytes(failedIds,
+                             "FolderNumber=4, FolderType=0;Mailbox\nmsgid=M3@1;Mail 3\nmsgid=;\n"
+                             "FolderNumber=5, FolderType=0;Projects\nmsgid=P1@1;Mail 1\nmsgid=;\n"
+                             "FolderNumber=4, FolderType=0;Mailbox\nmsgid=M1@1;Mail; 1\n"
+                             "msgid=GONE@1;Deleted since\nmsgid=;\n"));
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D328", "/D327", failedIds}));
+  server_.ClearRequests();
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<std::string>{"Mail 3", "Mail 1"}), Subjects());
+  EXPECT_TRUE(Sent("createCursorRequest").empty());
+  // The item that is no longer there answers with a code: failed, not stored.
+  EXPECT_EQ((std::vector<int>{0, 0, 6}), gHost.statuses);
+  ASSERT_EQ(1u, gHost.itemErrors.size());
+  EXPECT_EQ(0u, gHost.itemErrors[0].find("GONE@1\t\tgetItemRequest failed, code=59906"));
+  // The list of this run holds only that one.
+  EXPECT_NE(std::string::npos,
+            ReadFileBytes(WorkFile("failedIds.tmp")).find("msgid=GONE@1;\nmsgid=;\n"))
+      << ReadFileBytes(WorkFile("failedIds.tmp"));
+}
+
+TEST_F(FolderDriverTest, AStoreFailureOf1234IsListedWithItsSubject) {
+  const std::string failedIds = host_.dataDir() + "failed.txt";
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(2), {"/D327", failedIds}));
+  gHost.saveCodes = {1234};
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<int>{6, 0}), gHost.statuses);
+  EXPECT_EQ("FolderNumber=" + std::to_string(FolderIndex("Mailbox")) +
+                ", FolderType=0;Mailbox\nmsgid=M1@1;Mail 1\nmsgid=;\n",
+            ReadFileBytes(WorkFile("failedIds.tmp")));
+  EXPECT_TRUE(gHost.itemErrors.empty());  // the host knows its own failures
+}
+
+TEST_F(FolderDriverTest, MailRulesAreFetchedOnceOverTwoFolders) {
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(1), {"/MAILRULES"}));
+  FaultEvery("getRuleListRequest", 200,
+             plugin_test::Answer("getRuleListResponse", "<gwm:rules/>"));
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ(0, Convert("Projects"));
+  EXPECT_EQ(1u, Sent("getRuleListRequest").size());
+  EXPECT_EQ("<m:getRuleListRequest/>", SentBody("getRuleListRequest"));
+  EXPECT_TRUE(FileExists(host_.dataDir() + "gwrules.xml"));
+  EXPECT_EQ(1, host_.CountLog("Attempting to export GW mail rules"));
+  EXPECT_EQ(1, host_.CountLog("MV Warning: mail rules export is not available yet"));
+  EXPECT_EQ(3u, gHost.stored.size());
+}
+
+TEST_F(FolderDriverTest, FolderStructureOnlyStillCorrectsTheCount) {
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D114"}));
+  gFolderTable.records[FolderIndex("Mailbox")]->itemCount = 5;
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_TRUE(Sent("getItemRequest").empty());
+  ASSERT_EQ(1u, gHost.notes.size());
+  EXPECT_EQ(-2, gHost.notes[0].second);
+  EXPECT_TRUE(gHost.statuses.empty());
+  EXPECT_EQ(0, storedCount_);
+}
+
+TEST_F(FolderDriverTest, AFolderWithoutAReaderIsReportedNotConverted) {
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(1)));
+  EXPECT_NE(0, Convert("Calendar"));
+  EXPECT_TRUE(gHost.stored.empty());
+  EXPECT_EQ(1u, gHost.folderErrors.size());
+  EXPECT_TRUE(host_.HasLog("is not converted"));
+}
+
+}  // namespace
+}  // namespace reader_test

@@ -1,0 +1,182 @@
+// ParseMailItem on saved getItemResponses: which element lands where, the
+// order of the tests, and the text placeholder.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "convert_support.h"
+#include "folders/category_table.h"
+#include "plugin/mvcom.h"
+#include "plugin/run_settings.h"
+#include "reader/mail_parser.h"
+
+namespace reader_test {
+namespace {
+
+using testing_support::ReadFileBytes;
+
+std::string ItemAnswer(const std::string &inner) {
+  return plugin_test::Answer("getItemResponse",
+                             "<gwm:item xsi:type=\"gwt:Mail\">" + inner + "</gwm:item>");
+}
+
+struct FieldCase {
+  const char *why;
+  std::string inner;
+  std::string subject;
+  int unread;
+  int importance;
+  std::string categories;
+  std::string messageId;
+};
+
+class MailParserTest : public ConvertTest {
+ protected:
+  int Parse(const std::string &inner) {
+    std::string path = Reshaped(ItemAnswer(inner), "msg.xml");
+    com_ResetObject(record_);
+    return ParseMailItem(record_, path.c_str());
+  }
+  void TearDown() override {
+    com_Deallocate_All(record_, nullptr);
+    ConvertTest::TearDown();
+  }
+};
+
+TEST_F(MailParserTest, ElementsLandInTheirFields) {
+  std::string categories = plugin_test::Answer(
+      "getCategoryListResponse",
+      "<gwm:categories><gwt:category><gwt:id>C1@55</gwt:id><gwt:name>Business</gwt:name>"
+      "</gwt:category><gwt:category><gwt:id>C2@55</gwt:id><gwt:name>Travel</gwt:name>"
+      "</gwt:category></gwm:categories>");
+  ASSERT_EQ(1, ParseCategoryList(Reshaped(categories, "categories.xml").c_str()));
+  const std::string longId(200, 'i');
+  const FieldCase cases[] = {
+      {"read 1 marks the item read; priority case is ignored",
+       "<gwt:subject>Hi</gwt:subject><gwt:status><gwt:read>1</gwt:read></gwt:status>"
+       "<gwt:options><gwt:priority>high</gwt:priority></gwt:options>",
+       "Hi", 0, 2, "", ""},
+      {"read 0 and read true leave the item unread; an unknown priority leaves it",
+       "<gwt:status><gwt:read>0</gwt:read></gwt:status><gwt:status><gwt:read>true</gwt:read>"
+       "</gwt:status><gwt:options><gwt:priority>Urgent</gwt:priority></gwt:options>",
+       "", 1, 0, "", ""},
+      {"a second subject later in the item overwrites the first",
+       "<gwt:subject>First</gwt:subject><gwt:options><gwt:priority>Low</gwt:priority>"
+       "</gwt:options><gwt:subject>Second</gwt:subject>",
+       "Second", 1, 0, "", ""},
+      {"nothing inside a threading block is kept, and its end passes on",
+       "<gwt:threading><gwt:subject>In thread</gwt:subject><gwt:id>T1</gwt:id></gwt:threading>"
+       "<gwt:categories><gwt:category>C1@55</gwt:category><gwt:category>C2@7</gwt:category>"
+       "</gwt:categories>",
+       "", 1, 0, "Business;Travel;", ""},
+      {"a category id directly after the threading block is still read",
+       "<gwt:threading><gwt:id>T1</gwt:id></gwt:threading><gwt:category>C2@55</gwt:category>"
+       "<gwt:priority>Standard</gwt:priority>",
+       "", 1, 1, "Travel;", ""},
+      {"the message id keeps 125 characters in both fields",
+       "<gwt:msgId>" + longId + "</gwt:msgId>", "", 1, 0, "", std::string(125, 'i')},
+  };
+  for (const FieldCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(kMailStore, Parse(c.inner));
+    EXPECT_EQ(c.subject, record_->subject);
+    EXPECT_EQ(c.unread, record_->unread);
+    EXPECT_EQ(c.importance, record_->importance);
+    EXPECT_EQ(c.categories, record_->categories);
+    EXPECT_EQ(c.messageId, record_->messageId);
+    EXPECT_EQ(c.messageId, record_->messageIdCopy);
+    com_Deallocate_All(record_, nullptr);
+  }
+}
+
+TEST_F(MailParserTest, SenderAndRecipientsAreRead) {
+  EXPECT_EQ(kMailStore,
+            Parse("<gwt:distribution><gwt:from><gwt:displayName>Dan &lt;dan@example.com&gt;"
+                  "</gwt:displayName><gwt:email>dan@example.com</gwt:email></gwt:from>"
+                  "<gwt:recipients><gwt:recipient><gwt:displayName>Ann</gwt:displayName>"
+                  "<gwt:email>ann@example.com</gwt:email><gwt:distType>CC</gwt:distType>"
+                  "</gwt:recipient></gwt:recipients></gwt:distribution>"
+                  "<gwt:delivered>2026-01-05T09:10:11Z</gwt:delivered>"));
+  EXPECT_STREQ("Dan", record_->fromName);
+  EXPECT_STREQ("dan@example.com", record_->fromAddress);
+  ASSERT_EQ(1, record_->recipCount);
+  EXPECT_EQ(11, record_->recips[0]->kind);
+  char date[64];
+  com_DateText(record_->sentTime, date);
+  EXPECT_NE(nullptr, strstr(date, "05 Jan 2026 09:10:11")) << date;
+}
+
+struct PlaceholderCase {
+  const char *why;
+  std::string inner;
+  std::string text;
+};
+
+TEST_F(MailParserTest, AnItemWithoutTextGetsThePlaceholder) {
+  const PlaceholderCase cases[] = {
+      {"with a view name", "<gwt:viewName>Phone Message</gwt:viewName>",
+       "This message, of type \"Phone Message\", does not have any text.\n"},
+      {"without one the quotes stay empty", "<gwt:subject>x</gwt:subject>",
+       "This message, of type \"\", does not have any text.\n"},
+  };
+  for (const PlaceholderCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(kMailStore, Parse(c.inner));
+    ASSERT_EQ(1, record_->partCount);
+    EXPECT_STREQ("Message.txt", record_->parts[0]->name);
+    EXPECT_EQ(1, record_->parts[0]->kind);
+    EXPECT_EQ(ReadFileBytes(WorkFile("PRT00700.TMP")), c.text);
+    EXPECT_EQ(static_cast<int>(c.text.size()), record_->parts[0]->size);
+    com_Deallocate_All(record_, nullptr);
+  }
+}
+
+TEST_F(MailParserTest, ABodyPartIsTheTextAndNeedsNoPlaceholder) {
+  // "Hello\n" broken over two lines, as the server may send it.
+  EXPECT_EQ(kMailStore, Parse("<gwt:message><gwt:part contentType=\"text/plain\" length=\"6\">"
+                              "SGVs\nbG8K</gwt:part></gwt:message>"));
+  ASSERT_EQ(1, record_->partCount);
+  EXPECT_EQ("Hello\n", ReadFileBytes(WorkFile("PRT00700.TMP")));
+  EXPECT_EQ(6, record_->parts[0]->size);
+}
+
+TEST_F(MailParserTest, ABodyThatCannotBeFetchedFailsTheItem) {
+  // The body sent as an empty part is fetched by its id, which the server
+  // does not know.
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_EQ(kMailFailed, Parse("<gwt:message><gwt:part contentType=\"text/plain\" "
+                               "length=\"40000\" id=\"BODY.1\"/></gwt:message>"));
+  EXPECT_EQ(0, record_->partCount);
+  EXPECT_FALSE(testing_support::FileExists(WorkFile("PRT00700.TMP")));
+}
+
+struct ExclusionCase {
+  const char *why;
+  bool lsub;
+  int result;
+  int logged;
+};
+
+TEST_F(MailParserTest, TheSubjectExclusionIsAskedOnlyWithLsub) {
+  const char *excluded[] = {"subject=Secret"};
+  host_.config().excludeSubjects = excluded;
+  host_.config().excludeCount = 1;
+  ASSERT_EQ(0, host_.Init());
+  const ExclusionCase cases[] = {
+      {"/LSUB off: never asked, stored", false, kMailStore, 0},
+      {"/LSUB on: logged and skipped", true, kMailSkip, 1},
+  };
+  for (const ExclusionCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    host_.ClearLog();
+    gRunSettings.lsub = c.lsub ? 1 : 0;
+    EXPECT_EQ(c.result, Parse("<gwt:subject>Secret plan</gwt:subject><gwt:message>"
+                              "</gwt:message>"));
+    EXPECT_EQ(c.logged, host_.CountLog("GWS subject=Secret plan, sender= <>"));
+    com_Deallocate_All(record_, nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace reader_test
