@@ -1,16 +1,39 @@
 // File chores of the host library: copying a file and asking for its size.
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <cstdio>
 
 #include "host/mvcom/mvcom_state.h"
 #include "platform/file_guard.h"
 
+#if defined(_WIN32)
+// The C runtime's stat has no inode numbers on Windows (st_ino is 0 for every
+// file): the volume serial and file index name a file there.
+static int FileIdentity(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  int ok = GetFileInformationByHandle(h, info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+static int SameFile(const char *a, const char *b) {
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  return FileIdentity(a, &ia) && FileIdentity(b, &ib) &&
+         ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+#else
 static int SameFile(const char *a, const char *b) {
   struct stat sa, sb;
   return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+#endif
 
 // Copies every byte of in to out. Returns 0, or -1 on a read or write error.
 static int CopyStream(FILE *in, FILE *out) {
@@ -36,8 +59,14 @@ int com_fcopy(const char *source, const char *destination) {
 }
 
 int com_GetFileSize(const char *path, int64_t *size) {
+#if defined(_WIN32)
+  // The plain stat's size is 32 bits on 32-bit Windows.
+  struct _stat64 st;
+  if (path == nullptr || _stat64(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+#else
   struct stat st;
   if (path == nullptr || stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+#endif
   if (size != nullptr) *size = static_cast<int64_t>(st.st_size);
   return 0;
 }
