@@ -28,6 +28,7 @@ int OrganizerIsUser() {
 
 // An empty element's value line is its own end tag: nothing of it is kept.
 void CutAtEndTag(char *text) {
+  if (text == nullptr) return;
   char *end = strstr(text, "</gwt");
   if (end != nullptr) *end = '\0';
 }
@@ -59,7 +60,7 @@ void ParseAddress(FILE *file, char *name, char *address, const char *elementName
   int state = OrganizerIsUser() ? kReplyNone : kReplyAccepted;
 
   char endTag[kEndTagSize];
-  FormatText(endTag, sizeof endTag, "</gwt:%s>", elementName);
+  FormatText(endTag, sizeof endTag, "</gwt:%s>", elementName != nullptr ? elementName : "");
 
   int sawName = 0, sawAddress = 0, sawDist = 0;
   int sawAccepted = 0, sawDeclined = 0, sawReplied = 0;

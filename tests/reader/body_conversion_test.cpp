@@ -62,11 +62,8 @@ TEST_F(BodyConversionTest, RtfKeepsOuterTextAndParagraphs) {
        "{\\rtf1\\ansi\\f0 Start\\b{\\i mid}tail\\b0 end\\par}", "Startend<br>\n"},
       {"a hex escape goes with the letters that follow it", "{\\rtf1 caf\\'e9s ok\\par}",
        "cafok<br>\n"},
-      {"line ends in the text are not copied", "{\\rtf1 one\r\ntwo\\par}", "onetwo<br>\n"},
       {"a control word is cut after 251 bytes and the rest copied as text",
        "{\\" + Repeat("x", 300) + " tail}", Repeat("x", 49) + " tail"},
-      {"text in a group closed inside copied text is copied", "{\\rtf1 a{b}c\\par}",
-       "abc<br>\n"},
       {"a backslash at the very end", "{\\rtf1 end\\", "end"},
   };
   for (const auto &c : cases) {
@@ -112,7 +109,6 @@ TEST_F(BodyConversionTest, HtmlBecomesTextWithBreaksAndEntities) {
       {"line ends in the source are dropped", "one\r\ntwo\nthree", "onetwothree"},
       {"known entities in any case", "&AMP;&lt;b&GT;&nbsp;&quot;&apos;", "&<b> \"'"},
       {"a numeric reference leaves its semicolon", "it&#8217;s", "it;s"},
-      {"an unknown entity leaves its semicolon", "a&copy;b", "a;b"},
       {"a lone ampersand before a tag writes the < and lets the tag through",
        "a & b <i>c</i>d", "a <i>cd"},
       {"an ampersand at the end of the input writes nothing more", "a&b", "a"},
@@ -154,9 +150,6 @@ TEST_F(BodyConversionTest, DeclaredLatin1BodyComesOutInUtf8) {
 }
 
 TEST_F(BodyConversionTest, HtmlFailuresLeaveTheFileAlone) {
-  EXPECT_EQ(0, HtmlToText(WorkPath("missing.htm").c_str()));
-  EXPECT_FALSE(FileExists(WorkPath("missing.htm")));
-
   std::string path = WorkPath("body.htm");
   ASSERT_TRUE(WriteFileBytes(path, "<p>kept</p>"));
   CopyText(gSession.workDir, sizeof gSession.workDir, (host_.root() + "/no/such/dir/").c_str());
