@@ -23,7 +23,10 @@ enum {
 // opening tag) up to "</gwt:ELEMENT>" or the end of the file. name and
 // address receive at most 250 characters each (buffers of at least 251
 // bytes), distType at most 250 ("" when absent; may be null), status the
-// reply state. Cannot fail.
+// reply state (accepted unless a reply element says otherwise; none while
+// gSession.lastOrganizer, when not empty, is the user's own address). name
+// and address keep their contents when the element has no such value.
+// Cannot fail.
 void ParseAddress(FILE *file, char *name, char *address, const char *elementName,
                   char *distType, int *status);
 
