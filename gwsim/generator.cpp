@@ -16,24 +16,29 @@ const long long kFirstItemSeconds = 1577836800;  // 2020-01-01T00:00:00Z
 }  // namespace
 
 bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount, int itemCount) {
+  return GenerateMailbox(mailbox, owner, folderCount, itemCount, GeneratedAttachments());
+}
+
+bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount, int itemCount,
+                     const GeneratedAttachments &attachments) {
   User *user = mailbox->FindUser(owner);
   if (user == nullptr) return false;
-  const std::string ownerName = user->name;
-  Folder *cabinet = mailbox->FindFolderByType(ownerName, "Cabinet");
-  const std::string parent = cabinet != nullptr ? cabinet->id : user->rootFolderId;
+  const User owning = *user;
+  Folder *cabinet = mailbox->FindFolderByType(owning.name, "Cabinet");
+  const std::string parent = cabinet != nullptr ? cabinet->id : owning.rootFolderId;
   std::vector<std::string> targets;
   for (int i = 0; i < folderCount; ++i) {
     char name[64];
     FormatText(name, sizeof(name), "Generated %05d", i + 1);
     Folder folder;
     folder.parentId = parent;
-    folder.owner = ownerName;
+    folder.owner = owning.name;
     folder.name = name;
     targets.push_back(mailbox->AddFolder(folder));
   }
   if (targets.empty() && itemCount > 0) {
-    Folder *inbox = mailbox->FindFolderByType(ownerName, "Mailbox");
-    targets.push_back(inbox != nullptr ? inbox->id : user->rootFolderId);
+    Folder *inbox = mailbox->FindFolderByType(owning.name, "Mailbox");
+    targets.push_back(inbox != nullptr ? inbox->id : owning.rootFolderId);
   }
   for (int i = 0; i < itemCount; ++i) {
     char subject[64];
@@ -41,7 +46,27 @@ bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount
     Item item;
     item.container = targets[static_cast<size_t>(i) % targets.size()];
     item.created = FormatDateTime(kFirstItemSeconds + 3600LL * i);
+    item.delivered = item.created;
     item.subject = subject;
+    item.fromName = "Generator";
+    item.fromEmail = "generator@example.com";
+    Recipient to;
+    to.displayName = owning.displayName;
+    to.email = owning.email;
+    item.recipients.push_back(to);
+    BodyPart body;
+    body.contentType = "text/plain";
+    body.data = std::string(subject) + "\n";
+    item.bodies.push_back(body);
+    for (int k = 0; k < attachments.perItem; ++k) {
+      char name[64];
+      FormatText(name, sizeof(name), "attachment-%d-%d.bin", i + 1, k + 1);
+      Attachment attachment;
+      attachment.name = name;
+      attachment.contentType = "application/octet-stream";
+      attachment.generatedSize = attachments.size;
+      item.attachments.push_back(attachment);
+    }
     mailbox->AddItem(item);
   }
   return true;

@@ -1,6 +1,7 @@
 // gwsim: serves a simulated GroupWise Web Services mailbox on 127.0.0.1
 // until SIGINT or SIGTERM.
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -31,6 +32,8 @@ int main(int argc, char **argv) {
   options.port = 7191;
   int folderCount = 0;
   int itemCount = 0;
+  gwsim::GeneratedAttachments attachments;
+  int64_t hugeAttachment = 0;
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
       ->check(CLI::Range(0, 65535));
   app.add_flag("--tls", options.tls, "serve HTTPS with a self-signed certificate");
@@ -39,6 +42,16 @@ int main(int argc, char **argv) {
       ->check(CLI::NonNegativeNumber);
   app.add_option("--generate-items", itemCount, "add M generated mail items")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--attachments-per-item", attachments.perItem,
+                 "K attachments on every generated mail")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--attachment-size", attachments.size,
+                 "BYTES in each generated attachment (made on demand)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--huge-attachment", hugeAttachment,
+                 "one generated mail with one attachment of BYTES (same as --generate-items 1 "
+                 "--attachments-per-item 1 --attachment-size BYTES)")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--base64-line-length", options.answers.base64LineLength,
                  "break base64 of bodies and attachments every N characters (0: never)");
   app.add_option("--piece-cap", options.answers.pieceCap,
@@ -46,6 +59,11 @@ int main(int argc, char **argv) {
   app.add_flag("--no-part-past-end", options.answers.noPartPastEnd,
                "a getAttachmentRequest at or past the end gets no part (default: an empty one)");
   CLI11_PARSE(app, argc, argv);
+  if (hugeAttachment > 0) {
+    itemCount = 1;
+    attachments.perItem = 1;
+    attachments.size = hugeAttachment;
+  }
 
   gwsim::Server server(options);
   if (!server.LastError().empty()) {  // the mailbox file did not load
@@ -55,7 +73,8 @@ int main(int argc, char **argv) {
   if (folderCount > 0 || itemCount > 0) {
     auto lock = server.mailbox().Lock();
     std::string target = GenerationTarget(server.mailbox());
-    if (!gwsim::GenerateMailbox(&server.mailbox(), target, folderCount, itemCount)) {
+    if (!gwsim::GenerateMailbox(&server.mailbox(), target, folderCount, itemCount,
+                                attachments)) {
       fprintf(stderr, "gwsim: no user to generate the mailbox for\n");
       return 1;
     }

@@ -218,4 +218,13 @@ bool LoadMailboxText(const std::string &text, const std::string &origin, Mailbox
 // the user is unknown.
 bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount, int itemCount);
 
+// What each generated mail carries besides its text body.
+struct GeneratedAttachments {
+  int perItem = 0;   // attachments on every mail, named "attachment-<mail>-<k>.bin"
+  int64_t size = 0;  // bytes of each, made on demand (byte i is i % 251)
+};
+// As above, the mails with sender, recipient, text body and attachments.
+bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount, int itemCount,
+                     const GeneratedAttachments &attachments);
+
 }  // namespace gwsim

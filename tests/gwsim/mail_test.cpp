@@ -306,3 +306,40 @@ TEST_F(MailTest, AttachedTaskHasNoDataButItsFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// A 200 MB attachment is served from its size alone: its last bytes are read
+// without the store holding them.
+TEST(GeneratorTest, HugeAttachmentIsMadeOnDemand) {
+  gwsim::Server server;
+  ASSERT_TRUE(server.Start());
+  const int64_t huge = 200LL * 1024 * 1024;
+  {
+    auto lock = server.mailbox().Lock();
+    gwsim::GeneratedAttachments attachments;
+    attachments.perItem = 1;
+    attachments.size = huge;
+    ASSERT_TRUE(gwsim::GenerateMailbox(&server.mailbox(), "alice", 0, 1, attachments));
+    EXPECT_EQ(0u, server.mailbox().items.back().attachments[0].data.size());
+  }
+  gwsim_test::Client client;
+  pugi::xml_document doc;
+  const std::string session = gwsim_test::LoginAlice(&client, server.url());
+  std::string id;
+  {
+    auto lock = server.mailbox().Lock();
+    id = server.mailbox().items.back().attachments[0].id;
+  }
+  pugi::xml_node part = gwsim_test::Call(&client, server.url(), session, "getAttachmentRequest",
+                                         "<m:getAttachmentRequest><id>" + id + "</id><offset>" +
+                                             std::to_string(huge - 5) +
+                                             "</offset><length>200000</length>"
+                                             "</m:getAttachmentRequest>",
+                                         &doc)
+                            .child("gwm:part");
+  EXPECT_STREQ("5", part.attribute("length").value());
+  EXPECT_EQ(Generated(static_cast<size_t>(huge - 5), 5), Decoded(part.text().get()));
+}
+
+}  // namespace

@@ -12,7 +12,8 @@
 
 namespace {
 
-// Runs gwsim on a free port with 3 generated folders of 10 mails each; returns
+// Runs gwsim on a free port with 3 generated folders of 10 mails each (two
+// 1000-byte attachments each, served in pieces of at most 600 bytes); returns
 // its pid (-1 on failure) and its first output line.
 pid_t Launch(std::string *firstLine) {
   int pipeEnds[2];
@@ -22,7 +23,8 @@ pid_t Launch(std::string *firstLine) {
   if (pid == 0) {  // only async-signal-safe calls here
     dup2(pipeEnds[1], 1);
     execl(program.c_str(), "gwsim", "--port", "0", "--generate-folders", "3", "--generate-items",
-          "30", static_cast<char *>(nullptr));
+          "30", "--attachments-per-item", "2", "--attachment-size", "1000", "--piece-cap", "600",
+          static_cast<char *>(nullptr));
     _exit(127);
   }
   close(pipeEnds[1]);
@@ -54,6 +56,27 @@ TEST(ProgramTest, ServesTheGeneratedMailboxUntilSigterm) {
     generated.push_back(count.node().text().get());
   }
   EXPECT_EQ((std::vector<std::string>{"10", "10", "10"}), generated);
+  std::string folder = answer.select_node("gwm:folders/gwt:folder[gwt:name='Generated 00001']/"
+                                          "gwt:id").node().text().get();
+  std::string session = gwsim_test::LoginAlice(&client, url);
+  pugi::xml_node items = gwsim_test::Call(
+      &client, url, session, "getItemsRequest",
+      "<m:getItemsRequest><container>" + folder + "</container></m:getItemsRequest>", &doc);
+  std::string item = items.select_node("gwm:items/gwt:item/gwt:id").node().text().get();
+  pugi::xml_node full = gwsim_test::Call(&client, url, session, "getItemRequest",
+                                         "<m:getItemRequest><id>" + item + "</id></m:getItemRequest>",
+                                         &doc).child("gwm:item");
+  EXPECT_EQ("2 1000 1000", pugi::xpath_query("concat(count(//gwt:attachment), ' ', "
+                                             "//gwt:attachment[1]/gwt:size, ' ', "
+                                             "//gwt:attachment[2]/gwt:size)")
+                               .evaluate_string(full));
+  std::string attachment = full.select_node("//gwt:attachment[2]/gwt:id").node().text().get();
+  pugi::xml_node piece = gwsim_test::Call(&client, url, session, "getAttachmentRequest",
+                                          "<m:getAttachmentRequest><id>" + attachment +
+                                              "</id><offset>0</offset><length>-1</length>"
+                                              "</m:getAttachmentRequest>",
+                                          &doc).child("gwm:part");
+  EXPECT_STREQ("600", piece.attribute("length").value());
   // The client still holds its keep-alive connection; the program ends anyway.
   auto start = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);

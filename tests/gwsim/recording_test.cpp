@@ -27,8 +27,9 @@ TEST(RecordingTest, RecordsEveryRequestByteForByte) {
        "<getItemsRequest><container>M\xC3\xBCller</container></getItemsRequest>"
        "</soap:Body></soap:Envelope>   \n",
        "getItemsRequest", 200},
+      // a large body; without a session the answer is 59910 in an HTTP 200
       {Envelope("", "<m:createItemRequest><t:x>" + large + "</t:x></m:createItemRequest>"),
-       "createItemRequest", 500},
+       "createItemRequest", 200},
       {"not xml at all", "", 500},
       {"<soap:Envelope xmlns:soap=\"x\"><soap:Body><m:fooRequest/></soap:Body></soap:Envelope>",
        "fooRequest", 500},
