@@ -52,6 +52,14 @@ void ScanDisplaySettings(char *line, FILE *file, FolderEntry *entry) {
   line[0] = '\0';
 }
 
+// An element closed on its own line ("<gwt:displaySettings/>") holds nothing
+// and opens no block; reading on to a closing tag would swallow the folders
+// after it.
+bool ClosesItself(const char *line) {
+  size_t length = strlen(line);
+  return length >= 2 && strcmp(line + length - 2, "/>") == 0;
+}
+
 // A line opening a folder entry: takes the kind from its type="gwt:...".
 // Returns 0 when the line has no such attribute.
 int TakeFolderKind(const char *line, FolderEntry *entry) {
@@ -129,7 +137,8 @@ void ScanFolderList(FILE *file) {
   char line[kFolderLineSize];
 
   while (ReadResponseLine(line, sizeof line, file)) {
-    if (StartsWithNoCase(line, "<gwt:displaySettings")) ScanDisplaySettings(line, file, &entry);
+    if (StartsWithNoCase(line, "<gwt:displaySettings") && !ClosesItself(line))
+      ScanDisplaySettings(line, file, &entry);
     ScanTagTable(line, sizeof line, entryFields, 4, file);
     if (strcmp(line, "<gwt:calendarAttribute>") == 0)
       CopyText(entry.folderType, sizeof entry.folderType, "Calendar");
@@ -239,6 +248,7 @@ void FreeFolderTable() {
     gFolderTable.records[i] = nullptr;
   }
   gFolderTable.count = 0;
+  gRootFolderId[0] = '\0';  // belongs to the mailbox whose table this was
 }
 
 int ParseGWFolders(const char *responsePath) {

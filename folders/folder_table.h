@@ -47,7 +47,8 @@ extern char gRootFolderId[kRootFolderIdSize];
 int AddFolderRecord(int itemCount, const char *id, const char *parentId, const char *name,
                     int folderClass, int countGiven);
 
-// Frees every record; the count becomes 0. Cannot fail.
+// Frees every record; the count becomes 0 and the root folder id empty.
+// Cannot fail.
 void FreeFolderTable();
 
 // Reads a saved getFolderListResponse into the table, builds the paths and

@@ -217,8 +217,11 @@ int ReadLoginResponse(const char *responsePath) {
   FilePtr file = OpenFile(responsePath, "r");
   if (!file) return kLogonFailed;
   char codeText[32] = "", description[kSessionTextSize] = "";
-  // The id must come from this answer, not from an earlier session.
+  // The id and the user's texts must come from this answer, not from an
+  // earlier session (another user's "Resource" type would change the folders).
   gSession.sessionId[0] = '\0';
+  gSession.userDisplayName[0] = gSession.userEmail[0] = gSession.userRecipType[0] = '\0';
+  gSession.gwVersionText[0] = '\0';
   const TagField fields[] = {
       {"<gwm:session>", kTagNoCase, gSession.sessionId, sizeof gSession.sessionId, -1, nullptr},
       {"<gwt:name>", kTagNoCase, gSession.userDisplayName, sizeof gSession.userDisplayName, -1,
@@ -383,6 +386,9 @@ extern "C" MV_EXPORT int MV_CALL Logon(char *user, char *password, const char *s
 
   ParseOptions();
   ClearRecurrenceKeys();
+  // A new session starts its own count: a logon that fails before its lists
+  // are read must not hand the last session's failures over again.
+  gSession.failedCount = 0;
   if (gRunSettings.fakeServer) {
     AddFakeFolders();
     return kLogonDone;

@@ -24,24 +24,86 @@ class FolderTableTest : public plugin_test::PluginTest {
   }
 };
 
-TEST_F(FolderTableTest, RootAndMailboxOnlyGiveOneMailRecord) {
-  Parse("root_and_mailbox.xml");
-  EXPECT_EQ("Mailbox 0 3; ", Rows());
-  EXPECT_EQ(1, gFolderTable.records[0]->countGiven);
-  EXPECT_STREQ("ROOT@16", gRootFolderId);
+// A getFolderListResponse holding these <gwt:folder> elements.
+std::string FolderList(const std::string &folders) {
+  return plugin_test::Answer("getFolderListResponse", "<gwm:folders>" + folders + "</gwm:folders>");
+}
+std::string FolderElement(const char *kind, const char *id, const char *name, const char *inner) {
+  return std::string("<gwt:folder xsi:type=\"gwt:") + kind + "\"><gwt:id>" + id + "</gwt:id><gwt:name>" +
+         name + "</gwt:name>" + inner + "</gwt:folder>";
 }
 
-TEST_F(FolderTableTest, FullTreeGivesPathsClassesAndCounts) {
-  Parse("folder_list.xml");
-  // Contacts and UserContacts folders go to the address-book list; names lose
-  // trailing blanks; calendars, the checklist and count-less folders are
-  // enumerated (0 here); the display settings' id and name are not the calendar's.
-  EXPECT_EQ("Mailbox 0 12; Sent Items 0 0; Calendar 2 0; Calendar^Team dates 2 0; Checklist 3 0; "
-            "Cabinet 0 0; Cabinet^Projects 0 7; Cabinet^Projects^2026 0 8; "
-            "Cabinet^Shared out 0 10; Shared in 0 0; ",
-            Rows());
-  ASSERT_EQ(10, gFolderTable.count);
-  EXPECT_STREQ("7.dom.po.100.0.1.0.1@3", gFolderTable.records[2]->id);
+TEST_F(FolderTableTest, FolderListAnswersGiveTheirRecords) {
+  const std::string root =
+      FolderElement("SystemFolder", "ROOT.alice@16", "alice", "<gwt:folderType>Root</gwt:folderType>");
+  const std::string underRoot = "<gwt:parent>ROOT.alice@16</gwt:parent>";
+  const std::string afterSettings =
+      FolderElement("SystemFolder", "CAL@3", "Calendar",
+                    (underRoot + "<gwt:count>4</gwt:count><gwt:folderType>Calendar</gwt:folderType>").c_str()) +
+      FolderElement("Folder", "CAB@6", "Cabinet", (underRoot + "<gwt:count>1</gwt:count>").c_str());
+  // The first block of the enumeration: one item in the folder, one elsewhere.
+  const std::string mixedBlock = plugin_test::Answer(
+      "readCursorResponse",
+      "<gwm:items><gwt:item xsi:type=\"gwt:Appointment\"><gwt:id>IN@1</gwt:id>"
+      "<gwt:container>F.alice@5</gwt:container></gwt:item>"
+      "<gwt:item xsi:type=\"gwt:Appointment\"><gwt:id>OUT@1</gwt:id>"
+      "<gwt:container>MBX.alice@1</gwt:container></gwt:item></gwm:items>");
+  const struct {
+    const char *why;
+    std::string answer;
+    int d332;
+    bool mixedBlock;  // the one enumerated folder's first block is mixedBlock
+    const char *rows, *rootId;
+  } cases[] = {
+      {"only the root and Mailbox: one mail record", plugin_test::TestData("folders/root_and_mailbox.xml"), 0,
+       false, "Mailbox 0 3; ", "ROOT@16"},
+      // Contacts and UserContacts folders go to the address-book list; names
+      // lose trailing blanks; calendars, the checklist and count-less folders
+      // are enumerated (0 here); the display settings' name is not the calendar's.
+      {"the full tree", plugin_test::TestData("folders/folder_list.xml"), 0, false,
+       "Mailbox 0 12; Sent Items 0 0; Calendar 2 0; Calendar^Team dates 2 0; Checklist 3 0; "
+       "Cabinet 0 0; Cabinet^Projects 0 7; Cabinet^Projects^2026 0 8; Cabinet^Shared out 0 10; "
+       "Shared in 0 0; ",
+       "7.dom.po.100.0.1.0.1@16"},
+      {"empty display settings open no block",
+       FolderList(root + FolderElement("SystemFolder", "MBX@1", "Mailbox",
+                                       (underRoot + "<gwt:count>3</gwt:count><gwt:displaySettings/>"
+                                                    "<gwt:folderType>Mailbox</gwt:folderType>").c_str()) +
+                  afterSettings),
+       0, false, "Mailbox 0 3; Calendar 2 0; Cabinet 0 1; ", "ROOT.alice@16"},
+      {"display settings with attributes closed on their own line",
+       FolderList(root + FolderElement("Folder", "P@7", "Projects",
+                                       (underRoot + "<gwt:displaySettings xsi:nil=\"true\" />"
+                                                    "<gwt:count>2</gwt:count>").c_str()) +
+                  afterSettings),
+       0, false, "Projects 0 2; Calendar 2 0; Cabinet 0 1; ", "ROOT.alice@16"},
+      {"/D332: a calendar counts only its own items",
+       FolderList(root + FolderElement("SystemFolder", "F.alice@5", "Dates",
+                                       (underRoot + "<gwt:folderType>Calendar</gwt:folderType>").c_str())),
+       1, true, "Dates 2 1; ", "ROOT.alice@16"},
+      {"/D332: a task list counts only its own items",
+       FolderList(root + FolderElement("SystemFolder", "F.alice@5", "Tasks",
+                                       (underRoot + "<gwt:folderType>Checklist</gwt:folderType>").c_str())),
+       1, true, "Tasks 3 1; ", "ROOT.alice@16"},
+      {"/D332 leaves mail folders counting every item",
+       FolderList(root + FolderElement("Folder", "F.alice@5", "Notes", underRoot.c_str())), 1, true,
+       "Notes 0 2; ", "ROOT.alice@16"},
+      {"without /D332 a calendar counts every item",
+       FolderList(root + FolderElement("SystemFolder", "F.alice@5", "Dates",
+                                       (underRoot + "<gwt:folderType>Calendar</gwt:folderType>").c_str())),
+       0, true, "Dates 2 2; ", "ROOT.alice@16"},
+  };
+  Connect("<folder id=\"F.alice@5\" name=\"Dates\" type=\"Calendar\"/>");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    FreeFolderTable();
+    gRunSettings.d332 = c.d332;
+    if (c.mixedBlock) FaultNext(2, 200, mixedBlock);  // 1: createCursorRequest
+    ASSERT_EQ(1, ParseGWFolders(Reshaped(c.answer, "folders.xml").c_str()));
+    EXPECT_EQ(c.rows, Rows());
+    EXPECT_STREQ(c.rootId, gRootFolderId);
+    server_.ClearFaults();
+  }
 }
 
 TEST_F(FolderTableTest, SharingBitsAndResourceCalendarChooseTheFolders) {
@@ -123,15 +185,24 @@ TEST_F(FolderTableTest, FolderNamesAreSortedIgnoringCaseAndStable) {
   AddFolderRecord(3, "3", "R", "Alpha", kFolderClassTaskList, 1);
   AddFolderRecord(9, "4", "R", "inbox", kFolderClassAddressBook, 0);
   AddFolderRecord(1, "5", "R", "INBOX", kFolderClassMail, 1);
-  const std::vector<std::string> expected = {
+  // Enough equal names that an unstable sort (which keeps order only in short
+  // runs) would reorder them.
+  std::vector<std::string> sameNames;
+  for (int i = 0; i < 48; ++i) {
+    AddFolderRecord(100 + i, "S", "R", i % 2 ? "Same" : "sAME", kFolderClassMail, 1);
+    sameNames.push_back(std::string(i % 2 ? "Same" : "sAME") + " {MV:" + std::to_string(100 + i) +
+                        ":FCLASS:0}");
+  }
+  std::vector<std::string> expected = {
       "Alpha {MV:3:FCLASS:3}", "beta {MV:4:FCLASS:0}", "Inbox {MV:2:FCLASS:2}",
       "inbox {MV:9:FCLASS:1}", "INBOX {MV:1:FCLASS:0}"};
+  expected.insert(expected.end(), sameNames.begin(), sameNames.end());
   for (int pass = 0; pass < 2; ++pass) {  // a second call gives the same order
     gTags.clear();
     EXPECT_EQ(0, GetFolderNames(0, CollectTag));
     EXPECT_EQ(expected, gTags) << "pass " << pass;
   }
-  for (int index : {3, 5, -1}) {  // indexes follow the sorted order; others give ""
+  for (int index : {3, 53, -1}) {  // indexes follow the sorted order; others give ""
     char path[kHostPathSize] = "stale";
     EXPECT_EQ(index, GetTrueFolder(index, path));
     EXPECT_STREQ(index == 3 ? "inbox" : "", path) << index;

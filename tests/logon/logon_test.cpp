@@ -102,35 +102,38 @@ TEST_F(LogonTest, EachFailureHasItsResultCode) {
     int mode, status;     // status: the answer to `failing` (200: one without a session id)
     const char *failing;  // null: the server answers as usual
     int result, loggedOn, categories;
-    const char *logLine;  // null: no request and an empty log
+    const char *logLine;    // null: no request and an empty log
+    const char *recipType;  // the user's type afterwards: from this answer when one was read
   } cases[] = {
-      {"mode 0 does nothing", "alice", "secret", 0, 0, nullptr, 1, 0, 0, nullptr},
+      {"mode 0 does nothing", "alice", "secret", 0, 0, nullptr, 1, 0, 0, nullptr, "Resource"},
       {"unknown user", "nobody", "secret", 1, 0, nullptr, 1, 0, 0,
-       "MV Error: login error 53505, description: The user was not found"},
+       "MV Error: login error 53505, description: The user was not found", ""},
       {"bad password", "alice", "wrong", 1, 0, nullptr, 2, 0, 0,
-       "MV Error: login error 53273, description: Invalid password"},
+       "MV Error: login error 53273, description: Invalid password", ""},
       {"login not answered with 200", "alice", "secret", 1, 500, "loginRequest", 3, 0, 0,
-       "MV Warning: LoginRequest failed with httpResponse 500"},
+       "MV Warning: LoginRequest failed with httpResponse 500", "Resource"},
       {"answer without a session id", "alice", "secret", 1, 200, "loginRequest", 4, 1, 0,
-       "MV Error: unable to obtain GW session ID"},
+       "MV Error: unable to obtain GW session ID", ""},
       {"failed folder list", "alice", "secret", 1, 500, "getFolderListRequest", 4, 1, 0,
-       "MV Warning: getFolderListRequest failed with httpResponse 500"},
+       "MV Warning: getFolderListRequest failed with httpResponse 500", "User"},
       {"failed category list still logs on", "alice", "secret", 1, 500, "getCategoryListRequest",
-       0, 1, 0, "MV Warning: getCategoryListRequest failed with httpResponse 500"},
+       0, 1, 0, "MV Warning: getCategoryListRequest failed with httpResponse 500", "User"},
       {"failed address-book list", "alice", "secret", 1, 500, "getAddressBookListRequest", 4, 1,
-       1, "MV Warning: getAddressBookListRequest failed with httpResponse 500"},
+       1, "MV Warning: getAddressBookListRequest failed with httpResponse 500", "User"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.why);
     Restart();
-    // An earlier session's id must not pass for this login's.
+    // An earlier session's id and user type must not pass for this login's.
     CopyText(gSession.sessionId, sizeof gSession.sessionId, "STALE.SESSION");
+    CopyText(gSession.userRecipType, sizeof gSession.userRecipType, "Resource");
     if (c.failing != nullptr)
       FaultEvery(c.failing, c.status,
                  plugin_test::Answer("loginResponse", "<gwm:gwVersion>8.0.2</gwm:gwVersion>"));
     EXPECT_EQ(c.result, LogOn(c.user, c.password, {}, c.mode));
     EXPECT_EQ(c.loggedOn, gSession.loggedOn);
     EXPECT_EQ(c.categories, gCategoryTable.count);
+    EXPECT_STREQ(c.recipType, gSession.userRecipType);
     if (c.logLine == nullptr) {
       EXPECT_TRUE(host_.log().empty()) << host_.LogText();
       EXPECT_EQ(0u, server_.RequestCount());
@@ -180,6 +183,30 @@ TEST_F(LogonTest, LogonReadsTheListsAndLogoffHandsOverTheFailedIds) {
   EXPECT_EQ("ID.1@1\nID.2@1\n", testing_support::ReadFileBytes(handover));
   EXPECT_FALSE(FileExists(work));
   EXPECT_EQ(2, mvcom_GetFailedCount());
+
+  // The same process logs on again, as the host does, with nothing wiped in
+  // between: first bob with a failing folder list, then bob for real.
+  auto logOnAgain = [this](const char *user, const char *password) {
+    CopyText(user_, sizeof user_, user);
+    CopyText(password_, sizeof password_, password);
+    return Logon(user_, password_, server_.url().c_str(), nullptr, nullptr, nullptr, nullptr,
+                 nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0, nullptr, nullptr, nullptr);
+  };
+  FaultEvery("getFolderListRequest", 500);
+  EXPECT_EQ(4, logOnAgain("bob", "bobpw"));
+  EXPECT_EQ(1, gSession.loggedOn);
+  EXPECT_EQ(0, Logoff(0));
+  EXPECT_EQ(0, mvcom_GetFailedCount());  // alice's two failures are not bob's
+  EXPECT_EQ("", testing_support::ReadFileBytes(handover));
+  server_.ClearFaults();
+  EXPECT_EQ(0, logOnAgain("bob", "bobpw"));
+  EXPECT_EQ("Mailbox 0 0; ", plugin_test::Rows());
+  EXPECT_STREQ("ROOT.bob@16", gRootFolderId);
+  EXPECT_STREQ("bob", gSession.userDisplayName);
+  EXPECT_STREQ("bob", gSession.debugSubfolder);
+  EXPECT_EQ(0, Logoff(0));
+  EXPECT_EQ(0, mvcom_GetFailedCount());
+  EXPECT_STREQ("", gRootFolderId);  // the table and its root went with the session
 }
 
 }  // namespace
