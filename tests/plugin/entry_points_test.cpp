@@ -96,15 +96,14 @@ std::set<std::string> ExportedSymbols(const std::string &path) {
   return names;
 }
 
-TEST(PluginLibrary, ExportsExactlyTheBuiltEntryPoints) {
-  std::set<std::string> expected;
-  std::istringstream list(MVGWS_EXPORTED);
-  std::string name;
-  while (std::getline(list, name, ',')) expected.insert(name);
-  ASSERT_FALSE(expected.empty());
+TEST(PluginLibrary, ExportsExactlyTheThirteenEntryPoints) {
+  const std::set<std::string> expected = {
+      "GetLogonParameters", "Logon", "Logoff", "GetFolderNames", "GetTrueFolder",
+      "GetUserList", "InitRead", "ConvertFolder", "CloseRead", "InitWrite",
+      "WriteMsg", "CloseWrite", "TestFile"};
   std::set<std::string> actual = ExportedSymbols(MVGWS_PLUGIN_PATH);
   ASSERT_FALSE(actual.empty()) << "nm could not read " << MVGWS_PLUGIN_PATH;
-  EXPECT_EQ(actual, expected);
+  EXPECT_EQ(expected, actual);
 }
 
 }  // namespace
