@@ -59,7 +59,88 @@ size_t WriteCallback(char *data, size_t size, size_t count, void *) {
 // Headers reach the debug callback; the header data itself is dropped.
 size_t HeaderSink(char *, size_t size, size_t count, void *) { return size * count; }
 
-void SetPostOptions(CURL *curl, const char *url, const char *body, long length) {
+// Where a streamed body's reader stands: head, file, then tail.
+struct BodyStream {
+  const PostBody *body;
+  size_t headLength;
+  size_t tailLength;
+  int64_t position;  // bytes handed to libcurl so far
+};
+
+// Copies up to `room` bytes of a text segment starting at `offset`.
+size_t CopySegment(char *out, size_t room, const char *text, size_t length, int64_t offset) {
+  size_t left = length - static_cast<size_t>(offset);
+  size_t n = left < room ? left : room;
+  memcpy(out, text + offset, n);
+  return n;
+}
+
+// Hands libcurl the next bytes of head, file and tail. A file that ends
+// before its stated length aborts the transfer rather than sending less
+// than the declared Content-Length.
+size_t ReadCallback(char *out, size_t size, size_t count, void *data) {
+  BodyStream *stream = static_cast<BodyStream *>(data);
+  const PostBody &body = *stream->body;
+  size_t room = size * count;
+  size_t given = 0;
+  const int64_t fileEnd = static_cast<int64_t>(stream->headLength) + body.fileLength;
+  while (given < room) {
+    int64_t at = stream->position;
+    size_t n = 0;
+    if (at < static_cast<int64_t>(stream->headLength)) {
+      n = CopySegment(out + given, room - given, body.head, stream->headLength, at);
+    } else if (at < fileEnd) {
+      int64_t left = fileEnd - at;
+      size_t want = room - given;
+      if (static_cast<int64_t>(want) > left) want = static_cast<size_t>(left);
+      n = fread(out + given, 1, want, body.file);
+      if (n == 0) return CURL_READFUNC_ABORT;
+    } else if (at < fileEnd + static_cast<int64_t>(stream->tailLength)) {
+      n = CopySegment(out + given, room - given, body.tail, stream->tailLength, at - fileEnd);
+    } else {
+      break;
+    }
+    given += n;
+    stream->position += static_cast<int64_t>(n);
+  }
+  return given;
+}
+
+// Back to the start of the body: libcurl asks for it before a redirected
+// post, and every attempt starts there.
+int RewindStream(BodyStream *stream) {
+  stream->position = 0;
+  if (stream->body->file != nullptr && fseek(stream->body->file, 0, SEEK_SET) != 0) return 0;
+  return 1;
+}
+
+int SeekCallback(void *data, curl_off_t offset, int origin) {
+  if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  return RewindStream(static_cast<BodyStream *>(data)) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+}
+
+// The body options: from memory as POSTFIELDS, or streamed through the read
+// callback with the exact total length declared up front.
+void SetBodyOptions(CURL *curl, BodyStream *stream) {
+  const PostBody &body = *stream->body;
+  if (body.file == nullptr) {
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+    curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.text);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.textLength));
+    return;
+  }
+  curl_off_t total = static_cast<curl_off_t>(stream->headLength) + body.fileLength +
+                     static_cast<curl_off_t>(stream->tailLength);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, static_cast<const char *>(nullptr));
+  curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadCallback);
+  curl_easy_setopt(curl, CURLOPT_READDATA, stream);
+  curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, SeekCallback);
+  curl_easy_setopt(curl, CURLOPT_SEEKDATA, stream);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, total);
+}
+
+void SetPostOptions(CURL *curl, const char *url, BodyStream *stream) {
   curl_easy_setopt(curl, CURLOPT_URL, url);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
@@ -67,7 +148,6 @@ void SetPostOptions(CURL *curl, const char *url, const char *body, long length) 
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
-  curl_easy_setopt(curl, CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
   curl_easy_setopt(curl, CURLOPT_SSLENGINE_DEFAULT, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
@@ -75,8 +155,7 @@ void SetPostOptions(CURL *curl, const char *url, const char *body, long length) 
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, gSession.headers);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, length);
+  SetBodyOptions(curl, stream);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderSink);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(kTransferTimeoutSeconds));
   curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_ALLOW_BEAST));
@@ -86,8 +165,9 @@ void SetPostOptions(CURL *curl, const char *url, const char *body, long length) 
 }
 
 // One transfer into an empty, open response file.
-CURLcode PerformAttempt(FILE *file, const char *url, const char *body, long length) {
-  SetPostOptions(gSession.curl, url, body, length);
+CURLcode PerformAttempt(FILE *file, const char *url, BodyStream *stream) {
+  if (!RewindStream(stream)) return CURLE_READ_ERROR;
+  SetPostOptions(gSession.curl, url, stream);
   gHTTPResponse = 0;
   ResponseWriterBegin(file);
   KeepAliveArm();
@@ -129,14 +209,28 @@ void EndTransfer() {
 }
 
 int DoPost(const char *url, const char *body, const char *responsePath) {
+  if (body == nullptr) body = "";
+  PostBody memoryBody = {body, strlen(body), nullptr, nullptr, nullptr, 0};
+  return DoPostBody(url, memoryBody, responsePath);
+}
+
+int DoPostBody(const char *url, const PostBody &body, const char *responsePath) {
   // Nothing has been received for this request yet; a status left from the
   // previous one must not pass for this one's when nothing can be sent.
   gHTTPResponse = 0;
   FilePtr file = OpenFile(responsePath, "wb");
   if (!file) return 0;
-  if (body == nullptr) body = "";
-  long length = static_cast<long>(strlen(body));
-  if (gRunSettings.curlDebug) com_Log("curl debug: at DoPost, size=%ld", length);
+  BodyStream stream = {&body, 0, 0, 0};
+  int64_t length = static_cast<int64_t>(body.textLength);
+  if (body.file != nullptr) {
+    stream.headLength = body.head != nullptr ? strlen(body.head) : 0;
+    stream.tailLength = body.tail != nullptr ? strlen(body.tail) : 0;
+    length = static_cast<int64_t>(stream.headLength) + body.fileLength +
+             static_cast<int64_t>(stream.tailLength);
+  }
+  if (gRunSettings.curlDebug) {
+    com_Log("curl debug: at DoPost, size=%lld", static_cast<long long>(length));
+  }
   if (gSession.curl == nullptr) return 0;
 
   CURLcode result = CURLE_FAILED_INIT;
@@ -147,7 +241,7 @@ int DoPost(const char *url, const char *body, const char *responsePath) {
       file = OpenFile(responsePath, "wb");
       if (!file) return 0;
     }
-    result = PerformAttempt(file.get(), url, body, length);
+    result = PerformAttempt(file.get(), url, &stream);
     if (result == CURLE_OK) break;
     com_Log("MV Info: retrying Post 2 (error=%d)", static_cast<int>(result));
     Sleep(kRetryWaitMs);

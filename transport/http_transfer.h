@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // curl_global_init and one easy handle for the session, with the debug
@@ -23,6 +24,25 @@ void EndTransfer();
 // status of the last status line received (0 when none was, also when the
 // file could not be created).
 int DoPost(const char *url, const char *body, const char *responsePath);
+
+// A request body: either `text` (textLength bytes, in memory), or, when
+// `file` is set, `head`, then the fileLength bytes of `file` read from its
+// start, then `tail`, streamed as libcurl asks for them so that memory stays
+// flat whatever the file's size. The file must stay open (binary) and
+// unchanged while the post runs.
+struct PostBody {
+  const char *text;
+  size_t textLength;
+  const char *head;
+  const char *tail;
+  FILE *file;
+  int64_t fileLength;
+};
+
+// DoPost for either kind of body: the same attempts, options and results.
+// A streamed body is declared with its exact length and rewound for a second
+// attempt or a redirect; a file shorter than fileLength fails the attempt.
+int DoPostBody(const char *url, const PostBody &body, const char *responsePath);
 
 // The response writer, exposed for tests and the benchmark: Begin() takes an
 // open binary file and resets the pending-text flag; Write() reshapes one

@@ -100,13 +100,13 @@ int ReadStatusCode(const char *responsePath) {
 
 // Posts the envelope until an answer is final: a 503 is retried once, a
 // "The server cannot service" fault up to twice, on one shared count.
-int PostWithRetries(const char *envelope, const char *responsePath) {
+int PostWithRetries(const PostBody &body, const char *responsePath) {
   char fault[kFaultLineSize];
   char errorCopy[kDirSize + 32];
   FormatText(errorCopy, sizeof errorCopy, "%sposterror.xml", gSession.dataDir);
   int retries = 0;
   for (;;) {
-    int result = DoPost(gSession.soapEndpoint, envelope, responsePath);
+    int result = DoPostBody(gSession.soapEndpoint, body, responsePath);
     fault[0] = '\0';
     if (gRunSettings.curlDebug) {
       com_Log("curl debug: Return from DoPost=%d, gHTTPResponse=%d", result, gHTTPResponse);
@@ -135,21 +135,47 @@ int PostWithRetries(const char *envelope, const char *responsePath) {
   }
 }
 
+// Everything of the envelope that comes before the body.
+void AppendEnvelopeHead(TextBuilder *b) {
+  Append(b, kEnvelopeStart);
+  if (gSession.sessionId[0] != '\0') {
+    char sessionLine[kSessionTextSize + 32];
+    FormatText(sessionLine, sizeof sessionLine, kSessionLine, gSession.sessionId);
+    Append(b, kHeaderStart);
+    Append(b, sessionLine);
+    Append(b, kHeaderEnd);
+  }
+  Append(b, kBodyStart);
+}
+
+// The two request headers of a call on the session's header list.
+int AppendRequestHeaders(const char *requestName) {
+  char soapAction[kSessionTextSize];
+  FormatText(soapAction, sizeof soapAction, "SOAPAction: \"%s\"", requestName);
+  return AppendHeader("Content-Type: text/xml; charset=utf-8") && AppendHeader(soapAction);
+}
+
+// The /CURLDEBUG line for a streamed envelope, as SoapCall logs an
+// in-memory one: a short body whole, a long one by its length.
+void LogStreamedEnvelope(const char *head, FILE *request, int64_t fileLength,
+                         int64_t envelopeLength) {
+  if (fileLength >= kLoggedBodyLimit) {
+    com_Log("curl debug: Soap post data length: %ld", static_cast<long>(envelopeLength));
+    return;
+  }
+  char body[kLoggedBodyLimit];
+  size_t n = fread(body, 1, static_cast<size_t>(fileLength), request);
+  body[n] = '\0';
+  com_Log("curl debug: Soap post data:\n%s%s%s\n", head, body, kEnvelopeEnd);
+}
+
 }  // namespace
 
 size_t BuildSoapEnvelope(const char *body, char *out, size_t cap) {
   if (out == nullptr || cap == 0) return 0;
   TextBuilder b = {out, cap, 0};
   out[0] = '\0';
-  Append(&b, kEnvelopeStart);
-  if (gSession.sessionId[0] != '\0') {
-    char sessionLine[kSessionTextSize + 32];
-    FormatText(sessionLine, sizeof sessionLine, kSessionLine, gSession.sessionId);
-    Append(&b, kHeaderStart);
-    Append(&b, sessionLine);
-    Append(&b, kHeaderEnd);
-  }
-  Append(&b, kBodyStart);
+  AppendEnvelopeHead(&b);
   Append(&b, body != nullptr ? body : "");
   Append(&b, kEnvelopeEnd);
   return b.len;
@@ -163,10 +189,7 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
     size_t bodyLength = strlen(body);
     size_t cap = bodyLength + kEnvelopeReserve;
     char *envelope = static_cast<char *>(malloc(cap));
-    char soapAction[kSessionTextSize];
-    FormatText(soapAction, sizeof soapAction, "SOAPAction: \"%s\"", requestName);
-    if (envelope != nullptr && AppendHeader("Content-Type: text/xml; charset=utf-8") &&
-        AppendHeader(soapAction)) {
+    if (envelope != nullptr && AppendRequestHeaders(requestName)) {
       size_t envelopeLength = BuildSoapEnvelope(body, envelope, cap);
       if (gRunSettings.curlDebug) {
         if (bodyLength < kLoggedBodyLimit) {
@@ -175,9 +198,35 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
           com_Log("curl debug: Soap post data length: %ld", static_cast<long>(envelopeLength));
         }
       }
-      result = PostWithRetries(envelope, responsePath);
+      PostBody memoryBody = {envelope, envelopeLength, nullptr, nullptr, nullptr, 0};
+      result = PostWithRetries(memoryBody, responsePath);
     }
     free(envelope);
+  }
+  gGWSError = ReadStatusCode(responsePath);
+  return result;
+}
+
+int SoapCallFile(const char *requestPath, const char *requestName, const char *responsePath) {
+  int64_t fileLength = 0;
+  FilePtr request = OpenFile(requestPath, "rb");
+  if (!request || com_GetFileSize(requestPath, &fileLength) != 0) return -1;
+  int result = 0;
+  {
+    HeaderListGuard headerGuard;
+    char head[kSessionTextSize + kEnvelopeReserve];
+    TextBuilder b = {head, sizeof head, 0};
+    head[0] = '\0';
+    AppendEnvelopeHead(&b);
+    if (AppendRequestHeaders(requestName)) {
+      int64_t envelopeLength =
+          static_cast<int64_t>(b.len) + fileLength + static_cast<int64_t>(strlen(kEnvelopeEnd));
+      if (gRunSettings.curlDebug) {
+        LogStreamedEnvelope(head, request.get(), fileLength, envelopeLength);
+      }
+      PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request.get(), fileLength};
+      result = PostWithRetries(streamed, responsePath);
+    }
   }
   gGWSError = ReadStatusCode(responsePath);
   return result;

@@ -1,9 +1,388 @@
-// InitWrite, WriteMsg and CloseWrite: the write side's entry points.
-// (Placeholder until the write session lands: writes nothing.)
+// InitWrite and CloseWrite, the reader of create responses, and the
+// submission procedure shared by every item writer.
+#include "writer/write_session.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "folders/folder_table.h"
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+#include "plugin/host_message.h"
 #include "plugin/mv_api.h"
+#include "plugin/mvcom.h"
+#include "plugin/run_settings.h"
+#include "plugin/session_state.h"
+#include "transport/response_scanner.h"
+#include "transport/soap_call.h"
+#include "writer/mail_writer.h"
+#include "writer/xml_text.h"
+
+namespace {
+
+enum {
+  kCreateLineSize = 251,  // create responses are read 250 characters a line
+  kPathSize = kDirSize + 64,
+  kReasonSize = 256,
+};
+
+const char kCreateRequestName[] = "createItemRequest";
+
+// How a writer decides that the server created its item.
+enum SuccessTest {
+  kHttpAndResponseCode,  // HTTP 200 and <gwt:code> 0 in the response file
+  kHttpAndGWSError,      // HTTP 200 and gGWSError 0
+  kHttpOnly,             // HTTP 200
+};
+
+struct CreateWriterInfo {
+  const char *requestFile;
+  const char *responseFile;
+  int32_t RunSettings::*debugSwitch;
+  int32_t RunSettings::*otherDebugSwitch;  // null, or a second switch that also applies
+  const char *responseCopy;                // debug copy names, numbered
+  const char *requestCopy;
+  const char *noun;  // in the debug lines "copied create <noun> response to"
+  SuccessTest success;
+  const char *warning;   // with the item name, the HTTP status and (warningHasCode) the code
+  int warningHasCode;
+  int deletesFiles;      // the member writer reads its response afterwards
+};
+
+const CreateWriterInfo kCreateWriters[kWriterCount] = {
+    {"soapreq5.tmp", "crmail.xml", &RunSettings::mailDebug, nullptr, "crmail_out%d.xml",
+     "crmail_in%d.xml", "mail", kHttpAndResponseCode,
+     "MV Warning: failed to create mail, subject %s, HTTP response=%d, code=%d", 1, 1},
+    {"soapreq3.tmp", "crcal.xml", &RunSettings::calDebug, nullptr, "crcal_out%d.xml",
+     "crcal_in%d.xml", "calendar", kHttpAndGWSError,
+     "MV Warning: failed to create calendar entry, event=%s, HTTP response=%d, GWS Error=%d", 1,
+     1},
+    {"soapreq2.tmp", "crcontact.xml", &RunSettings::conDebug, nullptr, "crcont_out%d.xml",
+     "crcont_in%d.xml", "contact", kHttpOnly,
+     "MV Warning: failed to create contact, name=%s, HTTP response=%d", 0, 1},
+    {"soapreq1.tmp", "crmember.xml", &RunSettings::conDebug, nullptr, "crmember_out%d.xml",
+     "crmember_in%d.xml", "member", kHttpOnly,
+     "MV Warning: failed to create member, name=%s, HTTP response=%d", 0, 0},
+    {"soapreq4.tmp", "crtask.xml", &RunSettings::conDebug, &RunSettings::calDebug,
+     "crtask_out%d.xml", "crtask_in%d.xml", "task", kHttpOnly,
+     "MV Warning: failed to create task, name=%s, HTTP response=%d", 0, 1},
+};
+
+// Each writer numbers its debug copies on its own, from 0 at load.
+int gCreateDebugCounters[kWriterCount];
+
+std::string WorkFile(const char *name) { return std::string(gSession.workDir) + name; }
+
+int DebugSwitchSet(const CreateWriterInfo &info) {
+  if (gRunSettings.*info.debugSwitch) return 1;
+  return info.otherDebugSwitch != nullptr && gRunSettings.*info.otherDebugSwitch;
+}
+
+// Copies the response and the request into the debug folder as number N.
+void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter,
+                           const std::string &requestPath, const std::string &responsePath) {
+  char name[64], copy[kPathSize + 64];
+  FormatText(name, sizeof name, info.responseCopy, *counter);
+  FormatDebugPath(copy, sizeof copy, name);
+  com_fcopy(responsePath.c_str(), copy);
+  DebugLog("debug: copied create %s response to %s", info.noun, copy);
+  FormatText(name, sizeof name, info.requestCopy, *counter);
+  FormatDebugPath(copy, sizeof copy, name);
+  com_fcopy(requestPath.c_str(), copy);
+  DebugLog("debug: copied create %s input to %s", info.noun, copy);
+  ++*counter;
+}
+
+// Writes the request file; 1 when it holds the whole body.
+int WriteRequestFile(const std::string &requestPath, CreateBodyFn writeBody, void *context) {
+  FilePtr request = OpenFile(requestPath.c_str(), "w");
+  if (!request) return 0;
+  int written = writeBody(request.get(), context);
+  if (ferror(request.get())) written = 0;
+  if (fclose(request.release()) != 0) written = 0;
+  return written;
+}
+
+void ReportNotSent(const char *itemName, const std::string &requestPath) {
+  com_Log("MV Warning: item %s not written: request file %s could not be written or read",
+          itemName, requestPath.c_str());
+  ReportWriteFailure(itemName, "request file could not be written");
+}
+
+}  // namespace
+
+void ReportWriteFailure(const char *itemName, const char *reason) {
+  std::string text = std::string("\t") + (itemName ? itemName : "") + "\t" + (reason ? reason : "");
+  com_SetExtendedError(kExtErrorItemFailed, 0, text.c_str());
+}
+
+void ResetWriteCounters() { memset(gCreateDebugCounters, 0, sizeof gCreateDebugCounters); }
+
+std::string CreateResponsePath(CreateWriterKind writer) {
+  return WorkFile(kCreateWriters[writer].responseFile);
+}
+
+int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *context,
+                     const char *itemName, CreateOutcome *outcome) {
+  const CreateWriterInfo &info = kCreateWriters[writer];
+  CreateOutcome local = {0, 0};
+  if (outcome == nullptr) outcome = &local;
+  *outcome = local;
+  if (itemName == nullptr) itemName = "";
+  std::string requestPath = WorkFile(info.requestFile);
+  std::string responsePath = WorkFile(info.responseFile);
+  if (!WriteRequestFile(requestPath, writeBody, context) ||
+      SoapCallFile(requestPath.c_str(), kCreateRequestName, responsePath.c_str()) < 0) {
+    ReportNotSent(itemName, requestPath);
+    return kCreateNotSent;
+  }
+  outcome->httpStatus = gHTTPResponse;
+  outcome->code = info.success == kHttpAndResponseCode ? ReadResponseCode(responsePath.c_str())
+                                                       : gGWSError;
+  if (DebugSwitchSet(info)) {
+    KeepCreateDebugCopies(info, &gCreateDebugCounters[writer], requestPath, responsePath);
+  }
+  int success = outcome->httpStatus == 200 && (info.success == kHttpOnly || outcome->code == 0);
+  if (success) {
+    if (info.deletesFiles) {
+      remove(responsePath.c_str());
+      remove(requestPath.c_str());
+    }
+    return kCreateDone;
+  }
+  if (info.warningHasCode) {
+    com_Log(info.warning, itemName, outcome->httpStatus, outcome->code);
+  } else {
+    com_Log(info.warning, itemName, outcome->httpStatus);
+  }
+  char reason[kReasonSize];
+  FormatText(reason, sizeof reason, "HTTP response=%d, code=%d", outcome->httpStatus,
+             outcome->code);
+  ReportWriteFailure(itemName, reason);
+  return kCreateFailed;
+}
+
+int ReadCreateResponse(const char *responsePath, char *id, size_t idCap) {
+  if (id != nullptr && idCap > 0) id[0] = '\0';
+  FilePtr file = OpenFile(responsePath, "r");
+  if (!file) return 0;
+  char idText[kCreateLineSize] = "", codeText[kCreateLineSize] = "";
+  int idSeen = 0, codeSeen = 0;
+  // The server sends the code as <gwt:code> inside <gwm:status>; <gwm:code>
+  // is read as well.
+  const TagField fields[] = {
+      {"<gwm:id>", kTagNoCase, idText, sizeof idText, -1, &idSeen},
+      {"<gwm:code>", kTagNoCase, codeText, sizeof codeText, -1, &codeSeen},
+      {"<gwt:code>", kTagNoCase, codeText, sizeof codeText, -1, &codeSeen},
+  };
+  char line[kCreateLineSize];
+  while (ReadResponseLine(line, sizeof line, file.get())) {
+    ScanTagTable(line, sizeof line, fields, 3, file.get());
+  }
+  if (idSeen && id != nullptr) CopyText(id, idCap, idText);
+  return codeSeen ? ParseLeadingInt(codeText) : 0;
+}
+
+// ---- InitWrite ----
+
+namespace {
+
+// Body of the request that creates one folder level: parent id, new name.
+const char kCreateFolderRequest[] =
+    "<m:createItemRequest>\n<item type=\"Folder\">\n<parent>%s</parent>\n<name>%s</name>\n"
+    "</item>\n</m:createItemRequest>\n";
+
+// The target container is emptied whenever InitWrite cannot settle it, so
+// that the items of this folder fail visibly instead of going into the
+// folder of the previous InitWrite.
+void ClearTarget(const char *folderName) {
+  gSession.targetContainer[0] = '\0';
+  com_Log("MV Warning: no target folder for %s, its items will not be written", folderName);
+}
+
+void SetTarget(const char *id) {
+  CopyText(gSession.targetContainer, sizeof gSession.targetContainer, id);
+}
+
+const FolderRecord *FindFolderByPath(const std::string &path) {
+  for (int i = 0; i < gFolderTable.count; ++i) {
+    const FolderRecord *record = gFolderTable.records[i];
+    if (record != nullptr && path == record->path) return record;
+  }
+  return nullptr;
+}
+
+// The well-known names, for a path of one level only.
+void MapWellKnownName(std::string *path) {
+  if (EqualsNoCase(path->c_str(), "Sent") || EqualsNoCase(path->c_str(), "Sent Mail")) {
+    *path = "Sent Items";
+  } else if (EqualsNoCase(path->c_str(), "Inbox")) {
+    *path = "Mailbox";
+  }
+}
+
+// The name a new level is created with: escaped, path separators made "-".
+std::string NewFolderName(const std::string &level) {
+  std::string name = EscapeXml(level.c_str(), level.size());
+  for (char &c : name) {
+    if (c == '/' || c == '\\') c = '-';
+  }
+  return name;
+}
+
+// Creates the folder `name` (escaped) for the path prefix under *parentId;
+// on success *parentId holds the new id and the folder is in the table.
+// Returns 0 (logged, target container settled as the failure requires)
+// when the server did not create it.
+int CreateFolderLevel(const std::string &name, const std::string &prefix, int *copyNumber,
+                      std::string *parentId, const char *folderName) {
+  std::string body = FormatString(kCreateFolderRequest, parentId->c_str(), name.c_str());
+  std::string responsePath = WorkFile("crfolder.xml");
+  SoapCall(body.c_str(), kCreateRequestName, responsePath.c_str());
+  if (gRunSettings.mailDebug) {
+    char copyName[64], copy[kPathSize + 64];
+    FormatText(copyName, sizeof copyName, "crfolder%d.xml", (*copyNumber)++);
+    FormatDebugPath(copy, sizeof copy, copyName);
+    com_fcopy(responsePath.c_str(), copy);
+    DebugLog("debug: copied create folder response to %s", copy);
+  }
+  if (gHTTPResponse != 200) {
+    com_Log("MV Error: failed to create folder %s, HTTP response=%d", name.c_str(), gHTTPResponse);
+    ClearTarget(folderName);
+    return 0;
+  }
+  std::string keptParent = *parentId;
+  char newId[kCreateLineSize];
+  int code = ReadCreateResponse(responsePath.c_str(), newId, sizeof newId);
+  if (code != 0) {
+    com_Log("MV Warning: unable to create folder %s, code=%d", name.c_str(), code);
+    SetTarget(newId);
+    if (newId[0] == '\0') ClearTarget(folderName);
+    return 0;
+  }
+  if (newId[0] == '\0') {
+    com_Log("MV Warning: unable to create folder %s, the answer carried no id", name.c_str());
+    ClearTarget(folderName);
+    return 0;
+  }
+  AddFolderRecord(0, newId, keptParent.c_str(), prefix.c_str(), kFolderClassMail, 1);
+  *parentId = newId;
+  return 1;
+}
+
+// Finds or creates every level of path below the root folder.
+void CreateMissingLevels(const std::string &path, const char *folderName) {
+  std::string parentId = gRootFolderId;
+  std::string prefix;
+  int copyNumber = 0;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('^', start);
+    if (end == std::string::npos) end = path.size();
+    std::string level = path.substr(start, end - start);
+    start = end + 1;
+    if (level.empty()) continue;
+    prefix += level;
+    DebugLog("debug: Creating folder %s", prefix.c_str());
+    const FolderRecord *existing = FindFolderByPath(prefix);
+    if (existing != nullptr) {
+      parentId = existing->id;
+    } else if (!CreateFolderLevel(NewFolderName(level), prefix, &copyNumber, &parentId,
+                                  folderName)) {
+      return;
+    }
+    prefix += "^";
+  }
+  SetTarget(parentId.c_str());
+}
+
+void InitWriteMailFolder(const HostMessage *record, const char *folderName) {
+  const char *groupFolder = record != nullptr ? record->groupFolder : "";
+  DebugLog("debug: at GWS InitWrite, FolderName=%s, GroupFolder=%s, Folder Type=%d", folderName,
+           groupFolder, kFolderClassMail);
+  if (gRootFolderId[0] == '\0') {
+    com_Log("MV Warning: no root folder found");
+    ClearTarget(folderName);
+    return;
+  }
+  std::string path = folderName;
+  if (groupFolder[0] != '\0' && strcmp(groupFolder, "root") != 0) {
+    path = std::string(groupFolder) + "^" + folderName;
+  }
+  MapWellKnownName(&path);
+  const FolderRecord *found = FindFolderByPath(path);
+  if (found != nullptr) {
+    SetTarget(found->id);
+    DebugLog("debug: found existing folder, id=%s", found->id);
+    return;
+  }
+  CreateMissingLevels(path, folderName);
+}
+
+// Contacts, calendar and tasks go into an existing folder of their class.
+struct ClassFolderChoice {
+  int folderClass;
+  char (RunSettings::*configuredName)[kSettingTextSize];
+  const char *firstLine;
+  const char *notFound;
+};
+
+const ClassFolderChoice kClassFolders[] = {
+    {kFolderClassAddressBook, &RunSettings::gwcf, "debug: Writing to GW contact folder %s",
+     "MV Info: contact folder not found, using %s"},
+    {kFolderClassTaskList, &RunSettings::gwtf, "debug: Writing to GW task folder %s",
+     "MV Info: task folder not found, using %s"},
+    {kFolderClassCalendar, &RunSettings::gwcaf, "debug: Writing to GW calendar folder %s",
+     "MV Info: calendar folder not found, using %s"},
+};
+
+void InitWriteClassFolder(const ClassFolderChoice &choice, const char *folderName) {
+  const char *configured = gRunSettings.*choice.configuredName;
+  com_Log(choice.firstLine, configured);
+  const FolderRecord *first = nullptr;
+  for (int i = 0; i < gFolderTable.count; ++i) {
+    const FolderRecord *record = gFolderTable.records[i];
+    if (record == nullptr || record->folderClass != choice.folderClass) continue;
+    if (EqualsNoCase(record->name, configured)) {
+      SetTarget(record->id);
+      return;
+    }
+    if (first == nullptr) first = record;
+  }
+  if (first == nullptr) {
+    ClearTarget(folderName);
+    return;
+  }
+  SetTarget(first->id);
+  com_Log(choice.notFound, first->name);
+}
+
+}  // namespace
 
 extern "C" {
-MV_EXPORT int MV_CALL InitWrite(HostMessage *, const char *, void *, int) { return 0; }
-MV_EXPORT int MV_CALL WriteMsg(HostMessage *, void *, const char *, void *) { return 0; }
-MV_EXPORT int MV_CALL CloseWrite(int) { return 0; }
+
+MV_EXPORT int MV_CALL InitWrite(HostMessage *record, const char *folderName, void *,
+                                int folderClass) {
+  if (folderName == nullptr) folderName = "";
+  if (folderClass == kFolderClassMail) {
+    InitWriteMailFolder(record, folderName);
+    return 0;
+  }
+  for (const ClassFolderChoice &choice : kClassFolders) {
+    if (choice.folderClass == folderClass) {
+      InitWriteClassFolder(choice, folderName);
+      return 0;
+    }
+  }
+  com_Log("MV Warning: unknown folder class %d for %s", folderClass, folderName);
+  ClearTarget(folderName);
+  return 0;
 }
+
+MV_EXPORT int MV_CALL CloseWrite(int folderClass) {
+  DebugLog("debug: at GWS CloseWrite, FolderType=%d", folderClass);
+  return 0;
+}
+
+}  // extern "C"

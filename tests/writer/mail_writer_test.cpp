@@ -1,0 +1,308 @@
+// WriteMsg against the simulator: mail requests byte for byte against the
+// golden files, the dispatch by kind, failures reported to the host, the
+// streamed post against the in-memory one; and the shared pieces (dates,
+// base64 blocks, content types).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/bounded_text.h"
+#include "plugin/mv_api.h"
+#include "plugin/mvcom.h"
+#include "plugin/session_state.h"
+#include "transport/soap_call.h"
+#include "writer/mail_writer.h"
+#include "writer/write_session.h"
+#include "writer_test_support.h"
+
+namespace writer_test {
+namespace {
+
+// 2019-05-02T14:30:59Z
+FILETIME May2019() { return U64ToFileTime(132012810590000000ull); }
+
+class MailWriterTest : public WriterTest {
+ protected:
+  void SetUp() override {
+    WriterTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(ConnectMailbox());
+    CopyText(gSession.targetContainer, sizeof gSession.targetContainer, "MBX@16");
+  }
+  std::string BodyFile(const HostMessage *record, int index) const {
+    char path[1100];
+    FormatPartFileName(path, sizeof path, host_.workDir().c_str(), record->msgSeq, index);
+    return path;
+  }
+};
+
+TEST_F(MailWriterTest, MailRequestsMatchTheGoldenFiles) {
+  struct Case {
+    const char *why;
+    const char *golden;
+    void (*fill)(HostMessage *record, const std::string &workDir, const std::string &partDir);
+  };
+  const Case cases[] = {
+      {"no recipients: the to-line is Unknown recipient, the list is empty", "no_recipients.txt",
+       [](HostMessage *r, const std::string &work, const std::string &) {
+         CopyText(r->subject, sizeof r->subject, "Hello");
+         CopyText(r->fromName, sizeof r->fromName, "Ann Lee");
+         CopyText(r->fromAddress, sizeof r->fromAddress, "ann@example.com");
+         r->sentTime = May2019();
+         r->unread = 1;
+         AddPart(r, "Message.txt", kPartTextBody, work, "abc");
+       }},
+      {"To and CC sent with their types, the last To names the to-line, BCC left out, texts "
+       "escaped, no attendee list in the body",
+       "to_cc_bcc.txt",
+       [](HostMessage *r, const std::string &work, const std::string &) {
+         CopyText(r->subject, sizeof r->subject, "Q&A <today>");
+         CopyText(r->fromName, sizeof r->fromName, "O'Neil \"Pat\"");
+         CopyText(r->fromAddress, sizeof r->fromAddress, "pat@example.com");
+         r->sentTime = May2019();
+         r->importance = 2;
+         AddRecipient(r, "Bob Brown", "bob@example.com", kRecipTo);
+         AddRecipient(r, "Cy Cole", "cy@example.com", kRecipCc);
+         AddRecipient(r, "Dee Dunn", "dee@example.com", kRecipBcc);
+         AddRecipient(r, "Eve & Co", "eve@example.com", kRecipTo);
+         AddPart(r, "Message.txt", kPartTextBody, work, "ab");
+       }},
+      {"HTML body as hidden text.htm, content types by name, part files of abc, ab and "
+       "nothing, a missing part file, an empty text body, sentTime 0",
+       "attachments.txt",
+       [](HostMessage *r, const std::string &work, const std::string &parts) {
+         CopyText(r->subject, sizeof r->subject, "Files");
+         r->importance = 0;
+         AddPart(r, "Message.txt", kPartTextBody, work, "");
+         AddPart(r, "index.html", kPartHtmlBody, parts, "<p>hi</p>");
+         AddPart(r, "report.docx", kPartFile, parts, "abc");
+         AddPart(r, "data.pdf.zip", kPartFile, parts, "ab");
+         AddPart(r, "empty.bin", kPartFile, parts, "");
+         AddPart(r, "gone.pdf", kPartFile, parts, nullptr);
+       }},
+  };
+  size_t sent = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    failures_.clear();
+    RecordPtr record = NewRecord();
+    c.fill(record.get(), host_.workDir(), PartDir());
+    AnswerNext({{200, CreateAnswer("MAIL@1")}});
+
+    EXPECT_EQ(0, WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr));
+
+    std::string golden = plugin_test::TestData(std::string("writer/") + c.golden);
+    ASSERT_FALSE(golden.empty()) << c.golden;
+    EXPECT_EQ(golden, SentBody("createItemRequest", sent++));
+    EXPECT_TRUE(failures_.empty());
+    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "soapreq5.tmp"));
+    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "crmail.xml"));
+  }
+}
+
+TEST_F(MailWriterTest, HostFilesAndRecordAreLeftAsTheHostNeedsThem) {
+  RecordPtr record = NewRecord();
+  AddRecipient(record.get(), "Bob Brown", "bob@example.com", kRecipTo);
+  AddPart(record.get(), "Message.txt", kPartTextBody, host_.workDir(), "Body text");
+  AddPart(record.get(), "index.html", kPartHtmlBody, PartDir(), "<p>hi</p>");
+  AnswerNext({{500, ""}, {200, CreateAnswer("MAIL@1")}});
+  WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr);
+  WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr);
+  // A retried write sends the same body; the host's text file is untouched.
+  EXPECT_EQ("Body text", testing_support::ReadFileBytes(BodyFile(record.get(), 0)));
+  EXPECT_EQ(SentBody("createItemRequest", 0), SentBody("createItemRequest", 1));
+  EXPECT_EQ("text.htm", std::string(record->parts[1]->name));
+}
+
+TEST_F(MailWriterTest, FailedCreateIsLoggedReportedAndKeepsItsFiles) {
+  RecordPtr record = NewRecord();
+  CopyText(record->subject, sizeof record->subject, "Q&A");
+  AnswerNext({{200, CreateAnswer("", 58652)}});
+  EXPECT_EQ(0, WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr));
+  EXPECT_TRUE(host_.HasLog("MV Warning: failed to create mail, subject Q&A, HTTP response=200, "
+                           "code=58652"))
+      << host_.LogText();
+  EXPECT_EQ(std::vector<std::string>({"\tQ&A\tHTTP response=200, code=58652"}), failures_);
+  EXPECT_TRUE(testing_support::FileExists(host_.workDir() + "soapreq5.tmp"));
+  EXPECT_TRUE(testing_support::FileExists(host_.workDir() + "crmail.xml"));
+}
+
+TEST_F(MailWriterTest, KindsWithoutWriterFailVisiblyAndKindSevenIsPassedOver) {
+  struct Case {
+    const char *why;
+    int kind;
+    std::vector<std::string> failures;
+  };
+  const Case cases[] = {
+      {"kind 7 writes nothing and is no failure", 7, {}},
+      {"contacts wait for their writer", 1, {"\tItem\tcontact writer not available yet"}},
+      {"appointments wait for their writer", 2, {"\tItem\tappointment writer not available yet"}},
+      {"tasks wait for their writer", 3, {"\tItem\ttask writer not available yet"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    failures_.clear();
+    RecordPtr record = NewRecord();
+    record->itemKind = c.kind;
+    CopyText(record->subject, sizeof record->subject, "Item");
+    EXPECT_EQ(0, WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr));
+    EXPECT_EQ(c.failures, failures_);
+  }
+  EXPECT_TRUE(host_.HasLog("MV Warning: task Item not written: task writer not available yet"));
+  EXPECT_EQ(0u, Sent("createItemRequest").size());
+}
+
+// What gwsim recorded for the streamed post and for SoapCall of the same
+// body must be the same bytes with the same length header.
+TEST_F(MailWriterTest, StreamedPostSendsWhatTheInMemoryPostSends) {
+  struct Case {
+    const char *why;
+    size_t attachmentBytes;
+    gwsim::FaultKind fault;  // on the streamed post
+    bool faulted;
+  };
+  const Case cases[] = {
+      {"a small mail", 10, gwsim::FaultKind::kStatus, false},
+      {"an attachment larger than libcurl's buffers", 3u << 20, gwsim::FaultKind::kStatus, false},
+      {"a redirect makes libcurl rewind the stream", 300000, gwsim::FaultKind::kRedirect, true},
+      {"a second attempt after a broken answer starts from the beginning", 300000,
+       gwsim::FaultKind::kCloseMidAnswer, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    RecordPtr record = NewRecord();
+    CopyText(record->subject, sizeof record->subject, "Big");
+    std::string data(c.attachmentBytes, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+    AddPart(record.get(), "blob.bin", kPartFile, PartDir(), "");
+    char path[1100];
+    FormatPartFileName(path, sizeof path, PartDir().c_str(), record->msgSeq, 0);
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, data));
+    server_.ClearFaults();
+    failures_.clear();
+    size_t before = server_.Requests().size();
+    if (c.faulted) {
+      gwsim::Fault fault;
+      fault.kind = c.fault;
+      fault.requestNumber = static_cast<int>(server_.RequestCount()) + 1;
+      server_.AddFault(fault);
+    }
+    FaultEvery("createItemRequest", 200, CreateAnswer("MAIL@1"));
+
+    WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr);
+    std::vector<gwsim::RecordedRequest> all = server_.Requests();
+    ASSERT_EQ(before + (c.faulted ? 2 : 1), all.size());
+    const gwsim::RecordedRequest streamed = all.back();
+    std::string body = SentBody("createItemRequest", Sent("createItemRequest").size() - 1);
+    EXPECT_NE(std::string::npos,
+              body.find("<size>" + std::to_string((c.attachmentBytes + 2) / 3 * 4) + "</size>"));
+    EXPECT_TRUE(failures_.empty()) << (failures_.empty() ? "" : failures_[0]);
+
+    EXPECT_EQ(1, SoapCall(body.c_str(), "createItemRequest", (host_.workDir() + "x.xml").c_str()));
+    const gwsim::RecordedRequest inMemory = server_.Requests().back();
+    EXPECT_EQ(inMemory.body.size(), streamed.body.size());
+    EXPECT_TRUE(inMemory.body == streamed.body);
+    EXPECT_EQ(inMemory.soapAction, streamed.soapAction);
+  }
+}
+
+TEST(MailPiecesTest, DatesAreUtcTextsWithoutMilliseconds) {
+  struct Case {
+    const char *why;
+    uint64_t fileTime;
+    const char *text;
+  };
+  const Case cases[] = {
+      {"zero is the first instant of 1601", 0, "1601-01-01T00:00:00Z"},
+      {"milliseconds are dropped", 132012810599990000ull, "2019-05-02T14:30:59Z"},
+      {"a leap day", 132274080000000000ull, "2020-02-29T00:00:00Z"},
+      {"beyond what the calendar holds falls back to zero", 0x8000000000000000ull,
+       "1601-01-01T00:00:00Z"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    char text[256];
+    FormatGWDate(U64ToFileTime(c.fileTime), text, sizeof text);
+    EXPECT_STREQ(c.text, text);
+  }
+}
+
+TEST(MailPiecesTest, ContentTypesFollowTheLastTextFoundInTheName) {
+  struct Case {
+    const char *why;
+    const char *name;
+    const char *type;
+  };
+  const Case cases[] = {
+      {"docx holds .doc", "report.docx", "application/msword"},
+      {".zip comes after .pdf in the table", "data.pdf.zip", "application/zip"},
+      {".jpeg", "photo.jpeg", "application/jpeg"},
+      {"the text may stand anywhere", "x.xls.bak", "application/ms-excel"},
+      {"case counts", "SCAN.PDF", "application/octet-stream"},
+      {"no known text", "notes", "application/octet-stream"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_STREQ(c.type, ContentTypeFor(c.name));
+  }
+}
+
+class Base64BlockTest : public WriterTest {};
+
+TEST_F(Base64BlockTest, DataBlocksCarryTheEncodedLengthAndNoLineBreaks) {
+  struct Case {
+    const char *why;
+    std::string content;
+    const char *appendix;
+    std::string block;
+  };
+  const Case cases[] = {
+      {"three bytes", "abc", nullptr, "<size>4</size>\n<data>\nYWJj\n</data>\n"},
+      {"two bytes pad once", "ab", nullptr, "<size>4</size>\n<data>\nYWI=\n</data>\n"},
+      {"one byte pads twice", "a", nullptr, "<size>4</size>\n<data>\nYQ==\n</data>\n"},
+      {"an empty file", "", nullptr, "<size>0</size>\n<data>\n\n</data>\n"},
+      {"high bytes use + and /", "\xfb\xff\xbf", nullptr,
+       "<size>4</size>\n<data>\n+/+/\n</data>\n"},
+      {"an appendix continues the last group", "ab", "cd",
+       "<size>8</size>\n<data>\nYWJjZA==\n</data>\n"},
+  };
+  std::string part = host_.workDir() + "part.bin", out = host_.workDir() + "out.txt";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    ASSERT_TRUE(testing_support::WriteFileBytes(part, c.content));
+    FILE *request = fopen(out.c_str(), "wb");
+    ASSERT_NE(nullptr, request);
+    WriteBase64File(part.c_str(), request, c.appendix);
+    fclose(request);
+    EXPECT_EQ(c.block, testing_support::ReadFileBytes(out));
+  }
+  FILE *request = fopen(out.c_str(), "wb");
+  ASSERT_NE(nullptr, request);
+  WriteBase64File((host_.workDir() + "no-such-file").c_str(), request);
+  fclose(request);
+  EXPECT_EQ("", testing_support::ReadFileBytes(out));
+}
+
+TEST_F(Base64BlockTest, LargeFilesDecodeBackAcrossBlockBoundaries) {
+  std::string data(100001, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  std::string part = host_.workDir() + "big.bin", out = host_.workDir() + "big.txt";
+  ASSERT_TRUE(testing_support::WriteFileBytes(part, data));
+  FILE *request = fopen(out.c_str(), "wb");
+  ASSERT_NE(nullptr, request);
+  WriteBase64File(part.c_str(), request);
+  fclose(request);
+  std::string block = testing_support::ReadFileBytes(out);
+  const std::string head = "<size>133336</size>\n<data>\n", tail = "\n</data>\n";
+  ASSERT_EQ(head, block.substr(0, head.size()));
+  std::string text = block.substr(head.size(), block.size() - head.size() - tail.size());
+  EXPECT_EQ(133336u, text.size());
+  std::vector<char> decoded(text.begin(), text.end());
+  decoded.push_back('\0');
+  int n = com_Decode_MimeLine(decoded.data());
+  EXPECT_TRUE(data == std::string(decoded.data(), static_cast<size_t>(n)));
+}
+
+}  // namespace
+}  // namespace writer_test

@@ -1,0 +1,53 @@
+// The writer tests' fixture: a logged-on plug-in against the simulator,
+// host records built in the test, canned create answers, and the failed
+// items the plug-in reported to the host.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "folders/plugin_test_support.h"
+#include "plugin/host_message.h"
+
+namespace writer_test {
+
+// A createItemResponse carrying id (none when empty) and status code.
+std::string CreateAnswer(const std::string &id, int code = 0);
+
+// A host record whose lists are freed with it.
+struct RecordDeleter {
+  void operator()(HostMessage *record) const;
+};
+using RecordPtr = std::unique_ptr<HostMessage, RecordDeleter>;
+RecordPtr NewRecord();
+void AddRecipient(HostMessage *record, const char *name, const char *address, int kind);
+// Appends a part; its file (when content is not null) goes into directory.
+void AddPart(HostMessage *record, const char *name, int kind, const std::string &directory,
+             const char *content);
+
+// Mailbox, Sent Items, Calendar, Cabinet and Checklist, with fixed ids.
+extern const char kMailboxContent[];
+
+class WriterTest : public plugin_test::PluginTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Answers the next requests, in order: HTTP status and (for 200) body.
+  struct Reply {
+    int status;
+    std::string body;
+  };
+  void AnswerNext(const std::vector<Reply> &replies);
+  // The fixture's mailbox (see kMailboxContent) with the user logged on.
+  void ConnectMailbox(const std::vector<std::string> &params = {});
+  std::string PartDir() const { return host_.root() + "/parts/"; }
+
+  std::vector<std::string> failures_;  // texts of kExtErrorItemFailed reports
+
+ private:
+  static void Sink(int code, const char *text, void *user);
+};
+
+}  // namespace writer_test

@@ -1,0 +1,358 @@
+// WriteMsg: dispatch by item kind and the mail createItemRequest; the shared
+// body, attachment and date pieces of the item writers.
+#include "writer/mail_writer.h"
+
+#include <cinttypes>
+#include <memory>
+#include <cstring>
+#include <string>
+
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+#include "plugin/host_message.h"
+#include "plugin/mv_api.h"
+#include "plugin/mvcom.h"
+#include "plugin/session_state.h"
+#include "transport/response_scanner.h"
+#include "writer/write_session.h"
+#include "writer/xml_text.h"
+
+namespace {
+
+enum {
+  kDateTextSize = 256,
+  kCodeLineSize = 251,  // responses are read 250 characters a line
+  kPartPathSize = 1024 + 32,
+  kBase64InputBlock = 48 * 1024,  // a multiple of 3: whole groups per block
+  kBase64OutputBlock = kBase64InputBlock / 3 * 4,
+};
+
+const char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Base64 onto a request file, fed in pieces; up to two bytes wait for the
+// next piece so that the groups run on across pieces.
+struct Base64Writer {
+  FILE *out;
+  unsigned char carry[3];
+  size_t carryLength;
+  char encoded[kBase64OutputBlock];
+  size_t encodedLength;
+};
+
+void FlushEncoded(Base64Writer *w) {
+  if (w->encodedLength > 0) fwrite(w->encoded, 1, w->encodedLength, w->out);
+  w->encodedLength = 0;
+}
+
+void EncodeGroup(Base64Writer *w, const unsigned char *in, size_t n) {
+  if (w->encodedLength + 4 > sizeof w->encoded) FlushEncoded(w);
+  uint32_t bits = static_cast<uint32_t>(in[0]) << 16;
+  if (n > 1) bits |= static_cast<uint32_t>(in[1]) << 8;
+  if (n > 2) bits |= in[2];
+  char *o = w->encoded + w->encodedLength;
+  o[0] = kBase64Alphabet[(bits >> 18) & 63];
+  o[1] = kBase64Alphabet[(bits >> 12) & 63];
+  o[2] = n > 1 ? kBase64Alphabet[(bits >> 6) & 63] : '=';
+  o[3] = n > 2 ? kBase64Alphabet[bits & 63] : '=';
+  w->encodedLength += 4;
+}
+
+void Base64Feed(Base64Writer *w, const unsigned char *data, size_t n) {
+  while (n > 0 && w->carryLength > 0 && w->carryLength < 3) {
+    w->carry[w->carryLength++] = *data++;
+    --n;
+    if (w->carryLength == 3) {
+      EncodeGroup(w, w->carry, 3);
+      w->carryLength = 0;
+    }
+  }
+  while (n >= 3) {
+    EncodeGroup(w, data, 3);
+    data += 3;
+    n -= 3;
+  }
+  for (size_t i = 0; i < n; ++i) w->carry[w->carryLength++] = data[i];
+}
+
+void Base64Finish(Base64Writer *w) {
+  if (w->carryLength > 0) EncodeGroup(w, w->carry, w->carryLength);
+  w->carryLength = 0;
+  FlushEncoded(w);
+}
+
+// The file's bytes, then the appendix, base64-encoded onto the request.
+void EncodeFileAndAppendix(FILE *file, const char *appendix, FILE *request) {
+  std::unique_ptr<Base64Writer> w(new Base64Writer());
+  w->out = request;
+  std::unique_ptr<unsigned char[]> block(new unsigned char[kBase64InputBlock]);
+  size_t n;
+  while ((n = fread(block.get(), 1, kBase64InputBlock, file)) > 0) {
+    Base64Feed(w.get(), block.get(), n);
+  }
+  if (appendix != nullptr) {
+    Base64Feed(w.get(), reinterpret_cast<const unsigned char *>(appendix), strlen(appendix));
+  }
+  Base64Finish(w.get());
+}
+
+// Opens a part file and gives the base64 length of its bytes plus appendix.
+FilePtr OpenPartFile(const char *path, const char *appendix, int64_t *encodedLength) {
+  FilePtr file = OpenFile(path, "rb");
+  int64_t size = 0;
+  if (file && com_GetFileSize(path, &size) != 0) file.reset();
+  if (appendix != nullptr) size += static_cast<int64_t>(strlen(appendix));
+  *encodedLength = Base64Length(size);
+  return file;
+}
+
+struct ContentTypeRule {
+  const char *text;  // looked for anywhere in the name, case counting
+  const char *contentType;
+};
+
+const ContentTypeRule kContentTypes[] = {
+    {".pdf", "application/pdf"},     {".jpg", "application/jpeg"},
+    {".jpeg", "application/jpeg"},   {".doc", "application/msword"},
+    {".xls", "application/ms-excel"}, {".zip", "application/zip"},
+};
+
+const char kDefaultContentType[] = "application/octet-stream";
+const char kHtmlContentType[] = "text/html";
+const char kHtmlPartName[] = "text.htm";
+
+// ---- the mail request ----
+
+const char kMailItemStart[] =
+    "<m:%s>\n<item type=\"Mail\">\n<container>%s</container>\n<delivered>%s</delivered>\n"
+    "<source>%s</source>\n<created>%s</created>\n<subject>%s</subject>\n";
+const char kMailStatus[] = "<status>\n<read>%d</read>\n</status>\n";
+const char kMailFrom[] =
+    "<distribution>\n<from>\n<displayName>%s</displayName>\n<email>%s</email>\n</from>\n";
+const char kMailToLine[] = "<to>%s</to>\n";
+const char kRecipientsStart[] = "<recipients>\n";
+const char kRecipient[] = "<recipient>\n<displayName>%s</displayName>\n<email>%s</email>\n";
+const char kDistTypeTo[] = "<distType>TO</distType>\n";
+const char kDistTypeCc[] = "<distType>CC</distType>\n";
+const char kRecipientEnd[] = "</recipient>\n";
+const char kRecipientsEnd[] = "</recipients>\n</distribution>\n";
+const char kMailOptions[] = "<options>\n<priority>%s</priority>\n</options>\n";
+const char kMailItemEnd[] = "</item>\n</m:%s>\n";
+const char kUnknownRecipient[] = "Unknown recipient";
+const char kCreateItem[] = "createItemRequest";
+
+int RecipientCount(const HostMessage *record) {
+  int count = record->recipCount;
+  if (count < 0) return 0;
+  return count > kMaxRecipients ? kMaxRecipients : count;
+}
+
+int PartCount(const HostMessage *record) {
+  int count = record->partCount;
+  if (count < 0) return 0;
+  return count > kMaxParts ? kMaxParts : count;
+}
+
+const char *PriorityWord(int importance) {
+  if (importance == 2) return "High";
+  if (importance == 0) return "Low";
+  return "Standard";
+}
+
+void WriteDistribution(const HostMessage *record, FILE *request) {
+  fprintf(request, kMailFrom, EscapeXml(record->fromName, sizeof record->fromName).c_str(),
+          EscapeXml(record->fromAddress, sizeof record->fromAddress).c_str());
+  // The last To recipient names the to-line.
+  const char *toLine = kUnknownRecipient;
+  size_t toLineSize = sizeof kUnknownRecipient;
+  const int count = RecipientCount(record);
+  for (int i = 0; i < count; ++i) {
+    const HostRecipient *r = record->recips[i];
+    if (r != nullptr && r->kind == kRecipTo) {
+      toLine = r->name;
+      toLineSize = sizeof r->name;
+    }
+  }
+  fprintf(request, kMailToLine, EscapeXml(toLine, toLineSize).c_str());
+  fputs(kRecipientsStart, request);
+  for (int i = 0; i < count; ++i) {
+    const HostRecipient *r = record->recips[i];
+    if (r == nullptr || (r->kind != kRecipTo && r->kind != kRecipCc)) continue;
+    fprintf(request, kRecipient, EscapeXml(r->name, sizeof r->name).c_str(),
+            EscapeXml(r->address, sizeof r->address).c_str());
+    fputs(r->kind == kRecipTo ? kDistTypeTo : kDistTypeCc, request);
+    fputs(kRecipientEnd, request);
+  }
+  fputs(kRecipientsEnd, request);
+}
+
+struct MailRequest {
+  HostMessage *record;
+  const char *partDirectory;
+};
+
+int WriteMailBody(FILE *request, void *context) {
+  const MailRequest *mail = static_cast<const MailRequest *>(context);
+  HostMessage *record = mail->record;
+  char date[kDateTextSize];
+  FormatGWDate(record->sentTime, date, sizeof date);
+  fprintf(request, kMailItemStart, kCreateItem, gSession.targetContainer, date, "received", date,
+          EscapeXml(record->subject, sizeof record->subject).c_str());
+  fprintf(request, kMailStatus, record->unread == 0 ? 1 : 0);
+  WriteDistribution(record, request);
+  // Mail carries no attendee list: the body goes as the host gave it.
+  WriteTextBody(record, request);
+  WriteAttachments(record, request, mail->partDirectory);
+  fprintf(request, kMailOptions, PriorityWord(record->importance));
+  fprintf(request, kMailItemEnd, kCreateItem);
+  return 1;
+}
+
+// The item's name in warnings and failure reports.
+std::string ItemLabel(const HostMessage *record) {
+  const char *label = record->subject[0] != '\0' ? record->subject : record->title;
+  size_t size = record->subject[0] != '\0' ? sizeof record->subject : sizeof record->title;
+  return std::string(label, strnlen(label, size));
+}
+
+int WriteMail(HostMessage *record, void *, const char *partDirectory) {
+  MailRequest mail = {record, partDirectory != nullptr ? partDirectory : ""};
+  std::string subject(record->subject, strnlen(record->subject, sizeof record->subject));
+  SubmitCreateItem(kWriterMail, WriteMailBody, &mail, subject.c_str(), nullptr);
+  return 0;
+}
+
+// ---- dispatch by item kind ----
+
+typedef int (*ItemWriterFn)(HostMessage *record, void *a2, const char *partDirectory);
+
+struct ItemWriterEntry {
+  int32_t itemKind;
+  const char *noun;
+  ItemWriterFn writer;  // null: the writer of this kind is not available yet
+};
+
+const ItemWriterEntry kItemWriters[] = {
+    {kItemContact, "contact", nullptr},
+    {kItemAppointment, "appointment", nullptr},
+    {kItemTask, "task", nullptr},
+};
+
+// An item that cannot be written fails visibly: logged and reported.
+void RefuseItem(const HostMessage *record, const char *noun, const char *reason) {
+  std::string label = ItemLabel(record);
+  com_Log("MV Warning: %s %s not written: %s", noun, label.c_str(), reason);
+  ReportWriteFailure(label.c_str(), reason);
+}
+
+}  // namespace
+
+int64_t Base64Length(int64_t n) { return (n + 2) / 3 * 4; }
+
+void FormatGWDate(FILETIME date, char *out, size_t cap) {
+  SYSTEMTIME st = {1601, 1, 1, 1, 0, 0, 0, 0};
+  FileTimeToSystemTime(&date, &st);
+  FormatText(out, cap, "%d-%02d-%02dT%02d:%02d:%02dZ", st.wYear, st.wMonth, st.wDay, st.wHour,
+             st.wMinute, st.wSecond);
+}
+
+void WriteTextBody(const HostMessage *record, FILE *request, const char *appendix) {
+  const int count = PartCount(record);
+  int index = -1;
+  for (int i = 0; i < count && index < 0; ++i) {
+    if (record->parts[i] != nullptr && record->parts[i]->kind == kPartTextBody) index = i;
+  }
+  if (index < 0) return;
+  char path[kPartPathSize];
+  FormatPartFileName(path, sizeof path, gSession.workDir, record->msgSeq, index);
+  int64_t encodedLength = 0;
+  FilePtr file = OpenPartFile(path, appendix, &encodedLength);
+  if (!file) return;
+  fprintf(request, "<message>\n<part contentType=\"text/plain\" length=\"%" PRId64 "\">\n",
+          encodedLength);
+  EncodeFileAndAppendix(file.get(), appendix, request);
+  fputs("\n</part>\n</message>\n", request);
+}
+
+void WriteBase64File(const char *partPath, FILE *request, const char *appendix) {
+  int64_t encodedLength = 0;
+  FilePtr file = OpenPartFile(partPath, appendix, &encodedLength);
+  if (!file) return;
+  fprintf(request, "<size>%" PRId64 "</size>\n<data>\n", encodedLength);
+  EncodeFileAndAppendix(file.get(), appendix, request);
+  fputs("\n</data>\n", request);
+}
+
+const char *ContentTypeFor(const char *partName) {
+  const char *type = kDefaultContentType;
+  for (const ContentTypeRule &rule : kContentTypes) {
+    if (com_FindText(partName, rule.text, 0) != nullptr) type = rule.contentType;
+  }
+  return type;
+}
+
+void WriteAttachments(HostMessage *record, FILE *request, const char *partDirectory,
+                      const char *htmlAppendix) {
+  const int count = PartCount(record);
+  int written = 0;
+  for (int i = 0; i < count; ++i) {
+    HostPart *part = record->parts[i];
+    if (part == nullptr) continue;
+    const char *contentType;
+    if (part->kind == kPartFile) {
+      contentType = ContentTypeFor(part->name);
+    } else if (part->kind == kPartHtmlBody) {
+      contentType = kHtmlContentType;
+      CopyText(part->name, sizeof part->name, kHtmlPartName);
+    } else {
+      continue;
+    }
+    if (written++ == 0) fputs("<attachments>\n", request);
+    fprintf(request, "<attachment>\n<name>%s</name>\n<contentType>%s</contentType>\n",
+            EscapeXml(part->name, sizeof part->name).c_str(), contentType);
+    const int html = EqualsNoCase(contentType, kHtmlContentType);
+    if (html) fputs("<hidden>1</hidden>\n", request);
+    char path[kPartPathSize];
+    FormatPartFileName(path, sizeof path, partDirectory, record->msgSeq, i);
+    WriteBase64File(path, request, html ? htmlAppendix : nullptr);
+    fputs("</attachment>\n", request);
+  }
+  if (written > 0) fputs("</attachments>\n", request);
+}
+
+int ReadResponseCode(const char *responsePath) {
+  FilePtr file = OpenFile(responsePath, "r");
+  if (!file) return 1;
+  char line[kCodeLineSize];
+  while (ReadResponseLine(line, sizeof line, file.get())) {
+    if (!EqualsNoCase(line, "<gwt:code>")) continue;
+    if (!ReadResponseLine(line, sizeof line, file.get())) return 0;
+    return ParseLeadingInt(line);
+  }
+  return 0;
+}
+
+extern "C" {
+
+MV_EXPORT int MV_CALL WriteMsg(HostMessage *record, void *a2, const char *partDirectory, void *) {
+  if (record == nullptr || record->itemKind == kItemSkip) return 0;
+  const ItemWriterEntry *entry = nullptr;
+  for (const ItemWriterEntry &e : kItemWriters) {
+    if (e.itemKind == record->itemKind) entry = &e;
+  }
+  const char *noun = entry != nullptr ? entry->noun : "mail";
+  if (gSession.targetContainer[0] == '\0') {
+    RefuseItem(record, noun, "no target folder");
+    return 0;
+  }
+  if (entry == nullptr) return WriteMail(record, a2, partDirectory);
+  if (entry->writer == nullptr) {
+    char reason[64];
+    FormatText(reason, sizeof reason, "%s writer not available yet", noun);
+    RefuseItem(record, noun, reason);
+    return 0;
+  }
+  return entry->writer(record, a2, partDirectory);
+}
+
+}  // extern "C"
