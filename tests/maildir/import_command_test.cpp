@@ -1,0 +1,187 @@
+// `mvmigrate import` end to end: a Maildir tree written into a simulated
+// mailbox through the plug-in, a second run that creates nothing, a failed
+// write that is reported and retried, and a dry run that logs on to nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "gwsim/gwsim.h"
+#include "gwsim/mailbox.h"
+#include "host/mvmigrate/import_command.h"
+#include "support/host_fixture.h"
+
+namespace fs = std::filesystem;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+const std::string kData = std::string(MVGWS_TEST_DATA) + "/maildir/";
+
+class ImportCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(scratch_.root());
+    // Maildir++ as a mail program leaves it: the root is the INBOX.
+    for (const char *dir : {"tree/cur", "tree/new", "tree/tmp", "tree/.Cabinet.Projects/cur",
+                            "tree/.Cabinet.Projects/new"})
+      fs::create_directories(root_ / dir);
+    Copy("utf8_encoded_words.eml", "tree/cur/1583226930.M1.host:2,S");
+    Copy("latin1_qp.eml", "tree/new/1577835000.M2.host");
+    Copy("alternative_in_mixed.eml", "tree/cur/1593615600.M3.host:2,RS");
+    Copy("no_body.eml", "tree/.Cabinet.Projects/cur/1578312000.M4.host:2,");
+    host_.pluginPath = std::string(MVGWS_BIN_DIR) + "/libMVGWS.so";
+    host_.outDir = (root_ / "out").string();
+    host_.verbosity = 0;
+    options_.inDir = (root_ / "tree").string();
+  }
+  void Copy(const char *sample, const char *to) {
+    ASSERT_TRUE(WriteFileBytes((root_ / to).string(), ReadFileBytes(kData + sample)));
+  }
+  int Run(ImportReport *report) {
+    return RunImportWithPassword(host_, logon_, options_, password_, report);
+  }
+  // Bob's mail items by subject: "folder name: subject".
+  std::vector<std::string> BobItems() {
+    gwsim::Mailbox &box = server_->mailbox();
+    auto lock = box.Lock();
+    std::vector<std::string> out;
+    for (const gwsim::Item &item : box.items) {
+      const gwsim::Folder *folder = box.FindFolder(item.container);
+      if (folder == nullptr || folder->owner != "bob" || item.kind != "Mail") continue;
+      if (item.created.rfind("2026", 0) == 0) continue;  // the demo's own items
+      out.push_back(folder->name + ": " + item.subject);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  void StartServer() {
+    server_.reset(new gwsim::Server());
+    ASSERT_TRUE(server_->Start()) << server_->LastError();
+    logon_.server = server_->url();
+    logon_.user = "bob";
+    password_ = "hunter2";
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+
+  testing_support::TestHost scratch_;  // only for its temporary directory
+  fs::path root_;
+  HostOptions host_;
+  LogonOptions logon_;
+  ImportOptions options_;
+  std::string password_;
+  std::unique_ptr<gwsim::Server> server_;
+};
+
+TEST_F(ImportCommandTest, DryRunReadsEverythingAndReportsUnreadableMessages) {
+  ASSERT_TRUE(WriteFileBytes((root_ / "tree/.Cabinet.Projects/cur/9.M9.host:2,S").string(), ""));
+  options_.dryRun = true;
+  logon_.server = "http://127.0.0.1:1";  // never asked
+  logon_.user = "bob";
+  ImportReport report;
+  EXPECT_EQ(Run(&report), 75);
+  ASSERT_EQ(report.folders.size(), 2u);
+  EXPECT_EQ(report.folders[0].path, "Cabinet^Projects");
+  EXPECT_EQ(report.folders[0].total, 2);
+  EXPECT_EQ(report.folders[0].created, 1);
+  EXPECT_EQ(report.folders[0].failed, 1);
+  EXPECT_EQ(report.folders[1].path, "Mailbox");
+  EXPECT_EQ(report.folders[1].created, 3);
+  const std::string json = FormatImportJson(report);
+  EXPECT_NE(json.find("{\"folder\": \"Cabinet^Projects\", \"file\": \"9.M9.host:2,S\", \"subject\": \"\", "
+                      "\"reason\": \"empty file\"}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"totals\": {\"total\": 5, \"created\": 4, \"already_imported\": 0, "
+                      "\"skipped\": 0, \"failed\": 1}"),
+            std::string::npos)
+      << json;
+}
+
+TEST_F(ImportCommandTest, UnknownFolderAndMissingTreeAreInputErrors) {
+  options_.dryRun = true;
+  options_.folders = {"Cabinet^Nope"};
+  ImportReport report;
+  EXPECT_EQ(Run(&report), 66);
+  options_.folders.clear();
+  options_.inDir = (root_ / "absent").string();
+  EXPECT_EQ(Run(&report), 66);
+}
+
+TEST_F(ImportCommandTest, ImportCreatesEachMessageOnceAndRetriesFailedWrites) {
+  StartServer();
+  // Once Cabinet^Projects is in, the server refuses every mail (over quota).
+  gwsim::Fault refuse;
+  refuse.kind = gwsim::FaultKind::kCode;
+  refuse.status = 58652;
+  refuse.requestName = "createItemRequest";
+  refuse.times = 0;
+  ImportReport first;
+  options_.folders = {"Cabinet"};
+  ASSERT_EQ(Run(&first), 0) << FormatImportSummary(first);
+  server_->AddFault(refuse);
+  options_.folders = {"Mailbox"};
+  ImportReport failing;
+  EXPECT_EQ(Run(&failing), 75);
+  ASSERT_EQ(failing.failures.size(), 3u) << FormatImportSummary(failing);
+  EXPECT_EQ(failing.failures[0].folder, "Mailbox");
+  EXPECT_EQ(failing.failures[0].file, "1577835000.M2.host");  // files in name order
+  EXPECT_EQ(failing.failures[0].subject, "Réunion à l'hôtel");
+  EXPECT_NE(failing.failures[0].reason.find("58652"), std::string::npos) << failing.failures[0].reason;
+  server_->ClearFaults();
+
+  options_.folders.clear();
+  ImportReport retry;
+  ASSERT_EQ(Run(&retry), 0) << FormatImportSummary(retry);
+  EXPECT_EQ(retry.folders[0].alreadyImported, 1);  // Cabinet^Projects
+  EXPECT_EQ(retry.folders[1].created, 3);          // the failed ones, now written
+  const std::vector<std::string> expected = {
+      "Mailbox: Grüße aus Köln – €",
+      "Mailbox: Quarterly report",
+      "Mailbox: Réunion à l'hôtel",
+      "Projects: ",
+  };
+  EXPECT_EQ(BobItems(), expected);
+
+  // A mail program marks a message read: a new file name, the same message.
+  fs::rename(root_ / "tree/new/1577835000.M2.host", root_ / "tree/cur/1577835000.M2.host:2,S");
+  ImportReport again;
+  ASSERT_EQ(Run(&again), 0);
+  EXPECT_EQ(again.folders[1].created, 0);
+  EXPECT_EQ(again.folders[1].alreadyImported, 3);
+  EXPECT_EQ(BobItems(), expected);
+}
+
+TEST_F(ImportCommandTest, ImportedMailCarriesTheRecordsFields) {
+  StartServer();
+  options_.folders = {"Mailbox"};
+  ImportReport report;
+  ASSERT_EQ(Run(&report), 0) << FormatImportSummary(report);
+  gwsim::Mailbox &box = server_->mailbox();
+  auto lock = box.Lock();
+  std::map<std::string, const gwsim::Item *> bySubject;
+  for (const gwsim::Item &item : box.items) bySubject[item.subject] = &item;
+  ASSERT_TRUE(bySubject.count("Grüße aus Köln – €"));
+  const gwsim::Item *utf8 = bySubject["Grüße aus Köln – €"];
+  EXPECT_EQ(utf8->fromName, "Jörg Müller");
+  EXPECT_EQ(utf8->fromEmail, "joerg@example.de");
+  EXPECT_EQ(utf8->delivered, "2020-03-03T09:15:30Z");
+  EXPECT_TRUE(utf8->read);
+  EXPECT_EQ(utf8->priority, "High");
+  ASSERT_TRUE(bySubject.count("Réunion à l'hôtel"));
+  EXPECT_FALSE(bySubject["Réunion à l'hôtel"]->read);
+  EXPECT_EQ(bySubject["Réunion à l'hôtel"]->priority, "Low");
+  ASSERT_TRUE(bySubject.count("Quarterly report"));
+  const gwsim::Item *mixed = bySubject["Quarterly report"];
+  std::vector<std::string> names;
+  for (const gwsim::Attachment &a : mixed->attachments) names.push_back(a.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"text.htm", "Bericht Q2 €.pdf", "Original note.eml",
+                                             "attachment-4.txt"}));
+}
+
+}  // namespace
