@@ -13,6 +13,7 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "transport/keep_alive.h"
+#include "transport/retry_wait.h"
 
 namespace {
 
@@ -244,7 +245,7 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
     result = PerformAttempt(file.get(), url, &stream);
     if (result == CURLE_OK) break;
     com_Log("MV Info: retrying Post 2 (error=%d)", static_cast<int>(result));
-    Sleep(kRetryWaitMs);
+    RetryWait(kRetryWaitMs);
   }
   if (fclose(file.release()) != 0) return 0;
   return result == CURLE_OK ? 1 : 0;

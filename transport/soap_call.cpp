@@ -15,6 +15,7 @@
 #include "plugin/session_state.h"
 #include "transport/http_transfer.h"
 #include "transport/response_scanner.h"
+#include "transport/retry_wait.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ int PostWithRetries(const PostBody &body, const char *responsePath) {
       if (retries < kBusyRetryLimit) {
         com_Log("MV Warning: server unavailable, retrying");
         fault[0] = '\0';
-        Sleep(static_cast<uint32_t>(retries) * 1000u);
+        RetryWait(static_cast<uint32_t>(retries) * 1000u);
         continue;
       }
     }
@@ -127,7 +128,7 @@ int PostWithRetries(const PostBody &body, const char *responsePath) {
       ++retries;
       if (retries <= kBusyRetryLimit) {
         com_Log("MV Warning: http error=%d, faultstring=%s", gHTTPResponse, fault);
-        Sleep(static_cast<uint32_t>(retries) * 1000u);
+        RetryWait(static_cast<uint32_t>(retries) * 1000u);
         continue;
       }
     }
