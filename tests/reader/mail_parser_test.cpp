@@ -2,7 +2,6 @@
 // order of the tests, and the text placeholder.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "convert_support.h"
@@ -88,23 +87,6 @@ TEST_F(MailParserTest, ElementsLandInTheirFields) {
     EXPECT_EQ(c.messageId, record_->messageIdCopy);
     com_Deallocate_All(record_, nullptr);
   }
-}
-
-TEST_F(MailParserTest, SenderAndRecipientsAreRead) {
-  EXPECT_EQ(kMailStore,
-            Parse("<gwt:distribution><gwt:from><gwt:displayName>Dan &lt;dan@example.com&gt;"
-                  "</gwt:displayName><gwt:email>dan@example.com</gwt:email></gwt:from>"
-                  "<gwt:recipients><gwt:recipient><gwt:displayName>Ann</gwt:displayName>"
-                  "<gwt:email>ann@example.com</gwt:email><gwt:distType>CC</gwt:distType>"
-                  "</gwt:recipient></gwt:recipients></gwt:distribution>"
-                  "<gwt:delivered>2026-01-05T09:10:11Z</gwt:delivered>"));
-  EXPECT_STREQ("Dan", record_->fromName);
-  EXPECT_STREQ("dan@example.com", record_->fromAddress);
-  ASSERT_EQ(1, record_->recipCount);
-  EXPECT_EQ(11, record_->recips[0]->kind);
-  char date[64];
-  com_DateText(record_->sentTime, date);
-  EXPECT_NE(nullptr, strstr(date, "05 Jan 2026 09:10:11")) << date;
 }
 
 struct PlaceholderCase {
