@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "host/mvmigrate/commands.h"
+#include "host/mvmigrate/export_command.h"
 #include "host/mvmigrate/host_setup.h"
 
 #ifndef MVGWS_VERSION
@@ -23,7 +24,9 @@ Exit codes:
   64 usage error                      69 server unreachable or not answering
   66 an input file cannot be opened   70 plug-in missing or lacking an entry point
   73 an output file cannot be created 76 the server's answer could not be used
-  77 logon refused (user or password) 78 log, state or filters cannot be set up)";
+  77 logon refused (user or password) 78 log, state or filters cannot be set up
+  75 export: some items failed (listed in the summary; --retry-failed takes them again)
+  130 export: stopped by Ctrl-C after the current item (run again to go on))";
 
 void AddLogonOptions(CLI::App *cmd, LogonOptions *logon) {
   cmd->add_option("--server", logon->server, "GroupWise Web Services address, e.g. https://gw:7191")
@@ -73,10 +76,21 @@ int main(int argc, char **argv) {
   AddLogonOptions(folders, &logon);
   folders->add_flag("--json", json, "print one JSON array instead of the tree");
 
+  LogonOptions exportLogon;
+  ExportOptions exportOptions;
+  CLI::App *exporter = app.add_subcommand("export", "export the mail folders into Maildirs under OUT/mail/");
+  AddLogonOptions(exporter, &exportLogon);
+  exporter->add_option("--folder", exportOptions.folders, "only this folder (\"Cabinet^Projects\") and its subfolders; repeatable")
+      ->allow_extra_args(false);
+  exporter->add_option("--max-attach-size", exportOptions.maxAttachKB, "leave out attachments above this many KB");
+  exporter->add_flag("--dry-run", exportOptions.dryRun, "list the folders and their counts, export nothing");
+  exporter->add_flag("--retry-failed", exportOptions.retryFailed, "export only the items the last run listed as failed");
+  exporter->add_option("--report", exportOptions.reportPath, "write the run's report as JSON to this file");
+
   bool demoTls = false, demoJson = false;
-  CLI::App *demo = app.add_subcommand("demo", "run against the built-in GroupWise simulator");
+  CLI::App *demo = app.add_subcommand("demo", "export the built-in simulator's demo mailbox into OUT/mail/");
   demo->add_flag("--tls", demoTls, "use HTTPS with a self-signed certificate");
-  demo->add_flag("--json", demoJson, "print one JSON array instead of the tree");
+  demo->add_flag("--json", demoJson, "print the run's report as JSON instead of the summary table");
 
   try {
     app.parse(argc, argv);
@@ -87,6 +101,7 @@ int main(int argc, char **argv) {
 
   if (*userlist) return RunUserList(host, userIn, userOut);
   if (*folders) return RunFolders(host, logon, json);
-  if (*demo) return RunDemo(host, demoTls, demoJson);
+  if (*exporter) return RunExport(host, exportLogon, exportOptions);
+  if (*demo) return RunExportDemo(host, demoTls, demoJson);
   return kExitUsage;
 }

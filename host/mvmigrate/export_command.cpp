@@ -1,0 +1,496 @@
+// `mvmigrate export` and the export demo: the host side of ConvertFolder.
+// The plug-in reads each item into the record and hands it to SaveItem,
+// which writes it into the folder's Maildir; ItemNotify counts outcomes and
+// drives the progress display; the extended-error sink collects the items
+// the plug-in could not read.
+#include "host/mvmigrate/export_command.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <memory>
+
+#include "gwsim/gwsim.h"
+#include "host/maildir/maildir_paths.h"
+#include "host/maildir/maildir_writer.h"
+#include "host/mvcom/mvcom_host.h"
+#include "host/mvmigrate/folder_report.h"
+#include "host/mvmigrate/plugin_loader.h"
+#include "host/progress/progress.h"
+#include "host/report/export_report.h"
+#include "plugin/host_message.h"
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+
+namespace {
+
+// SaveItem codes the plug-in understands.
+enum {
+  kSaveStored = 0,
+  kSaveFailedRecord = 1234,  // failed; the plug-in lists the id for --retry-failed
+};
+
+volatile sig_atomic_t gInterrupted = 0;
+
+// Everything the callbacks need during one export; they reach it through
+// gRun because the plug-in passes the host no pointer of its own to
+// ItemNotify and HostNotify.
+struct ExportRun {
+  std::string workDir;
+  bool dryRun = false;
+  maildir::MaildirFolder maildir;
+  report::ExportReport report;
+  report::FolderSummary *folder = nullptr;  // the folder being read
+  int64_t listedCount = 0;      // the folder's count corrected by the plug-in's listing
+  bool pendingFailure = false;  // the current item failed (sink or SaveItem)
+  report::FailedItem failure;
+  progress::ProgressDisplay display;
+  progress::ProgressState state;
+  struct timespec started = {};
+};
+
+ExportRun *gRun = nullptr;
+
+double SecondsSince(const struct timespec &start) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+void ShowRunProgress(ExportRun *run, bool force) {
+  run->state.seconds = SecondsSince(run->started);
+  progress::ShowProgress(&run->display, run->state, force);
+}
+
+// Notes a failure of the current item; a second report of the same item
+// (SaveItem and the plug-in) completes the first.
+void NoteFailure(ExportRun *run, const std::string &id, const std::string &subject, const std::string &reason) {
+  if (!run->pendingFailure) {
+    run->pendingFailure = true;
+    run->failure = report::FailedItem();
+    run->failure.folder = run->folder != nullptr ? run->folder->path : "";
+    run->failure.subject = subject;
+  }
+  if (!id.empty()) run->failure.id = id;
+  if (run->failure.reason.find(reason) == std::string::npos)
+    run->failure.reason += (run->failure.reason.empty() ? "" : "; ") + reason;
+}
+
+// Moves a noted failure into the report's list.
+void CommitFailure(ExportRun *run) {
+  if (!run->pendingFailure) return;
+  run->report.failures.push_back(run->failure);
+  run->pendingFailure = false;
+}
+
+int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
+  ExportRun *run = gRun;
+  if (run == nullptr || record == nullptr) return kSaveFailedRecord;
+  std::string error;
+  int64_t bytes = 0;
+  int result = maildir::WriteMaildirMessage(&run->maildir, *record, run->workDir, &bytes, &error);
+  if (result == maildir::kWriteFailed) {
+    com_Log("MV Error: %s", error.c_str());
+    NoteFailure(run, std::string(record->messageId, strnlen(record->messageId, sizeof record->messageId)),
+                std::string(record->subject, strnlen(record->subject, sizeof record->subject)), error);
+    return kSaveFailedRecord;
+  }
+  if (result == maildir::kWriteAlreadyPresent) ++run->folder->alreadyPresent;
+  run->folder->bytes += bytes;
+  run->state.bytes += bytes;
+  return kSaveStored;
+}
+
+int MV_CALL ItemNotify(HostMessage *, const char *, int status, int *, int *, int *stop) {
+  ExportRun *run = gRun;
+  if (run == nullptr || run->folder == nullptr) return 0;
+  bool failed = run->pendingFailure;
+  // An item the plug-in reported as failed never counts as stored.
+  report::CountItem(run->folder, failed ? report::kStatusSkippedOrFailed : status, failed);
+  CommitFailure(run);
+  ++run->state.folderDone;
+  ++run->state.items;
+  ShowRunProgress(run, false);
+  if (gInterrupted && stop != nullptr) *stop = 1;
+  return 0;
+}
+
+int MV_CALL HostNotify(int, const char *key, int value, int *, int *, int *stop) {
+  ExportRun *run = gRun;
+  if (run == nullptr || key == nullptr) return 0;
+  if (strcmp(key, "MailboxMessageCount") == 0) {
+    run->listedCount += value;
+    if (run->folder != nullptr && run->listedCount > run->folder->total) run->folder->total = run->listedCount;
+    run->state.folderTotal = run->listedCount;
+  }
+  ShowRunProgress(run, false);
+  if (gInterrupted && stop != nullptr) *stop = 1;
+  return 0;
+}
+
+void ExtendedErrorSink(int code, const char *text, void *) {
+  ExportRun *run = gRun;
+  if (run == nullptr || code != kExtErrorItemFailed || text == nullptr) return;
+  std::string all = text;
+  size_t tab1 = all.find('\t');
+  size_t tab2 = tab1 == std::string::npos ? std::string::npos : all.find('\t', tab1 + 1);
+  std::string id = all.substr(0, tab1);
+  std::string subject = tab1 == std::string::npos ? "" : all.substr(tab1 + 1, tab2 == std::string::npos ? std::string::npos : tab2 - tab1 - 1);
+  std::string reason = tab2 == std::string::npos ? "failed" : all.substr(tab2 + 1);
+  NoteFailure(run, id, subject, reason);
+}
+
+void OnInterrupt(int) {
+  if (gInterrupted) {
+    signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends at once
+    raise(SIGINT);
+    return;
+  }
+  gInterrupted = 1;
+  const char note[] = "\nmvmigrate: stopping after the current item (Ctrl-C again to quit at once)\n";
+  ssize_t ignored = write(STDERR_FILENO, note, sizeof note - 1);
+  (void)ignored;
+}
+
+int LogonExitCodeOf(int result) {
+  switch (result) {
+    case 1:
+    case 2: return kExitNoPerm;
+    case 3: return kExitUnavailable;
+    default: return kExitProtocol;
+  }
+}
+
+std::vector<FolderEntry> *gFolders = nullptr;
+
+int MV_CALL CollectFolder(const char *tag) {
+  FolderEntry entry;
+  if (gFolders != nullptr && ParseFolderTag(tag, &entry) == 0) gFolders->push_back(entry);
+  return 0;
+}
+
+// Whether path is one of the wanted folders or below one (case ignored).
+bool FolderWanted(const std::string &path, const std::vector<std::string> &wanted) {
+  if (wanted.empty()) return true;
+  for (const std::string &w : wanted) {
+    if (EqualsNoCase(path.c_str(), w.c_str())) return true;
+    if (path.size() > w.size() && path[w.size()] == '^' && EqualsNoCaseN(path.c_str(), w.c_str(), w.size()))
+      return true;
+  }
+  return false;
+}
+
+// Deletes part files ("PRT*.TMP") an interrupted run left in the work directory.
+void RemoveStalePartFiles(const std::string &workDir) {
+  DIR *d = opendir(workDir.c_str());
+  if (d == nullptr) return;
+  while (struct dirent *e = readdir(d)) {
+    size_t len = strlen(e->d_name);
+    if (len > 7 && StartsWith(e->d_name, "PRT") && EqualsNoCase(e->d_name + len - 4, ".TMP"))
+      unlink((workDir + e->d_name).c_str());
+  }
+  closedir(d);
+}
+
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string ReadWholeFile(const std::string &path, bool *exists) {
+  FilePtr f = OpenFile(path.c_str(), "rb");
+  *exists = static_cast<bool>(f);
+  std::string text;
+  if (!f) return text;
+  char buf[8192];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+  return text;
+}
+
+// Keeps the failures of folders this run did not read in the failed-ids list.
+void KeepOtherFoldersFailures(const std::string &path, const std::string &previous, bool hadPrevious) {
+  if (!hadPrevious) return;
+  bool exists = false;
+  std::string current = ReadWholeFile(path, &exists);
+  std::string merged = MergeFailedIds(previous, exists ? current : "");
+  if (exists && merged == current) return;
+  const std::string tmp = path + ".tmp";
+  FilePtr f = OpenFile(tmp.c_str(), "wb");
+  if (!f || fwrite(merged.data(), 1, merged.size(), f.get()) != merged.size() || fflush(f.get()) != 0) {
+    com_Log("MV Error: cannot write %s", tmp.c_str());
+    return;
+  }
+  f.reset();
+  if (rename(tmp.c_str(), path.c_str()) != 0) com_Log("MV Error: cannot replace %s", path.c_str());
+}
+
+// Reads every selected folder with the logged-on plug-in.
+void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folders,
+                    const std::vector<int> &selected, const HostOptions &host,
+                    const ExportOptions &options, ExportRun *run, int *exitCode) {
+  const std::string mailRoot = WithSlash(host.outDir) + "mail";
+  struct RecordDeleter {
+    void operator()(HostMessage *r) const {
+      com_Deallocate_All(r, nullptr);
+      delete r;
+    }
+  };
+  std::unique_ptr<HostMessage, RecordDeleter> record(new HostMessage());
+  for (size_t k = 0; k < selected.size() && !gInterrupted; ++k) {
+    const int index = selected[k];
+    const FolderEntry &entry = folders[static_cast<size_t>(index)];
+    run->report.folders.emplace_back();
+    report::FolderSummary *summary = &run->report.folders.back();
+    summary->path = entry.path;
+    summary->total = entry.count;
+    run->folder = summary;
+    run->listedCount = entry.count;
+    run->state.folder = entry.path;
+    run->state.folderDone = 0;
+    run->state.folderTotal = entry.count;
+    if (!options.dryRun) {
+      std::string error;
+      if (maildir::OpenMaildirFolder(maildir::FolderDirectory(mailRoot, entry.path), entry.path, &run->maildir,
+                                     &error) != 0) {
+        progress::ClearProgress(&run->display);
+        std::cerr << "mvmigrate: " << error << "\n";
+        *exitCode = kExitCantCreate;
+        return;
+      }
+    }
+    // Part files are named by msgSeq; the plug-in puts an attached mail's
+    // parts under msgSeq + 1, so folders take even numbers.
+    record->msgSeq = static_cast<int32_t>((2 * k) % 1000);
+    api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
+    int stored = 0, dataSize = 0;
+    api.ConvertFolder(record.get(), &SaveItem, index, "", nullptr, nullptr, nullptr, options.maxAttachKB, nullptr,
+                      nullptr, nullptr, &stored, &dataSize, &ItemNotify);
+    api.CloseRead(0);
+    CommitFailure(run);  // a failure no item notice followed
+    if (run->listedCount > summary->total) summary->total = run->listedCount;
+    if (options.dryRun) summary->total = run->listedCount;
+    ShowRunProgress(run, true);
+  }
+  progress::ClearProgress(&run->display);
+  run->folder = nullptr;
+}
+
+void PrintDryRun(const report::ExportReport &r) {
+  int64_t items = 0;
+  for (const report::FolderSummary &f : r.folders) {
+    std::cout << f.path << "  " << f.total << (f.total == 1 ? " item\n" : " items\n");
+    items += f.total;
+  }
+  std::cout << r.folders.size() << (r.folders.size() == 1 ? " folder, " : " folders, ") << items
+            << " items would be exported (dry run: nothing written)\n";
+}
+
+// The export once the password is known.
+int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const std::string &password,
+                       const ExportOptions &options) {
+  const std::string out = WithSlash(host.outDir);
+  const std::string dataDir = host.dataDir.empty() ? out + "data/" : WithSlash(host.dataDir);
+  const std::string workDir = host.workDir.empty() ? out + "work/" : WithSlash(host.workDir);
+  const std::string failedIds = dataDir + "failed-ids.txt";
+  bool hadFailedIds = false;
+  const std::string previousFailedIds = ReadWholeFile(failedIds, &hadFailedIds);
+  if (options.retryFailed && !hadFailedIds) {
+    std::cout << "No failed items are listed in " << failedIds << ": nothing to retry.\n";
+    return kExitOk;
+  }
+
+  std::vector<std::string> extra = {"/D327", failedIds};
+  if (options.retryFailed) extra.push_back("/D328");
+  if (options.dryRun) extra.push_back("/D114");
+  if (options.maxAttachKB > 0) {
+    extra.push_back("/MAXATTACHSIZE");
+    extra.push_back(std::to_string(options.maxAttachKB));
+  }
+  if (!logon.trustedKey.empty()) {
+    extra.push_back("/TRUSTED");
+    extra.push_back("/GWAPPKEY");
+    extra.push_back(logon.trustedKey);
+  }
+  int rc = SetUpHost(host, extra);
+  if (rc != kExitOk) return rc;
+
+  // One export at a time into an output directory: the Maildir writer and
+  // the failed-ids list assume a single writer.
+  int lockFd = open((dataDir + "export.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    std::cerr << "mvmigrate: another mvmigrate is exporting into " << host.outDir << "\n";
+    if (lockFd >= 0) close(lockFd);
+    mvcom_Shutdown();
+    return kExitCantCreate;
+  }
+  struct LockCloser {
+    int fd;
+    ~LockCloser() { close(fd); }
+  } lockCloser{lockFd};
+
+  PluginApi api;
+  std::string error;
+  std::string pluginPath = host.pluginPath.empty() ? DefaultPluginPath() : host.pluginPath;
+  if (LoadPlugin(pluginPath, {"GetLogonParameters", "Logon", "Logoff", "GetFolderNames", "GetTrueFolder",
+                              "InitRead", "ConvertFolder", "CloseRead"},
+                 &api, &error) != 0) {
+    std::cerr << "mvmigrate: " << error << "\n";
+    mvcom_Shutdown();
+    return kExitSoftware;
+  }
+  RemoveStalePartFiles(workDir);
+
+  ExportRun run;
+  run.workDir = workDir;
+  run.dryRun = options.dryRun;
+  run.report.server = logon.server;
+  run.report.user = logon.user;
+  run.report.outDir = host.outDir;
+  run.report.dryRun = options.dryRun;
+  run.report.retryFailed = options.retryFailed;
+  run.display = progress::MakeProgressDisplay(host.verbosity > 0 ? stderr : nullptr);
+  clock_gettime(CLOCK_MONOTONIC, &run.started);
+  gRun = &run;
+  mvcom_SetExtendedErrorSink(&ExtendedErrorSink, nullptr);
+  gInterrupted = 0;
+  struct sigaction action = {}, previousAction = {};
+  action.sa_handler = &OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previousAction);
+
+  char user[1024], pass[4096];
+  CopyText(user, sizeof user, logon.user.c_str());
+  CopyText(pass, sizeof pass, password.c_str());
+  int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, 1, 0, nullptr, nullptr, &HostNotify);
+  memset(pass, 0, sizeof pass);
+  int exitCode = kExitOk;
+  if (result != 0) {
+    std::cerr << "mvmigrate: logon to " << logon.server << " as " << logon.user << " failed (see "
+              << dataDir << "mvmigrate.log)\n";
+    exitCode = LogonExitCodeOf(result);
+  } else {
+    std::vector<FolderEntry> folders;
+    gFolders = &folders;
+    api.GetFolderNames(0, &CollectFolder);
+    gFolders = nullptr;
+    for (size_t i = 0; i < folders.size(); ++i) {
+      char path[kHostPathSize] = "";
+      api.GetTrueFolder(static_cast<int>(i), path);
+      folders[i].path = path;
+    }
+    std::vector<int> selected;
+    for (size_t i = 0; i < folders.size(); ++i)
+      if (folders[i].folderClass == 0 && FolderWanted(folders[i].path, options.folders))
+        selected.push_back(static_cast<int>(i));
+    for (const std::string &w : options.folders) {
+      bool found = false;
+      for (const FolderEntry &f : folders) found = found || (f.folderClass == 0 && FolderWanted(f.path, {w}));
+      if (!found) {
+        std::cerr << "mvmigrate: no mail folder " << w << " in the mailbox (see `mvmigrate folders`)\n";
+        exitCode = kExitUsage;
+      }
+    }
+    if (exitCode == kExitOk) ConvertFolders(api, folders, selected, host, options, &run, &exitCode);
+  }
+  api.Logoff(0);
+  if (result == 0) KeepOtherFoldersFailures(failedIds, previousFailedIds, hadFailedIds);
+  sigaction(SIGINT, &previousAction, nullptr);
+  mvcom_SetExtendedErrorSink(nullptr, nullptr);
+  gRun = nullptr;
+  UnloadPlugin(&api);
+  mvcom_Shutdown();
+  if (result != 0 || exitCode == kExitUsage) return exitCode;
+
+  run.report.interrupted = gInterrupted != 0;
+  run.report.seconds = SecondsSince(run.started);
+  if (options.dryRun)
+    PrintDryRun(run.report);
+  else if (options.jsonSummary)
+    std::cout << report::FormatReportJson(run.report);
+  else
+    std::cout << report::FormatSummary(run.report);
+  if (!options.reportPath.empty() && report::WriteReportFile(options.reportPath, run.report, &error) != 0) {
+    std::cerr << "mvmigrate: " << error << "\n";
+    if (exitCode == kExitOk) exitCode = kExitCantCreate;
+  }
+  if (exitCode != kExitOk) return exitCode;
+  if (!run.report.failures.empty() || report::Totals(run.report).failed > 0) {
+    std::cerr << "mvmigrate: " << report::Totals(run.report).failed
+              << " item(s) failed; `mvmigrate export --retry-failed ...` takes them again\n";
+    return kExitItemsFailed;
+  }
+  return run.report.interrupted ? static_cast<int>(kExitInterrupted) : static_cast<int>(kExitOk);
+}
+
+}  // namespace
+
+std::string MergeFailedIds(const std::string &previous, const std::string &current) {
+  // Splits a list into folder blocks: (folder name, block text).
+  auto blocks = [](const std::string &text) {
+    std::vector<std::pair<std::string, std::string>> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+      size_t end = text.find('\n', pos);
+      std::string line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+      pos = end == std::string::npos ? text.size() : end + 1;
+      if (line.compare(0, 13, "FolderNumber=") == 0) {
+        size_t semi = line.find(';');
+        out.push_back({semi == std::string::npos ? "" : line.substr(semi + 1), ""});
+      }
+      if (!out.empty()) out.back().second += line + "\n";
+    }
+    return out;
+  };
+  std::string merged = current;
+  if (!merged.empty() && merged.back() != '\n') merged += '\n';
+  auto now = blocks(current);
+  for (const auto &old : blocks(previous)) {
+    bool replaced = false;
+    for (const auto &b : now) replaced = replaced || b.first == old.first;
+    if (!replaced) merged += old.second;
+  }
+  return merged;
+}
+
+int RunExport(const HostOptions &host, const LogonOptions &logon, const ExportOptions &options) {
+  std::string password, error;
+  if (ReadPassword(logon, &password, &error) != 0) {
+    std::cerr << "mvmigrate: " << error << "\n";
+    return kExitUsage;
+  }
+  return ExportWithPassword(host, logon, password, options);
+}
+
+int RunExportDemo(const HostOptions &host, bool tls, bool json) {
+  gwsim::Options simOptions;
+  simOptions.tls = tls;
+  gwsim::Server server(simOptions);
+  if (!server.Start()) {
+    std::cerr << "mvmigrate: the built-in simulator did not start: " << server.LastError() << "\n";
+    return kExitUnavailable;
+  }
+  std::cerr << "Demo: GroupWise simulator at " << server.url() << ", exporting alice's mailbox into "
+            << host.outDir << "/mail\n";
+  LogonOptions logon;
+  logon.server = server.url();
+  logon.user = "alice";
+  ExportOptions options;
+  options.jsonSummary = json;
+  int rc = ExportWithPassword(host, logon, "secret", options);
+  server.Stop();
+  if (rc == kExitOk || rc == kExitItemsFailed)
+    std::cerr << "Demo: the messages are in " << WithSlash(host.outDir) << "mail/, one Maildir per folder; `mutt -f "
+              << WithSlash(host.outDir) << "mail/Mailbox` opens them. The log is "
+              << (host.dataDir.empty() ? WithSlash(host.outDir) + "data/" : WithSlash(host.dataDir))
+              << "mvmigrate.log.\n";
+  return rc;
+}

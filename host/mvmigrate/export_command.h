@@ -1,0 +1,43 @@
+// `mvmigrate export`: every mail folder of a GroupWise mailbox into a
+// Maildir tree under OUT/mail/, incrementally, with progress, a closing
+// summary and an optional JSON report; and the export demo against the
+// built-in simulator.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/mvmigrate/commands.h"
+#include "host/mvmigrate/host_setup.h"
+
+struct ExportOptions {
+  std::vector<std::string> folders;  // "^"-joined paths; each takes its subfolders too; empty: all
+  bool dryRun = false;       // list folders and counts, convert nothing
+  bool retryFailed = false;  // convert only the items the last run listed as failed
+  int maxAttachKB = 0;       // attachments above this many thousand bytes are left out; 0: no limit
+  std::string reportPath;    // JSON report; empty: none
+  bool jsonSummary = false;  // print the JSON report on stdout instead of the table
+};
+
+// Exit codes of an export besides those of host_setup.h.
+enum {
+  kExitItemsFailed = 75,  // EX_TEMPFAIL: some items failed; --retry-failed takes them again
+  kExitInterrupted = 130, // stopped by Ctrl-C after the current item; run again to go on
+};
+
+// Logs on, exports the selected mail folders into OUT/mail/, logs off,
+// prints the summary. Returns kExitOk when every item was stored or passed
+// over on purpose, kExitItemsFailed when any failed, kExitInterrupted after
+// Ctrl-C, or the exit code of what stopped the run.
+int RunExport(const HostOptions &host, const LogonOptions &logon, const ExportOptions &options);
+
+// Starts the built-in simulator with its demo mailbox, exports it as alice
+// into OUT/mail/ and tells where the messages are.
+int RunExportDemo(const HostOptions &host, bool tls, bool json);
+
+// The failed-ids list after a run that converted only some folders: the
+// blocks ("FolderNumber=..;NAME" up to "msgid=;") of `previous` whose folder
+// name has no block in `current` are appended to `current`, so that a run
+// limited to some folders keeps the failures of the others. Returns the
+// merged text.
+std::string MergeFailedIds(const std::string &previous, const std::string &current);
