@@ -54,8 +54,8 @@ sqlite_prefix=$("$root/scripts/build-sqlite-windows.sh" | tail -n 1)
 echo "== static libraries ready after $(( $(date +%s) - start )) s"
 
 # The Wine run talks to the Linux simulator: use the normal build's, or build
-# just that target there.
-gwsim="$root/build/bin/gwsim"
+# just that target there. MVGWS_GWSIM names another one.
+gwsim="${MVGWS_GWSIM:-$root/build/bin/gwsim}"
 if [ $run_wine -eq 1 ] && [ ! -x "$gwsim" ]; then
   "$root/scripts/install-deps.sh"
   cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
