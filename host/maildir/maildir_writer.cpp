@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -165,6 +166,21 @@ GMimeObject *BuildTextPart(const std::string &path, const char *subtype, std::st
   return GMIME_OBJECT(text);
 }
 
+// Whether the file starts (after blanks) with "<html": the reader hands an
+// RTF body converted to HTML as a text body part.
+bool LooksLikeHtml(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char head[256];
+  ssize_t n = read(fd, head, sizeof head - 1);
+  close(fd);
+  if (n <= 0) return false;
+  head[n] = '\0';
+  const char *p = head;
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  return StartsWithNoCase(p, "<html");
+}
+
 // Whether a name has an extension (a dot that is neither first nor last).
 bool HasExtension(const std::string &name) {
   size_t dot = name.rfind('.');
@@ -175,8 +191,8 @@ bool HasExtension(const std::string &name) {
 // An attachment from a part file: exact bytes in base64, named, typed by
 // its name. A name without extension whose bytes are clean UTF-8 text (the
 // summary the reader writes for an attached mail) is labelled text/plain.
-GMimeObject *BuildAttachment(const std::string &path, const std::string &name, std::string *error) {
-  std::string type = GuessContentType(name);
+GMimeObject *BuildAttachment(const std::string &path, const std::string &name, bool html, std::string *error) {
+  std::string type = html ? "text/html" : GuessContentType(name);
   std::string charset;
   if (type == "application/octet-stream" && !HasExtension(name)) {
     TextShape shape;
@@ -261,17 +277,29 @@ void SetHeaders(GMimeMessage *message, const HostMessage &record) {
 // ones are attachments under their names. Returns null with *error set
 // when a part file cannot be read.
 GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, std::string *error) {
-  int textIndex = -1, htmlIndex = -1;
+  int textIndex = -1, htmlIndex = -1, convertedIndex = -1;
   std::vector<int> attachments;
+  std::vector<bool> htmlText(kMaxParts, false);  // text body parts that hold HTML
   for (int i = 0; i < record.partCount && i < kMaxParts; ++i) {
     const HostPart *p = record.parts[i];
     if (p == nullptr) continue;
-    if (p->kind == kPartTextBody && textIndex < 0)
+    if (p->kind == kPartTextBody) htmlText[i] = LooksLikeHtml(PartPath(workDir, record, i));
+    if (p->kind == kPartTextBody && !htmlText[i] && textIndex < 0)
       textIndex = i;
+    else if (p->kind == kPartTextBody && htmlText[i] && convertedIndex < 0)
+      convertedIndex = i;
     else if (p->kind == kPartHtmlBody && htmlIndex < 0)
       htmlIndex = i;
     else
       attachments.push_back(i);
+  }
+  // A body converted from RTF stands in for a missing HTML body; next to a
+  // real one it is kept as an attachment.
+  if (htmlIndex < 0) {
+    htmlIndex = convertedIndex;
+  } else if (convertedIndex >= 0) {
+    attachments.push_back(convertedIndex);
+    std::sort(attachments.begin(), attachments.end());
   }
   GMimeObject *text = nullptr, *html = nullptr;
   if (textIndex >= 0 && (text = BuildTextPart(PartPath(workDir, record, textIndex), "plain", error)) == nullptr)
@@ -302,7 +330,7 @@ GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, st
   for (int index : attachments) {
     std::string name = ToUtf8(FIELD(*record.parts[index], name));
     if (name.empty()) name = "attachment-" + std::to_string(index + 1);
-    GMimeObject *part = BuildAttachment(PartPath(workDir, record, index), name, error);
+    GMimeObject *part = BuildAttachment(PartPath(workDir, record, index), name, htmlText[index], error);
     if (part == nullptr) {
       g_object_unref(mixed);
       return nullptr;
