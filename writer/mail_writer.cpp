@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <memory>
+#include <vector>
 #include <cstring>
 #include <string>
 
@@ -24,7 +25,6 @@ enum {
   kCodeLineSize = 251,  // responses are read 250 characters a line
   kPartPathSize = 1024 + 32,
   kBase64InputBlock = 48 * 1024,  // a multiple of 3: whole groups per block
-  kBase64OutputBlock = kBase64InputBlock / 3 * 4,
 };
 
 const char kBase64Alphabet[] =
@@ -36,21 +36,21 @@ struct Base64Writer {
   FILE *out;
   unsigned char carry[3];
   size_t carryLength;
-  char encoded[kBase64OutputBlock];
+  std::vector<char> encoded;  // sized for the data at hand, at most one block
   size_t encodedLength;
 };
 
 void FlushEncoded(Base64Writer *w) {
-  if (w->encodedLength > 0) fwrite(w->encoded, 1, w->encodedLength, w->out);
+  if (w->encodedLength > 0) fwrite(w->encoded.data(), 1, w->encodedLength, w->out);
   w->encodedLength = 0;
 }
 
 void EncodeGroup(Base64Writer *w, const unsigned char *in, size_t n) {
-  if (w->encodedLength + 4 > sizeof w->encoded) FlushEncoded(w);
+  if (w->encodedLength + 4 > w->encoded.size()) FlushEncoded(w);
   uint32_t bits = static_cast<uint32_t>(in[0]) << 16;
   if (n > 1) bits |= static_cast<uint32_t>(in[1]) << 8;
   if (n > 2) bits |= in[2];
-  char *o = w->encoded + w->encodedLength;
+  char *o = w->encoded.data() + w->encodedLength;
   o[0] = kBase64Alphabet[(bits >> 18) & 63];
   o[1] = kBase64Alphabet[(bits >> 12) & 63];
   o[2] = n > 1 ? kBase64Alphabet[(bits >> 6) & 63] : '=';
@@ -81,28 +81,30 @@ void Base64Finish(Base64Writer *w) {
   FlushEncoded(w);
 }
 
-// The file's bytes, then the appendix, base64-encoded onto the request.
-void EncodeFileAndAppendix(FILE *file, const char *appendix, FILE *request) {
-  std::unique_ptr<Base64Writer> w(new Base64Writer());
-  w->out = request;
-  std::unique_ptr<unsigned char[]> block(new unsigned char[kBase64InputBlock]);
+// The file's bytes, then the appendix, base64-encoded onto the request in
+// blocks; small files get small buffers (a mail body should not cost a
+// 100 KB allocation per item).
+void EncodeFileAndAppendix(FILE *file, int64_t totalBytes, const char *appendix, FILE *request) {
+  size_t blockSize = kBase64InputBlock;
+  if (totalBytes < static_cast<int64_t>(blockSize)) blockSize = static_cast<size_t>(totalBytes) + 3;
+  Base64Writer w = {request, {0, 0, 0}, 0, std::vector<char>(blockSize / 3 * 4 + 4), 0};
+  std::vector<unsigned char> block(blockSize);
   size_t n;
-  while ((n = fread(block.get(), 1, kBase64InputBlock, file)) > 0) {
-    Base64Feed(w.get(), block.get(), n);
-  }
+  while ((n = fread(block.data(), 1, block.size(), file)) > 0) Base64Feed(&w, block.data(), n);
   if (appendix != nullptr) {
-    Base64Feed(w.get(), reinterpret_cast<const unsigned char *>(appendix), strlen(appendix));
+    Base64Feed(&w, reinterpret_cast<const unsigned char *>(appendix), strlen(appendix));
   }
-  Base64Finish(w.get());
+  Base64Finish(&w);
 }
 
 // Opens a part file and gives the base64 length of its bytes plus appendix.
-FilePtr OpenPartFile(const char *path, const char *appendix, int64_t *encodedLength) {
+// *totalBytes is the file's size plus the appendix's.
+FilePtr OpenPartFile(const char *path, const char *appendix, int64_t *totalBytes) {
   FilePtr file = OpenFile(path, "rb");
   int64_t size = 0;
   if (file && com_GetFileSize(path, &size) != 0) file.reset();
   if (appendix != nullptr) size += static_cast<int64_t>(strlen(appendix));
-  *encodedLength = Base64Length(size);
+  *totalBytes = size;
   return file;
 }
 
@@ -265,21 +267,21 @@ void WriteTextBody(const HostMessage *record, FILE *request, const char *appendi
   if (index < 0) return;
   char path[kPartPathSize];
   FormatPartFileName(path, sizeof path, gSession.workDir, record->msgSeq, index);
-  int64_t encodedLength = 0;
-  FilePtr file = OpenPartFile(path, appendix, &encodedLength);
+  int64_t totalBytes = 0;
+  FilePtr file = OpenPartFile(path, appendix, &totalBytes);
   if (!file) return;
   fprintf(request, "<message>\n<part contentType=\"text/plain\" length=\"%" PRId64 "\">\n",
-          encodedLength);
-  EncodeFileAndAppendix(file.get(), appendix, request);
+          Base64Length(totalBytes));
+  EncodeFileAndAppendix(file.get(), totalBytes, appendix, request);
   fputs("\n</part>\n</message>\n", request);
 }
 
 void WriteBase64File(const char *partPath, FILE *request, const char *appendix) {
-  int64_t encodedLength = 0;
-  FilePtr file = OpenPartFile(partPath, appendix, &encodedLength);
+  int64_t totalBytes = 0;
+  FilePtr file = OpenPartFile(partPath, appendix, &totalBytes);
   if (!file) return;
-  fprintf(request, "<size>%" PRId64 "</size>\n<data>\n", encodedLength);
-  EncodeFileAndAppendix(file.get(), appendix, request);
+  fprintf(request, "<size>%" PRId64 "</size>\n<data>\n", Base64Length(totalBytes));
+  EncodeFileAndAppendix(file.get(), totalBytes, appendix, request);
   fputs("\n</data>\n", request);
 }
 
