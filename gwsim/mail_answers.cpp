@@ -169,6 +169,16 @@ void AppendPiece(const Attachment &attachment, int64_t total, int64_t offset, in
   out->append("</gwm:part>");
 }
 
+// True when an attachment of some item refers to the item `id`.
+bool IsAttachedItem(const Mailbox &mailbox, const std::string &id) {
+  for (const Item &holder : mailbox.items) {
+    for (const Attachment &a : holder.attachments) {
+      if (a.itemReference && a.id == id) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void AppendBoxEntry(const Item &item, std::string *out) {
@@ -227,7 +237,8 @@ void AnswerGetAttachment(const HandlerCall &call, Answer *answer) {
   // An attached item (a task...) has no data: no part, and the item itself
   // so that its subject and dates can be shown.
   const Item *referenced = mailbox->FindItem(id);
-  if (referenced != nullptr && CheckContainer(call, referenced->container, &containerCheck)) {
+  if (referenced != nullptr && IsAttachedItem(*mailbox, id) &&
+      CheckContainer(call, referenced->container, &containerCheck)) {
     AppendItem(mailbox, call.state->answers, *referenced, true, "gwm:item", &answer->inner);
     return;
   }

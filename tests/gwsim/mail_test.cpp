@@ -243,6 +243,7 @@ TEST_F(MailTest, AttachmentPieces) {
       {"offset not a number", zip, "x", "10", {}, 59905, false, 0, 0},
       {"no id", "", "0", "10", {}, 59905, false, 0, 0},
       {"unknown id", "NO.SUCH@1#att1", "0", "10", {}, 59906, false, 0, 0},
+      {"an item that is not attached", "MAIL.PLAIN@1", "0", "10", {}, 59906, false, 0, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.why);
