@@ -1,0 +1,329 @@
+// mvmigrate export end to end: the real program against the simulator,
+// every message read back with GMime and compared with the fixture; a
+// second run writes nothing; runs killed at random points resume to the
+// same tree; server faults leave every item exported or listed as failed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gwsim/gwsim.h"
+#include "gwsim/mailbox.h"
+#include "maildir/message_readback.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using readback::ListDirectory;
+using readback::Message;
+using readback::ReadMessageFile;
+using testing_support::ReadFileBytes;
+using testing_support::TestHost;
+using testing_support::WriteFileBytes;
+
+struct RunResult {
+  int exitCode = -1;
+  std::string output;
+};
+
+class ExportTest : public ::testing::Test {
+ protected:
+  void StartServer(int generatedItems = 0) {
+    gwsim::Options options;
+    options.mailboxFile = std::string(MVGWS_TEST_DATA) + "/gwsim/mail_mailbox.xml";
+    server_ = std::make_unique<gwsim::Server>(options);
+    if (generatedItems > 0) {
+      auto lock = server_->mailbox().Lock();
+      ASSERT_TRUE(gwsim::GenerateMailbox(&server_->mailbox(), "alice", 2, generatedItems));
+    }
+    ASSERT_TRUE(server_->Start()) << server_->LastError();
+    ASSERT_TRUE(WriteFileBytes(host_.root() + "/pw", "secret\n"));
+  }
+
+  std::string Args(const std::string &out, const std::string &extra = "") const {
+    return "-q --out '" + out + "' export --server " + server_->url() + " --user alice --password-file '" +
+           host_.root() + "/pw' " + extra;
+  }
+
+  RunResult Run(const std::string &args) const {
+    RunResult r;
+    std::string cmd = "'" + std::string(MVMIGRATE_PATH) + "' " + args + " 2>&1 </dev/null";
+    FILE *pipe = popen(cmd.c_str(), "r");
+    if (pipe == nullptr) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+    int status = pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+  }
+
+  // Every message under out/mail: "Folder/dir/cur/name" -> message.
+  std::map<std::string, Message> Tree(const std::string &out) const {
+    std::map<std::string, Message> tree;
+    AddFolder(out + "/mail", "", &tree);
+    return tree;
+  }
+  // Adds the messages of the Maildir at dir and of every folder below it.
+  void AddFolder(const std::string &dir, const std::string &relative, std::map<std::string, Message> *tree) const {
+    for (const std::string &name : ListDirectory(dir)) {
+      const std::string path = dir + "/" + name;
+      if (name == "tmp" || name == "new") {
+        EXPECT_TRUE(ListDirectory(path).empty()) << "nothing left in " << path;
+      } else if (name == "cur") {
+        for (const std::string &file : ListDirectory(path)) (*tree)[relative + "/" + file] = ReadMessageFile(path + "/" + file);
+      } else {
+        AddFolder(path, relative + "/" + name, tree);
+      }
+    }
+  }
+
+  TestHost host_;
+  std::unique_ptr<gwsim::Server> server_;
+};
+
+const Message *BySubject(const std::map<std::string, Message> &tree, const std::string &subject) {
+  for (const auto &entry : tree)
+    if (entry.second.subject == subject) return &entry.second;
+  return nullptr;
+}
+
+const readback::Leaf *Attachment(const Message &m, const std::string &name) {
+  for (const readback::Leaf &leaf : m.leaves)
+    if (leaf.filename == name) return &leaf;
+  return nullptr;
+}
+
+std::string Addresses(const std::vector<readback::Address> &list) {
+  std::string out;
+  for (const readback::Address &a : list) out += a.name + " <" + a.address + ">;";
+  return out;
+}
+
+TEST_F(ExportTest, FixtureMailboxComesBackFieldByField) {
+  StartServer();
+  const std::string out = host_.root() + "/out";
+  RunResult r = Run(Args(out, "--report '" + host_.root() + "/report.json'"));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  std::map<std::string, Message> tree = Tree(out);
+  ASSERT_EQ(tree.size(), 5u) << r.output;
+  for (const auto &entry : tree) EXPECT_TRUE(entry.second.parsed) << entry.first;
+
+  const struct {
+    const char *subject, *from, *to, *cc, *bcc;
+    int64_t date;
+    const char *importance, *keywords, *groupwiseId, *structure;
+    bool read;
+  } cases[] = {
+      {"Quarterly report", "Dan Dorsey <dan@example.com>;",
+       "Alice Anders <alice@example.com>;Carol Clark <carol@example.com>;", "Erin Evans <erin@example.com>;",
+       "Frank Fischer <frank@example.com>;", 1767603605 /* 2026-01-05T09:00:05Z, the delivery time */, "high",
+       "Business, Follow up", "4A5B6C7D.DOM.PO.200.1.1.1@example.com", "text/plain", true},
+      {"Grüße & <Angebote>", "Jürgen Weiß <juergen.weiss@example.de>;", "Alice Anders <alice@example.com>;", "", "",
+       1767690000, "low", "", "",
+       "multipart/mixed(multipart/alternative(text/plain,text/html),text/html,text/plain,image/png,text/csv,"
+       "application/zip)",
+       false},
+      {"Fwd: Plans", "Carol Clark <carol@example.com>;", "Alice Anders <alice@example.com>;", "", "", 1767776400,
+       nullptr, "", "", "multipart/mixed(text/plain,text/html,text/plain,text/plain)", false},
+      {"Long minutes", "Dan Dorsey <dan@example.com>;", "", "", "", 1767862800, nullptr, "", "", "text/plain", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.subject);
+    const Message *m = BySubject(tree, c.subject);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(Addresses(m->from), c.from);
+    EXPECT_EQ(Addresses(m->to), c.to);
+    EXPECT_EQ(Addresses(m->cc), c.cc);
+    EXPECT_EQ(Addresses(m->bcc), c.bcc);
+    EXPECT_EQ(m->date, c.date);
+    if (c.importance != nullptr) {  // mails without one: next test
+      EXPECT_EQ(m->importance, c.importance);
+    }
+    EXPECT_EQ(m->keywords, c.keywords);
+    EXPECT_EQ(m->groupwiseId, c.groupwiseId);
+    EXPECT_EQ(m->structure, c.structure);
+    bool read = false;
+    for (const auto &entry : tree)
+      if (&entry.second == m) read = entry.first.substr(entry.first.size() - 4) == ":2,S";
+    EXPECT_EQ(read, c.read) << "the S flag follows the read state";
+  }
+
+  const Message *rich = BySubject(tree, "Grüße & <Angebote>");
+  ASSERT_NE(rich, nullptr);
+  EXPECT_EQ(rich->leaves[0].bytes, "Grüße aus Köln\n");
+  EXPECT_EQ(rich->leaves[1].bytes, "<html><body><p>Grüße aus <b>Köln</b></p></body></html>\n");
+  const struct {
+    const char *name;
+    std::string bytes;
+  } files[] = {
+      {"notes.txt", "Bring the figures.\n"},
+      {"pixel.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\xff\0\x80\x7f", 38)},
+      {"figures.csv", ReadFileBytes(std::string(MVGWS_TEST_DATA) + "/gwsim/mail_attachment.csv")},
+  };
+  for (const auto &f : files) {
+    SCOPED_TRACE(f.name);
+    const readback::Leaf *leaf = Attachment(*rich, f.name);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(leaf->bytes, f.bytes);
+  }
+  const readback::Leaf *zip = Attachment(*rich, "archive.zip");
+  ASSERT_NE(zip, nullptr);
+  ASSERT_EQ(zip->bytes.size(), 450000u) << "three pieces of 200000 bytes joined";
+  EXPECT_EQ(Attachment(*rich, "Mime.822"), nullptr) << "the MIME copy of the mail is not converted";
+
+  const Message *fwd = BySubject(tree, "Fwd: Plans");
+  ASSERT_NE(fwd, nullptr);
+  const readback::Leaf *plans = Attachment(*fwd, "Plans.html");
+  ASSERT_NE(plans, nullptr) << "the attached HTML mail is summarised into an HTML attachment";
+  EXPECT_NE(plans->bytes.find("Subject: Plans"), std::string::npos) << plans->bytes;
+  EXPECT_NE(plans->bytes.find("as promised"), std::string::npos);
+  EXPECT_NE(Attachment(*fwd, "Kick-off"), nullptr);
+  EXPECT_NE(Attachment(*fwd, "Task information.txt"), nullptr);
+
+  std::string json = ReadFileBytes(host_.root() + "/report.json");
+  EXPECT_NE(json.find("\"totals\": {\"total\": 5, \"stored\": 5, \"already_present\": 0, \"duplicates\": 0"),
+            std::string::npos)
+      << json;
+}
+
+// GroupWise leaves out the priority of a standard mail and sends an empty
+// subject as an empty element; neither may come out as a value.
+TEST_F(ExportTest, AbsentPriorityAndEmptySubjectStayEmpty) {
+  StartServer();
+  const std::string out = host_.root() + "/out";
+  ASSERT_EQ(Run(Args(out)).exitCode, 0);
+  std::map<std::string, Message> tree = Tree(out);
+  for (const char *subject : {"Fwd: Plans", "Long minutes"}) {
+    SCOPED_TRACE(subject);
+    const Message *m = BySubject(tree, subject);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->importance, "") << "no priority element: standard, no Importance header";
+  }
+  const Message *empty = BySubject(tree, "");
+  ASSERT_NE(empty, nullptr) << "the mail with an empty subject";
+  EXPECT_EQ(empty->date, 1767949200);
+  EXPECT_EQ(empty->leaves.size(), 1u);
+}
+
+TEST_F(ExportTest, SecondRunWritesNothing) {
+  StartServer();
+  const std::string out = host_.root() + "/out";
+  ASSERT_EQ(Run(Args(out)).exitCode, 0);
+  std::vector<std::string> before = ListDirectory(out + "/mail/Mailbox/cur");
+  ASSERT_EQ(before.size(), 5u);
+  struct stat st;
+  ASSERT_EQ(stat((out + "/mail/Mailbox/cur/" + before[0]).c_str(), &st), 0);
+  server_->ClearRequests();
+  RunResult again = Run(Args(out));
+  EXPECT_EQ(again.exitCode, 0) << again.output;
+  EXPECT_EQ(ListDirectory(out + "/mail/Mailbox/cur"), before);
+  struct stat st2;
+  ASSERT_EQ(stat((out + "/mail/Mailbox/cur/" + before[0]).c_str(), &st2), 0);
+  EXPECT_EQ(st2.st_ino, st.st_ino) << "the file was not written again";
+  EXPECT_NE(again.output.find("Mailbox        5        0          5        0        0        0\n"), std::string::npos)
+      << "all five are duplicates now: " << again.output;
+}
+
+TEST_F(ExportTest, KilledRunsResumeToTheSameTree) {
+  StartServer(40);
+  gwsim::Fault slow;
+  slow.kind = gwsim::FaultKind::kDelay;
+  slow.delayMs = 15;
+  slow.requestName = "getItemRequest";
+  slow.times = 0;
+  server_->AddFault(slow);
+  const std::string whole = host_.root() + "/whole", killed = host_.root() + "/killed";
+  ASSERT_EQ(Run(Args(whole)).exitCode, 0);
+
+  std::mt19937 random(20260105);
+  std::uniform_int_distribution<int> delayMs(50, 700);
+  for (int round = 0; round < 5; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::string cmd = "exec '" + std::string(MVMIGRATE_PATH) + "' " + Args(killed) + " >/dev/null 2>&1 </dev/null";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    usleep(static_cast<useconds_t>(delayMs(random)) * 1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+  }
+  RunResult last = Run(Args(killed));
+  ASSERT_EQ(last.exitCode, 0) << last.output;
+
+  std::map<std::string, Message> a = Tree(whole), b = Tree(killed);
+  ASSERT_EQ(a.size(), 45u);
+  ASSERT_EQ(b.size(), a.size());
+  for (auto ia = a.begin(), ib = b.begin(); ia != a.end(); ++ia, ++ib) {
+    SCOPED_TRACE(ia->first);
+    EXPECT_EQ(ia->first, ib->first) << "same names: nothing doubled, nothing lost";
+    EXPECT_EQ(ia->second.subject, ib->second.subject);
+    EXPECT_EQ(ia->second.structure, ib->second.structure);
+    ASSERT_EQ(ia->second.leaves.size(), ib->second.leaves.size());
+    for (size_t i = 0; i < ia->second.leaves.size(); ++i) EXPECT_EQ(ia->second.leaves[i].bytes, ib->second.leaves[i].bytes);
+  }
+}
+
+struct FaultCase {
+  gwsim::FaultKind kind;
+  int status;
+  const char *requestName;
+  int times;
+  size_t cutAt;
+  size_t failed;  // items the run lists as failed
+  const char *why;
+};
+
+TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
+  const FaultCase cases[] = {
+      {gwsim::FaultKind::kBusy503, 503, "getItemRequest", 3, 0, 1, "a 503 storm longer than the retries fails one item"},
+      {gwsim::FaultKind::kBusyFault500, 500, "getItemRequest", 2, 0, 0, "busy faults are retried"},
+      {gwsim::FaultKind::kStatus, 500, "getItemRequest", 1, 0, 1, "HTTP 500 on one item"},
+      {gwsim::FaultKind::kCutAt, 200, "getAttachmentRequest", 1, 100, 0, "a cut attachment piece is asked for again"},
+  };
+  int n = 0;
+  for (const FaultCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    StartServer();
+    gwsim::Fault fault;
+    fault.kind = c.kind;
+    fault.status = c.status;
+    fault.requestName = c.requestName;
+    fault.times = c.times;
+    fault.cutAt = c.cutAt;
+    server_->AddFault(fault);
+    const std::string out = host_.root() + "/fault" + std::to_string(n++);
+    const std::string reportPath = out + "-report.json";
+    RunResult r = Run(Args(out, "--report '" + reportPath + "'"));
+    size_t exported = ListDirectory(out + "/mail/Mailbox/cur").size();
+    std::string json = ReadFileBytes(reportPath);
+    size_t failed = 0;
+    for (size_t p = json.find("{\"folder\": "); p != std::string::npos; p = json.find("{\"folder\": ", p + 1)) ++failed;
+    EXPECT_EQ(failed, c.failed) << json;
+    EXPECT_EQ(exported + failed, 5u) << r.output;
+    EXPECT_EQ(r.exitCode, failed == 0 ? 0 : 75) << r.output;
+    if (failed == 0) continue;
+    EXPECT_NE(json.find("\"id\": \"MAIL."), std::string::npos) << "the failed item's GroupWise id: " << json;
+    // The failed ones are fetched again, and only they.
+    server_->ClearFaults();
+    server_->ClearRequests();
+    RunResult retry = Run(Args(out, "--retry-failed"));
+    EXPECT_EQ(retry.exitCode, 0) << retry.output;
+    EXPECT_EQ(ListDirectory(out + "/mail/Mailbox/cur").size(), 5u);
+    size_t fetched = 0;
+    for (const gwsim::RecordedRequest &q : server_->Requests()) fetched += q.requestName == "getItemRequest";
+    EXPECT_GE(fetched, failed);
+    EXPECT_LT(fetched, 5u) << "the items exported before are not fetched again";
+  }
+}
+
+}  // namespace
