@@ -6,6 +6,7 @@
 #include "host/mvmigrate/commands.h"
 #include "host/mvmigrate/export_command.h"
 #include "host/mvmigrate/host_setup.h"
+#include "host/mvmigrate/import_command.h"
 
 #ifndef MVGWS_VERSION
 #define MVGWS_VERSION "0"
@@ -26,7 +27,8 @@ Exit codes:
   73 an output file cannot be created 76 the server's answer could not be used
   77 logon refused (user or password) 78 log, state or filters cannot be set up
   75 export: some items failed (listed in the summary; --retry-failed takes them again)
-  130 export: stopped by Ctrl-C after the current item (run again to go on))";
+  75 import: some messages failed (listed in the summary; a rerun retries them)
+  130 export, import: stopped by Ctrl-C after the current item (run again to go on))";
 
 void AddLogonOptions(CLI::App *cmd, LogonOptions *logon) {
   cmd->add_option("--server", logon->server, "GroupWise Web Services address, e.g. https://gw:7191")
@@ -87,6 +89,17 @@ int main(int argc, char **argv) {
   exporter->add_flag("--retry-failed", exportOptions.retryFailed, "export only the items the last run listed as failed");
   exporter->add_option("--report", exportOptions.reportPath, "write the run's report as JSON to this file");
 
+  LogonOptions importLogon;
+  ImportOptions importOptions;
+  CLI::App *importer = app.add_subcommand(
+      "import", "write the messages of a Maildir tree (DIR/mail/ as export writes it, or any Maildir) into a mailbox");
+  AddLogonOptions(importer, &importLogon);
+  importer->add_option("--in", importOptions.inDir, "the tree: DIR/mail/ when it exists, else DIR")->required();
+  importer->add_option("--folder", importOptions.folders, "only this folder (\"Cabinet^Projects\") and its subfolders; repeatable")
+      ->allow_extra_args(false);
+  importer->add_flag("--dry-run", importOptions.dryRun, "read and convert every message, write nothing, log on to nothing");
+  importer->add_option("--report", importOptions.reportPath, "write the run's report as JSON to this file");
+
   bool demoTls = false, demoJson = false;
   CLI::App *demo = app.add_subcommand("demo", "export the built-in simulator's demo mailbox into OUT/mail/");
   demo->add_flag("--tls", demoTls, "use HTTPS with a self-signed certificate");
@@ -102,6 +115,7 @@ int main(int argc, char **argv) {
   if (*userlist) return RunUserList(host, userIn, userOut);
   if (*folders) return RunFolders(host, logon, json);
   if (*exporter) return RunExport(host, exportLogon, exportOptions);
+  if (*importer) return RunImport(host, importLogon, importOptions);
   if (*demo) return RunExportDemo(host, demoTls, demoJson);
   return kExitUsage;
 }
