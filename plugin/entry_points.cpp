@@ -10,7 +10,11 @@
 
 namespace {
 
-// The plug-in's test pauses go to the host, which decides how to show them.
+#if !defined(_WIN32)
+// On Linux there is no system message box: the plug-in's test pauses go to
+// our host library, which decides how to show them. On Windows they are the
+// system's MessageBoxA, so the DLL imports nothing from the host library
+// that a real host's MVCOM lacks.
 void ForwardMessageBoxToHost(const char *text, const char *caption) {
   com_MessageBox(text, caption);
 }
@@ -18,6 +22,7 @@ void ForwardMessageBoxToHost(const char *text, const char *caption) {
 struct MessageBoxForwarding {
   MessageBoxForwarding() { SetMessageBoxHook(&ForwardMessageBoxToHost); }
 } gMessageBoxForwarding;
+#endif
 
 // Host label buffers are kHostLabelSize bytes at least; a null one is skipped.
 void SetLabel(char *buffer, const char *text) {

@@ -175,7 +175,8 @@ MVCOM_API int com_CalcMdatSize(HostMessage *record, int *fieldBytes, int *totalB
 // Returns the number of addresses changed.
 MVCOM_API int com_AddressTranslate(HostMessage *record);
 
-// The test pause: shows text and caption through the host's hook.
+// The test pause on Linux: shows text and caption through the host's hook
+// (on Windows the plug-in calls the system's MessageBoxA instead).
 MVCOM_API void com_MessageBox(const char *text, const char *caption);
 
 }  // extern "C"

@@ -146,7 +146,7 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
       }
       KeepAttachmentDebugCopy(responsePath, download->debugWhat);
     } else {
-      com_MessageBox(responsePath, strcmp(download->responseName, "base64X.tmp") == 0
+      MessageBoxA(responsePath, strcmp(download->responseName, "base64X.tmp") == 0
                                        ? "Substitute embedded base64 file now"
                                        : "Substitute base64 file now");
     }

@@ -201,7 +201,7 @@ int SummariseAttachedItem(const char *id, int appointment, FILE *part, int *html
       return kSummaryRefused;
     }
   } else {
-    com_MessageBox(responsePath, "Substitute base64 file now");
+    MessageBoxA(responsePath, "Substitute base64 file now");
   }
 
   std::unique_ptr<HostMessage> embedded(new HostMessage());

@@ -10,6 +10,7 @@
 #include "folders/item_enumeration.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
+#include "platform/win_compat.h"
 #include "plugin/host_message.h"
 #include "plugin/mv_api.h"
 #include "plugin/mvcom.h"
@@ -179,7 +180,7 @@ int ConvertItems(FolderRun *run, FILE *idFile) {
       FailItem(run, id, reason);
       continue;
     }
-    if (gRunSettings.calTest) com_MessageBox(responsePath, "Substitute mail file now");
+    if (gRunSettings.calTest) MessageBoxA(responsePath, "Substitute mail file now");
     int parsed = ParseMailItem(run->record, responsePath);
     if (parsed == kMailFailed) {
       FailItem(run, id, AttachmentFailureReason());
