@@ -155,7 +155,7 @@ int ParseEmbeddedMessage(HostMessage *record, const char *path) {
     if (EqualsNoCase(line, "<gwt:attachment>")) {
       failed = GetEmbeddedAttachment(record, file.get()) == 2;
     } else if (EqualsNoCase(line, "<gwt:subject>")) {
-      if (!ReadResponseLine(line, sizeof line, file.get())) break;
+      if (!ReadElementValue(line, sizeof line, file.get())) break;
       CopyTextN(record->subject, sizeof record->subject, line, kSubjectChars);
       TrimPartialUtf8(record->subject);
     } else if (EqualsNoCaseN(line, kBodyPartStart, sizeof kBodyPartStart - 1)) {

@@ -33,11 +33,9 @@ enum {
 const char kBodyPartStart[] = "<gwt:part ContentType=\"Text";  // 27 characters
 const char kPlaceholderText[] = "This message, of type \"%s\", does not have any text.\n";
 
-// Reads the value line of the element whose tag was just read; "" at the
-// end of the file.
-void ReadValue(char *line, FILE *file) {
-  if (!ReadResponseLine(line, kValueLineSize, file)) line[0] = '\0';
-}
+// Reads the value line of the element whose tag was just read; "" for an
+// empty element and at the end of the file.
+void ReadValue(char *line, FILE *file) { ReadElementValue(line, kValueLineSize, file); }
 
 // Reads past a threading block; the line left is its end tag (or the last).
 void SkipThreading(char *line, FILE *file) {
@@ -103,6 +101,8 @@ int ParseMailItem(HostMessage *record, const char *responsePath) {
   if (!file) return kMailStore;
   FILE *f = file.get();
   record->unread = 1;
+  // A mail without a priority element is of standard priority, not low.
+  record->importance = 1;
   static char line[kItemLineSize];
   char viewName[kViewNameSize] = "";
   int attachmentsFull = 0;

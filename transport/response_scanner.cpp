@@ -57,13 +57,22 @@ int TagMatches(const char *line, const char *tag, TagMatch match) {
   return 0;
 }
 
+int ReadElementValue(char *line, int capacity, FILE *file) {
+  if (!ReadResponseLine(line, capacity, file)) {
+    if (capacity > 0) line[0] = '\0';
+    return 0;
+  }
+  if (line[0] == '<' && line[1] == '/') line[0] = '\0';
+  return 1;
+}
+
 int ScanTagTable(char *line, int lineCapacity, const TagField *table, int count, FILE *file) {
   int matched = 0;
   for (int i = 0; i < count; ++i) {
     const TagField &field = table[i];
     if (!TagMatches(line, field.tag, field.match)) continue;
     ++matched;
-    if (!ReadResponseLine(line, lineCapacity, file)) line[0] = '\0';
+    ReadElementValue(line, lineCapacity, file);
     CopyValue(field.value, field.capacity, field.maxChars, line);
     if (field.seen != nullptr) *field.seen = 1;
   }

@@ -12,6 +12,12 @@
 // read, 0 at end of file.
 int ReadResponseLine(char *buffer, int capacity, FILE *file);
 
+// Reads the value line of the element whose opening tag was just read. An
+// empty element (<gwt:subject></gwt:subject>) has no value line: its end tag
+// comes next, and the value is then "". Returns 1 when a line was read, 0 at
+// end of file (line then "").
+int ReadElementValue(char *line, int capacity, FILE *file);
+
 // How a parser's table entry compares a line with its tag.
 enum TagMatch {
   kTagExact,         // whole line, case counts
