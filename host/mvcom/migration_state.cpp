@@ -162,6 +162,12 @@ int com_MsgIsDuplicate(HostMessage *record, void *context, int kind, const char 
   (void)context;
   if (record == nullptr || gMvcom.stateDb == nullptr) return 0;
   const char *folder = folderName != nullptr ? folderName : "";
+  // The plug-in names a folder by its own name, which two folders can share
+  // (Cabinet^2019^Projects, Cabinet^2020^Projects); a copy of one mail filed
+  // in both would be taken for a duplicate and left behind. The host knows
+  // the folder's whole path and puts it in hostFolder: items are keyed by it.
+  if ((kind == kDupAsk || kind == kDupRecord) && record->hostFolder[0] != '\0')
+    folder = record->hostFolder;
   int found;
   switch (kind) {
     case kDupAsk:

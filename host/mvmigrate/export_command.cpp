@@ -269,6 +269,9 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     // Part files are named by msgSeq; the plug-in puts an attached mail's
     // parts under msgSeq + 1, so folders take even numbers.
     record->msgSeq = static_cast<int32_t>((2 * k) % 1000);
+    // The migration state keys items by the folder's whole path (two folders
+    // may share a name).
+    CopyText(record->hostFolder, sizeof record->hostFolder, entry.path.c_str());
     api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
     int stored = 0, dataSize = 0;
     api.ConvertFolder(record.get(), &SaveItem, index, "", nullptr, nullptr, nullptr, options.maxAttachKB, nullptr,

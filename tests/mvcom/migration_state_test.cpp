@@ -15,6 +15,12 @@ TEST_F(MvcomTest, MigrationStateKeysItemsAndSurvivesARestart) {
   EXPECT_EQ(Dup(m, kDupRecord, "O'Brien"), 0);
   EXPECT_NE(Dup(m, kDupAsk, "O'Brien"), 0);
   EXPECT_EQ(Dup(m, kDupAsk, "Sent Items"), 0);  // the folder is part of the key
+  // Two folders of one name under different parents: the host's path keys them.
+  CopyText(m->hostFolder, sizeof m->hostFolder, "Cabinet^2019^O'Brien");
+  EXPECT_EQ(Dup(m, kDupRecord, "O'Brien"), 0);
+  CopyText(m->hostFolder, sizeof m->hostFolder, "Cabinet^2020^O'Brien");
+  EXPECT_EQ(Dup(m, kDupAsk, "O'Brien"), 0);
+  m->hostFolder[0] = '\0';
   CopyText(rule->subject, 512, "Move newsletters");
   EXPECT_EQ(Dup(rule, kDupRule, "MailRules"), 0);  // new: now recorded
   EXPECT_NE(Dup(rule, kDupRule, "MailRules"), 0);
