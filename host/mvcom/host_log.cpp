@@ -11,9 +11,10 @@
 
 // Whether a line goes to stderr at the configured level.
 static int ShowOnStderr(const char *line) {
-  if (gMvcom.stderrLevel >= 2) return 1;
-  if (gMvcom.stderrLevel == 1)
+  if (gMvcom.stderrLevel >= 3) return 1;
+  if (gMvcom.stderrLevel == 2)
     return !StartsWith(line, "debug:") && !StartsWith(line, "curl debug:");
+  if (gMvcom.stderrLevel == 1 && strstr(line, "MV Warning:") != nullptr) return 1;
   return strstr(line, "MV Error:") != nullptr;
 }
 

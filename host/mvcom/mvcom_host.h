@@ -16,7 +16,9 @@ struct MvcomConfig {
   const char *workDir;     // global 6
   const char *const *params;  // host parameters handed out by com_GetParm
   int paramCount;
-  int stderrLevel;  // lines mirrored to stderr: 0 errors only, 1 all but "debug:", 2 all
+  // Lines mirrored to stderr: 0 errors only, 1 errors and warnings, 2 all
+  // but "debug:" and "curl debug:", 3 all. The log file has every line.
+  int stderrLevel;
   FILETIME dateFrom, dateTo;  // com_GetDateRange; zero = no bound
   const char *const *excludeSubjects;  // extended regular expressions
   int excludeCount;

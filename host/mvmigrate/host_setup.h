@@ -26,7 +26,7 @@ struct HostOptions {
   std::string outDir = "mvmigrate-out";
   std::string dataDir;  // empty: <outDir>/data/
   std::string workDir;  // empty: <outDir>/work/
-  int verbosity = 1;    // 0 -q, 1 default, 2 -v
+  int verbosity = 1;    // stderr: 0 -q errors, 1 default errors and warnings, 2 -v the log, 3 -vv debug too
   std::string from, to;  // YYYY-MM-DD
   std::vector<std::string> excludeSubjects;
   std::string addressMap;

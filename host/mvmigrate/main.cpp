@@ -64,7 +64,9 @@ int main(int argc, char **argv) {
   app.add_option("--exclude-subject", host.excludeSubjects, "skip items whose subject matches (regex, repeatable)")
       ->allow_extra_args(false);
   app.add_option("--address-map", host.addressMap, "CSV file of old,new addresses");
-  app.add_flag_callback("-v,--verbose", [&] { host.verbosity = 2; }, "show debug lines on stderr too");
+  app.add_flag_function(
+      "-v,--verbose", [&](int64_t count) { host.verbosity = count >= 2 ? 3 : 2; },
+      "show the log's lines on stderr too (-vv: debug lines as well)");
   app.add_flag_callback("-q,--quiet", [&] { host.verbosity = 0; }, "show only errors on stderr");
 
   std::string userIn, userOut;

@@ -16,11 +16,13 @@ void RawSink(const char *line, void *user) { static_cast<std::vector<std::string
 
 TEST_F(MvcomTest, LogLinesReachFileAndSinkWithStderrByLevel) {
   const std::vector<std::string> all = {"MV Error: x", "MV Info: 3", "debug: r", "curl debug: h",
-                                        "GroupWise folder: Inbox"};
-  const char *expected[] = {"MV Error: x\n", "MV Error: x\nMV Info: 3\nGroupWise folder: Inbox\n",
-                            "MV Error: x\nMV Info: 3\ndebug: r\ncurl debug: h\nGroupWise folder: Inbox\n"};
+                                        "GroupWise folder: Inbox", "MV Warning: w"};
+  const char *expected[] = {
+      "MV Error: x\n", "MV Error: x\nMV Warning: w\n",
+      "MV Error: x\nMV Info: 3\nGroupWise folder: Inbox\nMV Warning: w\n",
+      "MV Error: x\nMV Info: 3\ndebug: r\ncurl debug: h\nGroupWise folder: Inbox\nMV Warning: w\n"};
   std::vector<std::string> lines;
-  for (int level = 0; level <= 2; ++level) {
+  for (int level = 0; level <= 3; ++level) {
     host_.config().stderrLevel = level;
     ASSERT_EQ(Reinit(), 0);
     lines.clear();
@@ -31,6 +33,7 @@ TEST_F(MvcomTest, LogLinesReachFileAndSinkWithStderrByLevel) {
     com_Log("debug: r");
     com_Log("curl debug: h");
     com_Log("GroupWise folder: %s\n", "Inbox");  // ends with its own line end
+    com_Log("MV Warning: w");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), expected[level]);
     EXPECT_THAT(lines, ::testing::ElementsAreArray(all));
   }
@@ -38,9 +41,9 @@ TEST_F(MvcomTest, LogLinesReachFileAndSinkWithStderrByLevel) {
   size_t n = 0;
   for (std::string line; std::getline(in, line); ++n) {
     EXPECT_THAT(line, ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} .*"));
-    EXPECT_EQ(line.substr(20), all[n % 5]);
+    EXPECT_EQ(line.substr(20), all[n % 6]);
   }
-  EXPECT_EQ(n, 15u);  // three runs appended, one line each, no blank lines
+  EXPECT_EQ(n, 24u);  // four runs appended, one line each, no blank lines
 
   mvcom_Shutdown();  // closed: the sink still hears, the file does not
   std::string longText(40000, 'x');
