@@ -181,6 +181,16 @@ bool LooksLikeHtml(const std::string &path) {
   return StartsWithNoCase(p, "<html");
 }
 
+// The name of a body converted from RTF to HTML that is kept as an
+// attachment: the reader calls every text body "Message.txt", but mail
+// programs (and an import of this file) type an attachment by its name, so
+// ".txt" becomes ".htm" and the HTML is not taken for plain text.
+std::string HtmlAttachmentName(const std::string &name) {
+  const size_t n = name.size();
+  if (n >= 4 && EqualsNoCase(name.substr(n - 4).c_str(), ".txt")) return name.substr(0, n - 4) + ".htm";
+  return name;
+}
+
 // Whether a name has an extension (a dot that is neither first nor last).
 bool HasExtension(const std::string &name) {
   size_t dot = name.rfind('.');
@@ -330,6 +340,7 @@ GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, st
   for (int index : attachments) {
     std::string name = ToUtf8(FIELD(*record.parts[index], name));
     if (name.empty()) name = "attachment-" + std::to_string(index + 1);
+    if (htmlText[index]) name = HtmlAttachmentName(name);
     GMimeObject *part = BuildAttachment(PartPath(workDir, record, index), name, htmlText[index], error);
     if (part == nullptr) {
       g_object_unref(mixed);
