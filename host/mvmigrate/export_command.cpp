@@ -22,6 +22,7 @@
 #include "host/maildir/maildir_writer.h"
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/folder_report.h"
+#include "host/mvmigrate/import_command.h"
 #include "host/mvmigrate/plugin_loader.h"
 #include "host/progress/progress.h"
 #include "host/report/export_report.h"
@@ -132,6 +133,27 @@ int MV_CALL HostNotify(int, const char *key, int value, int *, int *, int *stop)
   }
   ShowRunProgress(run, false);
   if (gInterrupted && stop != nullptr) *stop = 1;
+  return 0;
+}
+
+// Group commit: the migration state's records of stored items are
+// committed in batches of up to kBatchItems or kBatchMilliseconds, at the end
+// of each folder and at exit; right before each commit the messages written
+// since the last one are synced, so a recorded item always has its file (an
+// unrecorded one whose file exists is not written again: the writer finds
+// its name in cur/).
+enum { kBatchItems = 500, kBatchMilliseconds = 1000 };
+
+// Pre-commit callback: makes the pending messages durable. 0, or -1 (the
+// pending records are then dropped).
+int SyncPendingMessages(void *) {
+  ExportRun *run = gRun;
+  if (run == nullptr) return 0;
+  std::string error;
+  if (maildir::SyncMaildirFolder(&run->maildir, &error) != 0) {
+    com_Log("MV Error: %s", error.c_str());
+    return -1;
+  }
   return 0;
 }
 
@@ -265,6 +287,7 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
         *exitCode = kExitCantCreate;
         return;
       }
+      run->maildir.deferSync = true;
     }
     // Part files are named by msgSeq; the plug-in puts an attached mail's
     // parts under msgSeq + 1, so folders take even numbers.
@@ -277,6 +300,7 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     api.ConvertFolder(record.get(), &SaveItem, index, "", nullptr, nullptr, nullptr, options.maxAttachKB, nullptr,
                       nullptr, nullptr, &stored, &dataSize, &ItemNotify);
     api.CloseRead(0);
+    mvcom_CommitBatch();  // the folder's messages and records before the next folder's
     CommitFailure(run);  // a failure no item notice followed
     if (run->listedCount > summary->total) summary->total = run->listedCount;
     if (options.dryRun) summary->total = run->listedCount;
@@ -362,6 +386,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   run.display = progress::MakeProgressDisplay(host.verbosity > 0 ? stderr : nullptr);
   clock_gettime(CLOCK_MONOTONIC, &run.started);
   gRun = &run;
+  mvcom_BeginBatch(kBatchItems, kBatchMilliseconds, &SyncPendingMessages, nullptr);
   mvcom_SetExtendedErrorSink(&ExtendedErrorSink, nullptr);
   gInterrupted = 0;
   struct sigaction action = {}, previousAction = {};
@@ -408,6 +433,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   if (result == 0) KeepOtherFoldersFailures(failedIds, previousFailedIds, hadFailedIds);
   sigaction(SIGINT, &previousAction, nullptr);
   mvcom_SetExtendedErrorSink(nullptr, nullptr);
+  mvcom_EndBatch();
   gRun = nullptr;
   UnloadPlugin(&api);
   mvcom_Shutdown();
@@ -481,19 +507,32 @@ int RunExportDemo(const HostOptions &host, bool tls, bool json) {
     std::cerr << "mvmigrate: the built-in simulator did not start: " << server.LastError() << "\n";
     return kExitUnavailable;
   }
-  std::cerr << "Demo: GroupWise simulator at " << server.url() << ", exporting alice's mailbox into "
-            << host.outDir << "/mail\n";
+  const std::string out = WithSlash(host.outDir);
+  std::cerr << "Demo: GroupWise simulator at " << server.url() << "\n\n"
+            << "1. Exporting alice's mailbox into " << out << "mail/\n";
   LogonOptions logon;
   logon.server = server.url();
   logon.user = "alice";
   ExportOptions options;
   options.jsonSummary = json;
   int rc = ExportWithPassword(host, logon, "secret", options);
+  if (rc != kExitOk && rc != kExitItemsFailed) {
+    server.Stop();
+    return rc;
+  }
+  std::cout << std::flush;  // the summary before the next step's heading, also when piped
+  std::cerr << "\n2. Importing those messages into bob's mailbox\n";
+  LogonOptions bob = logon;
+  bob.user = "bob";
+  ImportOptions importOptions;
+  importOptions.inDir = host.outDir;
+  ImportReport report;
+  int importRc = RunImportWithPassword(host, bob, importOptions, "hunter2", &report);
   server.Stop();
-  if (rc == kExitOk || rc == kExitItemsFailed)
-    std::cerr << "Demo: the messages are in " << WithSlash(host.outDir) << "mail/, one Maildir per folder; `mutt -f "
-              << WithSlash(host.outDir) << "mail/Mailbox` opens them. The log is "
-              << (host.dataDir.empty() ? WithSlash(host.outDir) + "data/" : WithSlash(host.dataDir))
-              << "mvmigrate.log.\n";
-  return rc;
+  if (importRc == kExitOk || importRc == kExitItemsFailed || importRc == kExitInterrupted)
+    std::cout << (json ? FormatImportJson(report) : FormatImportSummary(report)) << std::flush;
+  std::cerr << "\nDemo: the exported messages are in " << out << "mail/, one Maildir per folder (`mutt -f " << out
+            << "mail/Mailbox` opens them); bob's mailbox lived in the simulator and is gone with it. The log is "
+            << (host.dataDir.empty() ? out + "data/" : WithSlash(host.dataDir)) << "mvmigrate.log.\n";
+  return rc != kExitOk ? rc : importRc;
 }

@@ -31,8 +31,10 @@ enum {
 // Ctrl-C, or the exit code of what stopped the run.
 int RunExport(const HostOptions &host, const LogonOptions &logon, const ExportOptions &options);
 
-// Starts the built-in simulator with its demo mailbox, exports it as alice
-// into OUT/mail/ and tells where the messages are.
+// Starts the built-in simulator with its demo mailbox, exports alice's
+// mailbox into OUT/mail/, imports that tree into bob's mailbox, prints both
+// summaries and tells where the messages are. Returns the export's exit code
+// when it did not succeed, else the import's.
 int RunExportDemo(const HostOptions &host, bool tls, bool json);
 
 // The failed-ids list after a run that converted only some folders: the

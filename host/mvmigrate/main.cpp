@@ -103,9 +103,10 @@ int main(int argc, char **argv) {
   importer->add_option("--report", importOptions.reportPath, "write the run's report as JSON to this file");
 
   bool demoTls = false, demoJson = false;
-  CLI::App *demo = app.add_subcommand("demo", "export the built-in simulator's demo mailbox into OUT/mail/");
+  CLI::App *demo = app.add_subcommand(
+      "demo", "export the built-in simulator's demo mailbox (alice) into OUT/mail/, then import it into bob's");
   demo->add_flag("--tls", demoTls, "use HTTPS with a self-signed certificate");
-  demo->add_flag("--json", demoJson, "print the run's report as JSON instead of the summary table");
+  demo->add_flag("--json", demoJson, "print the two reports as JSON (export, then import) instead of the summary tables");
 
   try {
     app.parse(argc, argv);
