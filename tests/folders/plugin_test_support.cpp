@@ -6,9 +6,11 @@
 #include "folders/category_table.h"
 #include "folders/folder_table.h"
 #include "gwsim/mailbox.h"
+#include "host/mvcom/mvcom_host.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
 #include "plugin/mv_api.h"
+#include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "reader/recurrence_keys.h"
@@ -58,6 +60,18 @@ void PluginTest::SetUp() {
   ASSERT_EQ(0, host_.Init());
   CopyText(gSession.workDir, sizeof gSession.workDir, host_.workDir().c_str());
   CopyText(gSession.dataDir, sizeof gSession.dataDir, host_.dataDir().c_str());
+  mvcom_SetExtendedErrorSink(&PluginTest::ErrorSink, this);
+}
+
+void PluginTest::TearDown() {
+  mvcom_SetExtendedErrorSink(nullptr, nullptr);
+  ResetPluginState();
+}
+
+void PluginTest::ErrorSink(int code, const char *text, void *user) {
+  PluginTest *test = static_cast<PluginTest *>(user);
+  if (code == kExtErrorItemFailed) test->itemErrors_.push_back(text);
+  if (code == kExtErrorFolder) test->folderErrors_.push_back(text);
 }
 
 void PluginTest::StartServer(const std::string &fixture) {
@@ -84,14 +98,15 @@ int PluginTest::LogOn(const std::string &user, const std::string &password,
                nullptr, nullptr, nullptr, nullptr, nullptr, mode, 0, nullptr, nullptr, nullptr);
 }
 
-std::string PluginTest::Reshaped(const std::string &raw, const std::string &name) {
+std::string PluginTest::Reshaped(const std::vector<std::string> &chunks,
+                                 const std::string &name) {
   std::string path = host_.workDir() + name;
   FilePtr file = OpenFile(path.c_str(), "wb");
-  if (file) {
-    ResponseWriterBegin(file.get());
-    ResponseWriterWrite(raw.data(), raw.size());
-    ResponseWriterEnd();
-  }
+  EXPECT_TRUE(file != nullptr) << path;
+  if (!file) return path;
+  ResponseWriterBegin(file.get());
+  for (const std::string &chunk : chunks) ResponseWriterWrite(chunk.data(), chunk.size());
+  ResponseWriterEnd();
   return path;
 }
 

@@ -1,5 +1,6 @@
-// Pieces the folder and logon tests share: a fixture with a clean plug-in
-// state on a test host and a simulator to talk to, and saved answers.
+// Pieces the plug-in tests share: a fixture with a clean plug-in state on a
+// test host, a simulator to talk to, saved answers, and the failures the
+// plug-in reported to the host.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "gwsim/gwsim.h"
+#include "platform/file_guard.h"
 #include "support/host_fixture.h"
 
 namespace plugin_test {
@@ -24,7 +26,7 @@ std::string Rows(bool withCounts = true);
 class PluginTest : public ::testing::Test {
  protected:
   void SetUp() override;  // clean state; the session uses the host's directories
-  void TearDown() override { ResetPluginState(); }
+  void TearDown() override;
 
   // Starts the simulator with the mailbox of a fixture text.
   void StartServer(const std::string &fixture);
@@ -35,8 +37,16 @@ class PluginTest : public ::testing::Test {
   int LogOn(const std::string &user, const std::string &password,
             const std::vector<std::string> &params = {}, int mode = 1);
 
-  // raw as the response writer reshapes it, in the work directory; its path.
-  std::string Reshaped(const std::string &raw, const std::string &name);
+  // The answer as the response writer stores it, handed over in the given
+  // pieces (as libcurl's chunks would arrive), in the work directory; its path.
+  std::string Reshaped(const std::vector<std::string> &chunks, const std::string &name);
+  std::string Reshaped(const std::string &raw, const std::string &name) {
+    return Reshaped(std::vector<std::string>{raw}, name);
+  }
+  FilePtr OpenReshaped(const std::vector<std::string> &chunks) {
+    return OpenFile(Reshaped(chunks, "answer.xml").c_str(), "rb");
+  }
+  std::string WorkFile(const std::string &name) const { return host_.workDir() + name; }
 
   // Recorded requests named requestName, and the body (the element inside
   // soap:Body) of the index-th of them or "(not sent)".
@@ -51,6 +61,11 @@ class PluginTest : public ::testing::Test {
   testing_support::TestHost host_;
   gwsim::Server server_;
   char user_[256], password_[1024];  // the host's buffers, as Logon left them
+  std::vector<std::string> itemErrors_;    // kExtErrorItemFailed texts
+  std::vector<std::string> folderErrors_;  // kExtErrorFolder texts
+
+ private:
+  static void ErrorSink(int code, const char *text, void *user);
 };
 
 }  // namespace plugin_test

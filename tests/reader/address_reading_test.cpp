@@ -8,21 +8,24 @@
 #include "plugin/host_message.h"
 #include "plugin/mvcom.h"
 #include "reader/address_reading.h"
-#include "reader_file_test.h"
+#include "folders/plugin_test_support.h"
+#include "platform/bounded_text.h"
+#include "plugin/run_settings.h"
+#include "plugin/session_state.h"
 #include "transport/response_scanner.h"
 
 namespace {
 
-class AddressReadingTest : public reader_test::ReaderFileTest {
+class AddressReadingTest : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
-    ReaderFileTest::SetUp();
+    PluginTest::SetUp();
     record_.reset(new HostMessage());
     memset(record_.get(), 0, sizeof(HostMessage));
   }
   void TearDown() override {
     com_Deallocate(record_.get(), nullptr);
-    ReaderFileTest::TearDown();
+    PluginTest::TearDown();
   }
 
   // Opens an answer holding one recipient element with `inner` and then a

@@ -122,7 +122,7 @@ TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
   }
   ASSERT_EQ(0, Convert("Mailbox"));
   EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0}), gHost.statuses);
-  EXPECT_TRUE(gHost.itemErrors.empty()) << gHost.itemErrors[0];
+  EXPECT_TRUE(itemErrors_.empty()) << itemErrors_[0];
 
   const StoredItem *big = Find("Big");
   ASSERT_NE(nullptr, big);
@@ -230,8 +230,8 @@ TEST_F(AttachmentTest, AFailingChunkFailsTheWholeItem) {
   ASSERT_EQ(0, Convert("Mailbox"));
   EXPECT_EQ(nullptr, Find("Big"));
   EXPECT_EQ(6, gHost.statuses[0]);
-  ASSERT_EQ(1u, gHost.itemErrors.size());
-  EXPECT_EQ(0u, gHost.itemErrors[0].find("BIG@1\tBig\tattachment \"archive.zip\": "));
+  ASSERT_EQ(1u, itemErrors_.size());
+  EXPECT_EQ(0u, itemErrors_[0].find("BIG@1\tBig\tattachment \"archive.zip\": "));
   EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
   EXPECT_FALSE(FileExists(WorkFile("PRT00701.TMP")));
   EXPECT_EQ(6u, gHost.stored.size()) << "the other items are stored";

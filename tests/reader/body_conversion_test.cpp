@@ -3,7 +3,10 @@
 #include <string>
 
 #include "reader/body_conversion.h"
-#include "reader_file_test.h"
+#include "folders/plugin_test_support.h"
+#include "platform/bounded_text.h"
+#include "plugin/run_settings.h"
+#include "plugin/session_state.h"
 
 namespace {
 
@@ -22,12 +25,12 @@ std::string Repeat(const std::string &text, int times) {
   return out;
 }
 
-class BodyConversionTest : public reader_test::ReaderFileTest {
+class BodyConversionTest : public plugin_test::PluginTest {
  protected:
   // The HTML body RtfToHtml makes of rtf (the text between head and tail),
   // or the whole output when it does not have them.
   std::string RtfBody(const std::string &rtf, int *result) {
-    std::string in = WorkPath("body.rtf"), out = WorkPath("body.html");
+    std::string in = WorkFile("body.rtf"), out = WorkFile("body.html");
     EXPECT_TRUE(WriteFileBytes(in, rtf));
     *result = RtfToHtml(in.c_str(), out.c_str());
     std::string html = ReadFileBytes(out);
@@ -40,7 +43,7 @@ class BodyConversionTest : public reader_test::ReaderFileTest {
 
   // The text HtmlToText makes of html.
   std::string Text(const std::string &html, int *result) {
-    std::string path = WorkPath("body.htm");
+    std::string path = WorkFile("body.htm");
     EXPECT_TRUE(WriteFileBytes(path, html));
     *result = HtmlToText(path.c_str());
     return ReadFileBytes(path);
@@ -84,16 +87,18 @@ TEST_F(BodyConversionTest, RtfFailuresAreReportedByResult) {
     EXPECT_EQ(kRtfNotRtf, result);
   }
 
-  std::string out = WorkPath("never.html");
-  EXPECT_EQ(kRtfNoInput, RtfToHtml(WorkPath("missing.rtf").c_str(), out.c_str()));
-  std::string in = WorkPath("body.rtf");
+  std::string out = WorkFile("never.html");
+  EXPECT_EQ(kRtfNoInput, RtfToHtml(WorkFile("missing.rtf").c_str(), out.c_str()));
+  std::string in = WorkFile("body.rtf");
   ASSERT_TRUE(WriteFileBytes(in, "{\\rtf1 x}"));
-  EXPECT_EQ(kRtfNoOutput, RtfToHtml(in.c_str(), WorkPath("no/such/dir.html").c_str()));
+  EXPECT_EQ(kRtfNoOutput, RtfToHtml(in.c_str(), WorkFile("no/such/dir.html").c_str()));
 }
 
-TEST_F(BodyConversionTest, HtmlBecomesTextWithBreaksAndEntities) {
+TEST_F(BodyConversionTest, HtmlBecomesTextWithBreaksEntitiesAndUtf8) {
   const std::string words = Repeat("word ", 60);  // 300 characters
   const std::string line25 = Repeat("word ", 24) + "word";
+  const std::string latin1Head = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-1\">";
+  const std::string e = "\xE9", eUtf8 = "\xC3\xA9";
   const struct {
     const char *why;
     std::string html, text;
@@ -115,23 +120,6 @@ TEST_F(BodyConversionTest, HtmlBecomesTextWithBreaksAndEntities) {
       {"text inside style is dropped, inside script kept",
        "<STYLE type=\"text/css\">p { x }</style>Hi<script>var a;</script>", "Hivar a;"},
       {"a tag that never closes swallows the rest", "a<b c d", "a"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.why);
-    int result = -1;
-    EXPECT_EQ(c.text, Text(c.html, &result));
-    EXPECT_EQ(1, result);
-    EXPECT_FALSE(FileExists(WorkPath("tasktxt.tmp")));
-  }
-}
-
-TEST_F(BodyConversionTest, DeclaredLatin1BodyComesOutInUtf8) {
-  const std::string latin1Head = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-1\">";
-  const std::string e = "\xE9", eUtf8 = "\xC3\xA9";
-  const struct {
-    const char *why;
-    std::string html, text;
-  } cases[] = {
       {"charset iso-8859-1 in the head converts", latin1Head + "caf" + e + "<br>",
        "caf" + eUtf8 + "\r\n"},
       {"another charset is left alone", "<meta charset=windows-1252>caf" + e, "caf" + e},
@@ -145,12 +133,12 @@ TEST_F(BodyConversionTest, DeclaredLatin1BodyComesOutInUtf8) {
     int result = -1;
     EXPECT_EQ(c.text, Text(c.html, &result));
     EXPECT_EQ(1, result);
-    EXPECT_FALSE(FileExists(WorkPath("tasktxt.tmp")));
+    EXPECT_FALSE(FileExists(WorkFile("tasktxt.tmp")));
   }
 }
 
 TEST_F(BodyConversionTest, HtmlFailuresLeaveTheFileAlone) {
-  std::string path = WorkPath("body.htm");
+  std::string path = WorkFile("body.htm");
   ASSERT_TRUE(WriteFileBytes(path, "<p>kept</p>"));
   CopyText(gSession.workDir, sizeof gSession.workDir, (host_.root() + "/no/such/dir/").c_str());
   EXPECT_EQ(0, HtmlToText(path.c_str())) << "the scratch file cannot be created";

@@ -5,7 +5,6 @@
 
 #include "folders/folder_table.h"
 #include "plugin/mv_api.h"
-#include "plugin/mvcom.h"
 #include "plugin/session_state.h"
 
 namespace reader_test {
@@ -41,11 +40,6 @@ int MV_CALL Notify(int, const char *key, int value, int *, int *, int *) {
   return 0;
 }
 
-void ErrorSink(int code, const char *text, void *) {
-  if (code == kExtErrorItemFailed) gHost.itemErrors.push_back(text);
-  if (code == kExtErrorFolder) gHost.folderErrors.push_back(text);
-}
-
 }  // namespace
 
 void ConvertTest::SetUp() {
@@ -53,11 +47,9 @@ void ConvertTest::SetUp() {
   gHost = HostLog();
   record_ = new HostMessage();
   record_->msgSeq = 7;
-  mvcom_SetExtendedErrorSink(&ErrorSink, nullptr);
 }
 
 void ConvertTest::TearDown() {
-  mvcom_SetExtendedErrorSink(nullptr, nullptr);
   delete record_;
   PluginTest::TearDown();
 }
@@ -73,10 +65,6 @@ int ConvertTest::Convert(const std::string &name, int itemLimit) {
   InitRead(record_, nullptr, nullptr, nullptr, nullptr, itemLimit);
   return ConvertFolder(record_, &SaveItem, FolderIndex(name), "text", nullptr, nullptr, nullptr,
                        0, nullptr, nullptr, nullptr, &storedCount_, &dataSize_, &ItemNotify);
-}
-
-std::string ConvertTest::WorkFile(const std::string &name) const {
-  return host_.workDir() + name;
 }
 
 }  // namespace reader_test

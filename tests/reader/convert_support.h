@@ -1,6 +1,6 @@
 // A host for ConvertFolder tests: callbacks that keep what the plug-in
 // hands over (each stored item with its parts and their files, each
-// notification, each extended error) and that can be told how to answer.
+// notification) and that can be told how to answer.
 #pragma once
 
 #include <string>
@@ -27,8 +27,6 @@ struct StoredItem {
 struct HostLog {
   std::vector<StoredItem> stored;     // every SaveItem call
   std::vector<int> statuses;          // every ItemNotify status, in order
-  std::vector<std::string> itemErrors;  // kExtErrorItemFailed texts
-  std::vector<std::string> folderErrors;  // kExtErrorFolder texts
   std::vector<std::pair<std::string, int>> notes;  // HostNotify key and value
   std::vector<int> saveCodes;  // SaveItem answers in turn (then 0)
   int stopAfterStored = 0;     // > 0: ItemNotify sets stop after this many stored
@@ -43,7 +41,6 @@ class ConvertTest : public plugin_test::PluginTest {
   int FolderIndex(const std::string &name) const;
   // InitRead with itemLimit, then ConvertFolder of the folder named name.
   int Convert(const std::string &name, int itemLimit = 0);
-  std::string WorkFile(const std::string &name) const;
 
   HostMessage *record_ = nullptr;
   int storedCount_ = -1;

@@ -57,7 +57,7 @@ TEST_F(FolderDriverTest, EveryMailIsStoredWithItsTextBody) {
   EXPECT_EQ(3, storedCount_);
   EXPECT_GT(dataSize_, 0);
   EXPECT_EQ(3, record_->folderItemCount);
-  EXPECT_TRUE(gHost.itemErrors.empty());
+  EXPECT_TRUE(itemErrors_.empty());
   // The host freed each item: no part file is left behind.
   EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
 }
@@ -120,19 +120,21 @@ TEST_F(FolderDriverTest, ItemsLeftOutByTheDateFilterAreNotified) {
   EXPECT_TRUE(host_.HasLog("Messages skipped due to server-side date filter: 2"));
 }
 
-TEST_F(FolderDriverTest, AnItemThatCannotBeFetchedFailsAloneAndIsListed) {
+TEST_F(FolderDriverTest, FetchAndStoreFailuresAreListedAndOnlyTheFetchIsReported) {
   const std::string failedIds = host_.dataDir() + "failed.txt";
   ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D327", failedIds}));
   // Cursor: create, two reads, destroy; then the items: the second fails.
   FaultNext(6, 500);
+  gHost.saveCodes = {1234};
   EXPECT_EQ(0, Convert("Mailbox"));
   EXPECT_EQ((std::vector<std::string>{"Mail 1", "Mail 3"}), Subjects());
-  EXPECT_EQ((std::vector<int>{0, 6, 0}), gHost.statuses);
+  EXPECT_EQ((std::vector<int>{6, 6, 0}), gHost.statuses);
+  // The host knows its own store failure; the fetch failure is reported to it.
   EXPECT_EQ((std::vector<std::string>{"M2@1\t\tgetItemRequest failed, httpResponse=500"}),
-            gHost.itemErrors);
-  EXPECT_EQ(2, storedCount_);
+            itemErrors_);
+  EXPECT_EQ(2, storedCount_);  // every SaveItem call, as with 500 and 1234 above
   EXPECT_EQ("FolderNumber=" + std::to_string(FolderIndex("Mailbox")) +
-                ", FolderType=0;Mailbox\nmsgid=M2@1;\nmsgid=;\n",
+                ", FolderType=0;Mailbox\nmsgid=M1@1;Mail 1\nmsgid=M2@1;\nmsgid=;\n",
             ReadFileBytes(WorkFile("failedIds.tmp")));
 }
 
@@ -150,24 +152,12 @@ TEST_F(FolderDriverTest, FailedIdsOfAnEarlierRunAreConvertedInFileOrder) {
   EXPECT_TRUE(Sent("createCursorRequest").empty());
   // The item that is no longer there answers with a code: failed, not stored.
   EXPECT_EQ((std::vector<int>{0, 0, 6}), gHost.statuses);
-  ASSERT_EQ(1u, gHost.itemErrors.size());
-  EXPECT_EQ(0u, gHost.itemErrors[0].find("GONE@1\t\tgetItemRequest failed, code=59906"));
+  ASSERT_EQ(1u, itemErrors_.size());
+  EXPECT_EQ(0u, itemErrors_[0].find("GONE@1\t\tgetItemRequest failed, code=59906"));
   // The list of this run holds only that one.
   EXPECT_NE(std::string::npos,
             ReadFileBytes(WorkFile("failedIds.tmp")).find("msgid=GONE@1;\nmsgid=;\n"))
       << ReadFileBytes(WorkFile("failedIds.tmp"));
-}
-
-TEST_F(FolderDriverTest, AStoreFailureOf1234IsListedWithItsSubject) {
-  const std::string failedIds = host_.dataDir() + "failed.txt";
-  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(2), {"/D327", failedIds}));
-  gHost.saveCodes = {1234};
-  EXPECT_EQ(0, Convert("Mailbox"));
-  EXPECT_EQ((std::vector<int>{6, 0}), gHost.statuses);
-  EXPECT_EQ("FolderNumber=" + std::to_string(FolderIndex("Mailbox")) +
-                ", FolderType=0;Mailbox\nmsgid=M1@1;Mail 1\nmsgid=;\n",
-            ReadFileBytes(WorkFile("failedIds.tmp")));
-  EXPECT_TRUE(gHost.itemErrors.empty());  // the host knows its own failures
 }
 
 TEST_F(FolderDriverTest, MailRulesAreFetchedOnceOverTwoFolders) {
@@ -199,7 +189,7 @@ TEST_F(FolderDriverTest, AFolderWithoutAReaderIsReportedNotConverted) {
   ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(1)));
   EXPECT_NE(0, Convert("Calendar"));
   EXPECT_TRUE(gHost.stored.empty());
-  EXPECT_EQ(1u, gHost.folderErrors.size());
+  EXPECT_EQ(1u, folderErrors_.size());
   EXPECT_TRUE(host_.HasLog("is not converted"));
 }
 

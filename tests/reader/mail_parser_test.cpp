@@ -117,15 +117,6 @@ TEST_F(MailParserTest, AnItemWithoutTextGetsThePlaceholder) {
   }
 }
 
-TEST_F(MailParserTest, ABodyPartIsTheTextAndNeedsNoPlaceholder) {
-  // "Hello\n" broken over two lines, as the server may send it.
-  EXPECT_EQ(kMailStore, Parse("<gwt:message><gwt:part contentType=\"text/plain\" length=\"6\">"
-                              "SGVs\nbG8K</gwt:part></gwt:message>"));
-  ASSERT_EQ(1, record_->partCount);
-  EXPECT_EQ("Hello\n", ReadFileBytes(WorkFile("PRT00700.TMP")));
-  EXPECT_EQ(6, record_->parts[0]->size);
-}
-
 TEST_F(MailParserTest, ABodyThatCannotBeFetchedFailsTheItem) {
   // The body sent as an empty part is fetched by its id, which the server
   // does not know.
