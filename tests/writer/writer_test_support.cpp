@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include "host/mvcom/mvcom_host.h"
 #include "platform/bounded_text.h"
 #include "plugin/mvcom.h"
 #include "writer/write_session.h"
@@ -66,16 +65,6 @@ void WriterTest::SetUp() {
   PluginTest::SetUp();
   ResetWriteCounters();
   mkdir(PartDir().c_str(), 0755);
-  mvcom_SetExtendedErrorSink(&WriterTest::Sink, this);
-}
-
-void WriterTest::TearDown() {
-  mvcom_SetExtendedErrorSink(nullptr, nullptr);
-  PluginTest::TearDown();
-}
-
-void WriterTest::Sink(int code, const char *text, void *user) {
-  if (code == kExtErrorItemFailed) static_cast<WriterTest *>(user)->failures_.push_back(text);
 }
 
 void WriterTest::AnswerNext(const std::vector<Reply> &replies) {

@@ -1,6 +1,5 @@
 // The writer tests' fixture: a logged-on plug-in against the simulator,
-// host records built in the test, canned create answers, and the failed
-// items the plug-in reported to the host.
+// host records built in the test, and canned create answers.
 #pragma once
 
 #include <memory>
@@ -32,7 +31,6 @@ extern const char kMailboxContent[];
 class WriterTest : public plugin_test::PluginTest {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   // Answers the next requests, in order: HTTP status and (for 200) body.
   struct Reply {
@@ -43,11 +41,6 @@ class WriterTest : public plugin_test::PluginTest {
   // The fixture's mailbox (see kMailboxContent) with the user logged on.
   void ConnectMailbox(const std::vector<std::string> &params = {});
   std::string PartDir() const { return host_.root() + "/parts/"; }
-
-  std::vector<std::string> failures_;  // texts of kExtErrorItemFailed reports
-
- private:
-  static void Sink(int code, const char *text, void *user);
 };
 
 }  // namespace writer_test
