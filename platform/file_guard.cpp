@@ -1,7 +1,15 @@
 // Line reading over a guarded FILE*.
 #include "file_guard.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
+
+FilePtr CreateFileFresh(const char *path, const char *mode) {
+  struct stat st;
+  if (path != nullptr && stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG) remove(path);
+  return OpenFile(path, mode);
+}
 
 int ReadTextLine(char *buf, size_t cap, FILE *f) {
   if (cap < 2 || f == nullptr) return 0;

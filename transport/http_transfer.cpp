@@ -219,7 +219,7 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
   // Nothing has been received for this request yet; a status left from the
   // previous one must not pass for this one's when nothing can be sent.
   gHTTPResponse = 0;
-  FilePtr file = OpenFile(responsePath, "wb");
+  FilePtr file = CreateFileFresh(responsePath, "wb");
   if (!file) return 0;
   BodyStream stream = {&body, 0, 0, 0};
   int64_t length = static_cast<int64_t>(body.textLength);
@@ -239,7 +239,7 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
     if (attempt > 1) {
       // What a failed attempt wrote must not stay in front of the next answer.
       file.reset();
-      file = OpenFile(responsePath, "wb");
+      file = CreateFileFresh(responsePath, "wb");
       if (!file) return 0;
     }
     result = PerformAttempt(file.get(), url, &stream);

@@ -96,7 +96,7 @@ void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter,
 
 // Writes the request file; 1 when it holds the whole body.
 int WriteRequestFile(const std::string &requestPath, CreateBodyFn writeBody, void *context) {
-  FilePtr request = OpenFile(requestPath.c_str(), "w");
+  FilePtr request = CreateFileFresh(requestPath.c_str(), "w");
   if (!request) return 0;
   int written = writeBody(request.get(), context);
   if (ferror(request.get())) written = 0;
