@@ -63,7 +63,7 @@ if [ $run_wine -eq 1 ] && [ ! -x "$gwsim" ]; then
 fi
 
 launcher=()
-command -v ccache > /dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+command -v ccache > /dev/null && export CCACHE_BASEDIR="$root" && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$root/build-windows" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" \
   -DMVGWS_CURL_PREFIX="$curl_prefix" -DMVGWS_SQLITE_PREFIX="$sqlite_prefix" \
