@@ -352,9 +352,9 @@ GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, st
   return GMIME_OBJECT(mixed);
 }
 
-// Writes message into a new file at path and syncs it. Returns the size,
-// or -1 with *error set (the file is then removed).
-int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, std::string *error) {
+// Writes message into a new file at path, synced when sync is set. Returns
+// the size, or -1 with *error set (the file is then removed).
+int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, bool sync, std::string *error) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
     *error = "cannot create " + path + ": " + strerror(errno);
@@ -370,7 +370,7 @@ int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, std::st
   int flushed = g_mime_stream_flush(out);
   int savedErrno = errno;
   g_object_unref(out);
-  bool ok = written >= 0 && flushed == 0 && fsync(fd) == 0;
+  bool ok = written >= 0 && flushed == 0 && (!sync || fsync(fd) == 0);
   if (!ok && savedErrno == 0) savedErrno = errno;
   if (close(fd) != 0) ok = false;
   if (!ok) {
@@ -503,7 +503,7 @@ int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
 
   const std::string tmpPath = folder->directory + "/tmp/" + base;
   const std::string curPath = folder->directory + "/cur/" + base + ":2," + MessageFlags(record);
-  int64_t size = WriteMessageFile(message, tmpPath, error);
+  int64_t size = WriteMessageFile(message, tmpPath, !folder->deferSync, error);
   g_object_unref(message);
   if (size < 0) return kWriteFailed;
   uint64_t ticks = FileTimeToU64(record.sentTime);
@@ -520,7 +520,9 @@ int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
     return kWriteFailed;
   }
   // The rename must be on disk before the caller records the item as done.
-  if (SyncDirectory(folder->directory + "/cur") != 0) {
+  if (folder->deferSync) {
+    ++folder->unsynced;
+  } else if (SyncDirectory(folder->directory + "/cur") != 0) {
     *error = "cannot sync " + folder->directory + "/cur: " + strerror(errno);
     unlink(curPath.c_str());
     return kWriteFailed;
@@ -528,6 +530,19 @@ int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
   folder->present.insert(base);
   if (bytes != nullptr) *bytes = size;
   return kWriteStored;
+}
+
+int SyncMaildirFolder(MaildirFolder *folder, std::string *error) {
+  if (folder->unsynced == 0) return 0;
+  int fd = open((folder->directory + "/cur").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || syncfs(fd) != 0) {
+    *error = "cannot sync " + folder->directory + ": " + strerror(errno);
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  close(fd);
+  folder->unsynced = 0;
+  return 0;
 }
 
 }  // namespace maildir

@@ -23,6 +23,11 @@ struct MaildirFolder {
   std::string folderPath;  // "^"-joined GroupWise path; part of every name base
   std::unordered_set<std::string> present;  // name bases already in cur/ or new/
   int staleRemoved = 0;    // files an interrupted run left in tmp/, deleted at open
+  // False (the default): every message is synced before WriteMaildirMessage
+  // returns. True: not synced there; the caller calls SyncMaildirFolder
+  // before it records the items as done (group commit).
+  bool deferSync = false;
+  int unsynced = 0;  // messages written since the last sync (deferSync only)
 };
 
 // Results of WriteMaildirMessage.
@@ -68,5 +73,12 @@ std::string GuessContentType(const std::string &name);
 // the size of the message file written.
 int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
                         const std::string &workDir, int64_t *bytes, std::string *error);
+
+// Makes every message written into the folder since the last call durable,
+// file and name in cur/, with one sync of the folder's filesystem (cheaper
+// than syncing each file and directory when many are pending). Returns 0
+// (also when nothing is pending), or -1 with *error set (the messages are
+// then still counted as unsynced).
+int SyncMaildirFolder(MaildirFolder *folder, std::string *error);
 
 }  // namespace maildir

@@ -2,6 +2,7 @@
 // already, so that a re-run does not hand the host an item twice.
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cinttypes>
 #include <cstring>
 #include <string>
@@ -31,6 +32,27 @@ static const char kInsertRecord[] =
 
 static sqlite3_stmt *gSelect = nullptr;
 static sqlite3_stmt *gInsert = nullptr;
+
+// Group commit: while a batch is on, records go into one open transaction
+// that is committed every maxItems records or maxMilliseconds, when the host
+// asks and when the state is closed; the host's pre-commit callback runs
+// right before each commit.
+struct StateBatch {
+  bool on;
+  int maxItems;
+  int maxMilliseconds;
+  MvcomPreCommit preCommit;
+  void *user;
+  bool open;        // a transaction is open
+  int pending;      // records added in it
+  int64_t openedAt; // milliseconds, when it was opened
+};
+static StateBatch gBatch = {};
+
+static int64_t NowMilliseconds(void) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 static int ReadUserVersion(sqlite3 *db, int *version) {
   sqlite3_stmt *st = nullptr;
@@ -87,6 +109,7 @@ int OpenMigrationState(const char *path) {
 }
 
 void CloseMigrationState(void) {
+  mvcom_EndBatch();
   sqlite3_finalize(gSelect);
   sqlite3_finalize(gInsert);
   gSelect = gInsert = nullptr;
@@ -149,13 +172,72 @@ static int FindRecord(int kind, const char *folder, const std::string &key) {
   return rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
 }
 
+// Opens the batch's transaction when none is open. Returns 0 or -1.
+static int OpenBatchTransaction(void) {
+  if (!gBatch.on || gBatch.open) return 0;
+  if (sqlite3_exec(gMvcom.stateDb, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return -1;
+  gBatch.open = true;
+  gBatch.pending = 0;
+  gBatch.openedAt = NowMilliseconds();
+  return 0;
+}
+
+// Commits the batch when it is full or old enough. Returns 0 or -1.
+static int CommitBatchWhenDue(void) {
+  if (!gBatch.open) return 0;
+  if (gBatch.pending < gBatch.maxItems && NowMilliseconds() - gBatch.openedAt < gBatch.maxMilliseconds) return 0;
+  return mvcom_CommitBatch();
+}
+
 // 1 when the record was there already, 0 when added now, -1 on an error.
 static int AddRecord(int kind, const char *folder, const std::string &key) {
+  if (OpenBatchTransaction() != 0) return -1;
   if (BindKey(gInsert, kind, folder, key) != 0) return -1;
   int rc = sqlite3_step(gInsert);
   sqlite3_reset(gInsert);
   if (rc != SQLITE_DONE) return -1;
-  return sqlite3_changes(gMvcom.stateDb) == 0 ? 1 : 0;
+  int existed = sqlite3_changes(gMvcom.stateDb) == 0 ? 1 : 0;
+  if (gBatch.open && !existed) ++gBatch.pending;
+  if (CommitBatchWhenDue() != 0) return -1;
+  return existed;
+}
+
+int mvcom_BeginBatch(int maxItems, int maxMilliseconds, MvcomPreCommit preCommit, void *user) {
+  if (gMvcom.stateDb == nullptr || maxItems < 1 || maxMilliseconds < 0) return -1;
+  if (mvcom_EndBatch() != 0) return -1;
+  gBatch = StateBatch();
+  gBatch.on = true;
+  gBatch.maxItems = maxItems;
+  gBatch.maxMilliseconds = maxMilliseconds;
+  gBatch.preCommit = preCommit;
+  gBatch.user = user;
+  return 0;
+}
+
+int mvcom_CommitBatch(void) {
+  if (!gBatch.open) return 0;
+  gBatch.open = false;
+  // The records may only reach the disk after what they stand for.
+  if (gBatch.pending > 0 && gBatch.preCommit != nullptr && gBatch.preCommit(gBatch.user) != 0) {
+    com_Log("MV Error: migration state: %d record(s) dropped: their files could not be made durable",
+            gBatch.pending);
+    sqlite3_exec(gMvcom.stateDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    gBatch.pending = 0;
+    return -1;
+  }
+  gBatch.pending = 0;
+  if (sqlite3_exec(gMvcom.stateDb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    com_Log("MV Error: migration state: commit failed: %s", sqlite3_errmsg(gMvcom.stateDb));
+    sqlite3_exec(gMvcom.stateDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    return -1;
+  }
+  return 0;
+}
+
+int mvcom_EndBatch(void) {
+  int rc = mvcom_CommitBatch();
+  gBatch = StateBatch();
+  return rc;
 }
 
 int com_MsgIsDuplicate(HostMessage *record, void *context, int kind, const char *folderName) {
