@@ -49,6 +49,11 @@ MVCOM_API const char *mvcom_LastError(void);
 typedef void (*MvcomLogSink)(const char *line, void *user);
 MVCOM_API void mvcom_SetLogSink(MvcomLogSink sink, void *user);
 
+// Replaces the range com_GetDateRange answers (zero = no bound) until the
+// next mvcom_Init; the import narrows the plug-in's listing with it for a
+// moment and puts the user's range back afterwards.
+MVCOM_API void mvcom_SetDateRange(FILETIME from, FILETIME to);
+
 // The hook behind com_MessageBox; null makes the pause a no-op.
 typedef void (*MvcomMessageBoxHook)(const char *text, const char *caption);
 MVCOM_API void mvcom_SetMessageBoxHook(MvcomMessageBoxHook hook);

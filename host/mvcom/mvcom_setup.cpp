@@ -168,6 +168,11 @@ void mvcom_SetExtendedErrorSink(MvcomExtendedErrorSink sink, void *user) {
 
 void mvcom_SetMessageBoxHook(MvcomMessageBoxHook hook) { gMvcom.messageBoxHook = hook; }
 
+void mvcom_SetDateRange(FILETIME from, FILETIME to) {
+  gMvcom.dateFrom = from;
+  gMvcom.dateTo = to;
+}
+
 int mvcom_GetExtendedError(char *text, size_t cap) {
   CopyText(text, cap, gMvcom.extendedText);
   return gMvcom.extendedCode;

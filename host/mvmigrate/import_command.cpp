@@ -16,6 +16,7 @@
 #include "host/maildir/maildir_reader.h"
 #include "host/maildir/message_import.h"
 #include "host/mvcom/mvcom_host.h"
+#include "host/mvmigrate/import_journal.h"
 #include "host/mvmigrate/plugin_loader.h"
 #include "host/progress/progress.h"
 #include "host/report/export_report.h"
@@ -64,6 +65,10 @@ struct ImportRun {
   const PluginApi *api;     // null in a dry run
   std::string stateScope;   // "server|user|" before each folder path
   std::string workDir;
+  std::string journalPath;  // DATA/import-pending.txt
+  // A pending message found on the server whose record could not be kept:
+  // not written again in this run. Empty when none.
+  std::string settledScope, settledKey;
   HostMessage *record;
   ImportReport *report;
   progress::ProgressDisplay display;
@@ -84,6 +89,168 @@ void Fail(ImportRun *run, ImportFolderSummary *folder, const maildir::MessageFil
           reason.c_str());
 }
 
+std::string FieldText(const char *field, size_t cap) { return std::string(field, strnlen(field, cap)); }
+
+// The journal entry of the message in record, about to be written.
+ImportJournal PendingMessage(const HostMessage &record, const std::string &key, const std::string &folder) {
+  ImportJournal pending;
+  pending.key = key;
+  pending.folder = folder;
+  pending.subject = FieldText(record.subject, sizeof record.subject);
+  pending.sender = FieldText(record.fromAddress, sizeof record.fromAddress);
+  pending.sentTime = FileTimeToU64(record.sentTime);
+  pending.writeStarted = ImportJournalNow();
+  return pending;
+}
+
+// ---- the message a killed run left pending ----
+
+const uint64_t kTicksPerSecond = 10000000ULL;
+const uint64_t kTicksPerDay = 86400ULL * kTicksPerSecond;
+// SaveItem's "not stored": the listing only looks, nothing is written.
+const int kVerifyNotStored = 500;
+
+// What one look at the target folder found; the plug-in's callbacks reach
+// it through gVerify, since SaveItem gets no pointer of the host's own.
+struct PendingCheck {
+  const ImportJournal *journal = nullptr;
+  bool found = false;
+  int unreadable = 0;  // items or the folder the plug-in could not read
+};
+
+PendingCheck *gVerify = nullptr;
+
+int MV_CALL CompareWithPending(HostMessage *record, const char *, void *, int) {
+  PendingCheck *check = gVerify;
+  if (check == nullptr || record == nullptr) return kVerifyNotStored;
+  // The server keeps the dates to the second.
+  const ImportJournal &pending = *check->journal;
+  if (FieldText(record->subject, sizeof record->subject) == pending.subject &&
+      EqualsNoCase(FieldText(record->fromAddress, sizeof record->fromAddress).c_str(), pending.sender.c_str()) &&
+      FileTimeToU64(record->sentTime) / kTicksPerSecond == pending.sentTime / kTicksPerSecond)
+    check->found = true;
+  return kVerifyNotStored;
+}
+
+int MV_CALL IgnoreItemNotice(HostMessage *, const char *, int, int *, int *, int *) { return 0; }
+
+void CountUnreadable(int code, const char *, void *user) {
+  if (code == kExtErrorItemFailed || code == kExtErrorFolder) ++static_cast<PendingCheck *>(user)->unreadable;
+}
+
+// The index of the folder `path` in the plug-in's folder table, or -1.
+std::vector<std::string> *gFolderTags = nullptr;
+int MV_CALL CollectFolderTag(const char *tag) {
+  if (gFolderTags != nullptr && tag != nullptr) gFolderTags->push_back(tag);
+  return 0;
+}
+
+int FindFolderIndex(const PluginApi &api, const std::string &path) {
+  std::vector<std::string> tags;
+  gFolderTags = &tags;
+  api.GetFolderNames(0, &CollectFolderTag);  // also puts the table in its final order
+  gFolderTags = nullptr;
+  for (size_t i = 0; i < tags.size(); ++i) {
+    char truePath[kHostPathSize] = "";
+    api.GetTrueFolder(static_cast<int>(i), truePath);
+    if (path == truePath) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Reads the folder's items created around the day of `day` and compares each
+// with the pending message; nothing is stored or recorded as exported.
+void LookForPending(const PluginApi &api, int folderIndex, uint64_t day, PendingCheck *check) {
+  struct RecordFree {
+    void operator()(HostMessage *r) const {
+      com_Deallocate_All(r, nullptr);
+      free(r);
+    }
+  };
+  std::unique_ptr<HostMessage, RecordFree> record(static_cast<HostMessage *>(calloc(1, sizeof(HostMessage))));
+  if (!record) {
+    ++check->unreadable;
+    return;
+  }
+  // A host folder of its own: the export state's duplicate keys never match.
+  CopyText(record->hostFolder, sizeof record->hostFolder, ("import-verify:" + check->journal->folder).c_str());
+  record->msgSeq = 998;
+  // The listing's filter is "created gt DAY1T00:00:00Z and created lt
+  // DAY2T23:59:59Z": an item made at midnight or in the last second of a day
+  // is only listed with the day before and the day after in the range.
+  const uint64_t dayStart = day - day % kTicksPerDay;
+  const FILETIME from = U64ToFileTime(dayStart >= kTicksPerDay ? dayStart - kTicksPerDay : dayStart);
+  mvcom_SetDateRange(from, U64ToFileTime(dayStart + kTicksPerDay));
+  gVerify = check;
+  mvcom_SetExtendedErrorSink(&CountUnreadable, check);
+  api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
+  int stored = 0, dataSize = 0;
+  api.ConvertFolder(record.get(), &CompareWithPending, folderIndex, "", nullptr, nullptr, nullptr, 0, nullptr,
+                    nullptr, nullptr, &stored, &dataSize, &IgnoreItemNotice);
+  api.CloseRead(0);
+  mvcom_SetExtendedErrorSink(nullptr, nullptr);
+  gVerify = nullptr;
+}
+
+// True when the server holds the pending message: its folder is read for
+// the day of its date (the plug-in writes it as the item's created), then,
+// for a server that stamps created with the time of creation, for the day
+// the write began. The user's date range is put back afterwards.
+bool ServerHasPending(const PluginApi &api, const ImportJournal &pending, bool *unsure) {
+  const int index = FindFolderIndex(api, pending.folder);
+  if (index < 0) return false;  // the folder itself was never created
+  FILETIME userFrom = {0, 0}, userTo = {0, 0};
+  com_GetDateRange(0, &userFrom, &userTo);
+  PendingCheck check;
+  check.journal = &pending;
+  LookForPending(api, index, pending.sentTime, &check);
+  if (!check.found && (pending.writeStarted / kTicksPerDay > pending.sentTime / kTicksPerDay + 1 ||
+                       pending.writeStarted / kTicksPerDay + 1 < pending.sentTime / kTicksPerDay))
+    LookForPending(api, index, pending.writeStarted, &check);
+  mvcom_SetDateRange(userFrom, userTo);
+  *unsure = !check.found && check.unreadable > 0;
+  return check.found;
+}
+
+// Settles the message a killed run was writing: recorded as imported when
+// the server has it, else left for this run to import. The journal is
+// removed either way.
+void SettlePendingMessage(ImportRun *run) {
+  ImportJournal pending;
+  const int read = ReadImportJournal(run->journalPath, &pending);
+  if (read == 0) return;
+  if (read < 0) {
+    com_Log("MV Warning: %s is unreadable and is removed; its message is imported as any other",
+            run->journalPath.c_str());
+    RemoveImportJournal(run->journalPath);
+    return;
+  }
+  const std::string scope = run->stateScope + pending.folder;
+  if (mvcom_IsImported(scope.c_str(), pending.key.c_str()) != 1) {
+    bool unsure = false;
+    if (ServerHasPending(*run->api, pending, &unsure)) {
+      com_Log("import: the message '%s' interrupted last run was created on the server; not creating it again",
+              pending.subject.c_str());
+      if (mvcom_RecordImported(scope.c_str(), pending.key.c_str()) < 0) {
+        // Keep the journal so that the next run checks the server again,
+        // and pass the message over in this one.
+        com_Log("MV Error: the message '%s' could not be recorded as imported", pending.subject.c_str());
+        run->settledScope = scope;
+        run->settledKey = pending.key;
+        return;
+      }
+    } else {
+      if (unsure)
+        com_Log("MV Warning: %s could not be read whole; the message '%s' may exist twice after this run",
+                pending.folder.c_str(), pending.subject.c_str());
+      com_Log("import: the message '%s' interrupted last run was not created; importing it",
+              pending.subject.c_str());
+    }
+  }
+  if (RemoveImportJournal(run->journalPath) != 0)
+    com_Log("MV Warning: cannot remove %s", run->journalPath.c_str());
+}
+
 // Converts and writes one message. Counts it into folder.
 void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::MessageFile &file,
                    std::set<std::string> *keysThisRun) {
@@ -93,7 +260,8 @@ void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::M
     return;
   }
   const std::string scope = run->stateScope + folder->path;
-  if (!keysThisRun->insert(key).second || mvcom_IsImported(scope.c_str(), key.c_str()) == 1) {
+  if (!keysThisRun->insert(key).second || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
+      (scope == run->settledScope && key == run->settledKey)) {
     folder->alreadyImported++;
     return;
   }
@@ -108,6 +276,15 @@ void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::M
   } else if (run->api == nullptr) {
     folder->created++;  // dry run: it would be
   } else {
+    // No write without its journal: after a kill the next run could not
+    // tell whether the server created the message.
+    ImportJournal pending = PendingMessage(*run->record, key, folder->path);
+    std::string journalError;
+    if (WriteImportJournal(run->journalPath, pending, &journalError) != 0) {
+      Fail(run, folder, file, subject, journalError);
+      com_Deallocate_All(run->record, nullptr);
+      return;
+    }
     WriteFailure failure;
     mvcom_SetExtendedErrorSink(&CatchItemFailure, &failure);
     run->api->WriteMsg(run->record, nullptr, run->workDir.c_str(), nullptr);
@@ -120,6 +297,9 @@ void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::M
         com_Log("MV Error: %s was created but could not be recorded; a rerun writes it again",
                 file.name.c_str());
     }
+    if (RemoveImportJournal(run->journalPath) != 0)
+      com_Log("MV Warning: cannot remove %s; the next run checks its message on the server",
+              run->journalPath.c_str());
   }
   com_Deallocate_All(run->record, nullptr);
 }
@@ -331,7 +511,9 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   if (!options.dryRun) {
     std::string error;
     std::string path = host.pluginPath.empty() ? DefaultPluginPath() : host.pluginPath;
-    if (LoadPlugin(path, {"Logon", "Logoff", "InitWrite", "WriteMsg", "CloseWrite"}, &api, &error) != 0) {
+    if (LoadPlugin(path, {"Logon", "Logoff", "InitWrite", "WriteMsg", "CloseWrite", "GetFolderNames",
+                          "GetTrueFolder", "InitRead", "ConvertFolder", "CloseRead"},
+                   &api, &error) != 0) {
       std::cerr << "mvmigrate: " << error << "\n";
       mvcom_Shutdown();
       return kExitSoftware;
@@ -350,12 +532,16 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   run.api = options.dryRun ? nullptr : &api;
   run.stateScope = logon.server + "|" + logon.user + "|";
   run.workDir = workDir;
+  char dataDir[256];
+  com_GetGlobal(kGlobalDataDir, dataDir);
+  run.journalPath = ImportJournalPath(dataDir);
   run.record = record.get();
   run.report = report;
   run.display = progress::MakeProgressDisplay(stderr);
   run.started = std::chrono::steady_clock::now();
   gStopRequested = 0;
   void (*previous)(int) = std::signal(SIGINT, &RequestStop);
+  if (!options.dryRun) SettlePendingMessage(&run);
   for (const maildir::FolderSource &folder : folders) {
     if (gStopRequested) {
       report->interrupted = true;

@@ -1,0 +1,129 @@
+// The import's pending-message journal: what is written reads back field
+// for field, a file cut short or half-written is never taken for a journal,
+// and removing it takes the leftover .new file too.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "host/mvmigrate/import_journal.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using testing_support::TestHost;
+using testing_support::WriteFileBytes;
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+class ImportJournalTest : public ::testing::Test {
+ protected:
+  std::string Path() const { return ImportJournalPath(host_.dataDir()); }
+  TestHost host_;
+};
+
+TEST_F(ImportJournalTest, LivesInTheDataDirectory) {
+  EXPECT_EQ(ImportJournalPath("/d/data/"), "/d/data/import-pending.txt");
+  EXPECT_EQ(ImportJournalPath("/d/data"), "/d/data/import-pending.txt");
+}
+
+TEST_F(ImportJournalTest, WhatIsWrittenReadsBack) {
+  const struct {
+    ImportJournal journal;
+    const char *why;
+  } rows[] = {
+      {{"<a1@example.com>", "Cabinet^Projects", "Quarterly report", "alice@example.com",
+        132539328000000000ULL, 133500000001234567ULL},
+       "plain fields"},
+      {{"sha1:0f3a", "Mailbox", "line one\nline two\r\\end\\n", "", 0, 1},
+       "line ends and backslashes in the subject, no sender, the zero date"},
+      {{"k=v", "Sent Items", "=starts with the separator", "x=y@example.com", 18446744073709551615ULL,
+        18446744073709551615ULL},
+       "separators inside values, the largest time"},
+      {{"key", "Grüße^Köln", "Grüße & <Angebote>", "juergen.weiss@example.de", 1, 2}, "UTF-8 text"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.why);
+    std::string error;
+    ASSERT_EQ(WriteImportJournal(Path(), row.journal, &error), 0) << error;
+    EXPECT_FALSE(Exists(Path() + ".new")) << "renamed into place";
+    ImportJournal read;
+    ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
+    EXPECT_EQ(read.key, row.journal.key);
+    EXPECT_EQ(read.folder, row.journal.folder);
+    EXPECT_EQ(read.subject, row.journal.subject);
+    EXPECT_EQ(read.sender, row.journal.sender);
+    EXPECT_EQ(read.sentTime, row.journal.sentTime);
+    EXPECT_EQ(read.writeStarted, row.journal.writeStarted);
+  }
+}
+
+TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
+  const std::string whole =
+      "key=k1\nfolder=Mailbox\nsubject=Hello\nsender=a@example.com\nsent=132539328000000000\nstarted=5\n";
+  const struct {
+    std::string text;
+    int expected;
+    const char *why;
+  } rows[] = {
+      {whole, 1, "every field"},
+      {"started=5\nsent=132539328000000000\nsender=a@example.com\nsubject=Hello\nfolder=Mailbox\nkey=k1\n", 1,
+       "any order"},
+      {whole.substr(0, whole.size() - 1), -1, "the last line without its end: cut short"},
+      {whole.substr(0, whole.find("sent=")), -1, "the times missing"},
+      {"key=k1\nfolder=Mailbox\nsubject=Hello\nsender=\nsent=12x\nstarted=5\n", -1, "a time that is no number"},
+      {"key=k1\nfolder=Mailbox\nsubject=Hello\nsender=\nsent=\nstarted=5\n", -1, "an empty time"},
+      {"key=k1\nfolder=Mailbox\nsubject=Hello\nsender=\nsent=184467440737095516160\nstarted=5\n", -1,
+       "a time past 64 bits"},
+      {"key=\nfolder=Mailbox\nsubject=Hello\nsender=\nsent=1\nstarted=5\n", -1, "no key"},
+      {"key=k1\nfolder=Mailbox\nsubject Hello\nsender=\nsent=1\nstarted=5\n", -1, "a line without ="},
+      {"", -1, "an empty file"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.why);
+    ASSERT_TRUE(WriteFileBytes(Path(), row.text));
+    ImportJournal read;
+    EXPECT_EQ(ReadImportJournal(Path(), &read), row.expected);
+  }
+}
+
+TEST_F(ImportJournalTest, AHalfWrittenNewFileIsNoJournal) {
+  ImportJournal read;
+  EXPECT_EQ(ReadImportJournal(Path(), &read), 0) << "none yet";
+  // A run killed while writing the journal leaves only the .new file.
+  ASSERT_TRUE(WriteFileBytes(Path() + ".new", "key=k1\nfolder=Mailbox\nsubj"));
+  EXPECT_EQ(ReadImportJournal(Path(), &read), 0);
+  EXPECT_EQ(RemoveImportJournal(Path()), 0);
+  EXPECT_FALSE(Exists(Path() + ".new"));
+
+  // Written over an older journal: the new one replaces it whole.
+  std::string error;
+  ASSERT_EQ(WriteImportJournal(Path(), {"old", "Mailbox", "Old", "", 1, 1}, &error), 0) << error;
+  ASSERT_EQ(WriteImportJournal(Path(), {"new", "Cabinet", "New", "", 2, 2}, &error), 0) << error;
+  ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
+  EXPECT_EQ(read.key, "new");
+  EXPECT_EQ(read.folder, "Cabinet");
+
+  EXPECT_EQ(RemoveImportJournal(Path()), 0);
+  EXPECT_EQ(ReadImportJournal(Path(), &read), 0);
+  EXPECT_EQ(RemoveImportJournal(Path()), 0) << "nothing to remove is no failure";
+}
+
+TEST_F(ImportJournalTest, AnUnwritableDirectoryIsReported) {
+  std::string error;
+  EXPECT_EQ(WriteImportJournal(host_.root() + "/missing/import-pending.txt", {"k", "Mailbox", "S", "", 1, 1}, &error),
+            -1);
+  EXPECT_NE(error.find("missing/import-pending.txt.new"), std::string::npos) << error;
+}
+
+TEST_F(ImportJournalTest, NowIsAFileTime) {
+  // 2024-01-01 and 2100-01-01 in FILETIME ticks.
+  const uint64_t now = ImportJournalNow();
+  EXPECT_GT(now, 133485408000000000ULL);
+  EXPECT_LT(now, 157469184000000000ULL);
+}
+
+}  // namespace
