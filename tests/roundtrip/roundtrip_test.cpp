@@ -320,4 +320,92 @@ TEST_F(RoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   for (const auto &entry : counts) EXPECT_EQ(entry.second, 1) << "\"" << entry.first << "\"";
 }
 
+// The value of `name=` in the journal an import keeps in its data directory,
+// or "" without one.
+std::string JournalField(const std::string &out, const std::string &name) {
+  const std::string text = ReadFileBytes(out + "/data/import-pending.txt");
+  const size_t at = text.find(name + "=");
+  if (at == std::string::npos) return "";
+  const size_t start = at + name.size() + 1;
+  return text.substr(start, text.find('\n', start) - start);
+}
+
+// An import killed while the server delays its answer to the third mail
+// create: the server creates that mail, the state never hears of it. The
+// rerun reads the folder around the mail's date, finds it and writes only
+// the two mails after it. When the server has nothing (the kill came before
+// the request went out: modelled by taking the created mail away again),
+// the rerun writes it once.
+TEST_F(RoundTripTest, AMessageInterruptedByAKillIsWrittenOnlyWhenTheServerLacksIt) {
+  const struct {
+    bool serverHasIt;
+    size_t createsInRerun;
+    const char *logged;
+    const char *why;
+  } rows[] = {
+      {true, 2, "' interrupted last run was created on the server; not creating it again",
+       "killed while the server worked on the create"},
+      {false, 3, "' interrupted last run was not created; importing it", "killed before the create reached the server"},
+  };
+  int round = 0;
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.why);
+    StartServer();
+    const std::string tree = host_.root() + "/tree" + std::to_string(round),
+                      imported = host_.root() + "/imported" + std::to_string(round);
+    ++round;
+    RunResult r = Run(ExportArgs("alice", tree));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+
+    gwsim::Fault slow;
+    slow.kind = gwsim::FaultKind::kDelay;
+    slow.delayMs = 1500;
+    slow.requestName = "createItemRequest";
+    slow.nameOrdinal = 3;
+    server_->AddFault(slow);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::string cmd = "exec '" + std::string(MVMIGRATE_PATH) + "' " + ImportArgs(tree, imported) +
+                        " >/dev/null 2>&1 </dev/null";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 2000 && Requests("createItemRequest") < 3; ++i) usleep(10000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(Requests("createItemRequest"), 3u) << "killed while the third create waited";
+    const std::string subject = JournalField(imported, "subject");  // the fixture's third mail has none
+    ASSERT_NE(JournalField(imported, "key"), "") << "the journal names the mail being written";
+    WaitForCreatesToFinish();
+    ASSERT_EQ(BobSubjects().count(subject), 1u) << "the server made the mail of the killed run";
+    if (!row.serverHasIt) {
+      gwsim::Mailbox &box = server_->mailbox();
+      auto lock = box.Lock();
+      for (size_t i = 0; i < box.items.size(); ++i)
+        if (box.items[i].subject == subject) box.items.erase(box.items.begin() + static_cast<long>(i));
+    }
+
+    server_->ClearRequests();
+    r = Run(ImportArgs(tree, imported));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(Requests("createItemRequest"), row.createsInRerun);
+    std::map<std::string, int> counts = BobSubjects();
+    EXPECT_EQ(counts.size(), 5u);
+    for (const auto &entry : counts) EXPECT_EQ(entry.second, 1) << "\"" << entry.first << "\"";
+    const std::string log = ReadFileBytes(imported + "/data/mvmigrate.log");
+    EXPECT_NE(log.find("import: the message '" + subject + row.logged), std::string::npos) << log;
+    EXPECT_EQ(JournalField(imported, "key"), "") << "the journal is gone once settled";
+
+    // Settled either way: a third run writes nothing.
+    server_->ClearRequests();
+    r = Run(ImportArgs(tree, imported));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(Requests("createItemRequest"), 0u);
+    server_->Stop();
+    server_.reset();
+  }
+}
+
 }  // namespace
