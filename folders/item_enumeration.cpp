@@ -27,11 +27,13 @@ const char kReadCursorRequest[] =
 const char kDestroyCursorRequest[] =
     "<m:destroyCursorRequest>\n<container>%s</container>\n<cursor>%s</cursor>\n"
     "</m:destroyCursorRequest>\n";
+// The range is closed: with "gt" and "lt" an item created at 00:00:00 on
+// the first day, or at 23:59:59 on the last, would never be listed.
 const char kDateFilter[] =
     "<filter>\n<element type=\"FilterGroup\">\n<op>and</op>\n"
-    "<element type=\"FilterEntry\">\n<op>gt</op>\n<field>created</field>\n"
+    "<element type=\"FilterEntry\">\n<op>gte</op>\n<field>created</field>\n"
     "<value>%s</value>\n</element>\n"
-    "<element type=\"FilterEntry\">\n<op>lt</op>\n<field>created</field>\n"
+    "<element type=\"FilterEntry\">\n<op>lte</op>\n<field>created</field>\n"
     "<value>%s</value>\n</element>\n</element>\n</filter>\n";
 const char kFakeMessageId[] = "Fake Msg ID Here\n";
 

@@ -80,10 +80,14 @@ TEST_F(EnumerationTest, FailedSecondBlockKeepsTheFirstAndDestroysTheCursor) {
 }
 
 TEST_F(EnumerationTest, DateFilterIsSentOnlyWithAStart) {
-  Connect(Folder("F@1", 60));  // 2026-01-01 .. 2026-03-04
+  std::string folder = Folder("F@1", 60);  // 2026-01-01 .. 2026-03-04, each at 10:00
+  // An item created at the very start of the first day is inside the range.
+  folder.insert(folder.size() - strlen("</folder>"),
+                "<item id=\"F@1:midnight\" created=\"2026-03-02T00:00:00Z\"/>");
+  Connect(folder);
   host_.config().dateFrom = Day(3, 2);  // no end: the filter is open-ended
   ASSERT_EQ(0, host_.Init());
-  EXPECT_EQ(3, GetItemIds("F@1", idFile_.c_str(), 0));
+  EXPECT_EQ(4, GetItemIds("F@1", idFile_.c_str(), 0));
   std::string filter = gSession.dateFilter;  // the filter sent
   EXPECT_NE(std::string::npos, filter.find("<value>2026-03-02T00:00:00Z</value>"));
   EXPECT_NE(std::string::npos, filter.find("<value>9999-12-31T23:59:59Z</value>"));
@@ -93,7 +97,7 @@ TEST_F(EnumerationTest, DateFilterIsSentOnlyWithAStart) {
   host_.config().dateTo = Day(1, 2);
   ASSERT_EQ(0, host_.Init());
   server_.ClearRequests();
-  EXPECT_EQ(60, GetItemIds("F@1", idFile_.c_str(), 0));
+  EXPECT_EQ(61, GetItemIds("F@1", idFile_.c_str(), 0));
   EXPECT_EQ(std::string::npos, SentBody("createCursorRequest").find("<filter>"));
   EXPECT_STREQ("", gSession.dateFilter);
 }
