@@ -76,4 +76,3 @@ if [ $run_wine -eq 1 ]; then
 else
   (cd "$root/build-windows" && ctest --output-on-failure -R windows_dll)
 fi
-echo "== done after $(( $(date +%s) - start )) s"
