@@ -181,6 +181,15 @@ void SetAttachmentFailure(const char *name, const char *why) {
   FormatText(gFailureReason, sizeof gFailureReason, "attachment \"%s\": %s", name, why);
 }
 
+int64_t ParseLeadingSize(const char *text) {
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (value > (INT64_MAX - 9) / 10) return 0;
+    value = value * 10 + (*text - '0');
+  }
+  return value;
+}
+
 void ReadAttachmentElement(FILE *response, AttachmentElement *a) {
   memset(a, 0, sizeof *a);
   static char line[kScanLineSize];
@@ -194,13 +203,14 @@ void ReadAttachmentElement(FILE *response, AttachmentElement *a) {
     if (EqualsNoCase(line, "</gwt:attachment>")) break;
     if (StartsWithNoCase(line, "<gwt:id")) {
       if (com_FindText(line, "itemReference=\"1", 0) != nullptr) a->itemReference = 1;
-      if (!ReadResponseLine(line, sizeof line, response)) break;
+      // An empty id element has no value line: its end tag is no id.
+      if (!ReadElementValue(line, sizeof line, response)) break;
       CopyText(a->id, sizeof a->id, line);
       continue;
     }
     size[0] = '\0';
     if (ScanTagTable(line, sizeof line, fields, 3, response) && size[0] != '\0')
-      a->size = ParseLeadingInt(size);
+      a->size = ParseLeadingSize(size);
   }
 }
 

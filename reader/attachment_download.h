@@ -26,6 +26,10 @@ struct AttachmentElement {
   int itemReference;  // the id carried itemReference="1"
 };
 
+// The leading decimal digits of text as a byte count that may pass 2 GB;
+// 0 when there are none or the count does not fit in 64 bits.
+int64_t ParseLeadingSize(const char *text);
+
 // Reads the element's lines from response (positioned after its opening
 // line) up to "</gwt:attachment>" or the end of file into *a (zeroed first).
 void ReadAttachmentElement(FILE *response, AttachmentElement *a);

@@ -61,7 +61,7 @@ int ReadEmptyPartElement(const char *line, char *id, size_t cap, int64_t *length
   CopyTextN(id, cap, idStart, static_cast<size_t>(idEnd - idStart));
   *length = INT64_MAX;  // unknown: read until the server has no more
   const char *lengthStart = com_FindText(line, " length=\"", 1);
-  if (lengthStart != nullptr) *length = ParseLeadingInt(lengthStart + 9);
+  if (lengthStart != nullptr) *length = ParseLeadingSize(lengthStart + 9);
   return 1;
 }
 

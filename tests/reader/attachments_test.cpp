@@ -13,7 +13,9 @@
 #include "gwsim/gwsim.h"
 #include "plugin/run_settings.h"
 #include "plugin/mvcom.h"
+#include "reader/attachment_download.h"
 #include "reader/attachments.h"
+#include "transport/response_scanner.h"
 #include "reader/mail_parser.h"
 
 namespace reader_test {
@@ -267,6 +269,37 @@ TEST_F(AttachmentTest, AFullRecordTakesNoFurtherAttachment) {
   EXPECT_EQ(kMaxParts, record_->partCount);
   EXPECT_EQ(1, host_.CountLog("MV Info: too many message attachments (500), cutting off"));
   com_Deallocate(record_, nullptr);
+}
+
+TEST_F(AttachmentTest, TheAttachmentElementGivesIdSizeAndReference) {
+  const struct {
+    const char *why;
+    const char *element;
+    const char *id;
+    int64_t size;
+    int itemReference;
+  } cases[] = {
+      {"a size past 2 GB is kept whole, so every chunk is asked for",
+       "<gwt:id>A1</gwt:id><gwt:size>3000000000</gwt:size>", "A1", 3000000000LL, 0},
+      {"an empty id element gives an empty id, not its end tag",
+       "<gwt:id></gwt:id><gwt:size>12</gwt:size>", "", 12, 0},
+      {"an item reference", "<gwt:id itemReference=\"1\">T1</gwt:id>", "T1", 0, 1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    FilePtr input = OpenReshaped(
+        {std::string("<gwt:attachment>") + c.element + "</gwt:attachment><gwt:name>after</gwt:name>"});
+    ASSERT_TRUE(input != nullptr);
+    char line[100];
+    ASSERT_TRUE(ReadResponseLine(line, sizeof line, input.get()));
+    AttachmentElement a;
+    ReadAttachmentElement(input.get(), &a);
+    EXPECT_STREQ(c.id, a.id);
+    EXPECT_EQ(c.size, a.size);
+    EXPECT_EQ(c.itemReference, a.itemReference);
+    ASSERT_TRUE(ReadResponseLine(line, sizeof line, input.get()));
+    EXPECT_STREQ("<gwt:name>", line);  // the element was read to its end, no further
+  }
 }
 
 }  // namespace
