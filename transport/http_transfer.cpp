@@ -128,7 +128,8 @@ void SetBodyOptions(CURL *curl, BodyStream *stream) {
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
     curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.text);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.textLength));
+    // The _LARGE form: a long is 32 bits on Windows.
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.textLength));
     return;
   }
   curl_off_t total = static_cast<curl_off_t>(stream->headLength) + body.fileLength +

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 
@@ -161,7 +162,7 @@ int AppendRequestHeaders(const char *requestName) {
 void LogStreamedEnvelope(const char *head, FILE *request, int64_t fileLength,
                          int64_t envelopeLength) {
   if (fileLength >= kLoggedBodyLimit) {
-    com_Log("curl debug: Soap post data length: %ld", static_cast<long>(envelopeLength));
+    com_Log("curl debug: Soap post data length: %" PRId64, envelopeLength);
     return;
   }
   char body[kLoggedBodyLimit];
@@ -196,7 +197,8 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
         if (bodyLength < kLoggedBodyLimit) {
           com_Log("curl debug: Soap post data:\n%s\n", envelope);
         } else {
-          com_Log("curl debug: Soap post data length: %ld", static_cast<long>(envelopeLength));
+          com_Log("curl debug: Soap post data length: %" PRId64,
+                  static_cast<int64_t>(envelopeLength));
         }
       }
       PostBody memoryBody = {envelope, envelopeLength, nullptr, nullptr, nullptr, 0};
