@@ -1,6 +1,7 @@
 // Attached messages and appointments: the item fetched whole with
 // getItemRequest, parsed into a temporary record, and written as a readable
 // summary (header lines and body) into the attachment's part file.
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -100,8 +101,8 @@ int GetEmbeddedAttachment(HostMessage *record, FILE *response) {
   static AttachmentElement a;
   ReadAttachmentElement(response, &a);
   if (strcmp(a.name, "Mime.822") == 0) return 0;
-  DebugLog("debug: embedded attachment name=%s, type=%s, size=%ld, ItemRef=%d, id=%s", a.name,
-           a.contentType, static_cast<long>(a.size), a.itemReference, a.id);
+  DebugLog("debug: embedded attachment name=%s, type=%s, size=%" PRId64 ", ItemRef=%d, id=%s",
+           a.name, a.contentType, a.size, a.itemReference, a.id);
   // Only the HTML body of an attached message is fetched.
   if (!EqualsNoCase(a.contentType, "text/html")) return 0;
   if (record->partCount >= kMaxParts) return 0;
@@ -137,8 +138,8 @@ int GetEmbeddedAttachment(HostMessage *record, FILE *response) {
     com_Log("MV Info: unable to download embedded attachment, code=%d", download.code);
     return 0;
   }
-  DebugLog("debug: embedded download complete, allocating attachment %s, size=%lu", a.name,
-           static_cast<unsigned long>(download.total));
+  DebugLog("debug: embedded download complete, allocating attachment %s, size=%" PRId64, a.name,
+           download.total);
   int kind = kPartFile;
   if (EqualsNoCase(a.name, "text.htm")) kind = kPartHtmlBody;
   if (EqualsNoCase(a.contentType, "text/plain")) kind = kPartTextBody;
