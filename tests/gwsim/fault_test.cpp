@@ -1,5 +1,6 @@
 // The simulator's faults, seen by a libcurl client through a real socket.
-#include <chrono>
+#include <atomic>
+#include <thread>
 
 #include "gwsim_client.h"
 
@@ -96,11 +97,27 @@ TEST_F(FaultTest, ShapedAnswers) {
   EXPECT_NE(CURLE_OK, closed.code);
   EXPECT_EQ(normal.substr(0, normal.size() / 2), closed.body);
 
+  // A delayed answer holds back only its own request: a later request on
+  // another connection is answered first, and the delayed one then arrives
+  // whole. The order tells, not a clock.
   Fault delay;
-  delay.delayMs = 300;
-  auto start = std::chrono::steady_clock::now();
-  PostResult delayed = Faulted(FaultKind::kDelay, delay);  // on a new connection
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  delay.kind = FaultKind::kDelay;
+  delay.delayMs = 2000;
+  delay.requestName = "getCategoryListRequest";
+  server.AddFault(delay);
+  const size_t recorded = server.RequestCount();
+  std::atomic<bool> answered{false};
+  PostResult delayed;
+  std::thread slow([&] {
+    gwsim_test::Client own;
+    delayed = own.Post(server.url(), gwsim_test::Envelope(session, "<m:getCategoryListRequest/>"),
+                       "getCategoryListRequest");
+    answered = true;
+  });
+  while (server.RequestCount() == recorded) std::this_thread::yield();
+  EXPECT_EQ(normal, Categories().body);
+  EXPECT_FALSE(answered) << "the delayed answer came before a later one";
+  slow.join();
   EXPECT_EQ(CURLE_OK, delayed.code);
   EXPECT_EQ(normal, delayed.body);
 }

@@ -67,29 +67,9 @@ std::string Generated(size_t offset, size_t n) {
   return bytes;
 }
 
-TEST(Base64Test, KnownTextsAndRefusals) {
-  struct Case {
-    const char *why;
-    std::string bytes;
-    size_t lineLength;
-    const char *base64;
-  } cases[] = {
-      {"empty", "", 0, ""},
-      {"one byte pads twice", "a", 0, "YQ=="},
-      {"two bytes pad once", "ab", 0, "YWI="},
-      {"three bytes", "abc", 0, "YWJj"},
-      {"high bytes use + and /", "\xfb\xff\xbf", 0, "+/+/"},
-      {"broken every 4 characters", "abcabcab", 4, "YWJj\nYWJj\nYWI="},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.why);
-    std::string encoded;
-    gwsim::AppendBase64(c.bytes.data(), c.bytes.size(), c.lineLength, &encoded);
-    EXPECT_EQ(c.base64, encoded);
-    std::string decoded;
-    EXPECT_TRUE(gwsim::DecodeBase64(encoded, &decoded));
-    EXPECT_EQ(c.bytes, decoded);
-  }
+// The decoder refuses what a created item may not carry; the encoding itself
+// is checked end to end by the export and reader tests.
+TEST(Base64Test, Refusals) {
   for (const char *bad : {"YWJ", "YW!j", "Y===", "YQ==YWJj", "YW=j"}) {
     std::string decoded;
     EXPECT_FALSE(gwsim::DecodeBase64(bad, &decoded)) << bad;
@@ -103,38 +83,21 @@ TEST_F(MailTest, MailItemAnswerShapes) {
     const char *path;  // XPath from gwm:item, evaluated as a string
     std::string expected;
   } cases[] = {
-      {"kind", "MAIL.PLAIN@1", "@xsi:type", "gwt:Mail"},
-      {"subject", "MAIL.PLAIN@1", "gwt:subject", "Quarterly report"},
-      {"delivered", "MAIL.PLAIN@1", "gwt:delivered", "2026-01-05T09:00:05Z"},
+      // Subjects, senders, recipients, dates, priorities, categories, read
+      // states, body kinds and attachment data of these mails are checked end
+      // to end by the export test; here only what it cannot see.
       {"source", "MAIL.PLAIN@1", "gwt:source", "received"},
-      {"read state", "MAIL.PLAIN@1", "gwt:status/gwt:read", "1"},
-      {"priority", "MAIL.PLAIN@1", "gwt:options/gwt:priority", "High"},
-      {"message id", "MAIL.PLAIN@1", "gwt:msgId", "4A5B6C7D.DOM.PO.200.1.1.1@example.com"},
-      {"second category", "MAIL.PLAIN@1", "gwt:categories/gwt:category[2]", "C2@55"},
-      {"sender name", "MAIL.PLAIN@1", "gwt:distribution/gwt:from/gwt:displayName", "Dan Dorsey"},
-      {"sender address", "MAIL.PLAIN@1", "gwt:distribution/gwt:from/gwt:email",
-       "dan@example.com"},
-      {"to line", "MAIL.PLAIN@1", "gwt:distribution/gwt:to", "Alice Anders; Carol Clark"},
-      {"four recipients", "MAIL.PLAIN@1", "count(gwt:distribution/gwt:recipients/gwt:recipient)",
-       "4"},
       {"reply dates", "MAIL.PLAIN@1",
        "concat(//gwt:recipient[1]/gwt:recipientStatus/gwt:replied, '|', "
        "//gwt:recipient[2]/gwt:recipientStatus/gwt:accepted, '|', "
        "//gwt:recipient[3]/gwt:recipientStatus/gwt:declined)",
        "2026-01-05T11:00:00Z|2026-01-05T10:00:00Z|2026-01-06T08:30:00Z"},
-      {"kinds of recipients", "MAIL.PLAIN@1",
-       "concat(//gwt:recipient[2]/gwt:distType, //gwt:recipient[3]/gwt:distType, "
-       "//gwt:recipient[4]/gwt:distType)",
-       "TOCCBC"},
       {"no reply, no status", "MAIL.PLAIN@1", "count(//gwt:recipient[4]/gwt:recipientStatus)",
        "0"},
       {"threading", "MAIL.PLAIN@1", "concat(gwt:threading/gwt:id, '<', gwt:threading/gwt:parent)",
        "THREAD.1<THREAD.0"},
       {"body part, type first", "MAIL.PLAIN@1", "name(gwt:message/gwt:part/@*[1])", "contentType"},
       {"body length", "MAIL.PLAIN@1", "gwt:message/gwt:part/@length", "50"},
-      {"no attachments", "MAIL.PLAIN@1", "count(gwt:attachments)", "0"},
-      {"escaped subject", "MAIL.RICH@1", "gwt:subject", "Grüße & <Angebote>"},
-      {"not read", "MAIL.RICH@1", "count(gwt:status)", "0"},
       {"body parts", "MAIL.RICH@1",
        "concat(gwt:message/gwt:part[1]/@contentType, ' ', gwt:message/gwt:part[2]/@contentType)",
        "text/plain text/rtf"},
@@ -142,19 +105,10 @@ TEST_F(MailTest, MailItemAnswerShapes) {
        "concat(//gwt:attachment[1]/gwt:name, ' ', //gwt:attachment[1]/gwt:contentType, ' ', "
        "//gwt:attachment[1]/gwt:hidden)",
        "text.htm text/html 1"},
-      {"sizes: html, inline, base64, file, generated", "MAIL.RICH@1",
-       "concat(//gwt:attachment[1]/gwt:size, ',', //gwt:attachment[2]/gwt:size, ',', "
-       "//gwt:attachment[3]/gwt:size, ',', //gwt:attachment[4]/gwt:size, ',', "
-       "//gwt:attachment[5]/gwt:size)",
-       "57,19,38,53,450000"},
       {"Mime.822 last", "MAIL.RICH@1", "//gwt:attachment[6]/gwt:name", "Mime.822"},
       {"has attachments", "MAIL.RICH@1", "gwt:hasAttachment", "1"},
       {"attached items are references", "MAIL.FWD@1",
        "count(//gwt:attachment/gwt:id[@itemReference='1'])", "3"},
-      {"their kinds", "MAIL.FWD@1",
-       "concat(//gwt:attachment[1]/gwt:contentType, ' ', //gwt:attachment[2]/gwt:contentType, "
-       "' ', //gwt:attachment[3]/gwt:contentType)",
-       "Mail Appointment Task"},
       {"reference ids", "MAIL.FWD@1",
        "concat(//gwt:attachment[1]/gwt:id, ' ', //gwt:attachment[3]/gwt:id)",
        "MAIL.INNER@1 TASK.ONE@1"},
@@ -164,8 +118,6 @@ TEST_F(MailTest, MailItemAnswerShapes) {
        "string-length(gwt:message/gwt:part/@id) > 0)",
        "40000 0 true"},
       {"no body at all", "MAIL.EMPTY@1", "count(gwt:message)", "0"},
-      {"attached mail readable", "MAIL.INNER@1", "//gwt:attachment[1]/gwt:name", "text.htm"},
-      {"attached appointment readable", "APPT.INNER@1", "@xsi:type", "gwt:Appointment"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.why);
@@ -176,39 +128,17 @@ TEST_F(MailTest, MailItemAnswerShapes) {
   }
 }
 
-TEST_F(MailTest, BodiesDecodeToTheFixtureTexts) {
-  pugi::xml_node plain = GetItem("MAIL.PLAIN@1").child("gwm:item");
-  EXPECT_EQ("Hello Alice,\nthe quarterly report is attached.\nDan",
-            Decoded(plain.child("gwt:message").child("gwt:part").text().get()));
+// The export keeps the plain text of a mail that also has RTF: only here is
+// the RTF part seen.
+TEST_F(MailTest, RtfBodyDecodesToTheFixtureText) {
   pugi::xml_node rich = GetItem("MAIL.RICH@1").child("gwm:item");
-  pugi::xml_node text = rich.child("gwt:message").child("gwt:part");
-  EXPECT_EQ("Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln\r\n", Decoded(text.text().get()));
-  EXPECT_EQ("{\\rtf1\\ansi Gr\\'fc\\'dfe aus K\\'f6ln\\par}",
-            Decoded(text.next_sibling("gwt:part").text().get()));
-}
-
-TEST_F(MailTest, EmbeddedItemsAreNotListedOrCounted) {
-  pugi::xml_node answer = gwsim_test::Call(
-      &client, server.url(), session, "getFolderListRequest",
-      "<m:getFolderListRequest><parent>folders</parent><recurse>true</recurse>"
-      "</m:getFolderListRequest>",
-      &doc);
-  EXPECT_STREQ("5", answer.select_node("//gwt:folder[gwt:name='Mailbox']/gwt:count")
-                        .node().text().get());
-  std::string mailbox = answer.select_node("//gwt:folder[gwt:name='Mailbox']/gwt:id")
-                            .node().text().get();
-  pugi::xml_node items = gwsim_test::Call(
-      &client, server.url(), session, "getItemsRequest",
-      "<m:getItemsRequest><container>" + mailbox + "</container></m:getItemsRequest>", &doc);
-  EXPECT_EQ(0u, items.select_nodes("//gwt:item[gwt:id='MAIL.INNER@1']").size());
-  EXPECT_EQ(5u, items.select_nodes("//gwt:item").size());
+  pugi::xml_node rtf = rich.child("gwt:message").child("gwt:part").next_sibling("gwt:part");
+  EXPECT_EQ("{\\rtf1\\ansi Gr\\'fc\\'dfe aus K\\'f6ln\\par}", Decoded(rtf.text().get()));
 }
 
 TEST_F(MailTest, AttachmentPieces) {
   const std::string zip = AttachmentId("MAIL.RICH@1", "archive.zip");  // 450000 generated bytes
-  const std::string body = GetItem("MAIL.LONG@1").child("gwm:item").child("gwt:message")
-                               .child("gwt:part").attribute("id").value();
-  ASSERT_FALSE(zip.empty() || body.empty());
+  ASSERT_FALSE(zip.empty());
   gwsim::AnswerOptions capped;
   capped.pieceCap = 16384;
   gwsim::AnswerOptions wrapped;
@@ -226,17 +156,14 @@ TEST_F(MailTest, AttachmentPieces) {
     size_t pieceOffset;   // expected offset attribute, bytes = Generated(pieceOffset, pieceLength)
     size_t pieceLength;
   } cases[] = {
-      {"first chunk", zip, "0", "200000", {}, 0, true, 0, 200000},
-      {"middle chunk", zip, "200000", "200000", {}, 0, true, 200000, 200000},
-      {"last chunk is short", zip, "400000", "200000", {}, 0, true, 400000, 50000},
+      // Chunks of 200000 bytes, the empty part at the end and short pieces
+      // under a cap are read by the reader's attachment tests.
       {"-1 reads the whole", zip, "0", "-1", {}, 0, true, 0, 450000},
       {"no length reads to the end", zip, "449990", "", {}, 0, true, 449990, 10},
       {"no offset starts at 0", zip, "", "7", {}, 0, true, 0, 7},
-      {"at the end: empty part", zip, "450000", "200000", {}, 0, true, 450000, 0},
       {"past the end: empty part", zip, "900000", "200000", {}, 0, true, 900000, 0},
       {"past the end, switch: no part", zip, "450000", "200000", noPart, 0, false, 0, 0},
       {"inside, switch: part as usual", zip, "449999", "5", noPart, 0, true, 449999, 1},
-      {"piece cap", zip, "1000", "200000", capped, 0, true, 1000, 16384},
       {"cap above the rest", zip, "440000", "-1", capped, 0, true, 440000, 10000},
       {"broken base64", zip, "0", "1000", wrapped, 0, true, 0, 1000},
       {"negative offset", zip, "-5", "10", {}, 59905, false, 0, 0},
@@ -265,50 +192,7 @@ TEST_F(MailTest, AttachmentPieces) {
     }
     EXPECT_TRUE(Decoded(text.c_str()) == Generated(c.pieceOffset, c.pieceLength));
   }
-  server.SetAnswerOptions(gwsim::AnswerOptions());
-  // A long body is read like an attachment: 40000 bytes of a 56-byte text.
-  pugi::xml_node tail = GetAttachment(body, "39990", "-1").child("gwm:part");
-  EXPECT_EQ("ick brown ", Decoded(tail.text().get()));
-  pugi::xml_node whole = GetAttachment(body, "0", "-1").child("gwm:part");
-  const std::string text = Decoded(whole.text().get());
-  EXPECT_EQ(40000u, text.size());
-  EXPECT_EQ("The quick brown fox jumps over the lazy dog. 0123456789\nThe", text.substr(0, 59));
 }
-
-TEST_F(MailTest, AttachmentDataMatchesTheFixture) {
-  struct Case {
-    const char *why;
-    const char *name;
-    std::string bytes;
-  } cases[] = {
-      {"inline text", "notes.txt", "Bring the figures.\n"},
-      {"from a file", "figures.csv", "Quarterly figures\nregion;amount\nnorth;1200\nsouth;950\n"},
-      {"base64 in the fixture", "pixel.png",
-       std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89"
-                   "\0\xff\0\x80\x7f", 38)},
-      {"the HTML body", "text.htm",
-       "<html><body><p>Gr\xc3\xbc\xc3\x9f" "e aus <b>K\xc3\xb6ln</b></p></body></html>"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.why);
-    const std::string id = AttachmentId("MAIL.RICH@1", c.name);
-    pugi::xml_node part = GetAttachment(id, "0", "-1").child("gwm:part");
-    EXPECT_EQ(c.bytes, Decoded(part.text().get()));
-    EXPECT_EQ(c.bytes.size(), part.attribute("length").as_ullong());
-  }
-}
-
-TEST_F(MailTest, AttachedTaskHasNoDataButItsFields) {
-  pugi::xml_node answer = GetAttachment("TASK.ONE@1", "0", "200000");
-  EXPECT_EQ(0, StatusCode(answer));
-  EXPECT_FALSE(answer.child("gwm:part"));
-  EXPECT_STREQ("Send the slides",
-               answer.child("gwm:item").child("gwt:subject").text().get());
-}
-
-}  // namespace
-
-namespace {
 
 // A 200 MB attachment is served from its size alone: its last bytes are read
 // without the store holding them.
