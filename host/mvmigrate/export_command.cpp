@@ -289,6 +289,9 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
       }
       run->maildir.deferSync = true;
     }
+    // A listing the server refuses leaves the id list of the folder before
+    // in place; read again, it would file that folder's items in this one.
+    remove((WithSlash(run->workDir) + kPluginIdListFile).c_str());
     // Part files are named by msgSeq; the plug-in puts an attached mail's
     // parts under msgSeq + 1, so folders take even numbers.
     record->msgSeq = static_cast<int32_t>((2 * k) % 1000);
@@ -374,6 +377,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
     return kExitSoftware;
   }
   RemoveStalePartFiles(workDir);
+  RemovePluginWorkFiles(workDir);
 
   ExportRun run;
   run.workDir = workDir;
@@ -430,6 +434,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
     if (exitCode == kExitOk) ConvertFolders(api, folders, selected, host, options, &run, &exitCode);
   }
   api.Logoff(0);
+  RemovePluginWorkFiles(workDir);
   if (result == 0) KeepOtherFoldersFailures(failedIds, previousFailedIds, hadFailedIds);
   sigaction(SIGINT, &previousAction, nullptr);
   mvcom_SetExtendedErrorSink(nullptr, nullptr);

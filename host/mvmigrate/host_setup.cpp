@@ -66,6 +66,18 @@ int CollectSwitches(const HostOptions &options, std::vector<std::string> *params
   return 0;
 }
 
+const char kPluginIdListFile[] = "msgids.tmp";
+
+void RemovePluginWorkFiles(const std::string &workDir) {
+  static const char *const kNames[] = {
+      kPluginIdListFile, "cursor.tmp",   "msg.xml",      "base64.tmp",   "base64B.tmp",  "base64X.tmp",
+      "rtfhtml.tmp",     "tasktxt.tmp",  "nullfile.tmp", "logonre.xml",  "logout.xml",   "logoffre.xml",
+      "folderre.xml",    "abdata.xml",   "ablistre.xml", "categorylist.xml", "crfolder.xml", "crmail.xml",
+      "crcal.xml",       "crcontact.xml", "crtask.xml",  "crmember.xml", "soapreq1.tmp", "soapreq2.tmp",
+      "soapreq3.tmp",    "soapreq4.tmp", "soapreq5.tmp"};
+  for (const char *name : kNames) remove((workDir + name).c_str());
+}
+
 void TerminalMessageBox(const char *text, const char *caption) {
   fprintf(stderr, "\n[%s]\n%s\n", caption ? caption : "", text ? text : "");
   if (isatty(STDIN_FILENO)) {

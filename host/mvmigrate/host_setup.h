@@ -48,6 +48,17 @@ int CollectSwitches(const HostOptions &options, std::vector<std::string> *params
 // the reason printed on stderr.
 int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraParams);
 
+// Deletes the plug-in's transient files (answers, requests, id lists) from
+// workDir, which ends with "/"; a name that is absent or cannot be removed
+// is passed over. Called before a run and after its logoff, so that no run
+// leaves them behind or reads another's.
+void RemovePluginWorkFiles(const std::string &workDir);
+
+// The file in which the plug-in lists a folder's item ids before it reads
+// them; removed before each folder, since a listing the server refuses
+// leaves the previous folder's list in place.
+extern const char kPluginIdListFile[];
+
 // The test pause shown on the terminal: prints text and caption and waits
 // for Enter; without a terminal it prints and goes on.
 void TerminalMessageBox(const char *text, const char *caption);

@@ -181,6 +181,11 @@ void LookForPending(const PluginApi &api, int folderIndex, uint64_t day, Pending
   const uint64_t dayStart = day - day % kTicksPerDay;
   const FILETIME from = U64ToFileTime(dayStart >= kTicksPerDay ? dayStart - kTicksPerDay : dayStart);
   mvcom_SetDateRange(from, U64ToFileTime(dayStart + kTicksPerDay));
+  // A listing the server refuses leaves an earlier id list in place: the
+  // pending message must not be "found" among another folder's items.
+  char workDir[256];
+  com_GetGlobal(kGlobalWorkDir, workDir);
+  remove((std::string(workDir) + kPluginIdListFile).c_str());
   gVerify = check;
   mvcom_SetExtendedErrorSink(&CountUnreadable, check);
   api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
@@ -556,6 +561,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   if (!options.dryRun) {
     api.Logoff(0);
     UnloadPlugin(&api);
+    RemovePluginWorkFiles(run.workDir);
   }
   mvcom_Shutdown();
   return ImportExitCode(*report);

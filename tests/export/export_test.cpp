@@ -326,4 +326,29 @@ TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
   }
 }
 
+// A folder whose listing the server refuses must not be filled with the
+// items of the folder listed before it (the plug-in's id list of that one is
+// still in the work directory), neither in this run nor in a retry.
+TEST_F(ExportTest, RefusedListingTakesNoOtherFoldersItems) {
+  StartServer(4);
+  gwsim::Fault fault;
+  fault.kind = gwsim::FaultKind::kCode;
+  fault.status = 59905;
+  fault.requestName = "createCursorRequest";
+  fault.nameOrdinal = 4;  // the second generated folder's, listed right after the first with its items
+  server_->AddFault(fault);
+  const std::string out = host_.root() + "/refused";
+  RunResult first = Run(Args(out));
+  server_->ClearFaults();
+  RunResult second = Run(Args(out));
+  EXPECT_EQ(second.exitCode, 0) << second.output;
+  std::map<std::string, int> copies;
+  size_t messages = 0;
+  for (const auto &entry : Tree(out)) ++copies[entry.second.subject], ++messages;
+  EXPECT_EQ(messages, 9u) << "5 in the Mailbox, 4 generated\n" << first.output << second.output;
+  for (const auto &c : copies) EXPECT_EQ(c.second, 1) << "\"" << c.first << "\" exported into two folders";
+  for (const char *name : {"msgids.tmp", "cursor.tmp", "msg.xml", "logout.xml"})
+    EXPECT_FALSE(testing_support::FileExists(out + "/work/" + std::string(name))) << name << " left in the work directory";
+}
+
 }  // namespace
