@@ -129,9 +129,18 @@ std::string FormatSummary(const ExportReport &report) {
   out += SummaryRow(Totals(report), width);
   if (!report.failures.empty()) {
     out += "\nFailed items (" + std::to_string(report.failures.size()) + "):\n";
-    for (const FailedItem &f : report.failures)
+    // A server gone mid-run fails thousands of items: the first ones tell
+    // what happened, the JSON report lists every one.
+    const size_t shown = report.failures.size() > kSummaryFailuresShown ? kSummaryFailuresShown - 1
+                                                                        : report.failures.size();
+    for (size_t i = 0; i < shown; ++i) {
+      const FailedItem &f = report.failures[i];
       out += "  " + f.folder + "  id=" + (f.id.empty() ? "(unknown)" : f.id) + "  subject=\"" + f.subject +
              "\"  " + f.reason + "\n";
+    }
+    if (shown < report.failures.size())
+      out += "  ... and " + std::to_string(report.failures.size() - shown) +
+             " more (--report FILE.json lists every one)\n";
   }
   if (report.interrupted) out += "\nInterrupted: run the same command again to go on.\n";
   return out;

@@ -55,9 +55,14 @@ void CountItem(FolderSummary *folder, int status, bool failed);
 // The sums over all folders (path "total").
 FolderSummary Totals(const ExportReport &report);
 
+// Failed items the summary lists one by one; past this many it lists one
+// less and says how many more there are.
+const size_t kSummaryFailuresShown = 20;
+
 // The closing summary: a table with a line per folder and the totals, then
-// the failed items, one per line, and a last line that says where the
-// messages are. Plain text ending with a newline.
+// the failed items, one per line (at most kSummaryFailuresShown lines), and
+// a last line that says where the messages are. Plain text ending with a
+// newline.
 std::string FormatSummary(const ExportReport &report);
 
 // The report as one JSON object:

@@ -65,6 +65,32 @@ TEST(ExportReportTest, SummaryHasARowPerFolderTotalsAndFailures) {
             "  Mailbox  id=ID.1@1  subject=\"Quote \"this\"\ttab\"  HTTP 500 on getItemRequest\n");
 }
 
+TEST(ExportReportTest, SummaryListsTheFirstFailuresAndCountsTheRest) {
+  const struct {
+    size_t failures, listed;
+    const char *moreLine;  // the closing line, or "" when every failure is listed
+    const char *why;
+  } cases[] = {
+      {20, 20, "", "twenty are listed whole"},
+      {21, 19, "  ... and 2 more (--report FILE.json lists every one)\n", "one more: a line saying so replaces the 20th"},
+      {1595, 19, "  ... and 1576 more (--report FILE.json lists every one)\n", "a server gone mid-run"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    ExportReport r;
+    for (size_t i = 0; i < c.failures; ++i) r.failures.push_back({"Mailbox", "ID." + std::to_string(i), "", "gone"});
+    std::string text = report::FormatSummary(r);
+    size_t listed = 0;
+    for (size_t p = text.find("  Mailbox  id=ID."); p != std::string::npos; p = text.find("  Mailbox  id=ID.", p + 1))
+      ++listed;
+    EXPECT_EQ(listed, c.listed);
+    EXPECT_NE(text.find("Failed items (" + std::to_string(c.failures) + "):\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("  Mailbox  id=ID." + std::to_string(c.listed) + " "), std::string::npos) << text;
+    const std::string tail = "  Mailbox  id=ID." + std::to_string(c.listed - 1) + "  subject=\"\"  gone\n" + c.moreLine;
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+  }
+}
+
 TEST(ExportReportTest, JsonDocument) {
   ExportReport r = Sample();
   r.interrupted = true;
