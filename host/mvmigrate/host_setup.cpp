@@ -134,6 +134,11 @@ int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraP
     std::cerr << "mvmigrate: --to wants a date YYYY-MM-DD, not '" << options.to << "'\n";
     return kExitUsage;
   }
+  // An empty range would take nothing and count every item as left out by date.
+  if (!options.from.empty() && !options.to.empty() && FileTimeToU64(config.dateFrom) > FileTimeToU64(config.dateTo)) {
+    std::cerr << "mvmigrate: --from " << options.from << " is after --to " << options.to << "\n";
+    return kExitUsage;
+  }
   config.excludeSubjects = excludes.data();
   config.excludeCount = static_cast<int>(excludes.size());
   config.addressMapPath = options.addressMap.empty() ? nullptr : options.addressMap.c_str();

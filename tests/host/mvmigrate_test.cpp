@@ -72,6 +72,15 @@ TEST(Mvmigrate, HelpVersionAndUsageErrors) {
   EXPECT_EQ(RunMvmigrate("").exitCode, 64);
   EXPECT_EQ(RunMvmigrate("nosuchcommand").exitCode, 64);
   EXPECT_EQ(RunMvmigrate("folders --user alice").exitCode, 64) << "missing --server";
+  // Checked before any logon: the server named here would answer 69.
+  const std::string exportTo = " export --server http://127.0.0.1:1 --user alice";
+  TestHost host;
+  const std::string out = " --out '" + host.root() + "/out'";
+  RunResult reversed = RunMvmigrate(out + " --from 2020-01-05 --to 2020-01-04" + exportTo, "MVMIGRATE_PASSWORD=pw");
+  EXPECT_EQ(reversed.exitCode, 64) << reversed.output;
+  EXPECT_NE(reversed.output.find("--from 2020-01-05 is after --to 2020-01-04"), std::string::npos) << reversed.output;
+  RunResult oneDay = RunMvmigrate(out + " --from 2020-01-05 --to 2020-01-05" + exportTo, "MVMIGRATE_PASSWORD=pw");
+  EXPECT_EQ(oneDay.exitCode, 69) << "a single day is a range: " << oneDay.output;
 }
 
 TEST(Mvmigrate, MissingPluginIsReportedClearly) {
