@@ -124,7 +124,9 @@ std::string FormatSummary(const ExportReport &report) {
     if (f.path.size() > width) width = f.path.size();
   std::string header = "folder";
   header.append(width - header.size(), ' ');
-  std::string out = header + "    items   stored duplicates  by date  skipped   failed\n";
+  // "earlier": items a run before this one exported (the plug-in calls them
+  // duplicates), as in the import summary.
+  std::string out = header + "    items   stored    earlier  by date  skipped   failed\n";
   for (const FolderSummary &f : report.folders) out += SummaryRow(f, width);
   out += SummaryRow(Totals(report), width);
   if (!report.failures.empty()) {

@@ -56,7 +56,7 @@ TEST(ExportReportTest, CountsEveryStatus) {
 TEST(ExportReportTest, SummaryHasARowPerFolderTotalsAndFailures) {
   std::string text = report::FormatSummary(Sample());
   EXPECT_EQ(text,
-            "folder              items   stored duplicates  by date  skipped   failed\n"
+            "folder              items   stored    earlier  by date  skipped   failed\n"
             "Mailbox                 4        2          1        0        0        1\n"
             "Cabinet^Projects        3        0          0        1        2        0\n"
             "total                   7        2          1        1        2        1\n"
