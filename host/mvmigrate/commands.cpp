@@ -145,20 +145,20 @@ int ReadPassword(const LogonOptions &logon, std::string *password, std::string *
     std::ifstream in(logon.passwordFile);
     if (!in) {
       *error = "cannot open password file " + logon.passwordFile;
-      return -1;
+      return kExitNoInput;
     }
     std::getline(in, *password);
     while (!password->empty() && (password->back() == '\r' || password->back() == '\n'))
       password->pop_back();
-    return 0;
+    return kExitOk;
   }
   if (const char *env = getenv("MVMIGRATE_PASSWORD")) {
     *password = env;
-    return 0;
+    return kExitOk;
   }
-  if (ReadPasswordFromTerminal(password) == 0) return 0;
+  if (ReadPasswordFromTerminal(password) == 0) return kExitOk;
   *error = "no password: give --password-file, set MVMIGRATE_PASSWORD, or run on a terminal";
-  return -1;
+  return kExitUsage;
 }
 
 int RunUserList(const HostOptions &host, const std::string &in, const std::string &out) {
@@ -185,9 +185,9 @@ int RunUserList(const HostOptions &host, const std::string &in, const std::strin
 
 int RunFolders(const HostOptions &host, const LogonOptions &logon, bool json) {
   std::string password, error;
-  if (ReadPassword(logon, &password, &error) != 0) {
+  if (int rc = ReadPassword(logon, &password, &error); rc != kExitOk) {
     std::cerr << "mvmigrate: " << error << "\n";
-    return kExitUsage;
+    return rc;
   }
   return FoldersWithPassword(host, logon, password, json);
 }

@@ -22,5 +22,7 @@ int RunFolders(const HostOptions &host, const LogonOptions &logon, bool json);
 // shows its folders: the main job of the README.
 int RunDemo(const HostOptions &host, bool tls, bool json);
 
-// Reads the password as the options say. Returns 0, or -1 with *error set.
+// Reads the password as the options say. Returns kExitOk, or with *error
+// set kExitNoInput (the password file cannot be opened) or kExitUsage (no
+// password given and no terminal to ask on).
 int ReadPassword(const LogonOptions &logon, std::string *password, std::string *error);

@@ -497,9 +497,9 @@ std::string MergeFailedIds(const std::string &previous, const std::string &curre
 
 int RunExport(const HostOptions &host, const LogonOptions &logon, const ExportOptions &options) {
   std::string password, error;
-  if (ReadPassword(logon, &password, &error) != 0) {
+  if (int rc = ReadPassword(logon, &password, &error); rc != kExitOk) {
     std::cerr << "mvmigrate: " << error << "\n";
-    return kExitUsage;
+    return rc;
   }
   return ExportWithPassword(host, logon, password, options);
 }

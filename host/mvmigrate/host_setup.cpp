@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -119,6 +120,16 @@ int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraP
     }
   }
 
+  // The output directories first: one that cannot be made is exit 73, not a
+  // failed set-up of the host library.
+  for (const std::string &dir : {dataDir, workDir}) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+      std::cerr << "mvmigrate: cannot create directory " << dir << ": " << ec.message() << "\n";
+      return kExitCantCreate;
+    }
+  }
   MvcomConfig config = {};
   config.programDir = programDir.c_str();
   config.dataDir = dataDir.c_str();

@@ -569,9 +569,9 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
 
 int RunImport(const HostOptions &host, const LogonOptions &logon, const ImportOptions &options) {
   std::string password, error;
-  if (!options.dryRun && ReadPassword(logon, &password, &error) != 0) {
+  if (int rc = options.dryRun ? kExitOk : ReadPassword(logon, &password, &error); rc != kExitOk) {
     std::cerr << "mvmigrate: " << error << "\n";
-    return kExitUsage;
+    return rc;
   }
   ImportReport report;
   int rc = RunImportWithPassword(host, logon, options, password, &report);

@@ -83,6 +83,38 @@ TEST(Mvmigrate, HelpVersionAndUsageErrors) {
   EXPECT_EQ(oneDay.exitCode, 69) << "a single day is a range: " << oneDay.output;
 }
 
+TEST(Mvmigrate, UnreadableInputAndUncreatableOutputHaveTheirExitCodes) {
+  TestHost host;
+  ASSERT_TRUE(WriteFileBytes(host.root() + "/pw", "pw\n"));
+  ASSERT_TRUE(WriteFileBytes(host.root() + "/file", "a file, not a directory\n"));
+  const std::string server = " --server http://127.0.0.1:1 --user alice";
+  const std::string out = " --out '" + host.root() + "/out'";
+  const struct {
+    std::string args;
+    int exitCode;
+    const char *message;
+    const char *why;
+  } cases[] = {
+      {out + " export" + server + " --password-file '" + host.root() + "/none'", 66,
+       "cannot open password file", "export: the password file is missing"},
+      {out + " import --in '" + host.root() + "'" + server + " --password-file '" + host.root() + "/none'", 66,
+       "cannot open password file", "import: the password file is missing"},
+      {out + " folders" + server + " --password-file '" + host.root() + "/none'", 66, "cannot open password file",
+       "folders: the password file is missing"},
+      {" --out '" + host.root() + "/file/out' export" + server + " --password-file '" + host.root() + "/pw'", 73,
+       "cannot create directory", "the output directory lies below a file"},
+      {out + " --data-dir '" + host.root() + "/file/data' export" + server + " --password-file '" + host.root() +
+           "/pw'",
+       73, "cannot create directory", "the data directory lies below a file"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    RunResult r = RunMvmigrate(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+  }
+}
+
 TEST(Mvmigrate, MissingPluginIsReportedClearly) {
   TestHost host;
   std::string in = host.root() + "/in.txt";
