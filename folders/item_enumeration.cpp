@@ -91,6 +91,7 @@ int ReadCursorBlocks(FILE *idFile, const char *folderId, const char *cursorId,
     if (gHTTPResponse != 200) {
       com_Log("MV Warning: failed to retrieve message block %d, httpResponse=%d", block,
               gHTTPResponse);
+      gSession.listingFailed = 1;
       break;
     }
     CopyCursorResponse(responsePath);
@@ -168,6 +169,17 @@ int GetItemIds(const char *folderId, const char *idFilePath, int checkContainer)
   com_GetDateRange(0, &from, &to);
   BuildDateFilter(from, to, gSession.dateFilter, sizeof gSession.dateFilter);
 
+  // The id file is emptied before anything is asked: a listing that fails
+  // must not leave another folder's ids behind for the caller to convert.
+  gSession.listingFailed = 1;
+  {
+    FilePtr empty = OpenFile(idFilePath, "w");
+    if (!empty) {
+      com_Log("MV Error: cannot create the id file %s", idFilePath);
+      return 0;
+    }
+  }
+
   char responsePath[kDirSize + 32];
   FormatText(responsePath, sizeof responsePath, "%scursor.tmp", gSession.workDir);
   char body[kRequestSize];
@@ -188,6 +200,7 @@ int GetItemIds(const char *folderId, const char *idFilePath, int checkContainer)
   int total = 0, matches = 0;
   FilePtr idFile = OpenFile(idFilePath, "w");
   if (idFile) {
+    gSession.listingFailed = 0;  // until a block fails
     const char *sourceContainer = checkContainer ? folderId : "";
     total = ReadCursorBlocks(idFile.get(), folderId, cursorId, responsePath, sourceContainer,
                              &matches);

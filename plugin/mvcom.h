@@ -47,7 +47,9 @@ MVCOM_API void com_Log(const char *format, ...) MV_PRINTF_FORMAT(1, 2);
 // Codes of com_SetExtendedError.
 enum {
   kExtErrorHttpStart = 101,   // the HTTP library could not start
-  kExtErrorFolder = 109,      // folder conversion (calendar reader)
+  // Folder conversion: a folder not converted, or whose item list the server
+  // would not give whole; the text is "<folder>\t<reason>" for the latter.
+  kExtErrorFolder = 109,
   // One item could not be read or written: the host counts it as failed,
   // lists it in its report and ends with a non-zero exit code. The text is
   // "<GroupWise item id>\t<subject>\t<reason>" (the id empty on the write

@@ -31,6 +31,7 @@ struct SessionState {
   char gwVersionText[256];
   int32_t gwVersion;
   char dateFilter[kSessionTextSize];  // server-side date filter of the last listing
+  int32_t listingFailed;              // 1 when the last listing did not read the whole folder
   int32_t itemLimit;                  // 6th argument of the last InitRead
   char targetContainer[256];          // container of the current write
   char lastOrganizer[kSessionTextSize];  // organizer address of the appointment being read

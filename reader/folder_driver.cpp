@@ -213,13 +213,26 @@ int ListItemIds(const FolderRun &run, const char *idPath) {
   return GetItemIds(run.folder->id, idPath, 0);
 }
 
+// The server did not list the whole folder: its missing items would pass
+// unnoticed, so the host is told that the folder is incomplete.
+void ReportListingFailed(const FolderRun &run, int listed) {
+  char text[kPathSize + 256];
+  FormatText(text, sizeof text, "%s\tthe item list could not be read (%d of %d items listed)",
+             run.sortName, listed, run.folder->itemCount);
+  com_Log("MV Error: folder %s: the item list could not be read, %d of %d items listed",
+          run.sortName, listed, run.folder->itemCount);
+  com_SetExtendedError(kExtErrorFolder, 0, text);
+}
+
 int ConvertMailFolder(FolderRun *run, int folderNumber) {
   ExportMailRulesOnce();
   RecordFailedFolder(folderNumber, run->folder->folderClass, run->sortName);
   char idPath[kPathSize];
   WorkFile(idPath, sizeof idPath, "msgids.tmp");
+  gSession.listingFailed = 0;
   int count = ListItemIds(*run, idPath);
   const int itemCount = run->folder->itemCount;
+  if (gSession.listingFailed) ReportListingFailed(*run, count);
   if (count != itemCount) {
     com_Log("Adjusting MailboxMessageCount by %d", count - itemCount);
     if (gSession.hostNotify != nullptr)
@@ -233,7 +246,8 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
     if (idFile) {
       ConvertItems(run, idFile.get());
       int skipped = itemCount - count;
-      if (gSession.dateFilter[0] != '\0' && skipped > 0) {
+      // Items a failed listing missed are no date-filter skips.
+      if (gSession.dateFilter[0] != '\0' && skipped > 0 && !gSession.listingFailed) {
         com_Log("Messages skipped due to server-side date filter: %d", skipped);
         for (int i = 0; i < skipped; ++i) Notify(run, kItemDateFiltered);
       }

@@ -157,9 +157,24 @@ int SyncPendingMessages(void *) {
   return 0;
 }
 
+// A folder the server would not list completely: its missing items are
+// unknown, so the folder itself is the failure (a new run lists it again).
+void NoteFolderFailure(ExportRun *run, const std::string &text) {
+  if (run->folder == nullptr) return;
+  report::FailedItem failure;
+  failure.folder = run->folder->path;
+  size_t tab = text.find('\t');
+  failure.reason = tab == std::string::npos ? text : text.substr(tab + 1);
+  failure.reason += "; run the export again to take this folder's remaining items";
+  run->report.failures.push_back(failure);
+  ++run->folder->failed;
+}
+
 void ExtendedErrorSink(int code, const char *text, void *) {
   ExportRun *run = gRun;
-  if (run == nullptr || code != kExtErrorItemFailed || text == nullptr) return;
+  if (run == nullptr || text == nullptr) return;
+  if (code == kExtErrorFolder) return NoteFolderFailure(run, text);
+  if (code != kExtErrorItemFailed) return;
   std::string all = text;
   size_t tab1 = all.find('\t');
   size_t tab2 = tab1 == std::string::npos ? std::string::npos : all.find('\t', tab1 + 1);

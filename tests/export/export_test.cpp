@@ -339,6 +339,9 @@ TEST_F(ExportTest, RefusedListingTakesNoOtherFoldersItems) {
   server_->AddFault(fault);
   const std::string out = host_.root() + "/refused";
   RunResult first = Run(Args(out));
+  // The folder's items are not lost in silence: the run fails and says why.
+  EXPECT_EQ(first.exitCode, 75) << first.output;
+  EXPECT_NE(first.output.find("the item list could not be read"), std::string::npos) << first.output;
   server_->ClearFaults();
   RunResult second = Run(Args(out));
   EXPECT_EQ(second.exitCode, 0) << second.output;

@@ -77,6 +77,15 @@ TEST_F(EnumerationTest, FailedSecondBlockKeepsTheFirstAndDestroysTheCursor) {
   EXPECT_EQ(IdLines("F@1", 0, 100), ReadFileBytes(idFile_));
   EXPECT_TRUE(host_.HasLog("MV Warning: failed to retrieve message block 2, httpResponse=500"));
   EXPECT_EQ("destroyCursorRequest", server_.Requests().back().requestName);
+  EXPECT_EQ(1, gSession.listingFailed);
+
+  // A refused cursor leaves an empty id file, not the last folder's ids.
+  FaultNext(1, 500);
+  EXPECT_EQ(0, GetItemIds("F@1", idFile_.c_str(), 0));
+  EXPECT_EQ("", ReadFileBytes(idFile_));
+  EXPECT_EQ(1, gSession.listingFailed);
+  EXPECT_EQ(150, GetItemIds("F@1", idFile_.c_str(), 0));
+  EXPECT_EQ(0, gSession.listingFailed);
 }
 
 TEST_F(EnumerationTest, DateFilterIsSentOnlyWithAStart) {

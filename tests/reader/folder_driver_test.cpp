@@ -185,6 +185,19 @@ TEST_F(FolderDriverTest, FolderStructureOnlyStillCorrectsTheCount) {
   EXPECT_EQ(0, storedCount_);
 }
 
+TEST_F(FolderDriverTest, AFolderTheServerWillNotListIsReportedNotFilledFromAnother) {
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(2)));
+  ASSERT_EQ(0, Convert("Mailbox"));  // leaves Mailbox's ids in the id file
+  gHost = HostLog();
+  FaultNext(1, 500);  // the cursor of Projects
+  EXPECT_EQ(0, Convert("Projects"));
+  EXPECT_TRUE(gHost.stored.empty());
+  EXPECT_TRUE(gHost.statuses.empty());  // no item, and no date-filter notices
+  EXPECT_EQ((std::vector<std::string>{
+                "Projects\tthe item list could not be read (0 of 2 items listed)"}),
+            folderErrors_);
+}
+
 TEST_F(FolderDriverTest, AFolderWithoutAReaderIsReportedNotConverted) {
   ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(1)));
   EXPECT_NE(0, Convert("Calendar"));
