@@ -4,13 +4,13 @@
 // drives the progress display; the extended-error sink collects the items
 // the plug-in could not read.
 #include "host/mvmigrate/export_command.h"
+#include "host/mvmigrate/interrupt.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -37,8 +37,6 @@ enum {
   kSaveStored = 0,
   kSaveFailedRecord = 1234,  // failed; the plug-in lists the id for --retry-failed
 };
-
-volatile sig_atomic_t gInterrupted = 0;
 
 // Everything the callbacks need during one export; they reach it through
 // gRun because the plug-in passes the host no pointer of its own to
@@ -119,7 +117,7 @@ int MV_CALL ItemNotify(HostMessage *, const char *, int status, int *, int *, in
   ++run->state.folderDone;
   ++run->state.items;
   ShowRunProgress(run, false);
-  if (gInterrupted && stop != nullptr) *stop = 1;
+  if (InterruptRequested() && stop != nullptr) *stop = 1;
   return 0;
 }
 
@@ -132,7 +130,7 @@ int MV_CALL HostNotify(int, const char *key, int value, int *, int *, int *stop)
     run->state.folderTotal = run->listedCount;
   }
   ShowRunProgress(run, false);
-  if (gInterrupted && stop != nullptr) *stop = 1;
+  if (InterruptRequested() && stop != nullptr) *stop = 1;
   return 0;
 }
 
@@ -184,17 +182,6 @@ void ExtendedErrorSink(int code, const char *text, void *) {
   NoteFailure(run, id, subject, reason);
 }
 
-void OnInterrupt(int) {
-  if (gInterrupted) {
-    signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends at once
-    raise(SIGINT);
-    return;
-  }
-  gInterrupted = 1;
-  const char note[] = "\nmvmigrate: stopping after the current item (Ctrl-C again to quit at once)\n";
-  ssize_t ignored = write(STDERR_FILENO, note, sizeof note - 1);
-  (void)ignored;
-}
 
 int LogonExitCodeOf(int result) {
   switch (result) {
@@ -281,7 +268,7 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     }
   };
   std::unique_ptr<HostMessage, RecordDeleter> record(new HostMessage());
-  for (size_t k = 0; k < selected.size() && !gInterrupted; ++k) {
+  for (size_t k = 0; k < selected.size() && !InterruptRequested(); ++k) {
     const int index = selected[k];
     const FolderEntry &entry = folders[static_cast<size_t>(index)];
     run->report.folders.emplace_back();
@@ -407,11 +394,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   gRun = &run;
   mvcom_BeginBatch(kBatchItems, kBatchMilliseconds, &SyncPendingMessages, nullptr);
   mvcom_SetExtendedErrorSink(&ExtendedErrorSink, nullptr);
-  gInterrupted = 0;
-  struct sigaction action = {}, previousAction = {};
-  action.sa_handler = &OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previousAction);
+  InstallInterrupt();
 
   char user[1024], pass[4096];
   CopyText(user, sizeof user, logon.user.c_str());
@@ -451,7 +434,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   api.Logoff(0);
   RemovePluginWorkFiles(workDir);
   if (result == 0) KeepOtherFoldersFailures(failedIds, previousFailedIds, hadFailedIds);
-  sigaction(SIGINT, &previousAction, nullptr);
+  RestoreInterrupt();
   mvcom_SetExtendedErrorSink(nullptr, nullptr);
   mvcom_EndBatch();
   gRun = nullptr;
@@ -459,7 +442,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   mvcom_Shutdown();
   if (result != 0 || exitCode == kExitUsage) return exitCode;
 
-  run.report.interrupted = gInterrupted != 0;
+  run.report.interrupted = InterruptRequested() != 0;
   run.report.seconds = SecondsSince(run.started);
   if (options.dryRun)
     PrintDryRun(run.report);

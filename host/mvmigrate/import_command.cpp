@@ -1,8 +1,8 @@
 // `mvmigrate import`: a Maildir tree into a GroupWise mailbox.
 #include "host/mvmigrate/import_command.h"
+#include "host/mvmigrate/interrupt.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,10 +29,6 @@ namespace {
 
 const int kExitImportFailed = 75;       // EX_TEMPFAIL: a rerun retries the failed messages
 const int kExitImportInterrupted = 130;  // Ctrl-C: a rerun goes on where this one stopped
-
-volatile sig_atomic_t gStopRequested = 0;
-
-void RequestStop(int) { gStopRequested = 1; }
 
 // The failure the plug-in reported for the item being written, if any.
 struct WriteFailure {
@@ -328,7 +324,7 @@ void ImportFolder(ImportRun *run, const maildir::FolderSource &source) {
   run->state.folderDone = 0;
   std::set<std::string> keysThisRun;
   for (const maildir::MessageFile &file : files) {
-    if (gStopRequested) {
+    if (InterruptRequested()) {
       run->report->interrupted = true;
       break;
     }
@@ -544,17 +540,16 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   run.report = report;
   run.display = progress::MakeProgressDisplay(stderr);
   run.started = std::chrono::steady_clock::now();
-  gStopRequested = 0;
-  void (*previous)(int) = std::signal(SIGINT, &RequestStop);
+  InstallInterrupt();
   if (!options.dryRun) SettlePendingMessage(&run);
   for (const maildir::FolderSource &folder : folders) {
-    if (gStopRequested) {
+    if (InterruptRequested()) {
       report->interrupted = true;
       break;
     }
     ImportFolder(&run, folder);
   }
-  std::signal(SIGINT, previous);
+  RestoreInterrupt();
   progress::ClearProgress(&run.display);
   report->seconds = Elapsed(run);
   record.reset();
