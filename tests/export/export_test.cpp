@@ -24,13 +24,9 @@ using readback::ListDirectory;
 using readback::Message;
 using readback::ReadMessageFile;
 using testing_support::ReadFileBytes;
+using testing_support::RunResult;
 using testing_support::TestHost;
 using testing_support::WriteFileBytes;
-
-struct RunResult {
-  int exitCode = -1;
-  std::string output;
-};
 
 class ExportTest : public ::testing::Test {
  protected:
@@ -52,16 +48,7 @@ class ExportTest : public ::testing::Test {
   }
 
   RunResult Run(const std::string &args) const {
-    RunResult r;
-    std::string cmd = "'" + std::string(MVMIGRATE_PATH) + "' " + args + " 2>&1 </dev/null";
-    FILE *pipe = popen(cmd.c_str(), "r");
-    if (pipe == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-    int status = pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return testing_support::RunCommand("'" + std::string(MVMIGRATE_PATH) + "' " + args);
   }
 
   // Every message under out/mail: "Folder/dir/cur/name" -> message.

@@ -14,25 +14,12 @@
 namespace {
 
 using testing_support::ReadFileBytes;
+using testing_support::RunResult;
 using testing_support::TestHost;
 using testing_support::WriteFileBytes;
 
-struct RunResult {
-  int exitCode = -1;
-  std::string output;  // stdout and stderr
-};
-
 RunResult RunMvmigrate(const std::string &args, const std::string &env = "") {
-  RunResult r;
-  std::string cmd = env + " '" + std::string(MVMIGRATE_PATH) + "' " + args + " 2>&1 </dev/null";
-  FILE *pipe = popen(cmd.c_str(), "r");
-  if (pipe == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-  int status = pclose(pipe);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return testing_support::RunCommand(env + " '" + std::string(MVMIGRATE_PATH) + "' " + args);
 }
 
 TEST(PluginLoader, NamesEveryMissingEntryPoint) {

@@ -24,6 +24,7 @@ using readback::ListDirectory;
 using readback::Message;
 using readback::ReadMessageFile;
 using testing_support::ReadFileBytes;
+using testing_support::RunResult;
 using testing_support::TestHost;
 using testing_support::WriteFileBytes;
 
@@ -33,11 +34,6 @@ const char kBob[] =
     "    <folder name=\"Sent Items\" type=\"SentItems\"/>\n"
     "    <folder name=\"Cabinet\" type=\"Cabinet\"/>\n"
     "  </user>\n";
-
-struct RunResult {
-  int exitCode = -1;
-  std::string output;
-};
 
 // One exported message with the flags of its file name.
 struct Exported {
@@ -85,16 +81,7 @@ class RoundTripTest : public ::testing::Test {
   }
 
   static RunResult Run(const std::string &args) {
-    RunResult r;
-    std::string cmd = "'" + std::string(MVMIGRATE_PATH) + "' " + args + " 2>&1 </dev/null";
-    FILE *pipe = popen(cmd.c_str(), "r");
-    if (pipe == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-    int status = pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return testing_support::RunCommand("'" + std::string(MVMIGRATE_PATH) + "' " + args);
   }
 
   // Every message of the Mailbox Maildir under out/mail, by subject.

@@ -2,8 +2,10 @@
 #include "support/host_fixture.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -83,6 +85,19 @@ bool WriteFileBytes(const std::string &path, const std::string &bytes) {
 bool FileExists(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+RunResult RunCommand(const std::string &commandLine) {
+  RunResult r;
+  const std::string cmd = commandLine + " 2>&1 </dev/null";
+  FILE *pipe = popen(cmd.c_str(), "r");
+  if (pipe == nullptr) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+  int status = pclose(pipe);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
 }
 
 }  // namespace testing_support

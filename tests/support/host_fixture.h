@@ -48,4 +48,12 @@ std::string ReadFileBytes(const std::string &path);
 bool WriteFileBytes(const std::string &path, const std::string &bytes);
 bool FileExists(const std::string &path);
 
+// A program run through the shell with no input: its exit code (-1 when it
+// did not exit normally, e.g. killed) and its stdout and stderr together.
+struct RunResult {
+  int exitCode = -1;
+  std::string output;
+};
+RunResult RunCommand(const std::string &commandLine);
+
 }  // namespace testing_support
