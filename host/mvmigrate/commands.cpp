@@ -11,7 +11,6 @@
 #include <iostream>
 #include <vector>
 
-#include "gwsim/gwsim.h"
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/folder_report.h"
 #include "host/mvmigrate/plugin_loader.h"
@@ -190,23 +189,4 @@ int RunFolders(const HostOptions &host, const LogonOptions &logon, bool json) {
     return rc;
   }
   return FoldersWithPassword(host, logon, password, json);
-}
-
-int RunDemo(const HostOptions &host, bool tls, bool json) {
-  gwsim::Options options;
-  options.tls = tls;
-  gwsim::Server server(options);
-  if (!server.Start()) {
-    std::cerr << "mvmigrate: the built-in simulator did not start: " << server.LastError()
-              << "\n";
-    return kExitUnavailable;
-  }
-  std::cerr << "Demo: GroupWise simulator at " << server.url() << ", logging on as alice\n";
-  LogonOptions logon;
-  logon.server = server.url();
-  logon.user = "alice";
-  int rc = FoldersWithPassword(host, logon, "secret", json);
-  std::cerr << "Demo: " << server.RequestCount() << " requests answered by the simulator\n";
-  server.Stop();
-  return rc;
 }

@@ -18,10 +18,6 @@ int RunUserList(const HostOptions &host, const std::string &in, const std::strin
 // Logs on, prints the folder tree (or JSON), logs off.
 int RunFolders(const HostOptions &host, const LogonOptions &logon, bool json);
 
-// Starts the built-in simulator, logs on to its demo mailbox as alice and
-// shows its folders: the main job of the README.
-int RunDemo(const HostOptions &host, bool tls, bool json);
-
 // Reads the password as the options say. Returns kExitOk, or with *error
 // set kExitNoInput (the password file cannot be opened) or kExitUsage (no
 // password given and no terminal to ask on).
