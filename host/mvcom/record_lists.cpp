@@ -39,12 +39,17 @@ int com_AllocPart(HostMessage *record) {
 }
 
 // Frees every entry of both lists, counted or not, and sets the counts to 0.
+// Every slot is looked at, not only those below the counts: an entry that
+// was allocated but never counted is freed too. Most slots are empty, so the
+// check comes before the call (this runs several times per item).
 static void FreeLists(HostMessage *record) {
   for (HostRecipient *&r : record->recips) {
+    if (r == nullptr) continue;
     free(r);
     r = nullptr;
   }
   for (HostPart *&p : record->parts) {
+    if (p == nullptr) continue;
     free(p);
     p = nullptr;
   }
