@@ -12,9 +12,20 @@ set -euo pipefail
 
 toolchain=${1:?toolchain file}
 # Pinned: Debian 12's libcurl4-openssl-dev. Change it together with the suite.
-CURL_DEBIAN_VERSION=7.88.1-10+deb12u15
-CURL_UPSTREAM_VERSION=${CURL_DEBIAN_VERSION%%-*}
+CURL_PINNED_VERSION=7.88.1-10+deb12u15
 cache=${MVGWS_CACHE:-/var/cache/mvgws}
+CURL_DEBIAN_VERSION=$CURL_PINNED_VERSION
+# The security archive keeps only a package's newest version: once the pinned
+# one is gone, the suite's current one (the one the Linux build installs) is
+# built instead, and said so.
+if [ ! -f "$cache/curl-$CURL_PINNED_VERSION-i686/.built" ]; then
+  available=$(apt-cache showsrc curl 2>/dev/null | awk '/^Version:/ {print $2}')
+  if [ -n "$available" ] && ! grep -qxF "$CURL_PINNED_VERSION" <<< "$available"; then
+    CURL_DEBIAN_VERSION=$(sort -V <<< "$available" | tail -n 1)
+    echo "warning: curl $CURL_PINNED_VERSION is no longer in the archive; building $CURL_DEBIAN_VERSION" >&2
+  fi
+fi
+CURL_UPSTREAM_VERSION=${CURL_DEBIAN_VERSION%%-*}
 prefix="$cache/curl-$CURL_DEBIAN_VERSION-i686"
 stamp="$prefix/.built"
 

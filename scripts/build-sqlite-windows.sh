@@ -11,9 +11,20 @@
 set -euo pipefail
 
 # Pinned: Debian 12's libsqlite3-dev. Change it together with the suite.
-SQLITE_DEBIAN_VERSION=3.40.1-2+deb12u2
-SQLITE_UPSTREAM_VERSION=${SQLITE_DEBIAN_VERSION%%-*}
+SQLITE_PINNED_VERSION=3.40.1-2+deb12u2
 cache=${MVGWS_CACHE:-/var/cache/mvgws}
+SQLITE_DEBIAN_VERSION=$SQLITE_PINNED_VERSION
+# The security archive keeps only a package's newest version: once the pinned
+# one is gone, the suite's current one (the one the Linux build installs) is
+# built instead, and said so.
+if [ ! -f "$cache/sqlite-$SQLITE_PINNED_VERSION-i686/.built" ]; then
+  available=$(apt-cache showsrc sqlite3 2>/dev/null | awk '/^Version:/ {print $2}')
+  if [ -n "$available" ] && ! grep -qxF "$SQLITE_PINNED_VERSION" <<< "$available"; then
+    SQLITE_DEBIAN_VERSION=$(sort -V <<< "$available" | tail -n 1)
+    echo "warning: sqlite3 $SQLITE_PINNED_VERSION is no longer in the archive; building $SQLITE_DEBIAN_VERSION" >&2
+  fi
+fi
+SQLITE_UPSTREAM_VERSION=${SQLITE_DEBIAN_VERSION%%-*}
 prefix="$cache/sqlite-$SQLITE_DEBIAN_VERSION-i686"
 stamp="$prefix/.built"
 cc=i686-w64-mingw32-gcc-win32
