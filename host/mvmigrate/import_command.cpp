@@ -381,41 +381,6 @@ int SelectFolders(const ImportOptions &options, std::vector<maildir::FolderSourc
   return kExitOk;
 }
 
-int WriteTextFile(const std::string &path, const std::string &text, std::string *error) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      *error = "cannot write " + temporary;
-      return -1;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    *error = "cannot write " + path;
-    return -1;
-  }
-  return 0;
-}
-
-void AddTo(ImportFolderSummary *sum, const ImportFolderSummary &f) {
-  sum->total += f.total;
-  sum->created += f.created;
-  sum->alreadyImported += f.alreadyImported;
-  sum->skipped += f.skipped;
-  sum->failed += f.failed;
-}
-
-std::string CountsJson(const ImportFolderSummary &f) {
-  std::ostringstream out;
-  out << "\"total\": " << f.total << ", \"created\": " << f.created
-      << ", \"already_imported\": " << f.alreadyImported << ", \"skipped\": " << f.skipped
-      << ", \"failed\": " << f.failed;
-  return out.str();
-}
-
 }  // namespace
 
 int ImportExitCode(const ImportReport &report) {
@@ -437,58 +402,6 @@ bool ImportFolderWanted(const std::string &path, const std::vector<std::string> 
   return false;
 }
 
-std::string FormatImportSummary(const ImportReport &report) {
-  std::ostringstream out;
-  char line[512];
-  FormatText(line, sizeof line, "%-32s %7s %8s %8s %7s %6s\n", "folder", "found",
-             report.dryRun ? "to write" : "created", "earlier", "skipped", "failed");
-  out << line;
-  ImportFolderSummary totals;
-  for (const ImportFolderSummary &f : report.folders) {
-    FormatText(line, sizeof line, "%-32s %7lld %8lld %8lld %7lld %6lld\n", f.path.c_str(),
-               static_cast<long long>(f.total), static_cast<long long>(f.created),
-               static_cast<long long>(f.alreadyImported), static_cast<long long>(f.skipped),
-               static_cast<long long>(f.failed));
-    out << line;
-    AddTo(&totals, f);
-  }
-  FormatText(line, sizeof line, "%-32s %7lld %8lld %8lld %7lld %6lld\n", "total",
-             static_cast<long long>(totals.total), static_cast<long long>(totals.created),
-             static_cast<long long>(totals.alreadyImported), static_cast<long long>(totals.skipped),
-             static_cast<long long>(totals.failed));
-  out << line;
-  for (const ImportFailure &f : report.failures)
-    out << "failed: " << f.folder << "/" << f.file << ": " << f.subject << ": " << f.reason << "\n";
-  if (report.interrupted) out << "stopped before the end: run again to go on\n";
-  return out.str();
-}
-
-std::string FormatImportJson(const ImportReport &report) {
-  std::ostringstream out;
-  out << "{\"in\": " << report::JsonText(report.inDir) << ", \"server\": " << report::JsonText(report.server)
-      << ", \"user\": " << report::JsonText(report.user)
-      << ", \"dry_run\": " << (report.dryRun ? "true" : "false")
-      << ", \"interrupted\": " << (report.interrupted ? "true" : "false") << ", \"seconds\": ";
-  char seconds[32];
-  FormatText(seconds, sizeof seconds, "%.1f", report.seconds);
-  out << seconds << ",\n \"folders\": [";
-  ImportFolderSummary totals;
-  for (size_t i = 0; i < report.folders.size(); ++i) {
-    const ImportFolderSummary &f = report.folders[i];
-    out << (i ? ",\n  " : "\n  ") << "{\"path\": " << report::JsonText(f.path)
-        << ", \"directory\": " << report::JsonText(f.directory) << ", " << CountsJson(f) << "}";
-    AddTo(&totals, f);
-  }
-  out << "],\n \"totals\": {" << CountsJson(totals) << "},\n \"failed_messages\": [";
-  for (size_t i = 0; i < report.failures.size(); ++i) {
-    const ImportFailure &f = report.failures[i];
-    out << (i ? ",\n  " : "\n  ") << "{\"folder\": " << report::JsonText(f.folder)
-        << ", \"file\": " << report::JsonText(f.file) << ", \"subject\": " << report::JsonText(f.subject)
-        << ", \"reason\": " << report::JsonText(f.reason) << "}";
-  }
-  out << "]}\n";
-  return out.str();
-}
 
 int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
                           const ImportOptions &options, const std::string &password,
@@ -572,7 +485,7 @@ int RunImport(const HostOptions &host, const LogonOptions &logon, const ImportOp
   int rc = RunImportWithPassword(host, logon, options, password, &report);
   if (rc != kExitOk && rc != kExitImportFailed && rc != kExitImportInterrupted) return rc;
   std::cout << FormatImportSummary(report);
-  if (!options.reportPath.empty() && WriteTextFile(options.reportPath, FormatImportJson(report), &error) != 0) {
+  if (!options.reportPath.empty() && report::WriteTextFile(options.reportPath, FormatImportJson(report), &error) != 0) {
     std::cerr << "mvmigrate: " << error << "\n";
     return kExitCantCreate;
   }

@@ -171,8 +171,11 @@ std::string FormatReportJson(const ExportReport &report) {
 }
 
 int WriteReportFile(const std::string &path, const ExportReport &report, std::string *error) {
+  return WriteTextFile(path, FormatReportJson(report), error);
+}
+
+int WriteTextFile(const std::string &path, const std::string &json, std::string *error) {
   const std::string tmp = path + ".tmp";
-  const std::string json = FormatReportJson(report);
   {
     FilePtr f = OpenFile(tmp.c_str(), "wb");
     if (!f) {

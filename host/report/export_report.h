@@ -82,4 +82,7 @@ std::string JsonText(const std::string &text);
 // place. Returns 0, or -1 with *error set (path then unchanged).
 int WriteReportFile(const std::string &path, const ExportReport &report, std::string *error);
 
+// Writes text to path the same way. Returns 0, or -1 with *error set.
+int WriteTextFile(const std::string &path, const std::string &text, std::string *error);
+
 }  // namespace report

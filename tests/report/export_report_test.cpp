@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/report/export_report.h"
+#include "host/report/import_report.h"
 #include "support/host_fixture.h"
 
 namespace {
@@ -88,6 +89,19 @@ TEST(ExportReportTest, SummaryListsTheFirstFailuresAndCountsTheRest) {
     EXPECT_EQ(text.find("  Mailbox  id=ID." + std::to_string(c.listed) + " "), std::string::npos) << text;
     const std::string tail = "  Mailbox  id=ID." + std::to_string(c.listed - 1) + "  subject=\"\"  gone\n" + c.moreLine;
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+
+    // The import's summary lists its failed messages by the same rule.
+    report::ImportReport imported;
+    for (size_t i = 0; i < c.failures; ++i)
+      imported.failures.push_back({"Mailbox", "m" + std::to_string(i), "", "refused"});
+    text = report::FormatImportSummary(imported);
+    listed = 0;
+    for (size_t p = text.find("failed: Mailbox/m"); p != std::string::npos; p = text.find("failed: Mailbox/m", p + 1))
+      ++listed;
+    EXPECT_EQ(listed, c.listed);
+    const std::string more = c.moreLine[0] != '\0' ? std::string(c.moreLine).substr(2) : "";
+    const std::string importTail = "failed: Mailbox/m" + std::to_string(c.listed - 1) + ": : refused\n" + more;
+    EXPECT_EQ(text.substr(text.size() - importTail.size()), importTail);
   }
 }
 

@@ -1,0 +1,48 @@
+// What an import run did, per folder: the closing summary and the JSON
+// report with every failed message.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace report {
+
+// What happened to the messages of one folder.
+struct ImportFolderSummary {
+  std::string path;       // GroupWise path written to
+  std::string directory;  // the Maildir folder read
+  int64_t total = 0;      // message files found
+  int64_t created = 0;    // written now (in a dry run: would be)
+  int64_t alreadyImported = 0;  // written by an earlier run, or a second copy in this run
+  int64_t skipped = 0;    // excluded subject
+  int64_t failed = 0;
+};
+
+struct ImportFailure {
+  std::string folder, file, subject, reason;
+};
+
+struct ImportReport {
+  std::string inDir, server, user;
+  bool dryRun = false;
+  bool interrupted = false;
+  double seconds = 0;
+  std::vector<ImportFolderSummary> folders;
+  std::vector<ImportFailure> failures;
+};
+
+// The closing summary: a line per folder, the totals, then the failed
+// messages "folder/file: subject: reason" (at most kSummaryFailuresShown
+// lines, as in the export's summary). Ends with a newline.
+std::string FormatImportSummary(const ImportReport &report);
+
+// The report as one JSON object:
+// {"in": ..., "server": ..., "user": ..., "dry_run": false, "interrupted": false, "seconds": 1.5,
+//  "folders": [{"path": ..., "directory": ..., "total": 3, "created": 2, "already_imported": 0,
+//               "skipped": 0, "failed": 1}],
+//  "totals": {"total": 3, "created": 2, "already_imported": 0, "skipped": 0, "failed": 1},
+//  "failed_messages": [{"folder": ..., "file": ..., "subject": ..., "reason": ...}]}
+std::string FormatImportJson(const ImportReport &report);
+
+}  // namespace report
