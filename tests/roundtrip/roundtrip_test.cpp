@@ -80,6 +80,24 @@ class RoundTripTest : public ::testing::Test {
     return "-q --out '" + out + "' import --in '" + in + "' " + Logon("bob");
   }
 
+  // An import of tree into bob's mailbox as a child process, to be killed:
+  // its process id, or -1 when none could be started.
+  pid_t StartImport(const std::string &tree, const std::string &out) const {
+    const std::string cmd = "exec '" + std::string(MVMIGRATE_PATH) + "' " + ImportArgs(tree, out) +
+                            " >/dev/null 2>&1 </dev/null";
+    pid_t child = fork();
+    if (child == 0) {
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    return child;
+  }
+  static void KillNow(pid_t child) {
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+  }
+
   static RunResult Run(const std::string &args) {
     return testing_support::RunCommand("'" + std::string(MVMIGRATE_PATH) + "' " + args);
   }
@@ -285,18 +303,10 @@ TEST_F(RoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   std::mt19937 random(20260106);
   std::uniform_int_distribution<int> delayMs(100, 900);
   for (int round = 0; round < 5; ++round) {
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      std::string cmd = "exec '" + std::string(MVMIGRATE_PATH) + "' " + ImportArgs(tree, imported) +
-                        " >/dev/null 2>&1 </dev/null";
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
+    pid_t child = StartImport(tree, imported);
+    ASSERT_GT(child, 0);
     usleep(static_cast<useconds_t>(delayMs(random)) * 1000);
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
+    KillNow(child);
     WaitForCreatesToFinish();
   }
   r = Run(ImportArgs(tree, imported));
@@ -350,18 +360,10 @@ TEST_F(RoundTripTest, AMessageInterruptedByAKillIsWrittenOnlyWhenTheServerLacksI
     slow.requestName = "createItemRequest";
     slow.nameOrdinal = 3;
     server_->AddFault(slow);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      std::string cmd = "exec '" + std::string(MVMIGRATE_PATH) + "' " + ImportArgs(tree, imported) +
-                        " >/dev/null 2>&1 </dev/null";
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
+    pid_t child = StartImport(tree, imported);
+    ASSERT_GT(child, 0);
     for (int i = 0; i < 2000 && Requests("createItemRequest") < 3; ++i) usleep(10000);
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
+    KillNow(child);
     ASSERT_EQ(Requests("createItemRequest"), 3u) << "killed while the third create waited";
     const std::string subject = JournalField(imported, "subject");  // the fixture's third mail has none
     ASSERT_NE(JournalField(imported, "key"), "") << "the journal names the mail being written";
