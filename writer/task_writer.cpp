@@ -72,7 +72,8 @@ int WriteTaskBody(FILE *request, void *context) {
 }  // namespace
 
 int CreateTask(HostMessage *record, void *, const char *) {
-  std::string name = EscapeXml(record->title, sizeof record->title);
+  // The host's report names the task as the user knows it.
+  std::string name(record->title, strnlen(record->title, sizeof record->title));
   SubmitCreateItem(kWriterTask, WriteTaskBody, record, name.c_str(), nullptr);
   return 0;
 }
