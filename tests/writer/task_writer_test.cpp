@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "gwsim/mailbox.h"
 #include "platform/bounded_text.h"
 #include "plugin/mv_api.h"
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
+#include "reader/task_reader.h"
+#include "transport/soap_call.h"
 #include "writer_test_support.h"
 
 namespace writer_test {
@@ -137,6 +140,59 @@ TEST_F(TaskWriterTest, ARetriedWriteSendsTheSameBodyAndLeavesTheHostsFile) {
   WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr);
   EXPECT_EQ("Body text", testing_support::ReadFileBytes(BodyFile(record.get(), 0)));
   EXPECT_EQ(SentBody("createItemRequest", 0), SentBody("createItemRequest", 1));
+}
+
+struct RoundTripCase {
+  const char *why;
+  int contactFlag, percent, priority;
+  int percentRead;
+};
+
+// What the task writer sends, the server keeps and the task reader reads
+// back: dates (days, read as noon), progress, priority, body and assigner.
+TEST_F(TaskWriterTest, AWrittenTaskReadsBackWithItsFields) {
+  const RoundTripCase cases[] = {
+      {"40 percent, high", 0, 40, 2, 40},
+      {"completed by the flag reads as 100 percent, low", 2, 40, 0, 100},
+  };
+  {
+    auto lock = server_.mailbox().Lock();
+    server_.mailbox().FindUser("alice")->displayName = "Alice Anders";
+  }
+  for (const RoundTripCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    RecordPtr record = NewTask("Round trip");
+    record->contactFlag = c.contactFlag;
+    record->percentComplete = c.percent;
+    record->taskPriority = c.priority;
+    record->startTime = May2019();
+    record->endTime = May9();
+    AddPart(record.get(), "Message.txt", kPartTextBody, host_.workDir(), "Do it");
+    itemErrors_.clear();
+    WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr);
+    ASSERT_TRUE(itemErrors_.empty());
+    std::string id;
+    {
+      auto lock = server_.mailbox().Lock();
+      id = server_.mailbox().items.back().id;
+    }
+    std::string body = "<m:getItemRequest>\n<id>" + id + "</id>\n<view>all</view>\n"
+                       "</m:getItemRequest>\n";
+    std::string path = host_.workDir() + "task.xml";
+    SoapCall(body.c_str(), "getItemRequest", path.c_str());
+    RecordPtr read = NewRecord();
+    read->msgSeq = 8;
+    ASSERT_EQ(kTaskRead, ParseTask(read.get(), path.c_str()));
+    EXPECT_STREQ("Round trip", read->title);
+    EXPECT_EQ(c.percentRead, read->percentComplete);
+    EXPECT_EQ(c.priority, read->taskPriority);
+    EXPECT_EQ(132012720000000000ull, FileTimeToU64(read->startTime));  // 2019-05-02T12:00:00Z
+    EXPECT_EQ(132018768000000000ull, FileTimeToU64(read->endTime));    // 2019-05-09T12:00:00Z
+    EXPECT_STREQ("Alice Anders", read->organizerName);
+    ASSERT_EQ(1, read->partCount);
+    EXPECT_EQ("Do it", testing_support::ReadFileBytes(BodyFile(read.get(), 0)));
+    com_Deallocate_All(read.get(), nullptr);
+  }
 }
 
 }  // namespace
