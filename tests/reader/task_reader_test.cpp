@@ -287,5 +287,28 @@ TEST_F(TaskReaderTest, FolderStructureOnlyReadsNoTask) {
   EXPECT_EQ(0, storedCount_);
 }
 
+TEST_F(TaskReaderTest, TheDemoMailboxTasksAndRulesReachTheHost) {
+  ASSERT_TRUE(server_.Start()) << server_.LastError();  // the built-in demo mailbox
+  ASSERT_EQ(0, LogOn("alice", "secret", {"/MAILRULES"}));
+  EXPECT_EQ(0, Convert("Checklist", 10));
+  EXPECT_EQ((std::vector<std::string>{"Send the travel expenses", "Book the meeting room"}),
+            Titles());
+  ASSERT_EQ(1u, gHost.stored[0].parts.size());
+  EXPECT_EQ("Receipts from the Berlin trip, please.\n", gHost.stored[0].parts[0].bytes);
+  // The second task's description is HTML only: its text form follows it.
+  ASSERT_EQ(2u, gHost.stored[1].parts.size());
+  EXPECT_EQ("Message.txt", gHost.stored[1].parts[1].name);
+  EXPECT_EQ(0u, gHost.stored[1].parts[1].bytes.find(
+                    "Room 2 for the project review, with a projector."))
+      << gHost.stored[1].parts[1].bytes;
+  EXPECT_EQ(0, Convert("Mailbox", 1));
+  EXPECT_EQ("Name=Urgent mail from Carol to my phone\nTypes=1 0 0\nSource=1 0\nEnabled=1\n"
+            "Action=Forward TO=alice.phone@example.net;\nAction=MarkRead \n"
+            "Filter=from eq carol@example.com\nFilter=subject contains urgent\n^\n"
+            "Name=Newsletters out of the way\nTypes=1 0 0\nSource=1 0\nEnabled=1\n"
+            "Action=Move Junk Mail\nFilter=subject contains newsletter\n^\n",
+            ReadFileBytes(WorkFile("mboxrules.dat")));
+}
+
 }  // namespace
 }  // namespace reader_test
