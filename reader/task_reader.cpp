@@ -276,6 +276,8 @@ int ParseTask(HostMessage *record, const char *responsePath) {
   FilePtr file = OpenFile(responsePath, "r");
   if (!file) return kTaskNotOpened;
   static char line[kTaskLineSize];
+  // A task without a priority element is of standard priority, not low.
+  record->taskPriority = 1;
   int result = kTaskRead;
   while (result == kTaskRead && ReadResponseLine(line, sizeof line, file.get())) {
     for (const TaskTag &t : kTaskTags) {
