@@ -84,6 +84,11 @@ void ExportMailRulesOnce() {
     com_Log("MV Warning: unable to retrieve mailbox rules, response %d", gHTTPResponse);
     return;
   }
+  // A refused list is no list: an empty export would say the mailbox has no rules.
+  if (gGWSError != 0) {
+    com_Log("MV Warning: unable to retrieve mailbox rules, code=%d", gGWSError);
+    return;
+  }
   char copyPath[kPathSize];
   FormatText(copyPath, sizeof copyPath, "%sgwrules.xml", gSession.dataDir);
   com_fcopy(responsePath, copyPath);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "convert_support.h"
+#include "plugin/run_settings.h"
 #include "reader/rules_export.h"
 
 namespace reader_test {
@@ -178,6 +179,32 @@ TEST_F(RulesExportTest, MailRulesFromTheServerReachTheExportFile) {
             "Filter=subject contains lottery\n^\n",
             ReadFileBytes(WorkFile("mboxrules.dat")));
   EXPECT_TRUE(FileExists(host_.dataDir() + "gwrules.xml"));
+}
+
+TEST_F(RulesExportTest, ARefusedRuleListWritesNoExportFile) {
+  struct Case {
+    const char *why;
+    int status;
+    std::string body;
+    const char *warning;
+  };
+  std::string refused = plugin_test::Answer("getRuleListResponse", "");
+  refused.replace(refused.find("<gwt:code>0</gwt:code>"), 22, "<gwt:code>59905</gwt:code>");
+  const Case cases[] = {
+      {"HTTP 500", 500, "", "MV Warning: unable to retrieve mailbox rules, response 500"},
+      {"HTTP 200 with a non-zero code", 200, refused,
+       "MV Warning: unable to retrieve mailbox rules, code=59905"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    ASSERT_NO_FATAL_FAILURE(Connect("<folder name=\"Mailbox\" type=\"Mailbox\"/>"));
+    gRunSettings.mailRules = 1;  // once per process: set again for each row
+    FaultEvery("getRuleListRequest", c.status, c.body);
+    EXPECT_EQ(0, Convert("Mailbox"));
+    EXPECT_TRUE(host_.HasLog(c.warning)) << host_.LogText();
+    EXPECT_FALSE(FileExists(WorkFile("mboxrules.dat")));
+    server_.Stop();
+  }
 }
 
 }  // namespace
