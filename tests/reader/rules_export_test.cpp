@@ -199,7 +199,12 @@ TEST_F(RulesExportTest, ARefusedRuleListWritesNoExportFile) {
     SCOPED_TRACE(c.why);
     ASSERT_NO_FATAL_FAILURE(Connect("<folder name=\"Mailbox\" type=\"Mailbox\"/>"));
     gRunSettings.mailRules = 1;  // once per process: set again for each row
-    FaultEvery("getRuleListRequest", c.status, c.body);
+    gwsim::Fault fault;  // this row's answer only: faults outlive the server's restart
+    fault.kind = c.status == 200 ? gwsim::FaultKind::kFixedAnswer : gwsim::FaultKind::kStatus;
+    fault.status = c.status;
+    fault.body = c.body;
+    fault.requestName = "getRuleListRequest";
+    server_.AddFault(fault);
     EXPECT_EQ(0, Convert("Mailbox"));
     EXPECT_TRUE(host_.HasLog(c.warning)) << host_.LogText();
     EXPECT_FALSE(FileExists(WorkFile("mboxrules.dat")));
