@@ -64,8 +64,12 @@ int ReadTitle(HostMessage *record, char *line, FILE *file) {
   return kTaskRead;
 }
 
+// Completion also sets the record's completed mark (contactFlag 2), which a
+// later percentage does not take back, so that a task read and written
+// again stays completed.
 int ReadCompleted(HostMessage *record, char *line, FILE *file) {
   ReadValue(line, file);
+  record->contactFlag = line[0] == '1' ? kTaskCompletedFlag : 0;
   if (line[0] == '1') record->percentComplete = 100;
   return kTaskRead;
 }

@@ -6,6 +6,9 @@
 
 struct HostMessage;
 
+// contactFlag of a completed task.
+enum { kTaskCompletedFlag = 2 };
+
 // Results of ParseTask.
 enum {
   kTaskNotOpened = 0,  // the response file cannot be opened

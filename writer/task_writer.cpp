@@ -9,6 +9,7 @@
 #include "platform/bounded_text.h"
 #include "plugin/host_message.h"
 #include "plugin/session_state.h"
+#include "reader/task_reader.h"
 #include "writer/attendee_list.h"
 #include "writer/mail_writer.h"
 #include "writer/write_session.h"
@@ -53,7 +54,9 @@ int WriteTaskBody(FILE *request, void *context) {
   FormatGWDate(record->startTime, start, sizeof start);
   FormatGWDate(record->endTime, due, sizeof due);
   fprintf(request, kTaskStart, kCreateItem, gSession.targetContainer);
-  if (record->contactFlag == 2 || record->percentComplete == 100) fputs(kTaskCompleted, request);
+  if (record->contactFlag == kTaskCompletedFlag || record->percentComplete == 100) {
+    fputs(kTaskCompleted, request);
+  }
   fprintf(request, kTaskSubject, EscapeXml(record->title, sizeof record->title).c_str());
   fprintf(request, kTaskDistribution,
           EscapeXml(gSession.userDisplayName, sizeof gSession.userDisplayName).c_str());

@@ -56,6 +56,7 @@ struct TaskFieldCase {
   uint64_t start, due;
   int priority;
   std::string organizerName, organizerAddress, categories;
+  int completedFlag;
 };
 
 TEST_F(TaskParserTest, ElementsLandInTheirFields) {
@@ -63,34 +64,34 @@ TEST_F(TaskParserTest, ElementsLandInTheirFields) {
   const TaskFieldCase cases[] = {
       {"completed 1 without a percentage is 100 percent; the subject is trimmed",
        "<gwt:subject>  Send the slides </gwt:subject><gwt:completed>1</gwt:completed>",
-       "Send the slides", 100, 0, 0, 1, "", "", ""},
+       "Send the slides", 100, 0, 0, 1, "", "", "", 2},
       {"a start date and a later assigned date: the assigned date is the start",
        "<gwt:startDate>2026-03-05</gwt:startDate><gwt:assignedDate>2026-03-07</gwt:assignedDate>"
        "<gwt:dueDate>2026-03-07</gwt:dueDate>",
-       "", 0, kMarch7, kMarch7, 1, "", "", ""},
+       "", 0, kMarch7, kMarch7, 1, "", "", "", 0},
       {"the assigned date first and the start date after it: the start date wins",
        "<gwt:assignedDate>2026-03-07</gwt:assignedDate><gwt:startDate>2026-03-05</gwt:startDate>",
-       "", 0, kMarch5, 0, 1, "", "", ""},
-      {"a percentage after completed replaces the 100",
+       "", 0, kMarch5, 0, 1, "", "", "", 0},
+      {"a percentage after completed replaces the 100; the completed mark stays",
        "<gwt:completed>1</gwt:completed><gwt:checklist><gwt:percentComplete>40"
        "</gwt:percentComplete></gwt:checklist>",
-       "", 40, 0, 0, 1, "", "", ""},
+       "", 40, 0, 0, 1, "", "", "", 2},
       {"completed after a percentage makes it 100; completed 0 leaves it",
        "<gwt:percentComplete>40</gwt:percentComplete><gwt:completed>0</gwt:completed>"
        "<gwt:percentComplete>60</gwt:percentComplete><gwt:completed>1</gwt:completed>",
-       "", 100, 0, 0, 1, "", "", ""},
+       "", 100, 0, 0, 1, "", "", "", 2},
       {"priorities in any case; an unknown one leaves the last known",
        "<gwt:options><gwt:priority>HIGH</gwt:priority></gwt:options>"
        "<gwt:priority>Urgent</gwt:priority>",
-       "", 0, 0, 0, 2, "", "", ""},
+       "", 0, 0, 0, 2, "", "", "", 0},
       {"low priority is 0 (a task without one is standard)", "<gwt:priority>low</gwt:priority>",
-       "", 0, 0, 0, 0, "", "", ""},
+       "", 0, 0, 0, 0, "", "", "", 0},
       {"the assigner is the organizer; the subject keeps 256 characters",
        "<gwt:subject>" + longTitle + "</gwt:subject><gwt:distribution><gwt:from>"
        "<gwt:displayName>Dan Dorsey</gwt:displayName><gwt:email>dan@example.com</gwt:email>"
        "</gwt:from></gwt:distribution><gwt:categories><gwt:category>C1@55</gwt:category>"
        "</gwt:categories>",
-       std::string(256, 't'), 0, 0, 0, 1, "Dan Dorsey", "dan@example.com", "Business;"},
+       std::string(256, 't'), 0, 0, 0, 1, "Dan Dorsey", "dan@example.com", "Business;", 0},
   };
   for (const TaskFieldCase &c : cases) {
     SCOPED_TRACE(c.why);
@@ -103,6 +104,7 @@ TEST_F(TaskParserTest, ElementsLandInTheirFields) {
     EXPECT_EQ(c.organizerName, record_->organizerName);
     EXPECT_EQ(c.organizerAddress, record_->organizerAddress);
     EXPECT_EQ(c.categories, record_->categories);
+    EXPECT_EQ(c.completedFlag, record_->contactFlag);
     com_Deallocate_All(record_, nullptr);
   }
 }

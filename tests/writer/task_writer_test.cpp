@@ -146,14 +146,15 @@ struct RoundTripCase {
   const char *why;
   int contactFlag, percent, priority;
   int percentRead;
+  int flagRead;  // contactFlag read back: 2 when completed
 };
 
 // What the task writer sends, the server keeps and the task reader reads
 // back: dates (days, read as noon), progress, priority, body and assigner.
 TEST_F(TaskWriterTest, AWrittenTaskReadsBackWithItsFields) {
   const RoundTripCase cases[] = {
-      {"40 percent, high", 0, 40, 2, 40},
-      {"completed by the flag reads as 100 percent, low", 2, 40, 0, 100},
+      {"40 percent, high", 0, 40, 2, 40, 0},
+      {"completed by the flag reads as completed and 100 percent, low", 2, 40, 0, 100, 2},
   };
   {
     auto lock = server_.mailbox().Lock();
@@ -185,6 +186,7 @@ TEST_F(TaskWriterTest, AWrittenTaskReadsBackWithItsFields) {
     ASSERT_EQ(kTaskRead, ParseTask(read.get(), path.c_str()));
     EXPECT_STREQ("Round trip", read->title);
     EXPECT_EQ(c.percentRead, read->percentComplete);
+    EXPECT_EQ(c.flagRead, read->contactFlag);
     EXPECT_EQ(c.priority, read->taskPriority);
     EXPECT_EQ(132012720000000000ull, FileTimeToU64(read->startTime));  // 2019-05-02T12:00:00Z
     EXPECT_EQ(132018768000000000ull, FileTimeToU64(read->endTime));    // 2019-05-09T12:00:00Z
