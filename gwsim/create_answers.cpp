@@ -6,6 +6,7 @@
 #include "gwsim/base64.h"
 #include "gwsim/handlers.h"
 #include "gwsim/item_filter.h"
+#include "gwsim/task_answers.h"
 
 namespace gwsim {
 namespace {
@@ -153,6 +154,8 @@ void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
     CreateFolder(call, item, answer);
   } else if (type == "Mail") {
     CreateMail(call, item, answer);
+  } else if (type == "Task") {
+    CreateTaskItem(call, item, answer);
   } else {
     Refuse(answer, kCodeBadParameter, "The simulator does not create items of type \"" + type +
                                           "\"");

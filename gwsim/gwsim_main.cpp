@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "gwsim/gwsim.h"
+#include "gwsim/task_samples.h"
 #include "gwsim/mailbox.h"
 
 namespace {
@@ -32,6 +33,7 @@ int main(int argc, char **argv) {
   options.port = 7191;
   int folderCount = 0;
   int itemCount = 0;
+  int taskCount = 0;
   gwsim::GeneratedAttachments attachments;
   int64_t hugeAttachment = 0;
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
@@ -41,6 +43,8 @@ int main(int argc, char **argv) {
   app.add_option("--generate-folders", folderCount, "add N generated folders")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--generate-items", itemCount, "add M generated mail items")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--generate-tasks", taskCount, "add N generated tasks to the Checklist")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--attachments-per-item", attachments.perItem,
                  "K attachments on every generated mail")
@@ -76,6 +80,13 @@ int main(int argc, char **argv) {
     if (!gwsim::GenerateMailbox(&server.mailbox(), target, folderCount, itemCount,
                                 attachments)) {
       fprintf(stderr, "gwsim: no user to generate the mailbox for\n");
+      return 1;
+    }
+  }
+  if (taskCount > 0) {
+    auto lock = server.mailbox().Lock();
+    if (!gwsim::GenerateTasks(&server.mailbox(), GenerationTarget(server.mailbox()), taskCount)) {
+      fprintf(stderr, "gwsim: no user to generate the tasks for\n");
       return 1;
     }
   }

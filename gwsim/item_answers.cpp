@@ -5,6 +5,7 @@
 
 #include "gwsim/handlers.h"
 #include "gwsim/item_filter.h"
+#include "gwsim/task_answers.h"
 #include "platform/bounded_text.h"
 
 namespace gwsim {
@@ -77,6 +78,7 @@ void AppendItem(Mailbox *mailbox, const AnswerOptions &options, const Item &item
   if (!IsAddressBookKind(item.kind)) AppendElement(out, "gwt:subject", item.subject);
   if (full) {
     AppendMailContent(mailbox, item, options, out);
+    if (item.kind == "Task") AppendTaskContent(item, out);
     out->append(item.contentXml);
   }
   out->append("</");

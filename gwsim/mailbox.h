@@ -14,6 +14,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "gwsim/rule_data.h"
+#include "gwsim/task_data.h"
+
 namespace gwsim {
 
 struct User {
@@ -114,6 +117,7 @@ struct Item {
   // Further elements of the full item (gwt:distribution, gwt:message ...),
   // written inside the item as they stand; already qualified with gwt:.
   std::string contentXml;
+  TaskData task;  // kind "Task" only
 };
 
 struct Category {
@@ -182,6 +186,7 @@ class Mailbox {
   std::vector<Item> items;
   std::vector<Category> categories;
   std::vector<AddressBook> books;
+  std::vector<Rule> rules;  // every mailbox's, in the order getRuleListRequest lists them
 
  private:
   std::string NewId(const char *kind, const std::string &container);

@@ -19,6 +19,8 @@
 #include "reader/attachments.h"
 #include "reader/failed_ids.h"
 #include "reader/mail_parser.h"
+#include "reader/rules_export.h"
+#include "reader/task_reader.h"
 #include "transport/soap_call.h"
 
 int gItemCopyCounter = 0;
@@ -82,11 +84,18 @@ void ExportMailRulesOnce() {
     com_Log("MV Warning: unable to retrieve mailbox rules, response %d", gHTTPResponse);
     return;
   }
+  // A refused list is no list: an empty export would say the mailbox has no rules.
+  if (gGWSError != 0) {
+    com_Log("MV Warning: unable to retrieve mailbox rules, code=%d", gGWSError);
+    return;
+  }
   char copyPath[kPathSize];
   FormatText(copyPath, sizeof copyPath, "%sgwrules.xml", gSession.dataDir);
   com_fcopy(responsePath, copyPath);
   com_Log("debug: copied getRuleListRequest response to %s", copyPath);
-  com_Log("MV Warning: mail rules export is not available yet");
+  char exportPath[kPathSize];
+  WorkFile(exportPath, sizeof exportPath, "mboxrules.dat");
+  ParseRules(responsePath, exportPath);
 }
 
 // Fetches one item into responsePath. Returns 1 when the server gave it,
@@ -270,7 +279,8 @@ void ReportFailedItem(const char *id, const char *subject, const char *reason) {
 extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn saveItem,
                                                int folderNumber, const char *text,
                                                void *search1, void *search2, void *search3,
-                                               int maxAttachKB, void *, void *, void *context,
+                                               int maxAttachKB, void *readerArg, void *,
+                                               void *context,
                                                int *storedCount, int *dataSize,
                                                ItemNotifyFn itemNotify) {
   com_GetGlobal(kGlobalWorkDir, gSession.workDir);
@@ -298,6 +308,12 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   CopyText(run.sortName, sizeof run.sortName, run.folder->sortName);
   com_Log("Converting folder %s, count=%d", run.sortName, run.folder->itemCount);
 
+  if (run.folder->folderClass == kFolderClassTaskList) {
+    int result = ReadTaskFolder(index, record, saveItem, readerArg, gSession.workDir, storedCount,
+                                itemNotify);
+    record->folderItemCount = run.folder->itemCount;
+    return result;
+  }
   if (run.folder->folderClass != kFolderClassMail) {
     // The address-book, calendar and task readers are not part of this build.
     com_Log("MV Warning: folder %s is not converted: its reader is not available yet",
