@@ -82,8 +82,6 @@ bool ReadRule(pugi::xml_node node, RecurrenceRule *rule, Answer *answer) {
     }
     rule->byMonth.push_back(static_cast<int>(number));
   }
-  // The server keeps no rule that gives no date: count 0 is refused.
-  if (!count.empty() && rule->count == 0) return Refused(answer, "The rule has a count of 0");
   return true;
 }
 
