@@ -354,6 +354,8 @@ int ParseAppointment(HostMessage *record, const char *responsePath) {
   scan.record = record;
   scan.file = file.get();
   GetSystemTimeAsFileTime(&scan.defaultStart);
+  // An appointment without a priority element is of standard priority, not low.
+  record->importance = 1;
   ReadAppointmentLines(&scan);
   file.reset();
   if (scan.furtherOccurrence && record->recurKind != 0) return kApptFurtherOccurrence;
