@@ -301,9 +301,12 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   com_Log("Converting folder %s, count=%d", run.sortName, run.folder->itemCount);
 
   if (run.folder->folderClass == kFolderClassCalendar) {
+    // The reader reuses the line buffer: the path is kept for the report.
+    static char path[kHostPathSize];
+    CopyText(path, sizeof path, gSession.lineBuffer);
     int result = ReadCalendarFolder(record, saveItem, readerArg, context, storedCount, itemNotify,
                                     index, run.sortName);
-    if (result == 0) com_SetExtendedError(kExtErrorFolder, 0, gSession.lineBuffer);
+    if (result == 0) com_SetExtendedError(kExtErrorFolder, 0, path);
     record->folderItemCount = run.folder->itemCount;
     return result;
   }
