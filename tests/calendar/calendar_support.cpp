@@ -30,6 +30,7 @@ std::string TextBody(const HostMessage *record) {
 int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   gCalendarHost.stored.push_back(Summary(record));
   gCalendarHost.bodies.push_back(TextBody(record));
+  if (gCalendarHost.onSave != nullptr) gCalendarHost.onSave(record);
   size_t call = gCalendarHost.stored.size() - 1;
   return call < gCalendarHost.saveCodes.size() ? gCalendarHost.saveCodes[call] : 0;
 }

@@ -26,6 +26,7 @@ struct CalendarHost {
   std::vector<std::string> bodies;  // the text body (first kind 1 part) of each
   std::vector<int> statuses;        // every ItemNotify status, in order
   std::vector<int> saveCodes;       // SaveItem answers in turn (then 0)
+  void (*onSave)(HostMessage *record) = nullptr;  // also called for each stored record
 };
 extern CalendarHost gCalendarHost;
 
