@@ -70,6 +70,16 @@ bool ExpandRule(const AppointmentData &series, std::vector<Occurrence> *out,
 // cannot be expanded or an id is taken.
 std::string AddAppointment(Mailbox *mailbox, const Item &series, std::string *reason);
 
+// Alice's demo calendar in the folder `calendar` (demo_calendar.cpp).
+void AddDemoCalendar(Mailbox *mailbox, const std::string &calendar);
+
+// Adds `count` appointments to the Calendar of `owner`: two hours apart,
+// four a day from 2026-01-01T09:00:00Z, each with the owner as organizer and
+// two or three attendees with answers, a text body, a place and an alarm;
+// every fifth a weekly series of four occurrences in Berlin time. False
+// when the user or the calendar is missing.
+bool GenerateAppointments(Mailbox *mailbox, const std::string &owner, int count);
+
 // The appointment elements of a full item, in the schema's order: after
 // the mail content, the rule, recurrence key, dates, accept level, alarm,
 // all-day flag, place and time zone. Cannot fail.
