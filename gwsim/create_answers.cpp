@@ -143,6 +143,10 @@ void CreateMail(const HandlerCall &call, pugi::xml_node request, Answer *answer)
 
 }  // namespace
 
+bool ReadCreatedMail(pugi::xml_node request, Item *item, Answer *answer) {
+  return ReadMail(request, item, answer);
+}
+
 void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
   pugi::xml_node item = Child(call.request, "item");
   if (!item) {
@@ -156,6 +160,8 @@ void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
     CreateMail(call, item, answer);
   } else if (type == "Task") {
     CreateTaskItem(call, item, answer);
+  } else if (type == "Appointment") {
+    CreateAppointmentItem(call, item, answer);
   } else {
     Refuse(answer, kCodeBadParameter, "The simulator does not create items of type \"" + type +
                                           "\"");

@@ -79,6 +79,7 @@ void AppendItem(Mailbox *mailbox, const AnswerOptions &options, const Item &item
   if (full) {
     AppendMailContent(mailbox, item, options, out);
     if (item.kind == "Task") AppendTaskContent(item, out);
+    if (item.kind == "Appointment") AppendAppointmentContent(item, out);
     out->append(item.contentXml);
   }
   out->append("</");

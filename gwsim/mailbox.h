@@ -16,6 +16,7 @@
 
 #include "gwsim/rule_data.h"
 #include "gwsim/task_data.h"
+#include "gwsim/appointment_data.h"
 
 namespace gwsim {
 
@@ -118,6 +119,7 @@ struct Item {
   // written inside the item as they stand; already qualified with gwt:.
   std::string contentXml;
   TaskData task;  // kind "Task" only
+  AppointmentData appointment;  // kind "Appointment" only
 };
 
 struct Category {

@@ -17,6 +17,7 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "reader/attachments.h"
+#include "reader/calendar_reader.h"
 #include "reader/failed_ids.h"
 #include "reader/mail_parser.h"
 #include "reader/rules_export.h"
@@ -311,6 +312,16 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   if (run.folder->folderClass == kFolderClassTaskList) {
     int result = ReadTaskFolder(index, record, saveItem, readerArg, gSession.workDir, storedCount,
                                 itemNotify);
+    record->folderItemCount = run.folder->itemCount;
+    return result;
+  }
+  if (run.folder->folderClass == kFolderClassCalendar) {
+    // The reader reuses the line buffer: the path is kept for the report.
+    static char path[kHostPathSize];
+    CopyText(path, sizeof path, gSession.lineBuffer);
+    int result = ReadCalendarFolder(record, saveItem, readerArg, context, storedCount, itemNotify,
+                                    index, run.sortName);
+    if (result == 0) com_SetExtendedError(kExtErrorFolder, 0, path);
     record->folderItemCount = run.folder->itemCount;
     return result;
   }

@@ -15,6 +15,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
 #include "transport/response_scanner.h"
+#include "writer/appointment_writer.h"
 #include "writer/task_writer.h"
 #include "writer/write_session.h"
 #include "writer/xml_text.h"
@@ -237,7 +238,7 @@ struct ItemWriterEntry {
 
 const ItemWriterEntry kItemWriters[] = {
     {kItemContact, "contact", nullptr},
-    {kItemAppointment, "appointment", nullptr},
+    {kItemAppointment, "appointment", CreateAppointment},
     {kItemTask, "task", CreateTask},
 };
 
