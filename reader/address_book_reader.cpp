@@ -143,6 +143,39 @@ void SetPhone(ContactScan *scan) {
   if (kind != nullptr) CopyValue(kind->field, kind->size, scan->line);
 }
 
+// The first two lines of a street address. The server separates lines with
+// the reference "&#xA;": decoded it is a line feed; left undecoded (or sent
+// escaped twice) it is the text "#xA;", whose "&" goes too. A carriage
+// return before a separator is dropped, and so are a third and later lines.
+void SplitStreetLines(const char *value, char *line1, char *line2, size_t cap) {
+  char *lines[2] = {line1, line2};
+  for (char *line : lines) {
+    if (line != nullptr && cap > 0) line[0] = '\0';
+  }
+  if (value == nullptr) return;
+  const char *start = value;
+  for (int index = 0; index < 2; ++index) {
+    const char *feed = strchr(start, '\n');
+    const char *reference = com_FindText(start, "#xA;", 1);
+    const char *end = feed;
+    size_t skip = 1;
+    if (reference != nullptr && (end == nullptr || reference < end)) {
+      end = reference;
+      skip = 4;
+    }
+    size_t length = end != nullptr ? static_cast<size_t>(end - start) : strlen(start);
+    size_t kept = length;
+    if (end == reference && end != nullptr && kept > 0 && start[kept - 1] == '&') --kept;
+    if (kept > 0 && start[kept - 1] == '\r') --kept;
+    if (lines[index] != nullptr && cap > 0) {
+      CopyTextN(lines[index], cap, start, kept);
+      TrimPartialUtf8(lines[index]);
+    }
+    if (end == nullptr) return;
+    start = end + skip;
+  }
+}
+
 // The fields of one postal address; null when the address is not kept.
 struct AddressFields {
   char *street, *street2, *city, *state, *postalCode, *country;
@@ -360,35 +393,6 @@ void ConvertEntry(BookRun *run, const char *id, int position, const char *respon
 }
 
 }  // namespace
-
-void SplitStreetLines(const char *value, char *line1, char *line2, size_t cap) {
-  char *lines[2] = {line1, line2};
-  for (char *line : lines) {
-    if (line != nullptr && cap > 0) line[0] = '\0';
-  }
-  if (value == nullptr) return;
-  const char *start = value;
-  for (int index = 0; index < 2; ++index) {
-    const char *feed = strchr(start, '\n');
-    const char *reference = com_FindText(start, "#xA;", 1);
-    const char *end = feed;
-    size_t skip = 1;
-    if (reference != nullptr && (end == nullptr || reference < end)) {
-      end = reference;
-      skip = 4;
-    }
-    size_t length = end != nullptr ? static_cast<size_t>(end - start) : strlen(start);
-    size_t kept = length;
-    if (end == reference && end != nullptr && kept > 0 && start[kept - 1] == '&') --kept;
-    if (kept > 0 && start[kept - 1] == '\r') --kept;
-    if (lines[index] != nullptr && cap > 0) {
-      CopyTextN(lines[index], cap, start, kept);
-      TrimPartialUtf8(lines[index]);
-    }
-    if (end == nullptr) return;
-    start = end + skip;
-  }
-}
 
 void AddMemberRecipient(HostMessage *record, int kind, const char *name, const char *address,
                         int status) {

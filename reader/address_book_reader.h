@@ -30,10 +30,3 @@ int ParseContact(HostMessage *record, const char *responsePath);
 // allocate one.
 void AddMemberRecipient(HostMessage *record, int kind, const char *name, const char *address,
                         int status);
-
-// Splits a street address value into its first two lines. The server
-// separates lines with the reference "&#xA;": decoded it is a line feed,
-// left undecoded (or sent twice escaped) it is the text "#xA;", whose "&" is
-// dropped as well. A carriage return before a separator is dropped; a third
-// line and later ones are dropped. line1 and line2 get at most cap - 1 bytes.
-void SplitStreetLines(const char *value, char *line1, char *line2, size_t cap);

@@ -201,12 +201,6 @@ TEST_F(InitWriteTest, EachWriterHasItsOwnFilesSuccessTestAndWarning) {
        "MV Warning: failed to create calendar entry, event=Item, HTTP response=200, GWS "
        "Error=53",
        {"\tItem\tHTTP response=200, code=53"}},
-      {"a contact fails on a non-zero code", kWriterContact, 53, kCreateFailed, "soapreq2.tmp",
-       "MV Warning: failed to create contact, name=Item, HTTP response=200",
-       {"\tItem\tHTTP response=200, code=53"}},
-      {"a group member fails on a non-zero code", kWriterMember, 53, kCreateFailed,
-       "soapreq1.tmp", "MV Warning: failed to create member, name=Item, HTTP response=200",
-       {"\tItem\tHTTP response=200, code=53"}},
       {"a task needs HTTP 200 only", kWriterTask, 53, kCreateDone, "soapreq4.tmp", "", {}},
       {"mail with code 0 is created", kWriterMail, 0, kCreateDone, "soapreq5.tmp", "", {}},
   };
