@@ -181,23 +181,26 @@ struct AddressFields {
   char *street, *street2, *city, *state, *postalCode, *country;
 };
 
+// Reads up to the address's end tag; fields null reads it past.
 void ReadAddressBlock(ContactScan *scan, const AddressFields *fields) {
-  const size_t size = sizeof(HostMessage::officeStreet);
+  const int size = static_cast<int>(sizeof(HostMessage::officeStreet));
+  static char street[kContactLineSize];
+  int streetSeen = 0;
+  const TagField table[] = {
+      {"<gwt:streetAddress>", kTagNoCase, street, sizeof street, -1, &streetSeen},
+      {"<gwt:city>", kTagNoCase, fields ? fields->city : nullptr, size, -1, nullptr},
+      {"<gwt:state>", kTagNoCase, fields ? fields->state : nullptr, size, -1, nullptr},
+      {"<gwt:postalCode>", kTagNoCase, fields ? fields->postalCode : nullptr, size, -1, nullptr},
+      {"<gwt:country>", kTagNoCase, fields ? fields->country : nullptr, size, -1, nullptr},
+  };
   while (ReadResponseLine(scan->line, kContactLineSize, scan->file)) {
-    if (StartsWithNoCase(scan->line, "</gwt:address>")) return;
-    char *target = nullptr;
-    if (EqualsNoCase(scan->line, "<gwt:streetAddress>")) {
-      ReadValue(scan);
-      if (fields != nullptr) SplitStreetLines(scan->line, fields->street, fields->street2, size);
-      continue;
+    if (StartsWithNoCase(scan->line, "</gwt:address>")) break;
+    for (const TagField &field : table) {
+      if (ScanTagTable(scan->line, kContactLineSize, &field, 1, scan->file)) break;
     }
-    if (EqualsNoCase(scan->line, "<gwt:city>")) target = fields ? fields->city : nullptr;
-    else if (EqualsNoCase(scan->line, "<gwt:state>")) target = fields ? fields->state : nullptr;
-    else if (EqualsNoCase(scan->line, "<gwt:postalCode>")) target = fields ? fields->postalCode : nullptr;
-    else if (EqualsNoCase(scan->line, "<gwt:country>")) target = fields ? fields->country : nullptr;
-    else continue;
-    ReadValue(scan);
-    if (target != nullptr) CopyValue(target, size, scan->line);
+  }
+  if (streetSeen && fields != nullptr) {
+    SplitStreetLines(street, fields->street, fields->street2, static_cast<size_t>(size));
   }
 }
 

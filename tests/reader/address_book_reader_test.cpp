@@ -260,15 +260,18 @@ class AddressBookReaderTest : public ConvertTest {
  protected:
   void SetUp() override {
     ConvertTest::SetUp();
+    FreeCopies();
+  }
+  void TearDown() override {
+    FreeCopies();
+    ConvertTest::TearDown();
+  }
+  static void FreeCopies() {
     for (HostMessage *copy : gBook.copies) {
       com_Deallocate(copy, nullptr);
       delete copy;
     }
     gBook = BookHost();
-  }
-  void TearDown() override {
-    SetUp();  // frees the copies
-    ConvertTest::TearDown();
   }
   int ReadBook(const std::string &name, int itemLimit = 0) {
     InitRead(record_, nullptr, nullptr, nullptr, nullptr, itemLimit);
