@@ -3,6 +3,8 @@
 // contact and a group read, written into another book and read again.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -16,6 +18,7 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "reader/address_book_reader.h"
+#include "reader/folder_driver.h"
 #include "writer/contact_writer.h"
 
 namespace reader_test {
@@ -313,10 +316,16 @@ TEST_F(AddressBookReaderTest, EntriesReachTheHostAsTheServerAnswers) {
        {}, {}},
       {"the item limit ends the book once that many are stored", nullptr, 2, 0,
        gwsim::FaultKind::kStatus, 0, {}, {kAnn, kJuergen}, {0, 6, 0}, 2, {}, {}},
+      {"/CONDEBUG keeps a copy of every answer", &RunSettings::conDebug, 0, 0,
+       gwsim::FaultKind::kStatus, 0, {}, {kAnn, kJuergen, kTeam}, {0, 6, 0, 0}, 3, {}, {}},
       {"/D114 lists the entries and reads none", &RunSettings::d114, 0, 0, gwsim::FaultKind::kStatus, 0, {},
        {}, {}, 0, {}, {"MV Warning: messages will not be converted, only folder structure"}},
   };
   ASSERT_NO_FATAL_FAILURE(Connect(kBook));
+  // Logon makes the debug folder when a debug switch is given; here the
+  // switch is set per case.
+  mkdir((host_.dataDir() + "debug").c_str(), 0755);
+  mkdir((host_.dataDir() + "debug/alice").c_str(), 0755);
   for (const Case &c : cases) {
     SCOPED_TRACE(c.why);
     server_.ClearFaults();
@@ -335,6 +344,7 @@ TEST_F(AddressBookReaderTest, EntriesReachTheHostAsTheServerAnswers) {
       fault.nameOrdinal = static_cast<int>(Sent("getItemRequest").size()) + c.faultedEntry;
       server_.AddFault(fault);
     }
+    const int firstCopy = gItemCopyCounter;
     EXPECT_EQ(0, ReadBook("People", c.itemLimit));
     if (c.flag != nullptr) gRunSettings.*c.flag = 0;
     EXPECT_EQ(c.stored, gBook.stored);
@@ -343,7 +353,17 @@ TEST_F(AddressBookReaderTest, EntriesReachTheHostAsTheServerAnswers) {
     EXPECT_EQ(c.itemErrors, itemErrors_);
     for (const std::string &line : c.logs) EXPECT_TRUE(host_.HasLog(line)) << line;
     EXPECT_EQ(4, record_->folderItemCount);
+    const int copies = c.flag == &RunSettings::conDebug ? 4 : 0;
+    EXPECT_EQ(firstCopy + copies, gItemCopyCounter);
+    for (int i = 0; i < copies; ++i) {
+      std::string copy = host_.dataDir() + "debug/alice/abook" + std::to_string(firstCopy + i) +
+                         ".xml";
+      EXPECT_TRUE(testing_support::FileExists(copy)) << copy;
+    }
   }
+  // Entries are asked for by id alone, without a view.
+  EXPECT_EQ("<m:getItemRequest>\n<id>ANN@1</id>\n</m:getItemRequest>\n",
+            SentBody("getItemRequest"));
 }
 
 TEST_F(AddressBookReaderTest, ContactAndGroupSurviveAWriteAndASecondRead) {
