@@ -6,9 +6,11 @@
 #include <string>
 
 #include "platform/bounded_text.h"
+#include "platform/file_guard.h"
 #include "plugin/host_message.h"
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
+#include "transport/response_scanner.h"
 #include "writer/write_session.h"
 #include "writer/xml_text.h"
 
@@ -18,6 +20,8 @@ enum {
   kWorkingTextSize = 256,   // names, primary e-mail, default phone
   kElementValueChars = 2000,
   kBirthdayTextSize = 64,
+  kMemberIdSize = 1024,
+  kMemberLineSize = 2001,  // answers are read 2000 characters a line
 };
 
 const char kCreateItem[] = "createItemRequest";
@@ -202,6 +206,19 @@ int WriteMemberBody(FILE *request, void *context) {
   return 1;
 }
 
+// The first <gwm:id> of a create answer into id; "" when there is none.
+void ReadMemberId(const std::string &path, char *id, size_t cap) {
+  id[0] = '\0';
+  FilePtr file = OpenFile(path.c_str(), "r");
+  if (!file) return;
+  static char line[kMemberLineSize];
+  int seen = 0;
+  const TagField field = {"<gwm:id>", kTagNoCase, id, static_cast<int>(cap), -1, &seen};
+  while (!seen && ReadResponseLine(line, sizeof line, file.get())) {
+    ScanTagTable(line, sizeof line, &field, 1, file.get());
+  }
+}
+
 const char *DistType(int kind) {
   if (kind == kRecipTo) return "TO";
   if (kind == kRecipCc) return "CC";
@@ -234,8 +251,8 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
   int result = SubmitCreateItem(kWriterMember, WriteMemberBody, &member, member.name.c_str(),
                                 &outcome);
   if (result != kCreateDone) return result;
-  char id[kWorkingTextSize * 4];
-  ReadCreateResponse(CreateResponsePath(kWriterMember).c_str(), id, sizeof id);
+  char id[kMemberIdSize];
+  ReadMemberId(CreateResponsePath(kWriterMember).c_str(), id, sizeof id);
   if (id[0] == '\0') {
     com_Log("MV Warning: failed to create member, name=%s, the answer carried no id",
             member.name.c_str());
