@@ -162,6 +162,8 @@ void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
     CreateTaskItem(call, item, answer);
   } else if (type == "Appointment") {
     CreateAppointmentItem(call, item, answer);
+  } else if (type == "Contact" || type == "Group") {
+    AnswerCreateContact(call, item, answer);
   } else {
     Refuse(answer, kCodeBadParameter, "The simulator does not create items of type \"" + type +
                                           "\"");

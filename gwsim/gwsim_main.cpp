@@ -35,6 +35,7 @@ int main(int argc, char **argv) {
   int itemCount = 0;
   int taskCount = 0;
   int appointmentCount = 0;
+  int contactCount = 0;
   gwsim::GeneratedAttachments attachments;
   int64_t hugeAttachment = 0;
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
@@ -49,6 +50,8 @@ int main(int argc, char **argv) {
       ->check(CLI::NonNegativeNumber);
   app.add_option("--generate-appointments", appointmentCount,
                  "add N generated appointments with attendees (every fifth a weekly series)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--generate-contacts", contactCount, "add N generated contacts")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--attachments-per-item", attachments.perItem,
                  "K attachments on every generated mail")
@@ -99,6 +102,14 @@ int main(int argc, char **argv) {
     if (!gwsim::GenerateAppointments(&server.mailbox(), GenerationTarget(server.mailbox()),
                                      appointmentCount)) {
       fprintf(stderr, "gwsim: no user with a Calendar to generate appointments for\n");
+      return 1;
+    }
+  }
+  if (contactCount > 0) {
+    auto lock = server.mailbox().Lock();
+    if (!gwsim::GenerateContacts(&server.mailbox(), GenerationTarget(server.mailbox()),
+                                 contactCount)) {
+      fprintf(stderr, "gwsim: no user to generate the contacts for\n");
       return 1;
     }
   }

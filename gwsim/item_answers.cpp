@@ -80,6 +80,7 @@ void AppendItem(Mailbox *mailbox, const AnswerOptions &options, const Item &item
     AppendMailContent(mailbox, item, options, out);
     if (item.kind == "Task") AppendTaskContent(item, out);
     if (item.kind == "Appointment") AppendAppointmentContent(item, out);
+    if (IsAddressBookKind(item.kind)) AppendContactContent(mailbox, item, out);
     out->append(item.contentXml);
   }
   out->append("</");

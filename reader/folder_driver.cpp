@@ -16,6 +16,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "reader/address_book_reader.h"
 #include "reader/attachments.h"
 #include "reader/calendar_reader.h"
 #include "reader/failed_ids.h"
@@ -269,6 +270,50 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
   return 0;
 }
 
+// The readers of the other folder classes, given what ConvertFolder received.
+typedef int (*FolderReaderFn)(HostMessage *record, SaveItemFn saveItem, void *readerArg,
+                              const char *workDir, int *storedCount, ItemNotifyFn itemNotify,
+                              int folderIndex, const char *sortName);
+
+struct FolderReaderEntry {
+  int32_t folderClass;
+  FolderReaderFn reader;
+};
+
+// The calendar reader takes the work directory as the host functions'
+// context; after a calendar the host is told which folder it was (code 109
+// with the folder's path and no reason: a notice, not a failure).
+int ReadCalendar(HostMessage *record, SaveItemFn saveItem, void *readerArg, const char *workDir,
+                 int *storedCount, ItemNotifyFn itemNotify, int folderIndex, const char *sortName) {
+  // The reader reuses the line buffer, which holds the folder's path.
+  static char path[kHostPathSize];
+  CopyText(path, sizeof path, gSession.lineBuffer);
+  int result = ReadCalendarFolder(record, saveItem, readerArg, const_cast<char *>(workDir),
+                                  storedCount, itemNotify, folderIndex, sortName);
+  if (result == 0) com_SetExtendedError(kExtErrorFolder, 0, path);
+  return result;
+}
+
+// The task reader takes the folder index first.
+int ReadTasks(HostMessage *record, SaveItemFn saveItem, void *readerArg, const char *workDir,
+              int *storedCount, ItemNotifyFn itemNotify, int folderIndex, const char *) {
+  return ReadTaskFolder(folderIndex, record, saveItem, readerArg, const_cast<char *>(workDir),
+                        storedCount, itemNotify);
+}
+
+const FolderReaderEntry kFolderReaders[] = {
+    {kFolderClassAddressBook, ReadAddressBook},
+    {kFolderClassCalendar, ReadCalendar},
+    {kFolderClassTaskList, ReadTasks},
+};
+
+const FolderReaderEntry *FindFolderReader(int32_t folderClass) {
+  for (const FolderReaderEntry &entry : kFolderReaders) {
+    if (entry.folderClass == folderClass) return &entry;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void ReportFailedItem(const char *id, const char *subject, const char *reason) {
@@ -291,7 +336,7 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   int index = GetTrueFolder(folderNumber, gSession.lineBuffer);
   if (record == nullptr || index < 0 || index >= gFolderTable.count) {
     com_Log("MV Error: folder %d is not in the folder table", folderNumber);
-    com_SetExtendedError(kExtErrorFolder, 0, "folder not in the folder table");
+    com_SetExtendedError(kExtErrorFolder, 0, "\tfolder not in the folder table");
     return 1;
   }
   static FolderRun run;
@@ -309,32 +354,13 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   CopyText(run.sortName, sizeof run.sortName, run.folder->sortName);
   com_Log("Converting folder %s, count=%d", run.sortName, run.folder->itemCount);
 
-  if (run.folder->folderClass == kFolderClassTaskList) {
-    int result = ReadTaskFolder(index, record, saveItem, readerArg, gSession.workDir, storedCount,
-                                itemNotify);
+  const FolderReaderEntry *reader = FindFolderReader(run.folder->folderClass);
+  if (reader != nullptr) {
+    int result = reader->reader(record, saveItem, readerArg, gSession.workDir, &run.stored,
+                                itemNotify, index, run.sortName);
+    if (storedCount != nullptr) *storedCount = run.stored;
     record->folderItemCount = run.folder->itemCount;
     return result;
-  }
-  if (run.folder->folderClass == kFolderClassCalendar) {
-    // The reader reuses the line buffer: the path is kept for the report.
-    static char path[kHostPathSize];
-    CopyText(path, sizeof path, gSession.lineBuffer);
-    int result = ReadCalendarFolder(record, saveItem, readerArg, context, storedCount, itemNotify,
-                                    index, run.sortName);
-    if (result == 0) com_SetExtendedError(kExtErrorFolder, 0, path);
-    record->folderItemCount = run.folder->itemCount;
-    return result;
-  }
-  if (run.folder->folderClass != kFolderClassMail) {
-    // The address-book, calendar and task readers are not part of this build.
-    com_Log("MV Warning: folder %s is not converted: its reader is not available yet",
-            run.sortName);
-    char error[kSortNameSize + 64];
-    FormatText(error, sizeof error, "folder %s not converted: no reader for class %d",
-               run.sortName, run.folder->folderClass);
-    com_SetExtendedError(kExtErrorFolder, 0, error);
-    record->folderItemCount = run.folder->itemCount;
-    return 1;
   }
   int result = ConvertMailFolder(&run, index);
   if (storedCount != nullptr) *storedCount = run.stored;

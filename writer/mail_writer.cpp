@@ -17,6 +17,7 @@
 #include "transport/response_scanner.h"
 #include "writer/appointment_writer.h"
 #include "writer/task_writer.h"
+#include "writer/contact_writer.h"
 #include "writer/write_session.h"
 #include "writer/xml_text.h"
 
@@ -233,11 +234,11 @@ typedef int (*ItemWriterFn)(HostMessage *record, void *a2, const char *partDirec
 struct ItemWriterEntry {
   int32_t itemKind;
   const char *noun;
-  ItemWriterFn writer;  // null: the writer of this kind is not available yet
+  ItemWriterFn writer;
 };
 
 const ItemWriterEntry kItemWriters[] = {
-    {kItemContact, "contact", nullptr},
+    {kItemContact, "contact", CreateContact},
     {kItemAppointment, "appointment", CreateAppointment},
     {kItemTask, "task", CreateTask},
 };
@@ -350,12 +351,6 @@ MV_EXPORT int MV_CALL WriteMsg(HostMessage *record, void *a2, const char *partDi
     return 0;
   }
   if (entry == nullptr) return WriteMail(record, a2, partDirectory);
-  if (entry->writer == nullptr) {
-    char reason[64];
-    FormatText(reason, sizeof reason, "%s writer not available yet", noun);
-    RefuseItem(record, noun, reason);
-    return 0;
-  }
   return entry->writer(record, a2, partDirectory);
 }
 

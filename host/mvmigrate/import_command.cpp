@@ -141,8 +141,10 @@ int MV_CALL CompareWithPending(HostMessage *record, const char *, void *, int) {
 
 int MV_CALL IgnoreItemNotice(HostMessage *, const char *, int, int *, int *, int *) { return 0; }
 
-void CountUnreadable(int code, const char *, void *user) {
-  if (code == kExtErrorItemFailed || code == kExtErrorFolder) ++static_cast<PendingCheck *>(user)->unreadable;
+void CountUnreadable(int code, const char *text, void *user) {
+  // A folder code without a reason only names a calendar that was read.
+  if (code == kExtErrorItemFailed || (code == kExtErrorFolder && text != nullptr && strchr(text, '\t') != nullptr))
+    ++static_cast<PendingCheck *>(user)->unreadable;
 }
 
 // The folders of the plug-in's folder table that may hold the pending item:

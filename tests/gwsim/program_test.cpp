@@ -13,7 +13,8 @@
 namespace {
 
 // Runs gwsim on a free port with 3 generated folders of 10 mails each (two
-// 1000-byte attachments each, served in pieces of at most 600 bytes); returns
+// 1000-byte attachments each, served in pieces of at most 600 bytes) and 5
+// generated contacts; returns
 // its pid (-1 on failure) and its first output line.
 pid_t Launch(std::string *firstLine) {
   int pipeEnds[2];
@@ -24,7 +25,7 @@ pid_t Launch(std::string *firstLine) {
     dup2(pipeEnds[1], 1);
     execl(program.c_str(), "gwsim", "--port", "0", "--generate-folders", "3", "--generate-items",
           "30", "--attachments-per-item", "2", "--attachment-size", "1000", "--piece-cap", "600",
-          static_cast<char *>(nullptr));
+          "--generate-contacts", "5", static_cast<char *>(nullptr));
     _exit(127);
   }
   close(pipeEnds[1]);
@@ -56,6 +57,13 @@ TEST(ProgramTest, ServesTheGeneratedMailboxUntilSigterm) {
     generated.push_back(count.node().text().get());
   }
   EXPECT_EQ((std::vector<std::string>{"10", "10", "10"}), generated);
+  // The contacts join the four entries of alice's first personal book.
+  pugi::xml_document bookDoc;
+  pugi::xml_node books = gwsim_test::Call(&client, url, gwsim_test::LoginAlice(&client, url),
+                                          "getAddressBookListRequest",
+                                          "<m:getAddressBookListRequest/>", &bookDoc);
+  EXPECT_STREQ("9", books.select_node("gwm:books/gwt:book[gwt:name=\"Alice's Contacts\"]/"
+                                      "gwt:count").node().text().get());
   std::string folder = answer.select_node("gwm:folders/gwt:folder[gwt:name='Generated 00001']/"
                                           "gwt:id").node().text().get();
   std::string session = gwsim_test::LoginAlice(&client, url);

@@ -201,7 +201,6 @@ TEST_F(InitWriteTest, EachWriterHasItsOwnFilesSuccessTestAndWarning) {
        "MV Warning: failed to create calendar entry, event=Item, HTTP response=200, GWS "
        "Error=53",
        {"\tItem\tHTTP response=200, code=53"}},
-      {"a contact needs HTTP 200 only", kWriterContact, 53, kCreateDone, "soapreq2.tmp", "", {}},
       {"a task fails on a non-zero code", kWriterTask, 53, kCreateFailed, "soapreq4.tmp",
        "MV Warning: failed to create task, name=Item, HTTP response=200",
        {"\tItem\tHTTP response=200, code=53"}},
