@@ -143,7 +143,7 @@ bool LoadAppointmentAttributes(pugi::xml_node node, Item *item, std::string *err
   return true;
 }
 
-bool LoadRule(pugi::xml_node node, Item *item, std::string *error) {
+bool LoadRecurrenceRule(pugi::xml_node node, Item *item, std::string *error) {
   for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
     if (!OneOf(a.name(), kRuleAttributes)) {
       *error = std::string("unknown attribute ") + a.name() + " on <rrule>";

@@ -18,6 +18,6 @@ extern const char *const kAppointmentAttributes[];
 bool LoadAppointmentAttributes(pugi::xml_node node, Item *item, std::string *error);
 
 // Reads an <rrule> child into item->appointment.rule; false with the fault.
-bool LoadRule(pugi::xml_node node, Item *item, std::string *error);
+bool LoadRecurrenceRule(pugi::xml_node node, Item *item, std::string *error);
 
 }  // namespace gwsim
