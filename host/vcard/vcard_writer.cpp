@@ -76,7 +76,9 @@ void AddEmails(const HostMessage &record, CardLines *card) {
     for (const std::string &have : emails) seen = seen || have == e;
     if (!e.empty() && !seen) emails.push_back(e);
   }
-  for (size_t i = 0; i < emails.size(); ++i) card->Add(i == 0 ? "EMAIL;PREF=1" : "EMAIL", EscapeText(emails[i]));
+  // Every address gets its rank, so that programs that order addresses by
+  // their labels (khard) still show the primary one first.
+  for (size_t i = 0; i < emails.size(); ++i) card->Add("EMAIL;PREF=" + std::to_string(i + 1), EscapeText(emails[i]));
 }
 
 // Each phone field with the TEL types it is written with; the reader maps
