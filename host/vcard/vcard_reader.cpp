@@ -138,6 +138,19 @@ struct Notes {
   }
 };
 
+// Line ends inside a value (quoted-printable "=0D=0A") as line feeds.
+std::string LineFeeds(const std::string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      out += text[i];
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      out += '\n';
+    }
+  }
+  return out;
+}
+
 // The property's value decoded (quoted-printable, base64) and made UTF-8
 // (from its CHARSET, else UTF-8 when valid, else Windows-1252); still
 // escaped.
@@ -165,7 +178,7 @@ std::string DecodedValue(const Property &prop, Notes *notes) {
   bool wasNotUtf8 = false;
   std::string text = ToUtf8(bytes, &wasNotUtf8);
   if (wasNotUtf8) notes->Warn(prop.name + ": not UTF-8; read as Windows-1252");
-  return text;
+  return LineFeeds(text);
 }
 
 // Copies into a record field; a value that does not fit is cut and noted.
@@ -518,8 +531,8 @@ int CardToRecord(const Card &card, HostMessage *record, std::vector<std::string>
     if (IsBookkeeping(n)) continue;
     if (n == "FN") {
       PUT(record, contactName, Trim(TextValue(p, &notes)), &notes);
-    } else if (n == "N" && !group) {
-      TakeName(p, record, &notes);
+    } else if (n == "N") {
+      if (!group) TakeName(p, record, &notes);  // a group's N only repeats its name
     } else if (n == "ORG" && !group) {
       TakeOrganization(p, record, &notes);
     } else if (n == "TITLE" && !group) {
@@ -568,6 +581,7 @@ int CardToRecord(const Card &card, HostMessage *record, std::vector<std::string>
     CopyText(record->lastName, sizeof record->lastName, record->contactName);
   }
   if (!notes.leftOut.empty()) {
+    std::sort(notes.leftOut.begin(), notes.leftOut.end());
     std::string list;
     for (const std::string &n : notes.leftOut) list += (list.empty() ? "" : ", ") + n;
     notes.Warn("not imported (no such field in GroupWise): " + list);
