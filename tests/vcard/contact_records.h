@@ -26,4 +26,8 @@ Record FoldedContact();
 // "Project Team": three members with addresses and one without.
 Record ProjectGroup();
 
+// The record's non-empty contact fields, one "name=value" line each, in a
+// fixed order; members as "member=name <address> kind K".
+std::string Dump(const HostMessage &record);
+
 }  // namespace vcard_test

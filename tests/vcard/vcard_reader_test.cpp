@@ -11,36 +11,6 @@
 
 namespace {
 
-// The record's non-empty fields, one "name=value" line each, in a fixed
-// order; members as "member=name <address>".
-std::string Dump(const HostMessage &r) {
-  const struct {
-    const char *name;
-    const char *value;
-  } fields[] = {
-      {"contactName", r.contactName}, {"firstName", r.firstName}, {"lastName", r.lastName},
-      {"organization", r.organization}, {"department", r.department}, {"title", r.title},
-      {"email", r.email}, {"email2", r.email2}, {"email3", r.email3},
-      {"officePhone", r.officePhone}, {"homePhone", r.homePhone}, {"mobilePhone", r.mobilePhone},
-      {"faxPhone", r.faxPhone}, {"pagerPhone", r.pagerPhone}, {"otherPhone", r.otherPhone},
-      {"officeStreet", r.officeStreet}, {"officeStreet2", r.officeStreet2}, {"officeCity", r.officeCity},
-      {"officeState", r.officeState}, {"officePostalCode", r.officePostalCode},
-      {"officeCountry", r.officeCountry}, {"homeStreet", r.homeStreet}, {"homeStreet2", r.homeStreet2},
-      {"homeCity", r.homeCity}, {"homeState", r.homeState}, {"homePostalCode", r.homePostalCode},
-      {"homeCountry", r.homeCountry}, {"birthday", r.birthday}, {"website", r.website},
-      {"categories", r.categories}, {"spouse", r.spouse}, {"children", r.children}, {"manager", r.manager},
-      {"assistant", r.assistant},
-  };
-  std::string out;
-  if (r.contactFlag != 0) out += "contactFlag=" + std::to_string(r.contactFlag) + "\n";
-  for (const auto &f : fields)
-    if (f.value[0] != '\0') out += std::string(f.name) + "=" + f.value + "\n";
-  for (int i = 0; i < r.recipCount; ++i)
-    out += "member=" + std::string(r.recips[i]->name) + " <" + r.recips[i]->address + "> kind " +
-           std::to_string(r.recips[i]->kind) + "\n";
-  return out;
-}
-
 struct ImportCase {
   const char *file;
   int index;  // card within the file
@@ -133,7 +103,7 @@ TEST_F(VcardReaderTest, ExportsOfAddressBookProgramsBecomeRecords) {
     std::string reason;
     ASSERT_EQ(vcard::CardToRecord(cards[c.index], record.get(), &warnings, &reason), 0) << reason;
     EXPECT_EQ(record->itemKind, kItemContact);
-    EXPECT_EQ(Dump(*record), c.record);
+    EXPECT_EQ(vcard_test::Dump(*record), c.record);
     EXPECT_EQ(warnings, c.warnings);
     if (c.key != nullptr) {
       EXPECT_EQ(vcard::CardKey(cards[c.index]), c.key);
