@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include "host/sieve/rules_file.h"
 
@@ -57,6 +58,22 @@ int ReplaceFile(const std::string &path, const std::string &text, std::string *e
 
 }  // namespace
 
+std::string MergeRulesFiles(const std::string &earlier, const std::string &current, int *added) {
+  std::set<std::string> names;
+  for (const MailRule &rule : ParseRulesFile(earlier)) names.insert(rule.name);
+  std::string merged = earlier;
+  if (!merged.empty() && merged.back() != '\n') merged += '\n';
+  int count = 0;
+  for (const MailRule &rule : ParseRulesFile(current)) {
+    if (!names.insert(rule.name).second) continue;
+    for (const std::string &line : rule.lines) merged += line + "\n";
+    merged += "^\n";
+    ++count;
+  }
+  if (added != nullptr) *added = count;
+  return merged;
+}
+
 int ExportRules(const std::string &workDir, const std::string &outDir, RulesExport *result, std::string *error) {
   *result = RulesExport();
   const std::string source = Slashed(workDir) + kRulesFile;
@@ -72,6 +89,16 @@ int ExportRules(const std::string &workDir, const std::string &outDir, RulesExpo
   if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
     *error = "cannot create " + dir + ": " + strerror(errno);
     return -1;
+  }
+  std::string earlier;
+  if (ReadWhole(dir + "/" + kRulesFile, &earlier) < 0) {
+    *error = "cannot read " + dir + "/" + kRulesFile + ": " + strerror(errno);
+    return -1;
+  }
+  if (earlier.empty()) {
+    result->added = static_cast<int>(ParseRulesFile(text).size());
+  } else {
+    text = MergeRulesFiles(earlier, text, &result->added);
   }
   std::string script = SieveScript(ParseRulesFile(text), &result->counts, &result->warnings);
   if (ReplaceFile(dir + "/" + kRulesFile, text, error) != 0) return -1;

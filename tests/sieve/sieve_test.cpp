@@ -126,26 +126,54 @@ TEST_F(RulesExportTest, TheScriptCompilesInSievec) {
   EXPECT_TRUE(FileExists(host_.root() + "/check.svbin"));
 }
 
-TEST_F(RulesExportTest, NoRulesFileWritesNothingAndARerunReplaces) {
+TEST_F(RulesExportTest, NoRulesFileWritesNothing) {
   sieve::RulesExport result;
   std::string error;
   ASSERT_EQ(sieve::ExportRules(Work(), Out(), &result, &error), 0) << error;
   EXPECT_FALSE(result.found);
   EXPECT_FALSE(FileExists(Out() + "rules")) << "no rules, no directory";
-
-  ASSERT_TRUE(WriteFileBytes(Work() + "mboxrules.dat", "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\n"));
-  ASSERT_EQ(sieve::ExportRules(Work(), Out(), &result, &error), 0) << error;
-  ASSERT_TRUE(WriteFileBytes(Work() + "mboxrules.dat", "Name=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n"));
-  ASSERT_EQ(sieve::ExportRules(Work(), Out(), &result, &error), 0) << error;
-  EXPECT_EQ(result.counts.rules, 1);
-  EXPECT_EQ(result.counts.converted, 1);
-  EXPECT_EQ(ReadFileBytes(Out() + "rules/mboxrules.dat").substr(0, 7), "Name=B\n");
-  EXPECT_NE(ReadFileBytes(Out() + "rules/rules.sieve").find("# Rule \"B\"\n"), std::string::npos);
-  EXPECT_FALSE(FileExists(Out() + "rules/rules.sieve.tmp"));
-
   ASSERT_TRUE(WriteFileBytes(Out() + "blocked", "x"));
+  ASSERT_TRUE(WriteFileBytes(Work() + "mboxrules.dat", ""));
   EXPECT_EQ(sieve::ExportRules(Work(), Out() + "blocked/", &result, &error), -1);
   EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+}
+
+// The plug-in leaves out of its file every rule an earlier run exported: a
+// rerun must not lose them.
+struct RerunCase {
+  const char *work;      // the plug-in's file of this run
+  const char *expected;  // OUT/rules/mboxrules.dat afterwards
+  int added, rules;
+  const char *why;
+};
+
+TEST_F(RulesExportTest, ARerunKeepsEarlierRulesAndAddsNewOnes) {
+  const char *a = "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\n";
+  const char *b = "Name=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n";
+  const RerunCase cases[] = {
+      {a, a, 1, 1, "the first run: the file as it is"},
+      {b, "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\nName=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n",
+       1, 2, "a new rule is added after the earlier ones"},
+      {"", "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\nName=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n",
+       0, 2, "every rule exported before: the file stays"},
+      {"Name=B\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\n",
+       "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\nName=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n",
+       0, 2, "a rule of a name held already is not added twice"},
+  };
+  for (const RerunCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    ASSERT_TRUE(WriteFileBytes(Work() + "mboxrules.dat", c.work));
+    sieve::RulesExport result;
+    std::string error;
+    ASSERT_EQ(sieve::ExportRules(Work(), Out(), &result, &error), 0) << error;
+    EXPECT_EQ(ReadFileBytes(Out() + "rules/mboxrules.dat"), c.expected);
+    EXPECT_EQ(result.added, c.added);
+    EXPECT_EQ(result.counts.rules, c.rules);
+    EXPECT_EQ(ReadFileBytes(Out() + "rules/rules.sieve"),
+              sieve::SieveScript(sieve::ParseRulesFile(c.expected), nullptr, nullptr))
+        << "the script covers every rule of the file";
+    EXPECT_FALSE(FileExists(Out() + "rules/rules.sieve.tmp"));
+  }
 }
 
 }  // namespace
