@@ -153,6 +153,8 @@ void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
     CreateFolder(call, item, answer);
   } else if (type == "Mail") {
     CreateMail(call, item, answer);
+  } else if (type == "Contact" || type == "Group") {
+    AnswerCreateContact(call, item, answer);
   } else {
     Refuse(answer, kCodeBadParameter, "The simulator does not create items of type \"" + type +
                                           "\"");

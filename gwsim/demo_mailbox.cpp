@@ -194,9 +194,7 @@ void AddAliceFolders(DemoBuilder *b) {
 
 void AddAliceBooks(DemoBuilder *b) {
   std::string personal = b->AddBook("Alice's Contacts", "", true, false);
-  b->AddItem(personal, "Contact", "2025-06-01T10:00:00Z", "Carol Clark");
-  b->AddItem(personal, "Contact", "2025-06-02T10:00:00Z", "Dave Dorsey");
-  b->AddItem(personal, "Group", "2025-06-03T10:00:00Z", "Project team");
+  AddDemoContacts(b->mailbox, personal);
   std::string frequent = b->AddBook("Frequent Contacts", "", true, true);
   b->AddItem(frequent, "Contact", "2025-07-01T10:00:00Z", "Bob Berger");
   std::string shared = b->AddBook(

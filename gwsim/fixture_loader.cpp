@@ -11,6 +11,7 @@
 #include <pugixml.hpp>
 
 #include "gwsim/base64.h"
+#include "gwsim/contact_fixture.h"
 #include "gwsim/item_filter.h"
 #include "gwsim/mailbox.h"
 #include "platform/bounded_text.h"
@@ -275,6 +276,9 @@ bool Loader::LoadItemChild(pugi::xml_node child, Item *item) {
     item->contentXml += raw.str();
     return true;
   }
+  std::string contactFault;
+  int contact = LoadContactChild(child, item, &contactFault);
+  if (contact != 0) return contact > 0 || Fail(child, contactFault);
   if (strcmp(name, "from") == 0) return LoadAddress(child, item);
   for (const auto &element : kRecipientElements) {
     if (strcmp(name, element[0]) == 0) return LoadAddress(child, item);

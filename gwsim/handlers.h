@@ -104,6 +104,12 @@ void AppendBoxEntry(const Item &item, std::string *out);
 void AppendMailContent(Mailbox *mailbox, const Item &item, const AnswerOptions &options,
                        std::string *out);
 
+// Address-book entries (contact_answers.cpp): the content of a full
+// contact, group or organization after its created date, and the
+// createItemRequest of a Contact or a Group. Cannot fail.
+void AppendContactContent(Mailbox *mailbox, const Item &item, std::string *out);
+void AnswerCreateContact(const HandlerCall &call, pugi::xml_node item, Answer *answer);
+
 // Shared by the handlers: whether `container` is a folder of the open
 // mailbox or an address book it sees. Sets answer's code and description
 // (59905 for an empty id, 59906 for an unknown one) and returns false when

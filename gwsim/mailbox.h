@@ -14,6 +14,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "gwsim/contact_card.h"
+
 namespace gwsim {
 
 struct User {
@@ -111,6 +113,8 @@ struct Item {
   // Held only as an attachment of another item: not listed or counted in
   // its container (which is its holder's, so the same mailbox may read it).
   bool embedded = false;
+  // Contact, group and organization content (address-book kinds only).
+  ContactCard card;
   // Further elements of the full item (gwt:distribution, gwt:message ...),
   // written inside the item as they stand; already qualified with gwt:.
   std::string contentXml;

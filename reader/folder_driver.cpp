@@ -16,6 +16,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "reader/address_book_reader.h"
 #include "reader/attachments.h"
 #include "reader/failed_ids.h"
 #include "reader/mail_parser.h"
@@ -259,6 +260,27 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
   return 0;
 }
 
+// The readers of the other folder classes, given what ConvertFolder received.
+typedef int (*FolderReaderFn)(HostMessage *record, SaveItemFn saveItem, void *readerArg,
+                              const char *workDir, int *storedCount, ItemNotifyFn itemNotify,
+                              int folderIndex, const char *sortName);
+
+struct FolderReaderEntry {
+  int32_t folderClass;
+  FolderReaderFn reader;
+};
+
+const FolderReaderEntry kFolderReaders[] = {
+    {kFolderClassAddressBook, ReadAddressBook},
+};
+
+const FolderReaderEntry *FindFolderReader(int32_t folderClass) {
+  for (const FolderReaderEntry &entry : kFolderReaders) {
+    if (entry.folderClass == folderClass) return &entry;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void ReportFailedItem(const char *id, const char *subject, const char *reason) {
@@ -270,7 +292,8 @@ void ReportFailedItem(const char *id, const char *subject, const char *reason) {
 extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn saveItem,
                                                int folderNumber, const char *text,
                                                void *search1, void *search2, void *search3,
-                                               int maxAttachKB, void *, void *, void *context,
+                                               int maxAttachKB, void *readerArg, void *,
+                                               void *context,
                                                int *storedCount, int *dataSize,
                                                ItemNotifyFn itemNotify) {
   com_GetGlobal(kGlobalWorkDir, gSession.workDir);
@@ -298,6 +321,14 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   CopyText(run.sortName, sizeof run.sortName, run.folder->sortName);
   com_Log("Converting folder %s, count=%d", run.sortName, run.folder->itemCount);
 
+  const FolderReaderEntry *reader = FindFolderReader(run.folder->folderClass);
+  if (reader != nullptr) {
+    int result = reader->reader(record, saveItem, readerArg, gSession.workDir, &run.stored,
+                                itemNotify, index, run.sortName);
+    if (storedCount != nullptr) *storedCount = run.stored;
+    record->folderItemCount = run.folder->itemCount;
+    return result;
+  }
   if (run.folder->folderClass != kFolderClassMail) {
     // The address-book, calendar and task readers are not part of this build.
     com_Log("MV Warning: folder %s is not converted: its reader is not available yet",

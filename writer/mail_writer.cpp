@@ -15,6 +15,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
 #include "transport/response_scanner.h"
+#include "writer/contact_writer.h"
 #include "writer/write_session.h"
 #include "writer/xml_text.h"
 
@@ -235,7 +236,7 @@ struct ItemWriterEntry {
 };
 
 const ItemWriterEntry kItemWriters[] = {
-    {kItemContact, "contact", nullptr},
+    {kItemContact, "contact", CreateContact},
     {kItemAppointment, "appointment", nullptr},
     {kItemTask, "task", nullptr},
 };

@@ -13,6 +13,11 @@ std::string MailRequest(const std::string &container, const std::string &content
   return "<m:createItemRequest>\n<item type=\"Mail\">\n<container>" + container +
          "</container>\n" + content + "</item>\n</m:createItemRequest>\n";
 }
+std::string EntryRequest(const char *type, const std::string &container,
+                         const std::string &content) {
+  return std::string("<m:createItemRequest>\n<item type=\"") + type + "\">\n<container>" +
+         container + "</container>\n" + content + "</item>\n</m:createItemRequest>\n";
+}
 std::string FolderRequest(const std::string &parent, const std::string &name) {
   return "<m:createItemRequest>\n<item type=\"Folder\">\n<parent>" + parent +
          "</parent>\n<name>" + name + "</name>\n</item>\n</m:createItemRequest>\n";
@@ -35,6 +40,18 @@ class CreateTest : public gwsim_test::ServerTest {
 TEST_F(CreateTest, RefusalsChangeNothing) {
   const std::string inbox = FolderId("alice", "Mailbox");
   const std::string bobs = FolderId("bob", "Mailbox");
+  std::string book, otherBook, carol, otherContact;
+  {
+    auto lock = server.mailbox().Lock();
+    for (const gwsim::AddressBook &b : server.mailbox().books) {
+      if (b.name == "Alice's Contacts") book = b.id;
+      if (b.name == "Frequent Contacts") otherBook = b.id;
+    }
+    for (const gwsim::Item &item : server.mailbox().items) {
+      if (item.subject == "Carol Clark") carol = item.id;
+      if (item.subject == "Bob Berger" && item.container == otherBook) otherContact = item.id;
+    }
+  }
   struct Case {
     const char *why;
     std::string body;
@@ -57,6 +74,31 @@ TEST_F(CreateTest, RefusalsChangeNothing) {
       {"another mailbox's parent", FolderRequest(bobs, "New"), 200, 59906},
       {"no name", FolderRequest(inbox, ""), 200, 59905},
       {"no item", "<m:createItemRequest/>", 200, 59905},
+      {"contact in an unknown book", EntryRequest("Contact", "NO.SUCH@14", ""), 200, 59906},
+      {"unknown phone type",
+       EntryRequest("Contact", book, "<phoneList><phone type=\"Work\">1</phone></phoneList>"),
+       200, 59905},
+      {"unknown address type",
+       EntryRequest("Contact", book, "<addressList><address type=\"Work\"/></addressList>"), 200,
+       59905},
+      {"birthday not a date",
+       EntryRequest("Contact", book, "<personalInfo><birthday>12/24/1980</birthday>"
+                                     "</personalInfo>"),
+       200, 59905},
+      {"group member without id",
+       EntryRequest("Group", book, "<members><member><distType>TO</distType></member></members>"),
+       200, 59905},
+      {"group member of another book",
+       EntryRequest("Group", book, "<members><member><id>" + otherContact + "</id></member>"
+                                   "</members>"),
+       200, 59906},
+      {"group member that is no entry",
+       EntryRequest("Group", book, "<members><member><id>NO.SUCH@1</id></member></members>"),
+       200, 59906},
+      {"group member of an unknown distType",
+       EntryRequest("Group", book, "<members><member><id>" + carol + "</id><distType>XX"
+                                   "</distType></member></members>"),
+       200, 59905},
       {"unknown type", "<m:createItemRequest><item type=\"Note\"/></m:createItemRequest>", 200,
        59905},
       {"malformed XML", "<m:createItemRequest><item type=\"Mail\"></m:createItemRequest>", 500,

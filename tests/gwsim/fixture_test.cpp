@@ -31,6 +31,26 @@ TEST(FixtureTest, FaultsAreReportedWithFileAndLine) {
       {"<gwsim><book name=\"b\"><folder name=\"f\"/></book></gwsim>",
        "unexpected <folder> in <book>"},
       {"<gwsim><trustedApp name=\"Movaro\"/></gwsim>", "needs a name and a key"},
+      {"<gwsim><book name=\"b\"><item kind=\"Contact\">\n<name given=\"A\"/></item></book>"
+       "</gwsim>",
+       "fixture:2: unknown attribute given on <name>"},
+      {"<gwsim><book name=\"b\"><item kind=\"Contact\"><address type=\"Work\"/></item>"
+       "</book></gwsim>",
+       "an address type is Office, Home or Other"},
+      {"<gwsim><book name=\"b\"><item kind=\"Contact\"><address type=\"Home\"><line/>"
+       "</address></item></book></gwsim>",
+       "unexpected <line> in <address>"},
+      {"<gwsim><book name=\"b\"><item kind=\"Contact\"><member ref=\"X\"/></item></book>"
+       "</gwsim>",
+       "only a group has members"},
+      {"<gwsim><book name=\"b\"><item kind=\"Group\"><member ref=\"X\" distType=\"BCC\"/>"
+       "</item></book></gwsim>",
+       "a member's distType is TO, CC or BC"},
+      {"<gwsim><book name=\"b\"><item kind=\"Contact\"><personal birthday=\"4/9/1975\"/>"
+       "</item></book></gwsim>",
+       "unreadable birthday \"4/9/1975\""},
+      {InUser("<folder name=\"f\"><item><name first=\"A\"/></item></folder>"),
+       "unexpected <name> in <item>"},
       {InUser("<folder name=\"f\"><item priority=\"Urgent\"/></folder>"),
        "unknown priority \"Urgent\""},
       {InUser("<folder name=\"f\"><item><to name=\"n\" accepted=\"2026-01-01T00:00:00Z\" "

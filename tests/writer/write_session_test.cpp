@@ -201,7 +201,6 @@ TEST_F(InitWriteTest, EachWriterHasItsOwnFilesSuccessTestAndWarning) {
        "MV Warning: failed to create calendar entry, event=Item, HTTP response=200, GWS "
        "Error=53",
        {"\tItem\tHTTP response=200, code=53"}},
-      {"a contact needs HTTP 200 only", kWriterContact, 53, kCreateDone, "soapreq2.tmp", "", {}},
       {"a task needs HTTP 200 only", kWriterTask, 53, kCreateDone, "soapreq4.tmp", "", {}},
       {"mail with code 0 is created", kWriterMail, 0, kCreateDone, "soapreq5.tmp", "", {}},
   };
