@@ -3,6 +3,8 @@
 
 #include <glib.h>
 
+#include <cctype>
+#include <cstring>
 #include <set>
 
 #include "host/maildir/maildir_paths.h"
@@ -106,6 +108,25 @@ void SayFilter(const std::string &filter, Translation *t) {
   t->CannotSay("the operator \"" + op + "\" in \"" + filter + "\" has no Sieve test");
 }
 
+// Whether Sieve can redirect to the address: an ASCII local part of atext
+// and dots, one "@", a domain of letters, digits, "-" and dots. sievec
+// refuses a script that redirects to anything else, so such a rule must
+// not reach the script.
+bool IsRedirectAddress(const std::string &address) {
+  size_t at = address.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 >= address.size() || address.find('@', at + 1) != std::string::npos)
+    return false;
+  for (size_t i = 0; i < at; ++i) {
+    unsigned char c = static_cast<unsigned char>(address[i]);
+    if (!(isalnum(c) || strchr("!#$%&'*+/=?^_`{|}~.-", c) != nullptr) || c >= 0x80) return false;
+  }
+  const std::string domain = address.substr(at + 1);
+  if (domain.front() == '.' || domain.back() == '.' || domain.find("..") != std::string::npos) return false;
+  for (unsigned char c : domain)
+    if (!(isalnum(c) || c == '-' || c == '.') || c >= 0x80) return false;
+  return true;
+}
+
 bool TypeIs(const std::string &action, const char *type) {
   size_t blank = action.find(' ');
   return EqualsNoCase(action.substr(0, blank).c_str(), type);
@@ -132,7 +153,9 @@ void SayActions(const MailRule &rule, Translation *t) {
         std::string recipient = arg.substr(start, semi - start);
         size_t eq = recipient.find('=');
         std::string address = eq == std::string::npos ? recipient : recipient.substr(eq + 1);
-        if (!address.empty()) {
+        if (!address.empty() && !IsRedirectAddress(address)) {
+          t->CannotSay("its forward address \"" + address + "\" is not one Sieve can redirect to");
+        } else if (!address.empty()) {
           t->commands.push_back("redirect " + SieveString(address) + ";");
           ++said;
         }

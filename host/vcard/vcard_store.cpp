@@ -225,7 +225,9 @@ class VcardImportSource : public store::ImportSource {
     bool hasCards = false;
     for (const std::string &name : ListDirectory(dir)) {
       const std::string path = dir + "/" + name;
-      if (IsDirectory(path)) {
+      struct stat st;
+      if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        // A linked directory is not followed: a link to a parent would never end.
         if (name[0] != '.') Walk(path, relative.empty() ? name : relative + "/" + name, out);
       } else if (EndsWithVcf(name)) {
         hasCards = true;

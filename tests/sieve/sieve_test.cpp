@@ -23,9 +23,9 @@ TEST(SieveTest, RulesBecomeTheGoldenScript) {
   sieve::ScriptCounts counts;
   std::vector<std::string> warnings;
   EXPECT_EQ(sieve::SieveScript(rules, &counts, &warnings), ReadFileBytes(Data("rules.sieve")));
-  EXPECT_EQ(counts.rules, 12);
+  EXPECT_EQ(counts.rules, 13);
   EXPECT_EQ(counts.converted, 5);
-  EXPECT_EQ(counts.commented, 7);
+  EXPECT_EQ(counts.commented, 8);
   EXPECT_EQ(counts.disabled, 1);
   EXPECT_EQ(warnings, (std::vector<std::string>{
                           "rule \"Spam\" kept as a comment: it is disabled in GroupWise",
@@ -40,6 +40,8 @@ TEST(SieveTest, RulesBecomeTheGoldenScript) {
                           "does not see",
                           "rule \"Old mail\" kept as a comment: the field \"delivered\" in \"delivered smaller "
                           "2020-01-01\" has no Sieve test",
+                          "rule \"Odd address\" kept as a comment: its forward address \"Bob Lee@x.org\" is not "
+                          "one Sieve can redirect to",
                       }));
 }
 
@@ -69,6 +71,11 @@ TEST(SieveTest, EachRuleSaysWhatItCan) {
        "Sieve test.\n#   Name=Odd\n#   Types=1 0 0\n#   Source=1 0\n#   Enabled=1\n#   Action=Delete \n"
        "#   Filter=subject fieldEqual x\n",
        "a condition Sieve cannot test keeps the whole rule out: without it the rule would take too much"},
+      {"Name=Odd address\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=Forward TO=ann@x.org;CC=Bob Lee@x.org;\n^\n",
+       "\n# Rule \"Odd address\" is kept as a comment: its forward address \"Bob Lee@x.org\" is not one Sieve can "
+       "redirect to.\n#   Name=Odd address\n#   Types=1 0 0\n#   Source=1 0\n#   Enabled=1\n"
+       "#   Action=Forward TO=ann@x.org;CC=Bob Lee@x.org;\n",
+       "sievec refuses a redirect to an address with a blank: the rule must not break the script"},
       {"Name=Bad \xFF name\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n",
        "require [\"imap4flags\"];\n\n# Rule \"Bad \xEF\xBF\xBD name\"\nif true {\n  addflag \"\\\\Seen\";\n}\n",
        "a byte that is not UTF-8 cannot break the script"},

@@ -93,3 +93,10 @@ if not header :is "subject" "Ausgang" {
   redirect "archiv@example.de";
   fileinto "Cabinet/Büro%2FAblage";
 }
+
+# Rule "Odd address" is kept as a comment: its forward address "Bob Lee@x.org" is not one Sieve can redirect to.
+#   Name=Odd address
+#   Types=1 0 0
+#   Source=1 0
+#   Enabled=1
+#   Action=Forward TO=ann@x.org;CC=Bob Lee@x.org;
