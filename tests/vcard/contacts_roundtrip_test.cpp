@@ -92,6 +92,21 @@ TEST_F(ContactsRoundTripTest, ContactsAndGroupsComeBackAsTheyLeft) {
   ASSERT_EQ(r.exitCode, 0) << r.output;
   std::vector<std::string> exported = Cards(first);
   ASSERT_EQ(exported.size(), 5u) << "four entries of Alice's Contacts and one of Frequent Contacts";
+  // What the export wrote from the server's answers reads cleanly in khard
+  // and in vobject as well.
+  const std::string config = host_.root() + "/khard.conf";
+  ASSERT_TRUE(WriteFileBytes(config, "[addressbooks]\n[[alice]]\npath = " + first + "/contacts/Alice's Contacts/\n"
+                                     "[[frequent]]\npath = " + first + "/contacts/Frequent Contacts/\n"
+                                     "[general]\ndebug = no\ndefault_action = list\neditor = /bin/true\n"
+                                     "merge_editor = /bin/true\n"));
+  RunResult khard = testing_support::RunCommand("khard -c \"" + config + "\" list 2>\"" + host_.root() + "/khard.err\"");
+  EXPECT_EQ(khard.exitCode, 0) << khard.output;
+  EXPECT_EQ(ReadFileBytes(host_.root() + "/khard.err"), "");
+  for (const char *name : {"Carol Clark", "Dave Dorsey", "Jürgen Müller-Lüdenscheidt", "Project team", "Bob Berger"})
+    EXPECT_NE(khard.output.find(name), std::string::npos) << name << "\n" << khard.output;
+  RunResult vobject = testing_support::RunCommand("/usr/bin/python3 '" + std::string(MVGWS_SOURCE_DIR) +
+                                                  "/tests/vcard/read_vcards.py' \"" + first + "\"/contacts/*/*.vcf 2>&1");
+  EXPECT_EQ(vobject.exitCode, 0) << vobject.output;
   r = Run(host_.root() + "/import", "import --in '" + first + "'", "bob");
   ASSERT_EQ(r.exitCode, 0) << r.output;
   r = Run(second, "export --no-rules --folder \"Bob's Contacts\"", "bob");
