@@ -590,5 +590,7 @@ int RunExportDemo(const HostOptions &host, bool tls, bool json) {
   std::cerr << "\nDemo: the exported messages are in " << out << "mail/, one Maildir per folder (`mutt -f " << out
             << "mail/Mailbox` opens them); bob's mailbox lived in the simulator and is gone with it. The log is "
             << (host.dataDir.empty() ? out + "data/" : WithSlash(host.dataDir)) << "mvmigrate.log.\n";
+  std::cerr << "The address books are vCard directories in " << out << "contacts/ (khard reads them); the mail rules are in "
+            << out << "rules/ (the plug-in's mboxrules.dat and rules.sieve).\n";
   return rc != kExitOk ? rc : importRc;
 }
