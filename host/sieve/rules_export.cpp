@@ -26,7 +26,9 @@ int ReadWhole(const std::string &path, std::string *text) {
   char buf[65536];
   ssize_t n;
   while ((n = read(fd, buf, sizeof buf)) > 0) text->append(buf, static_cast<size_t>(n));
+  int savedErrno = errno;
   close(fd);
+  errno = savedErrno;  // the caller reports why the read failed
   return n < 0 ? -1 : 0;
 }
 
