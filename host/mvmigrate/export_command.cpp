@@ -23,6 +23,7 @@
 #include "host/mvmigrate/folder_report.h"
 #include "host/mvmigrate/import_command.h"
 #include "host/mvmigrate/plugin_loader.h"
+#include "host/mvmigrate/rules_step.h"
 #include "host/progress/progress.h"
 #include "host/report/export_report.h"
 #include "plugin/host_message.h"
@@ -399,6 +400,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   std::vector<std::string> extra = {"/D327", failedIds};
   if (options.retryFailed) extra.push_back("/D328");
   if (options.dryRun) extra.push_back("/D114");
+  if (options.rules && !options.dryRun) extra.push_back("/MAILRULES");
   if (options.maxAttachKB > 0) {
     extra.push_back("/MAXATTACHSIZE");
     extra.push_back(std::to_string(options.maxAttachKB));
@@ -484,6 +486,8 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
       }
     }
     if (exitCode == kExitOk) ConvertFolders(api, folders, selected, host, options, &run, &exitCode);
+    // The plug-in wrote the rules file while it read the first folder.
+    if (exitCode == kExitOk && options.rules && !options.dryRun) ExportRulesStep(workDir, out, &run.report);
   }
   api.Logoff(0);
   RemovePluginWorkFiles(workDir);
@@ -591,5 +595,7 @@ int RunExportDemo(const HostOptions &host, bool tls, bool json) {
   std::cerr << "\nDemo: the exported messages are in " << out << "mail/, one Maildir per folder (`mutt -f " << out
             << "mail/Mailbox` opens them); bob's mailbox lived in the simulator and is gone with it. The log is "
             << (host.dataDir.empty() ? out + "data/" : WithSlash(host.dataDir)) << "mvmigrate.log.\n";
+  std::cerr << "The address books are vCard directories in " << out << "contacts/ (khard reads them); the mail rules are in "
+            << out << "rules/ (the plug-in's mboxrules.dat and rules.sieve).\n";
   return rc != kExitOk ? rc : importRc;
 }

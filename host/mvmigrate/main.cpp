@@ -91,6 +91,8 @@ int main(int argc, char **argv) {
   exporter->add_flag("--dry-run", exportOptions.dryRun, "list the folders and their counts, export nothing");
   exporter->add_flag("--retry-failed", exportOptions.retryFailed, "export only the items the last run listed as failed");
   exporter->add_option("--report", exportOptions.reportPath, "write the run's report as JSON to this file");
+  bool noRules = false;
+  exporter->add_flag("--no-rules", noRules, "leave the mail rules out (else OUT/rules/: the rules file and rules.sieve)");
 
   LogonOptions importLogon;
   ImportOptions importOptions;
@@ -118,6 +120,7 @@ int main(int argc, char **argv) {
 
   if (*userlist) return RunUserList(host, userIn, userOut);
   if (*folders) return RunFolders(host, logon, json);
+  exportOptions.rules = !noRules;
   if (*exporter) return RunExport(host, exportLogon, exportOptions);
   if (*importer) return RunImport(host, importLogon, importOptions);
   if (*demo) return RunExportDemo(host, demoTls, demoJson);

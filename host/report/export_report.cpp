@@ -118,6 +118,12 @@ std::string JsonText(const std::string &text) {
   return out + "\"";
 }
 
+std::string RulesLine(const RulesSummary &rules) {
+  return "mail rules: " + std::to_string(rules.rules) + " in rules/mboxrules.dat (" + std::to_string(rules.added) +
+         " new), " + std::to_string(rules.converted) + " as Sieve and " + std::to_string(rules.commented) +
+         " kept as comments in rules/rules.sieve\n";
+}
+
 std::string FormatSummary(const ExportReport &report) {
   size_t width = 6;
   for (const FolderSummary &f : report.folders)
@@ -130,6 +136,7 @@ std::string FormatSummary(const ExportReport &report) {
   for (const FolderSummary &f : report.folders) out += SummaryRow(f, width);
   out += SummaryRow(Totals(report), width);
   if (AnyKind(report.kinds)) out += "stored by kind: " + KindsLine(report.kinds) + "\n";
+  if (report.rules.exported) out += RulesLine(report.rules);
   if (!report.notExported.empty()) {
     out += "\nNot exported (no format for their class):\n";
     for (const NotExportedFolder &f : report.notExported)
@@ -166,6 +173,10 @@ std::string FormatReportJson(const ExportReport &report) {
   out += report.folders.empty() ? "],\n" : "\n  ],\n";
   out += "  \"totals\": " + CountsJson(Totals(report), false) + ",\n";
   if (AnyKind(report.kinds)) out += "  \"kinds\": " + KindsJson(report.kinds) + ",\n";
+  if (report.rules.exported)
+    out += "  \"rules\": {\"total\": " + std::to_string(report.rules.rules) + ", \"new\": " +
+           std::to_string(report.rules.added) + ", \"sieve\": " + std::to_string(report.rules.converted) +
+           ", \"comments\": " + std::to_string(report.rules.commented) + "},\n";
   if (!report.notExported.empty()) {
     out += "  \"not_exported\": [";
     for (size_t i = 0; i < report.notExported.size(); ++i) {

@@ -46,6 +46,15 @@ struct NotExportedFolder {
   int64_t total = 0;  // items it holds
 };
 
+// The mail rules an export wrote beside the folders (OUT/rules/).
+struct RulesSummary {
+  bool exported = false;  // the plug-in gave a rules file and it was written out
+  int rules = 0;          // rules in OUT/rules/mboxrules.dat
+  int added = 0;          // of them, new in this run
+  int converted = 0;      // said in Sieve in OUT/rules/rules.sieve
+  int commented = 0;      // kept there as comments
+};
+
 struct ExportReport {
   std::string server, user, outDir;
   bool dryRun = false;
@@ -57,6 +66,7 @@ struct ExportReport {
   KindCounts kinds;                    // items stored (now or by an interrupted run), by kind
   std::vector<ItemWarning> warnings;   // items stored with something changed or left out
   std::vector<NotExportedFolder> notExported;
+  RulesSummary rules;
 };
 
 // Counts one item of status (see above) into folder; failed tells a status
@@ -77,6 +87,10 @@ const size_t kSummaryFailuresShown = 20;
 // kSummaryFailuresShown lines). Plain text ending with a newline.
 std::string FormatSummary(const ExportReport &report);
 
+// "mail rules: 3 in rules/mboxrules.dat (1 new), 2 as Sieve and 1 kept as
+// comments in rules/rules.sieve\n": the summary's rules line.
+std::string RulesLine(const RulesSummary &rules);
+
 // The report as one JSON object:
 // {"server": ..., "user": ..., "out": ..., "dry_run": false, "retry_failed": false,
 //  "interrupted": false, "seconds": 1.5,
@@ -84,6 +98,7 @@ std::string FormatSummary(const ExportReport &report);
 //               "duplicates": 0, "date_filtered": 0, "skipped": 0, "failed": 1, "bytes": 5120}],
 //  "totals": {same fields but path},
 //  "kinds": {"mail": 2, "appointments": 0, ...},           only when something was stored
+//  "rules": {"total": 3, "new": 1, "sieve": 2, "comments": 1},   only when rules were exported
 //  "not_exported": [{"path": ..., "class": "contacts", "total": 3}],   only when there are any
 //  "warnings": [{"folder": ..., "item": ..., "subject": ..., "warning": ...}],   only when there are any
 //  "failed_items": [{"folder": ..., "id": ..., "subject": ..., "reason": ...}]}

@@ -4,6 +4,7 @@
 #include "host/store/item_store.h"
 
 #include "host/maildir/maildir_store.h"
+#include "host/vcard/vcard_store.h"
 
 namespace store {
 
@@ -18,6 +19,7 @@ struct ExportStoreRow {
 // exported (the summary lists its folders as such).
 const ExportStoreRow kExportStores[] = {
     {kClassMail, &maildir::MakeMaildirExportStore},
+    {kClassAddressBook, &vcard::MakeVcardExportStore},
     // Formats of the other classes add their rows here.
 };
 
@@ -25,6 +27,7 @@ const ExportStoreRow kExportStores[] = {
 // import's directory.
 const ImportSourceMaker kImportSources[] = {
     &maildir::MakeMaildirImportSource,
+    &vcard::MakeVcardImportSource,
     // Formats of the other classes add their rows here.
 };
 

@@ -191,6 +191,25 @@ TEST(ExportReportTest, KindsNotExportedFoldersAndWarningsFollowTheTotals) {
       << json;
 }
 
+TEST(ExportReportTest, MailRulesAreCountedAfterTheKinds) {
+  ExportReport r = Sample();
+  r.failures.clear();
+  r.kinds.count[report::kKindContact] = 4;
+  r.kinds.count[report::kKindGroup] = 1;
+  r.rules = {true, 7, 2, 5, 2};
+  const std::string summary = report::FormatSummary(r);
+  EXPECT_NE(summary.find("stored by kind: 4 contacts, 1 group\n"
+                         "mail rules: 7 in rules/mboxrules.dat (2 new), 5 as Sieve and 2 kept as comments in "
+                         "rules/rules.sieve\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(report::FormatReportJson(r).find("  \"rules\": {\"total\": 7, \"new\": 2, \"sieve\": 5, \"comments\": 2},\n"),
+            std::string::npos);
+  r.rules = report::RulesSummary();
+  EXPECT_EQ(report::FormatSummary(r).find("mail rules"), std::string::npos) << "no rules exported, no line";
+  EXPECT_EQ(report::FormatReportJson(r).find("\"rules\""), std::string::npos);
+}
+
 TEST(ExportReportTest, JsonTextsAreValidUtf8) {
   const struct {
     const char *in, *out, *why;

@@ -1,0 +1,116 @@
+// Copying the rules file out of the work directory and writing its Sieve script.
+#include "host/sieve/rules_export.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "host/sieve/rules_file.h"
+
+namespace sieve {
+namespace {
+
+const char kRulesFile[] = "mboxrules.dat";
+const char kSieveFile[] = "rules.sieve";
+
+std::string Slashed(const std::string &dir) { return dir.empty() || dir.back() == '/' ? dir : dir + "/"; }
+
+// Reads the whole file. Returns 0, 1 when it does not exist, or -1.
+int ReadWhole(const std::string &path, std::string *text) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? 1 : -1;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text->append(buf, static_cast<size_t>(n));
+  int savedErrno = errno;
+  close(fd);
+  errno = savedErrno;  // the caller reports why the read failed
+  return n < 0 ? -1 : 0;
+}
+
+// Writes text to path through "path.tmp", synced, then renamed.
+int ReplaceFile(const std::string &path, const std::string &text, std::string *error) {
+  const std::string tmp = path + ".tmp";
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = "cannot create " + tmp + ": " + strerror(errno);
+    return -1;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool ok = done == text.size() && fsync(fd) == 0;
+  int savedErrno = errno;
+  if (close(fd) != 0) ok = false;
+  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
+    *error = "cannot write " + path + ": " + strerror(ok ? errno : savedErrno);
+    unlink(tmp.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string MergeRulesFiles(const std::string &earlier, const std::string &current, int *added) {
+  std::set<std::string> names;
+  for (const MailRule &rule : ParseRulesFile(earlier)) names.insert(rule.name);
+  std::string merged = earlier;
+  if (!merged.empty() && merged.back() != '\n') merged += '\n';
+  int count = 0;
+  for (const MailRule &rule : ParseRulesFile(current)) {
+    if (!names.insert(rule.name).second) continue;
+    for (const std::string &line : rule.lines) merged += line + "\n";
+    merged += "^\n";
+    ++count;
+  }
+  if (added != nullptr) *added = count;
+  return merged;
+}
+
+int ExportRules(const std::string &workDir, const std::string &outDir, RulesExport *result, std::string *error) {
+  *result = RulesExport();
+  const std::string source = Slashed(workDir) + kRulesFile;
+  std::string text;
+  int read = ReadWhole(source, &text);
+  if (read == 1) return 0;
+  if (read < 0) {
+    *error = "cannot read " + source + ": " + strerror(errno);
+    return -1;
+  }
+  result->found = true;
+  const std::string dir = Slashed(outDir) + "rules";
+  if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+    *error = "cannot create " + dir + ": " + strerror(errno);
+    return -1;
+  }
+  std::string earlier;
+  if (ReadWhole(dir + "/" + kRulesFile, &earlier) < 0) {
+    *error = "cannot read " + dir + "/" + kRulesFile + ": " + strerror(errno);
+    return -1;
+  }
+  if (earlier.empty()) {
+    result->added = static_cast<int>(ParseRulesFile(text).size());
+  } else {
+    text = MergeRulesFiles(earlier, text, &result->added);
+  }
+  std::string script = SieveScript(ParseRulesFile(text), &result->counts, &result->warnings);
+  if (ReplaceFile(dir + "/" + kRulesFile, text, error) != 0) return -1;
+  if (ReplaceFile(dir + "/" + kSieveFile, script, error) != 0) return -1;
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return 0;
+}
+
+}  // namespace sieve
