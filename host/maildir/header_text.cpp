@@ -48,12 +48,14 @@ std::string PlainToUtf8(const std::string &bytes) {
   return FromWindows1252(bytes);
 }
 
-// The bytes of encoded words in charset, as UTF-8.
+// The bytes of encoded words in charset, as UTF-8. g_convert, unlike
+// iconv through GMime, fails on a byte the charset does not have instead of
+// dropping it; such text and text in an unknown charset go as plain bytes.
 std::string CharsetToUtf8(const std::string &bytes, const std::string &charset) {
-  iconv_t cd = g_mime_iconv_open("UTF-8", charset.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return PlainToUtf8(bytes);
-  std::unique_ptr<char, GFreeDeleter> converted(g_mime_iconv_strndup(cd, bytes.data(), bytes.size()));
-  g_mime_iconv_close(cd);
+  const char *name = g_mime_charset_iconv_name(charset.c_str());
+  std::unique_ptr<char, GFreeDeleter> converted(g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
+                                                          name != nullptr ? name : charset.c_str(), nullptr,
+                                                          nullptr, nullptr));
   if (!converted || !g_utf8_validate(converted.get(), -1, nullptr)) return PlainToUtf8(bytes);
   return converted.get();
 }
