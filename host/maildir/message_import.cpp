@@ -600,6 +600,10 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
   *subject = record->subject;
   FillSender(record, header);
   FillRecipients(record, header);
+  int bcc = 0;
+  for (int i = 0; i < record->recipCount; ++i) bcc += record->recips[i]->kind == kRecipBcc ? 1 : 0;
+  if (bcc > 0)
+    warn("Bcc recipients (" + std::to_string(bcc) + ") are not kept: GroupWise creates the mail without them");
   FillDate(record, message.get(), path);
   record->importance =
       ImportanceFromHeaders(HeaderValue(header, "Importance"), HeaderValue(header, "X-Priority"));

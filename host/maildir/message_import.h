@@ -46,8 +46,9 @@ int ImportanceFromHeaders(const std::string &importance, const std::string &xPri
 // part's content lies in the host's work directory as "PRT%03d%02d.TMP"
 // (msgSeq, index); empty bodies add no part; parts past the record's limit
 // are dropped and logged.
-// Malformed mail is read as mail readers show it, with a line in *warnings
-// (may be null): a header not ended by a blank line ends at its first line
+// *warnings (may be null) gets a line for Bcc recipients, which the
+// server's create request cannot hold. Malformed mail is read as mail
+// readers show it, with a line in *warnings: a header not ended by a blank line ends at its first line
 // that is no header field, the rest being the body; a multipart whose parts
 // cannot be found (boundary cut or missing) gives its text as the body and
 // the whole original file as the attachment "Original message.eml".

@@ -78,7 +78,7 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
         "11  <dora@example.com>", "12  <eve@example.com>"},
        {{1, "Message.txt",
          "Hallo Anna,\nschöne Grüße – ein sehr langer Satz, der mit einem weichen Umbruch weitergeht.\n"}},
-       {}},
+       {"Bcc recipients (1) are not kept: GroupWise creates the mail without them"}},
       {"latin1_qp.eml", false, "ISO-8859-1 words and body become UTF-8; Importance wins over X-Priority",
        "Réunion à l'hôtel", "François", "francois@example.fr", 1577835000, 1, 0,
        {"3 Anna <anna@example.com>"},
