@@ -470,31 +470,38 @@ bool IsFieldLine(const std::string &line) {
 // The offset of the first line of the header that is neither a field nor a
 // continuation, when no blank line comes before it; -1 when the header ends
 // as it should (or has no field at all: then it is no header to repair).
+// A stray line followed by a field is a damaged field, skipped as GMime
+// skips it; one followed by text, a blank line or the end is the body.
 long BodyWithoutBlankLine(FILE *f) {
   char *line = nullptr;
   size_t cap = 0;
   ssize_t n;
-  long offset = 0, found = -1;
+  long offset = 0, stray = -1, found = -1;
   bool haveField = false;
   while (offset < static_cast<long>(kMaxHeaderBytes) && (n = getline(&line, &cap, f)) > 0) {
     std::string text(line, static_cast<size_t>(n));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const bool field = !text.empty() && IsFieldLine(text);
+    if (stray >= 0 && !field) {
+      found = stray;
+      break;
+    }
+    stray = -1;
     if (text.empty()) break;
     const bool mboxLine = offset == 0 && text.compare(0, 5, "From ") == 0;
     const bool continuation = haveField && (text[0] == ' ' || text[0] == '\t');
-    if (!mboxLine && !continuation) {
-      if (!IsFieldLine(text)) {
-        if (haveField) found = offset;
-        break;
-      }
+    if (field) {
       haveField = true;
+    } else if (!mboxLine && !continuation) {
+      if (!haveField) break;
+      stray = offset;
     }
     offset += static_cast<long>(n);
   }
+  if (stray >= 0) found = stray;  // the stray line was the last one
   free(line);
   return found;
 }
-
 }  // namespace
 
 int MessageIdentity(const std::string &path, std::string *key, std::string *legacyKey, std::string *reason) {

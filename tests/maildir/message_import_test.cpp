@@ -134,6 +134,8 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
        "Cron <root@host> backup", "", "cron@example.com", 1577872800, 0, 1, {"3  <anna@example.com>"},
        {{1, "Message.txt", "Hello Anna,\nthe backup finished: 3 files.\n"}},
        {"the header is not ended by a blank line; the text from line 5 on is kept as the body"}},
+      {"stray_header_line.eml", true, "a damaged field among the others does not end the header", "A stray line",
+       "", "a@example.com", 1577872800, 0, 1, {}, {{1, "Message.txt", "body text\n"}}, {}},
   };
   for (const MessageCase &c : kCases) {
     SCOPED_TRACE(c.why);
