@@ -286,9 +286,10 @@ std::string DecodeAddressWords(const std::string &list) {
   return out;
 }
 
-std::string NameBeforeAngle(const std::string &list) {
+std::string EmptyAddressName(const std::string &list) {
   std::string name;
-  for (size_t i = 0; i < list.size() && list[i] != '<' && list[i] != ','; ++i) {
+  size_t i = 0;
+  for (; i < list.size() && list[i] != '<' && list[i] != ',' && list[i] != ':'; ++i) {
     if (list[i] == '"') {
       size_t end = 0;
       name += ReadQuoted(list, i, &end);
@@ -297,6 +298,9 @@ std::string NameBeforeAngle(const std::string &list) {
       name += list[i];
     }
   }
+  if (i >= list.size() || list[i] != '<') return "";
+  size_t close = list.find_first_not_of(" \t", i + 1);
+  if (close == std::string::npos || list[close] != '>') return "";
   return Trim(OneLine(DecodeHeaderText(Trim(name))));
 }
 
@@ -334,6 +338,15 @@ bool PlainParameter(const std::string &value, const char *name, std::string *out
       *out = text;
       return true;
     }
+  }
+  return false;
+}
+
+bool HasExtendedParameter(const std::string &value, const char *name) {
+  const std::string extended = std::string(name) + "*";
+  for (size_t at = value.find(';'); at != std::string::npos; at = value.find(';', at + 1)) {
+    size_t b = value.find_first_not_of(" \t", at + 1);
+    if (b != std::string::npos && StartsWithNoCase(value.c_str() + b, extended.c_str())) return true;
   }
   return false;
 }

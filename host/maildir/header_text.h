@@ -35,15 +35,19 @@ std::string DecodeHeaderText(const std::string &text);
 // structure (commas, groups, addresses) is left as it is. Cannot fail.
 std::string DecodeAddressWords(const std::string &list);
 
-// The display name of the first mailbox of an address list whose address
-// GMime cannot read ("MAILER DAEMON <>"): the text before the first "<",
-// unquoted and decoded; "" when there is none. Cannot fail.
-std::string NameBeforeAngle(const std::string &list);
+// The display name of a first mailbox written with an empty address
+// ("MAILER DAEMON <>", which GMime's parser drops), unquoted and decoded;
+// "" when the list does not start with such a mailbox. Cannot fail.
+std::string EmptyAddressName(const std::string &list);
 
 // The value of parameter `name` in a raw, unfolded Content-Type or
 // Content-Disposition value when it is given in the plain form name=value
 // or name="value" (quotes and backslash escapes removed); false when the
 // parameter is absent or given in the RFC 2231 form name*=... only.
 bool PlainParameter(const std::string &value, const char *name, std::string *out);
+
+// True when the raw value gives parameter `name` in the RFC 2231 form
+// (name*=..., name*0=..., name*0*=...), which GMime decodes as it should.
+bool HasExtendedParameter(const std::string &value, const char *name);
 
 }  // namespace maildir

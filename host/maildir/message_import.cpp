@@ -168,7 +168,7 @@ void FillSender(HostMessage *record, GMimeObject *header) {
   }
   // GMime drops a mailbox without an address ("MAILER DAEMON <>"); its name
   // is all the sender there is.
-  CopyUtf8(record->fromName, sizeof record->fromName, NameBeforeAngle(RawHeader(header, "From")).c_str());
+  CopyUtf8(record->fromName, sizeof record->fromName, EmptyAddressName(RawHeader(header, "From")).c_str());
 }
 
 void FillRecipients(HostMessage *record, GMimeObject *header) {
@@ -234,13 +234,8 @@ std::string PartFileName(GMimeObject *object) {
   for (const auto &source : kSources) {
     const std::string raw = RawHeader(object, source.field);
     std::string plain;
-    std::string extended = std::string(source.parameter) + "*";
-    bool hasExtended = false;
-    for (size_t at = 0; (at = raw.find(';', at)) != std::string::npos; ++at) {
-      size_t b = raw.find_first_not_of(" \t", at + 1);
-      if (b != std::string::npos && StartsWithNoCase(raw.c_str() + b, extended.c_str())) hasExtended = true;
-    }
-    if (!hasExtended && PlainParameter(raw, source.parameter, &plain) && plain.find("=?") != std::string::npos)
+    if (!HasExtendedParameter(raw, source.parameter) && PlainParameter(raw, source.parameter, &plain) &&
+        plain.find("=?") != std::string::npos)
       return OneLine(DecodeHeaderText(plain));
     const char *value = source.disposition ? g_mime_object_get_content_disposition_parameter(object, source.parameter)
                                            : g_mime_object_get_content_type_parameter(object, source.parameter);

@@ -70,9 +70,25 @@ TEST(HeaderTextTest, AddressListsKeepTheirStructure) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(maildir::DecodeAddressWords(c.raw), c.expected);
   }
-  EXPECT_EQ(maildir::NameBeforeAngle("\"MAILER DAEMON\" <>"), "MAILER DAEMON");
-  EXPECT_EQ(maildir::NameBeforeAngle("=?UTF-8?Q?Postmaster_=C3=85?= <>"), "Postmaster Å");
-  EXPECT_EQ(maildir::NameBeforeAngle("<>"), "");
+}
+
+TEST(HeaderTextTest, NameOfASenderWithAnEmptyAddress) {
+  struct NameCase {
+    const char *raw, *expected, *why;
+  };
+  const NameCase kCases[] = {
+      {"MAILER DAEMON <>", "MAILER DAEMON", "a bounce"},
+      {"\"Mail Delivery System\" < >", "Mail Delivery System", "quoted, a space inside the brackets"},
+      {"=?UTF-8?Q?Postmaster_=C3=85?= <>", "Postmaster Å", "an encoded name"},
+      {"<>", "", "no name at all"},
+      {"Anna <anna@example.com>", "", "an address: not this case"},
+      {"Team: ;", "", "an empty group"},
+      {"a@example.com, Bob <>", "", "only a first mailbox counts"},
+  };
+  for (const NameCase &c : kCases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(maildir::EmptyAddressName(c.raw), c.expected);
+  }
 }
 
 TEST(HeaderTextTest, PlainParametersFromRawValues) {
@@ -95,6 +111,24 @@ TEST(HeaderTextTest, PlainParametersFromRawValues) {
     std::string out;
     EXPECT_EQ(maildir::PlainParameter(c.value, c.name, &out), c.found);
     EXPECT_EQ(out, c.expected);
+  }
+}
+
+TEST(HeaderTextTest, ExtendedParametersAreSeen) {
+  struct ExtendedCase {
+    const char *value;
+    bool expected;
+    const char *why;
+  };
+  const ExtendedCase kCases[] = {
+      {"attachment; filename*=UTF-8''a.pdf", true, "one piece"},
+      {"attachment;\tFILENAME*0*=UTF-8''a; filename*1=b.pdf", true, "continued, any case"},
+      {"attachment; filename=\"a*.pdf\"", false, "a star in a plain value"},
+      {"attachment; xfilename*=UTF-8''a.pdf", false, "another parameter's name"},
+  };
+  for (const ExtendedCase &c : kCases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(maildir::HasExtendedParameter(c.value, "filename"), c.expected);
   }
 }
 
