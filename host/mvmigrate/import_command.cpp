@@ -276,6 +276,22 @@ void SettlePendingMessage(ImportRun *run) {
     com_Log("MV Warning: cannot remove %s", run->journalPath.c_str());
 }
 
+// Older versions recorded Maildir messages by Message-ID and created only
+// the first of several sharing one. Such a record stands for that message
+// alone: the first met in the folder that is not recorded under its own key
+// takes it over (its key is recorded and the old record marked as taken),
+// so it is not written again; every other message with that id is written.
+bool TakesOverOldRecord(ImportRun *run, const std::string &scope, const store::SourceItem &item,
+                        std::set<std::string> *keysThisRun) {
+  if (item.legacyKey.empty() || mvcom_IsImported(scope.c_str(), item.legacyKey.c_str()) != 1) return false;
+  const std::string taken = "taken:" + item.legacyKey;
+  if (mvcom_IsImported(scope.c_str(), taken.c_str()) == 1 || !keysThisRun->insert(taken).second) return false;
+  if (run->api != nullptr && (mvcom_RecordImported(scope.c_str(), item.key.c_str()) < 0 ||
+                              mvcom_RecordImported(scope.c_str(), taken.c_str()) < 0))
+    com_Log("MV Error: %s was imported by an earlier version but could not be recorded again", item.name.c_str());
+  return true;
+}
+
 // Converts and writes one item. Counts it into folder.
 void ImportItem(ImportRun *run, store::ImportSource *source, const store::SourceFolder &from,
                 ImportFolderSummary *folder, const store::SourceItem &item, std::set<std::string> *keysThisRun) {
@@ -287,7 +303,7 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
   }
   const std::string scope = run->stateScope + folder->path;
   if (!keysThisRun->insert(key).second || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
-      (scope == run->settledScope && key == run->settledKey)) {
+      (scope == run->settledScope && key == run->settledKey) || TakesOverOldRecord(run, scope, item, keysThisRun)) {
     folder->alreadyImported++;
     return;
   }
