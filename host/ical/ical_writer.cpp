@@ -96,7 +96,10 @@ icalproperty *TimeProperty(icalproperty *(*make)(icaltimetype), int64_t unix, co
     icalproperty_add_parameter(p, icalparameter_new_value(ICAL_VALUE_DATE));
     return p;
   }
-  icalproperty *p = make(DateTimeValue(unix, style));
+  icaltimetype value = DateTimeValue(unix, style);
+  // The local digits go out as they are; the TZID parameter names their zone.
+  if (style.zone != nullptr) value.zone = nullptr;
+  icalproperty *p = make(value);
   if (style.zone != nullptr) icalproperty_add_parameter(p, icalparameter_new_tzid(style.tzid.c_str()));
   return p;
 }
@@ -199,7 +202,6 @@ int AddPartProperties(icalcomponent *item, const HostMessage &record, const std:
       if (name.empty()) name = "attachment-" + std::to_string(i + 1);
       icalproperty_add_parameter(p, icalparameter_new_fmttype(maildir::GuessContentType(name).c_str()));
       icalproperty_add_parameter(p, icalparameter_new_encoding(ICAL_ENCODING_BASE64));
-      icalproperty_add_parameter(p, icalparameter_new_value(ICAL_VALUE_BINARY));
       icalparameter *file = icalparameter_new_x(ParameterText(name).c_str());
       icalparameter_set_xname(file, "X-FILENAME");
       icalproperty_add_parameter(p, file);
@@ -303,7 +305,7 @@ TimeStyle StyleOf(const HostMessage &record, std::vector<std::string> *warnings)
   if (style.zone == nullptr && !style.allDay) {
     if (!name.empty() && iana.empty()) {
       warnings->push_back("time zone \"" + ToUtf8(name) + "\" unknown: times written in UTC");
-    } else if (name.empty() && record.recurKind != 0) {
+    } else if (name.empty() && record.recurKind >= 1 && record.recurKind <= 7) {
       warnings->push_back("recurring appointment without a time zone: times written in UTC");
     }
   }
@@ -315,7 +317,8 @@ int BuildEvent(icalcomponent *calendar, icalcomponent *event, const HostMessage 
   const TimeStyle style = StyleOf(record, warnings);
   const int64_t start = UnixFromFileTime(record.startTime);
   int64_t end = UnixFromFileTime(record.endTime);
-  if (style.zone != nullptr) icalcomponent_add_component(calendar, ZoneBlock(style.zone, style.tzid, start));
+  if (style.zone != nullptr && !style.allDay)
+    icalcomponent_add_component(calendar, ZoneBlock(style.zone, style.tzid, start));
   icalcomponent_add_property(event, TimeProperty(icalproperty_new_dtstart, start, style));
   if (style.allDay) {
     // A date end is the day after the last; an end on the start day (or

@@ -87,9 +87,14 @@ std::string ZoneName(icaltimezone *zone) {
   }
   const char *tzid = icaltimezone_get_tzid(zone);
   if (tzid == nullptr) return "";
-  std::string id = tzid;
-  const std::string prefix = icaltimezone_tzid_prefix();
-  if (!prefix.empty() && id.compare(0, prefix.size(), prefix) == 0) id = id.substr(prefix.size());
+  // Programs put a prefix before the IANA name ("/freeassociation.sourceforge.net/Europe/Berlin",
+  // "/mozilla.org/20050126_1/America/New_York"): the first tail libical knows is the zone.
+  const std::string id = tzid;
+  for (size_t slash = id[0] == '/' ? 0 : std::string::npos; slash != std::string::npos;
+       slash = id.find('/', slash + 1)) {
+    const std::string tail = id.substr(slash + 1);
+    if (tail.find('/') != std::string::npos && BuiltinZone(tail) != nullptr) return tail;
+  }
   return id;
 }
 
