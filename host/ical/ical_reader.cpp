@@ -425,8 +425,17 @@ std::string ComponentKey(icalcomponent *item) {
   std::string key = std::string("ical:") + uid;
   icalproperty *rid = icalcomponent_get_first_property(item, ICAL_RECURRENCEID_PROPERTY);
   if (rid != nullptr) {
-    icaltimetype t = icalcomponent_get_recurrenceid(item);
-    if (!t.is_date && t.zone != nullptr) t = icaltime_convert_to_zone(t, icaltimezone_get_utc_timezone());
+    icaltimetype t = icalproperty_get_recurrenceid(rid);
+    const char *tzid = TzidOf(rid);
+    icalcomponent *calendar = icalcomponent_get_parent(item);
+    icaltimezone *zone = tzid == nullptr ? nullptr
+                         : calendar != nullptr && icalcomponent_get_timezone(calendar, tzid) != nullptr
+                             ? icalcomponent_get_timezone(calendar, tzid)
+                             : BuiltinZone(IanaZoneFor(tzid));
+    if (!t.is_date && zone != nullptr) {
+      t.zone = zone;
+      t = icaltime_convert_to_zone(t, icaltimezone_get_utc_timezone());
+    }
     char *text = icaltime_as_ical_string_r(t);
     key += std::string("|") + (text != nullptr ? text : "");
     icalmemory_free_buffer(text);

@@ -61,6 +61,40 @@ std::string PartBytes(const HostMessage &r, const std::string &workDir, int inde
   return testing_support::ReadFileBytes(path);
 }
 
+std::vector<std::string> Describe(const HostMessage &r, const std::string &workDir) {
+  const auto n = [](long v) { return std::to_string(v); };
+  std::string recips, parts;
+  for (int i = 0; i < r.recipCount; ++i) {
+    const HostRecipient *p = r.recips[i];
+    recips += (i ? "|" : "") + n(p->kind) + ":" + n(p->status) + ":" + p->name + ":" + p->address;
+  }
+  for (int i = 0; i < r.partCount; ++i) {
+    const HostPart *p = r.parts[i];
+    parts += (i ? "|" : "") + n(p->kind) + ":" + p->name + ":" + PartBytes(r, workDir, i);
+  }
+  return {
+      "kind=" + n(r.itemKind),
+      std::string("title=") + r.title,
+      std::string("location=") + r.location,
+      "start=" + UtcText(r.startTime),
+      "end=" + UtcText(r.endTime),
+      "allDay=" + n(r.allDay) + "/" + n(r.eventKind),
+      "recur=" + n(r.recurKind) + "/" + n(r.recurInterval) + "/" + n(r.recurDayMask) + "/" + n(r.recurOccurrence) +
+          "/" + n(r.recurMonth) + "/" + n(r.recurMonthDay) + "/" + n(r.recurRangeKind) + "/" + n(r.recurCount) +
+          "/" + UtcText(r.recurUntil),
+      std::string("organizer=") + r.organizerName + " <" + r.organizerAddress + ">",
+      "recips=" + recips,
+      "alarm=" + (r.alarmSet ? n(r.alarmMinutes) : std::string("none")),
+      "busy=" + n(r.busyState),
+      "private=" + n(r.isPrivate),
+      "priority=" + n(r.importance) + "/" + n(r.taskPriority),
+      std::string("categories=") + r.categories,
+      std::string("zone=") + r.timeZoneName,
+      "task=" + n(r.percentComplete) + "/" + n(r.contactFlag),
+      "parts=" + parts,
+  };
+}
+
 namespace {
 
 void AddLines(icalcomponent *c, const std::string &prefix, std::vector<std::string> *out) {

@@ -32,6 +32,14 @@ void AddPart(HostMessage *r, const std::string &workDir, int kind, const char *n
 // The bytes of part `index` of the record.
 std::string PartBytes(const HostMessage &r, const std::string &workDir, int index);
 
+// The record's calendar fields as "name=value" texts, one per field, for
+// comparing with a case's expected values: kind, title, location, start,
+// end, allDay, recur (kind/interval/mask/nth/month/monthDay/range/count/until),
+// organizer, recips (kind:status:name:address|...), alarm, busy, private,
+// priority (importance/taskPriority), categories, zone, task
+// (percent/contactFlag), parts (kind:name:bytes|...).
+std::vector<std::string> Describe(const HostMessage &r, const std::string &workDir);
+
 // Every property line (unfolded, without its line end) of the file's
 // VEVENT or VTODO, as libical prints it after parsing the text; lines of a
 // VALARM come as "VALARM/<line>". *zones gets the TZIDs of the file's
