@@ -1,8 +1,8 @@
 // `mvmigrate export` and the export demo: the host side of ConvertFolder.
 // The plug-in reads each item into the record and hands it to SaveItem,
-// which writes it into the folder's Maildir; ItemNotify counts outcomes and
-// drives the progress display; the extended-error sink collects the items
-// the plug-in could not read.
+// which writes it through the item store of the folder's class; ItemNotify
+// counts outcomes and drives the progress display; the extended-error sink
+// collects the items the plug-in could not read.
 #include "host/mvmigrate/export_command.h"
 #include "host/mvmigrate/interrupt.h"
 
@@ -15,11 +15,10 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <map>
 #include <memory>
 
 #include "gwsim/gwsim.h"
-#include "host/maildir/maildir_paths.h"
-#include "host/maildir/maildir_writer.h"
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/folder_report.h"
 #include "host/mvmigrate/import_command.h"
@@ -44,7 +43,10 @@ enum {
 struct ExportRun {
   std::string workDir;
   bool dryRun = false;
-  maildir::MaildirFolder maildir;
+  // One store per folder class, made when its first folder is opened and
+  // kept to the end of the run, so that every commit can sync them all.
+  std::map<int, std::unique_ptr<store::ExportStore>> stores;
+  store::ExportStore *store = nullptr;  // the store of the folder being read
   report::ExportReport report;
   report::FolderSummary *folder = nullptr;  // the folder being read
   int64_t listedCount = 0;      // the folder's count corrected by the plug-in's listing
@@ -92,16 +94,26 @@ void CommitFailure(ExportRun *run) {
 int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   ExportRun *run = gRun;
   if (run == nullptr || record == nullptr) return kSaveFailedRecord;
+  const std::string id(record->messageId, strnlen(record->messageId, sizeof record->messageId));
+  const std::string subject(record->subject, strnlen(record->subject, sizeof record->subject));
   std::string error;
   int64_t bytes = 0;
-  int result = maildir::WriteMaildirMessage(&run->maildir, *record, run->workDir, &bytes, &error);
-  if (result == maildir::kWriteFailed) {
+  std::vector<std::string> warnings;
+  int result = run->store != nullptr ? run->store->Write(*record, run->workDir, &bytes, &warnings, &error)
+                                     : static_cast<int>(store::kFailed);
+  if (run->store == nullptr) error = "no store is open for " + (run->folder != nullptr ? run->folder->path : "");
+  for (const std::string &text : warnings) {
+    com_Log("MV Warning: %s in %s: %s", subject.c_str(), run->folder != nullptr ? run->folder->path.c_str() : "",
+            text.c_str());
+    run->report.warnings.push_back({run->folder != nullptr ? run->folder->path : "", id, subject, text});
+  }
+  if (result != store::kStored && result != store::kAlreadyPresent) {
     com_Log("MV Error: %s", error.c_str());
-    NoteFailure(run, std::string(record->messageId, strnlen(record->messageId, sizeof record->messageId)),
-                std::string(record->subject, strnlen(record->subject, sizeof record->subject)), error);
+    NoteFailure(run, id, subject, error.empty() ? "not written" : error);
     return kSaveFailedRecord;
   }
-  if (result == maildir::kWriteAlreadyPresent) ++run->folder->alreadyPresent;
+  if (result == store::kAlreadyPresent) ++run->folder->alreadyPresent;
+  report::CountKind(&run->report.kinds, record->itemKind, record->contactFlag);
   run->folder->bytes += bytes;
   run->state.bytes += bytes;
   return kSaveStored;
@@ -142,17 +154,20 @@ int MV_CALL HostNotify(int, const char *key, int value, int *, int *, int *stop)
 // its name in cur/).
 enum { kBatchItems = 500, kBatchMilliseconds = 1000 };
 
-// Pre-commit callback: makes the pending messages durable. 0, or -1 (the
-// pending records are then dropped).
+// Pre-commit callback: makes the pending items of every store durable. 0,
+// or -1 (the pending records are then dropped).
 int SyncPendingMessages(void *) {
   ExportRun *run = gRun;
   if (run == nullptr) return 0;
-  std::string error;
-  if (maildir::SyncMaildirFolder(&run->maildir, &error) != 0) {
-    com_Log("MV Error: %s", error.c_str());
-    return -1;
+  int result = 0;
+  for (auto &entry : run->stores) {
+    std::string error;
+    if (entry.second->Sync(&error) != 0) {
+      com_Log("MV Error: %s", error.c_str());
+      result = -1;
+    }
   }
-  return 0;
+  return result;
 }
 
 // A folder the server would not list completely: its missing items are
@@ -256,11 +271,22 @@ void KeepOtherFoldersFailures(const std::string &path, const std::string &previo
   if (rename(tmp.c_str(), path.c_str()) != 0) com_Log("MV Error: cannot replace %s", path.c_str());
 }
 
+// The store of a folder class, made on first use and kept by the run; null
+// when the class has none.
+store::ExportStore *StoreOfClass(ExportRun *run, int folderClass, const std::string &outDir,
+                                 const ExportOptions &options) {
+  auto found = run->stores.find(folderClass);
+  if (found != run->stores.end()) return found->second.get();
+  std::unique_ptr<store::ExportStore> made =
+      options.makeStore ? options.makeStore(folderClass, WithSlash(outDir)) : store::MakeExportStore(folderClass, WithSlash(outDir));
+  if (!made) return nullptr;
+  return (run->stores[folderClass] = std::move(made)).get();
+}
+
 // Reads every selected folder with the logged-on plug-in.
 void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folders,
                     const std::vector<int> &selected, const HostOptions &host,
                     const ExportOptions &options, ExportRun *run, int *exitCode) {
-  const std::string mailRoot = WithSlash(host.outDir) + "mail";
   struct RecordDeleter {
     void operator()(HostMessage *r) const {
       com_Deallocate_All(r, nullptr);
@@ -282,14 +308,14 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     run->state.folderTotal = entry.count;
     if (!options.dryRun) {
       std::string error;
-      if (maildir::OpenMaildirFolder(maildir::FolderDirectory(mailRoot, entry.path), entry.path, &run->maildir,
-                                     &error) != 0) {
+      run->store = StoreOfClass(run, entry.folderClass, host.outDir, options);
+      if (run->store == nullptr || run->store->OpenFolder(entry.path, &error) != 0) {
         progress::ClearProgress(&run->display);
-        std::cerr << "mvmigrate: " << error << "\n";
+        std::cerr << "mvmigrate: " << (error.empty() ? "no store for " + entry.path : error) << "\n";
+        run->store = nullptr;
         *exitCode = kExitCantCreate;
         return;
       }
-      run->maildir.deferSync = true;
     }
     // A listing the server refuses leaves the id list of the folder before
     // in place; read again, it would file that folder's items in this one.
@@ -313,6 +339,29 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
   }
   progress::ClearProgress(&run->display);
   run->folder = nullptr;
+  run->store = nullptr;
+}
+
+// The wanted folders whose class has a store, in the plug-in's order; the
+// wanted ones of a class without a store go into the report as not exported.
+std::vector<int> SelectFolders(const std::vector<FolderEntry> &folders, const std::string &outDir,
+                               const ExportOptions &options, ExportRun *run) {
+  std::vector<int> selected;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const FolderEntry &f = folders[i];
+    if (!FolderWanted(f.path, options.folders)) continue;
+    if (StoreOfClass(run, f.folderClass, outDir, options) != nullptr) {
+      selected.push_back(static_cast<int>(i));
+    } else {
+      report::NotExportedFolder skipped;
+      skipped.path = f.path;
+      skipped.what = FolderClassWord(f.folderClass);
+      skipped.total = f.count;
+      run->report.notExported.push_back(skipped);
+      com_Log("Not exported: %s (%s): no format for this class", f.path.c_str(), skipped.what.c_str());
+    }
+  }
+  return selected;
 }
 
 void PrintDryRun(const report::ExportReport &r) {
@@ -323,6 +372,9 @@ void PrintDryRun(const report::ExportReport &r) {
   }
   std::cout << r.folders.size() << (r.folders.size() == 1 ? " folder, " : " folders, ") << items
             << " items would be exported (dry run: nothing written)\n";
+  for (const report::NotExportedFolder &f : r.notExported)
+    std::cout << f.path << "  " << f.total << (f.total == 1 ? " item" : " items") << " not exported (" << f.what
+              << ": no format for this class)\n";
 }
 
 // The export once the password is known.
@@ -417,15 +469,12 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
       api.GetTrueFolder(static_cast<int>(i), path);
       folders[i].path = path;
     }
-    std::vector<int> selected;
-    for (size_t i = 0; i < folders.size(); ++i)
-      if (folders[i].folderClass == 0 && FolderWanted(folders[i].path, options.folders))
-        selected.push_back(static_cast<int>(i));
+    std::vector<int> selected = SelectFolders(folders, host.outDir, options, &run);
     for (const std::string &w : options.folders) {
       bool found = false;
-      for (const FolderEntry &f : folders) found = found || (f.folderClass == 0 && FolderWanted(f.path, {w}));
+      for (const FolderEntry &f : folders) found = found || FolderWanted(f.path, {w});
       if (!found) {
-        std::cerr << "mvmigrate: no mail folder " << w << " in the mailbox (see `mvmigrate folders`)\n";
+        std::cerr << "mvmigrate: no folder " << w << " in the mailbox (see `mvmigrate folders`)\n";
         exitCode = kExitUsage;
       }
     }

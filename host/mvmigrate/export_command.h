@@ -1,11 +1,15 @@
-// `mvmigrate export`: every mail folder of a GroupWise mailbox into a
-// Maildir tree under OUT/mail/, incrementally, with progress, a closing
-// summary and an optional JSON report; and the export demo against the
-// built-in simulator.
+// `mvmigrate export`: every folder of a GroupWise mailbox whose class has a
+// format (mail as Maildirs under OUT/mail/, ...) written through its item
+// store, incrementally, with progress, a closing summary and an optional
+// JSON report; and the export demo against the built-in simulator.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "host/store/item_store.h"
 
 #include "host/mvmigrate/commands.h"
 #include "host/mvmigrate/host_setup.h"
@@ -17,6 +21,9 @@ struct ExportOptions {
   int maxAttachKB = 0;       // attachments above this many thousand bytes are left out; 0: no limit
   std::string reportPath;    // JSON report; empty: none
   bool jsonSummary = false;  // print the JSON report on stdout instead of the table
+  // The store of a folder class below OUT/ (null: that class is not
+  // exported). Empty: store::MakeExportStore. Tests put stores of their own here.
+  std::function<std::unique_ptr<store::ExportStore>(int folderClass, const std::string &outDir)> makeStore;
 };
 
 // Exit codes of an export besides those of host_setup.h.
@@ -25,10 +32,11 @@ enum {
   kExitInterrupted = 130, // stopped by Ctrl-C after the current item; run again to go on
 };
 
-// Logs on, exports the selected mail folders into OUT/mail/, logs off,
-// prints the summary. Returns kExitOk when every item was stored or passed
-// over on purpose, kExitItemsFailed when any failed, kExitInterrupted after
-// Ctrl-C, or the exit code of what stopped the run.
+// Logs on, exports the selected folders of every class that has a store
+// (the others are listed as not exported), logs off, prints the summary.
+// Returns kExitOk when every item was stored or passed over on purpose,
+// kExitItemsFailed when any failed, kExitInterrupted after Ctrl-C, or the
+// exit code of what stopped the run.
 int RunExport(const HostOptions &host, const LogonOptions &logon, const ExportOptions &options);
 
 // Starts the built-in simulator with its demo mailbox, exports alice's

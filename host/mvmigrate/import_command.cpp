@@ -1,4 +1,7 @@
-// `mvmigrate import`: a Maildir tree into a GroupWise mailbox.
+// `mvmigrate import`: the items the import sources find into a GroupWise
+// mailbox. The loop speaks only the item-store interface: each source
+// lists its folders and items and converts one item into the record, and
+// the loop keeps the migration state, the journal, Ctrl-C and the report.
 #include "host/mvmigrate/import_command.h"
 #include "host/mvmigrate/interrupt.h"
 
@@ -6,16 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <set>
 #include <sstream>
 
-#include "host/maildir/maildir_reader.h"
-#include "host/maildir/message_import.h"
 #include "host/mvcom/mvcom_host.h"
+#include "host/mvmigrate/folder_report.h"
 #include "host/mvmigrate/import_journal.h"
 #include "host/mvmigrate/plugin_loader.h"
 #include "host/progress/progress.h"
@@ -23,7 +24,6 @@
 #include "platform/bounded_text.h"
 #include "plugin/host_message.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -77,21 +77,32 @@ double Elapsed(const ImportRun &run) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
 }
 
-void Fail(ImportRun *run, ImportFolderSummary *folder, const maildir::MessageFile &file,
+void Fail(ImportRun *run, ImportFolderSummary *folder, const store::SourceItem &item,
           const std::string &subject, const std::string &reason) {
   folder->failed++;
-  run->report->failures.push_back({folder->path, file.name, subject, reason});
-  com_Log("MV Warning: message %s of %s not imported: %s", file.name.c_str(), folder->path.c_str(),
+  run->report->failures.push_back({folder->path, item.name, subject, reason});
+  com_Log("MV Warning: item %s of %s not imported: %s", item.name.c_str(), folder->path.c_str(),
           reason.c_str());
+}
+
+// Lists what the record cannot hold of an item; it is written all the same.
+void Warn(ImportRun *run, const ImportFolderSummary &folder, const store::SourceItem &item,
+          const std::string &subject, const std::vector<std::string> &warnings) {
+  for (const std::string &text : warnings) {
+    run->report->warnings.push_back({folder.path, item.name, subject, text});
+    com_Log("MV Warning: item %s of %s: %s", item.name.c_str(), folder.path.c_str(), text.c_str());
+  }
 }
 
 std::string FieldText(const char *field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
-// The journal entry of the message in record, about to be written.
-ImportJournal PendingMessage(const HostMessage &record, const std::string &key, const std::string &folder) {
+// The journal entry of the item in record, about to be written.
+ImportJournal PendingMessage(const HostMessage &record, const std::string &key, const std::string &folder,
+                             int folderClass) {
   ImportJournal pending;
   pending.key = key;
   pending.folder = folder;
+  pending.folderClass = folderClass;
   pending.subject = FieldText(record.subject, sizeof record.subject);
   pending.sender = FieldText(record.fromAddress, sizeof record.fromAddress);
   pending.sentTime = FileTimeToU64(record.sentTime);
@@ -134,24 +145,33 @@ void CountUnreadable(int code, const char *, void *user) {
   if (code == kExtErrorItemFailed || code == kExtErrorFolder) ++static_cast<PendingCheck *>(user)->unreadable;
 }
 
-// The index of the folder `path` in the plug-in's folder table, or -1.
+// The folders of the plug-in's folder table that may hold the pending item:
+// for mail the folder `path`; for the other classes, whose items go into a
+// folder the plug-in picks by a switch, every folder of that class.
 std::vector<std::string> *gFolderTags = nullptr;
 int MV_CALL CollectFolderTag(const char *tag) {
   if (gFolderTags != nullptr && tag != nullptr) gFolderTags->push_back(tag);
   return 0;
 }
 
-int FindFolderIndex(const PluginApi &api, const std::string &path) {
+std::vector<int> FindFolderIndexes(const PluginApi &api, const std::string &path, int folderClass) {
   std::vector<std::string> tags;
   gFolderTags = &tags;
   api.GetFolderNames(0, &CollectFolderTag);  // also puts the table in its final order
   gFolderTags = nullptr;
+  std::vector<int> indexes;
   for (size_t i = 0; i < tags.size(); ++i) {
+    if (folderClass != store::kClassMail) {
+      FolderEntry entry;
+      if (ParseFolderTag(tags[i], &entry) == 0 && entry.folderClass == folderClass)
+        indexes.push_back(static_cast<int>(i));
+      continue;
+    }
     char truePath[kHostPathSize] = "";
     api.GetTrueFolder(static_cast<int>(i), truePath);
-    if (path == truePath) return static_cast<int>(i);
+    if (path == truePath) return {static_cast<int>(i)};
   }
-  return -1;
+  return indexes;
 }
 
 // Reads the folder's items created around the day of `day` and compares each
@@ -198,16 +218,18 @@ void LookForPending(const PluginApi &api, int folderIndex, uint64_t day, Pending
 // for a server that stamps created with the time of creation, for the day
 // the write began. The user's date range is put back afterwards.
 bool ServerHasPending(const PluginApi &api, const ImportJournal &pending, bool *unsure) {
-  const int index = FindFolderIndex(api, pending.folder);
-  if (index < 0) return false;  // the folder itself was never created
+  const std::vector<int> indexes = FindFolderIndexes(api, pending.folder, pending.folderClass);
+  if (indexes.empty()) return false;  // the folder itself was never created
   FILETIME userFrom = {0, 0}, userTo = {0, 0};
   com_GetDateRange(0, &userFrom, &userTo);
   PendingCheck check;
   check.journal = &pending;
-  LookForPending(api, index, pending.sentTime, &check);
-  if (!check.found && (pending.writeStarted / kTicksPerDay > pending.sentTime / kTicksPerDay + 1 ||
-                       pending.writeStarted / kTicksPerDay + 1 < pending.sentTime / kTicksPerDay))
-    LookForPending(api, index, pending.writeStarted, &check);
+  for (size_t i = 0; i < indexes.size() && !check.found; ++i) {
+    LookForPending(api, indexes[i], pending.sentTime, &check);
+    if (!check.found && (pending.writeStarted / kTicksPerDay > pending.sentTime / kTicksPerDay + 1 ||
+                         pending.writeStarted / kTicksPerDay + 1 < pending.sentTime / kTicksPerDay))
+      LookForPending(api, indexes[i], pending.writeStarted, &check);
+  }
   mvcom_SetDateRange(userFrom, userTo);
   *unsure = !check.found && check.unreadable > 0;
   return check.found;
@@ -252,12 +274,13 @@ void SettlePendingMessage(ImportRun *run) {
     com_Log("MV Warning: cannot remove %s", run->journalPath.c_str());
 }
 
-// Converts and writes one message. Counts it into folder.
-void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::MessageFile &file,
-                   std::set<std::string> *keysThisRun) {
-  std::string key, reason, subject;
-  if (maildir::MessageIdentity(file.path, &key, &reason) != 0) {
-    Fail(run, folder, file, "", reason);
+// Converts and writes one item. Counts it into folder.
+void ImportItem(ImportRun *run, store::ImportSource *source, const store::SourceFolder &from,
+                ImportFolderSummary *folder, const store::SourceItem &item, std::set<std::string> *keysThisRun) {
+  std::string reason, subject;
+  const std::string &key = item.key;
+  if (key.empty()) {
+    Fail(run, folder, item, "", item.problem.empty() ? "cannot tell the item's identity" : item.problem);
     return;
   }
   const std::string scope = run->stateScope + folder->path;
@@ -267,22 +290,27 @@ void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::M
     return;
   }
   run->record->msgSeq = ++run->msgSeq;
-  if (maildir::ConvertMessageFile(file.path, file.seen, run->record, &subject, &reason) != 0) {
-    Fail(run, folder, file, subject, reason);
+  std::vector<std::string> warnings;
+  if (source->Convert(item, run->record, &subject, &warnings, &reason) != 0) {
+    Warn(run, *folder, item, subject, warnings);
+    Fail(run, folder, item, subject, reason.empty() ? "not converted" : reason);
     return;
   }
   for (int i = 0; i < run->record->partCount; ++i) run->state.bytes += run->record->parts[i]->size;
   if (com_ExcludeSubject(run->record->subject)) {
     folder->skipped++;
   } else if (run->api == nullptr) {
+    Warn(run, *folder, item, subject, warnings);
     folder->created++;  // dry run: it would be
+    report::CountKind(&run->report->kinds, run->record->itemKind, run->record->contactFlag);
   } else {
+    Warn(run, *folder, item, subject, warnings);
     // No write without its journal: after a kill the next run could not
-    // tell whether the server created the message.
-    ImportJournal pending = PendingMessage(*run->record, key, folder->path);
+    // tell whether the server created the item.
+    ImportJournal pending = PendingMessage(*run->record, key, folder->path, from.folderClass);
     std::string journalError;
     if (WriteImportJournal(run->journalPath, pending, &journalError) != 0) {
-      Fail(run, folder, file, subject, journalError);
+      Fail(run, folder, item, subject, journalError);
       com_Deallocate_All(run->record, nullptr);
       return;
     }
@@ -291,12 +319,13 @@ void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::M
     run->api->WriteMsg(run->record, nullptr, run->workDir.c_str(), nullptr);
     mvcom_SetExtendedErrorSink(nullptr, nullptr);
     if (failure.reported) {
-      Fail(run, folder, file, subject, failure.reason.empty() ? "not written" : failure.reason);
+      Fail(run, folder, item, subject, failure.reason.empty() ? "not written" : failure.reason);
     } else {
       folder->created++;
+      report::CountKind(&run->report->kinds, run->record->itemKind, run->record->contactFlag);
       if (mvcom_RecordImported(scope.c_str(), key.c_str()) < 0)
         com_Log("MV Error: %s was created but could not be recorded; a rerun writes it again",
-                file.name.c_str());
+                item.name.c_str());
     }
     if (RemoveImportJournal(run->journalPath) != 0)
       com_Log("MV Warning: cannot remove %s; the next run checks its message on the server",
@@ -305,36 +334,47 @@ void ImportMessage(ImportRun *run, ImportFolderSummary *folder, const maildir::M
   com_Deallocate_All(run->record, nullptr);
 }
 
-void ImportFolder(ImportRun *run, const maildir::FolderSource &source) {
+// One folder of a source found below DIR.
+struct SelectedFolder {
+  store::ImportSource *source;
+  store::SourceFolder folder;
+};
+
+void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
+  const store::SourceFolder &source = selected.folder;
   ImportFolderSummary folder;
   folder.path = source.path;
   folder.directory = source.directory;
-  std::vector<maildir::MessageFile> files;
+  std::vector<store::SourceItem> items;
   std::string error;
-  if (maildir::ListMessages(source.directory, &files, &error) != 0) {
+  if (selected.source->ListItems(source, &items, &error) != 0) {
     com_Log("MV Error: %s", error.c_str());
     run->report->folders.push_back(folder);
     return;
   }
-  folder.total = static_cast<int64_t>(files.size());
-  com_Log("Import folder: %s, count=%d", folder.path.c_str(), static_cast<int>(files.size()));
-  if (run->api != nullptr) run->api->InitWrite(run->record, folder.path.c_str(), nullptr, 0);
+  folder.total = static_cast<int64_t>(items.size());
+  com_Log("Import folder: %s, class=%d, count=%d", folder.path.c_str(), source.folderClass,
+          static_cast<int>(items.size()));
+  // Mail goes into the folder of its path (made when missing); contacts,
+  // calendars and tasks into the folder of their class that the plug-in's
+  // switches name.
+  if (run->api != nullptr) run->api->InitWrite(run->record, folder.path.c_str(), nullptr, source.folderClass);
   run->state.folder = folder.path;
   run->state.folderTotal = folder.total;
   run->state.folderDone = 0;
   std::set<std::string> keysThisRun;
-  for (const maildir::MessageFile &file : files) {
+  for (const store::SourceItem &item : items) {
     if (InterruptRequested()) {
       run->report->interrupted = true;
       break;
     }
-    ImportMessage(run, &folder, file, &keysThisRun);
+    ImportItem(run, selected.source, source, &folder, item, &keysThisRun);
     run->state.folderDone++;
     run->state.items++;
     run->state.seconds = Elapsed(*run);
     progress::ShowProgress(&run->display, run->state, false);
   }
-  if (run->api != nullptr) run->api->CloseWrite(0);
+  if (run->api != nullptr) run->api->CloseWrite(source.folderClass);
   run->report->folders.push_back(folder);
 }
 
@@ -359,25 +399,31 @@ int LogonForImport(const PluginApi &api, const LogonOptions &logon, const std::s
   }
 }
 
-// The folders of the tree that the options select. Returns kExitOk or 66.
-int SelectFolders(const ImportOptions &options, std::vector<maildir::FolderSource> *selected) {
-  std::vector<maildir::FolderSource> all;
-  std::string error;
-  if (maildir::ListFolders(ImportMailRoot(options.inDir), &all, &error) != 0) {
-    std::cerr << "mvmigrate: " << error << "\n";
-    return kExitNoInput;
+using SourceList = std::vector<std::unique_ptr<store::ImportSource>>;
+
+// The folders of every source that the options select, source by source.
+// Returns kExitOk or 66.
+int SelectFolders(const ImportOptions &options, const SourceList &sources, std::vector<SelectedFolder> *selected) {
+  std::vector<SelectedFolder> all;
+  for (const auto &source : sources) {
+    std::vector<store::SourceFolder> folders;
+    std::string error;
+    if (source->ListFolders(&folders, &error) != 0) {
+      std::cerr << "mvmigrate: " << error << "\n";
+      return kExitNoInput;
+    }
+    for (const store::SourceFolder &f : folders) all.push_back({source.get(), f});
   }
   for (const std::string &wanted : options.folders) {
     bool found = false;
-    for (const auto &f : all) found = found || ImportFolderWanted(f.path, {wanted});
+    for (const auto &f : all) found = found || ImportFolderWanted(f.folder.path, {wanted});
     if (!found) {
-      std::cerr << "mvmigrate: no folder " << wanted << " in the Maildir tree under "
-                << ImportMailRoot(options.inDir) << "\n";
+      std::cerr << "mvmigrate: no folder " << wanted << " under " << options.inDir << "\n";
       return kExitNoInput;
     }
   }
   for (const auto &f : all)
-    if (ImportFolderWanted(f.path, options.folders)) selected->push_back(f);
+    if (ImportFolderWanted(f.folder.path, options.folders)) selected->push_back(f);
   return kExitOk;
 }
 
@@ -386,12 +432,6 @@ int SelectFolders(const ImportOptions &options, std::vector<maildir::FolderSourc
 int ImportExitCode(const ImportReport &report) {
   if (report.interrupted) return kExitImportInterrupted;
   return report.failures.empty() ? kExitOk : kExitImportFailed;
-}
-
-std::string ImportMailRoot(const std::string &inDir) {
-  std::error_code ec;
-  fs::path mail = fs::path(inDir) / "mail";
-  return fs::is_directory(mail, ec) ? mail.string() : inDir;
 }
 
 bool ImportFolderWanted(const std::string &path, const std::vector<std::string> &wanted) {
@@ -410,8 +450,10 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   report->server = logon.server;
   report->user = logon.user;
   report->dryRun = options.dryRun;
-  std::vector<maildir::FolderSource> folders;
-  int rc = SelectFolders(options, &folders);
+  const SourceList sources = options.makeSources ? options.makeSources(options.inDir)
+                                                 : store::MakeImportSources(options.inDir);
+  std::vector<SelectedFolder> folders;
+  int rc = SelectFolders(options, sources, &folders);
   if (rc != kExitOk) return rc;
 
   std::vector<std::string> extra;
@@ -455,7 +497,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   run.started = std::chrono::steady_clock::now();
   InstallInterrupt();
   if (!options.dryRun) SettlePendingMessage(&run);
-  for (const maildir::FolderSource &folder : folders) {
+  for (const SelectedFolder &folder : folders) {
     if (InterruptRequested()) {
       report->interrupted = true;
       break;

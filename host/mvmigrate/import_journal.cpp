@@ -93,11 +93,11 @@ int WriteImportJournal(const std::string &path, const ImportJournal &journal, st
     *error = "cannot create " + temporary + ": " + strerror(errno);
     return -1;
   }
-  fprintf(file.get(), "key=%s\nfolder=%s\nsubject=%s\nsender=%s\nsent=%llu\nstarted=%llu\n",
+  fprintf(file.get(), "key=%s\nfolder=%s\nsubject=%s\nsender=%s\nsent=%llu\nstarted=%llu\nclass=%d\n",
           EscapeValue(journal.key).c_str(), EscapeValue(journal.folder).c_str(),
           EscapeValue(journal.subject).c_str(), EscapeValue(journal.sender).c_str(),
           static_cast<unsigned long long>(journal.sentTime),
-          static_cast<unsigned long long>(journal.writeStarted));
+          static_cast<unsigned long long>(journal.writeStarted), journal.folderClass);
   if (fflush(file.get()) != 0 || ferror(file.get()) || fsync(fileno(file.get())) != 0) {
     *error = "cannot write " + temporary + ": " + strerror(errno);
     return -1;
@@ -152,6 +152,11 @@ int ReadImportJournal(const std::string &path, ImportJournal *journal) {
       uint64_t *ticks = name == "sent" ? &journal->sentTime : &journal->writeStarted;
       if (!ParseTicks(value, ticks)) return -1;
       seen |= name == "sent" ? kSent : kStarted;
+    }
+    if (name == "class") {
+      uint64_t folderClass = 0;
+      if (!ParseTicks(value, &folderClass) || folderClass > 3) return -1;
+      journal->folderClass = static_cast<int>(folderClass);
     }
   }
   if (seen != kAll || journal->key.empty() || journal->folder.empty()) return -1;

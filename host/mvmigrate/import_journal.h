@@ -14,6 +14,7 @@ struct ImportJournal {
   std::string sender;    // the From address written
   uint64_t sentTime = 0;      // FILETIME ticks, written as the item's created and delivered
   uint64_t writeStarted = 0;  // FILETIME ticks (UTC) when the write began
+  int folderClass = 0;   // 0 mail (the folder above), 1-3: a folder of that class
 };
 
 // DATA/import-pending.txt for the data directory (with or without a
@@ -27,7 +28,8 @@ int WriteImportJournal(const std::string &path, const ImportJournal &journal, st
 
 // Reads the journal at path. Returns 1 when read, 0 when there is none,
 // -1 when it exists but is not a whole journal (every field present, the
-// times digits only).
+// times digits only). A journal without a class line (written before
+// there was one) is of class 0.
 int ReadImportJournal(const std::string &path, ImportJournal *journal);
 
 // Removes the journal and any leftover .new file. Returns 0 (also when

@@ -129,20 +129,25 @@ std::string FormatSummary(const ExportReport &report) {
   std::string out = header + "    items   stored    earlier  by date  skipped   failed\n";
   for (const FolderSummary &f : report.folders) out += SummaryRow(f, width);
   out += SummaryRow(Totals(report), width);
+  if (AnyKind(report.kinds)) out += "stored by kind: " + KindsLine(report.kinds) + "\n";
+  if (!report.notExported.empty()) {
+    out += "\nNot exported (no format for their class):\n";
+    for (const NotExportedFolder &f : report.notExported)
+      out += "  " + f.path + "  " + f.what + ", " + std::to_string(f.total) + (f.total == 1 ? " item\n" : " items\n");
+  }
+  if (!report.warnings.empty()) out += "\n" + WarningsSummary(report.warnings);
   if (!report.failures.empty()) {
     out += "\nFailed items (" + std::to_string(report.failures.size()) + "):\n";
     // A server gone mid-run fails thousands of items: the first ones tell
     // what happened, the JSON report lists every one.
-    const size_t shown = report.failures.size() > kSummaryFailuresShown ? kSummaryFailuresShown - 1
-                                                                        : report.failures.size();
+    const size_t shown = LinesShown(report.failures.size());
     for (size_t i = 0; i < shown; ++i) {
       const FailedItem &f = report.failures[i];
       out += "  " + f.folder + "  id=" + (f.id.empty() ? "(unknown)" : f.id) + "  subject=\"" + f.subject +
              "\"  " + f.reason + "\n";
     }
-    if (shown < report.failures.size())
-      out += "  ... and " + std::to_string(report.failures.size() - shown) +
-             " more (--report FILE.json lists every one)\n";
+    const std::string more = MoreLine(report.failures.size(), shown);
+    if (!more.empty()) out += "  " + more;
   }
   if (report.interrupted) out += "\nInterrupted: run the same command again to go on.\n";
   return out;
@@ -159,7 +164,19 @@ std::string FormatReportJson(const ExportReport &report) {
   for (size_t i = 0; i < report.folders.size(); ++i)
     out += (i == 0 ? "\n    " : ",\n    ") + CountsJson(report.folders[i], true);
   out += report.folders.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"totals\": " + CountsJson(Totals(report), false) + ",\n  \"failed_items\": [";
+  out += "  \"totals\": " + CountsJson(Totals(report), false) + ",\n";
+  if (AnyKind(report.kinds)) out += "  \"kinds\": " + KindsJson(report.kinds) + ",\n";
+  if (!report.notExported.empty()) {
+    out += "  \"not_exported\": [";
+    for (size_t i = 0; i < report.notExported.size(); ++i) {
+      const NotExportedFolder &f = report.notExported[i];
+      out += std::string(i == 0 ? "\n    " : ",\n    ") + "{\"path\": " + JsonText(f.path) +
+             ", \"class\": " + JsonText(f.what) + ", \"total\": " + std::to_string(f.total) + "}";
+    }
+    out += "\n  ],\n";
+  }
+  if (!report.warnings.empty()) out += "  \"warnings\": " + WarningsJson(report.warnings, "    ") + ",\n";
+  out += "  \"failed_items\": [";
   for (size_t i = 0; i < report.failures.size(); ++i) {
     const FailedItem &f = report.failures[i];
     out += (i == 0 ? "\n    " : ",\n    ");

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "host/report/item_kinds.h"
+
 namespace report {
 
 // Item status values the plug-in reports for each item.
@@ -37,6 +39,13 @@ struct FailedItem {
   std::string reason;
 };
 
+// A folder of a class that no format is built for: listed, not read.
+struct NotExportedFolder {
+  std::string path;
+  std::string what;   // its class in words: "contacts", "calendar", "tasks", ...
+  int64_t total = 0;  // items it holds
+};
+
 struct ExportReport {
   std::string server, user, outDir;
   bool dryRun = false;
@@ -45,6 +54,9 @@ struct ExportReport {
   double seconds = 0;
   std::vector<FolderSummary> folders;
   std::vector<FailedItem> failures;
+  KindCounts kinds;                    // items stored (now or by an interrupted run), by kind
+  std::vector<ItemWarning> warnings;   // items stored with something changed or left out
+  std::vector<NotExportedFolder> notExported;
 };
 
 // Counts one item of status (see above) into folder; failed tells a status
@@ -59,10 +71,10 @@ FolderSummary Totals(const ExportReport &report);
 // less and says how many more there are.
 const size_t kSummaryFailuresShown = 20;
 
-// The closing summary: a table with a line per folder and the totals, then
-// the failed items, one per line (at most kSummaryFailuresShown lines), and
-// a last line that says where the messages are. Plain text ending with a
-// newline.
+// The closing summary: a table with a line per folder and the totals; when
+// there are any, the line "stored by kind: ...", the folders not exported,
+// and the warnings; then the failed items, one per line (at most
+// kSummaryFailuresShown lines). Plain text ending with a newline.
 std::string FormatSummary(const ExportReport &report);
 
 // The report as one JSON object:
@@ -71,6 +83,9 @@ std::string FormatSummary(const ExportReport &report);
 //  "folders": [{"path": ..., "total": 3, "stored": 2, "already_present": 0,
 //               "duplicates": 0, "date_filtered": 0, "skipped": 0, "failed": 1, "bytes": 5120}],
 //  "totals": {same fields but path},
+//  "kinds": {"mail": 2, "appointments": 0, ...},           only when something was stored
+//  "not_exported": [{"path": ..., "class": "contacts", "total": 3}],   only when there are any
+//  "warnings": [{"folder": ..., "item": ..., "subject": ..., "warning": ...}],   only when there are any
 //  "failed_items": [{"folder": ..., "id": ..., "subject": ..., "reason": ...}]}
 // Texts that are not valid UTF-8 have the offending bytes replaced by U+FFFD.
 std::string FormatReportJson(const ExportReport &report);

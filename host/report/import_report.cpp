@@ -47,15 +47,15 @@ std::string FormatImportSummary(const ImportReport &report) {
              static_cast<long long>(totals.alreadyImported), static_cast<long long>(totals.skipped),
              static_cast<long long>(totals.failed));
   out << line;
-  const size_t shown = report.failures.size() > kSummaryFailuresShown ? kSummaryFailuresShown - 1
-                                                                     : report.failures.size();
+  if (AnyKind(report.kinds))
+    out << (report.dryRun ? "to write by kind: " : "created by kind: ") << KindsLine(report.kinds) << "\n";
+  out << WarningsSummary(report.warnings);
+  const size_t shown = LinesShown(report.failures.size());
   for (size_t i = 0; i < shown; ++i) {
     const ImportFailure &f = report.failures[i];
     out << "failed: " << f.folder << "/" << f.file << ": " << f.subject << ": " << f.reason << "\n";
   }
-  if (shown < report.failures.size())
-    out << "... and " << report.failures.size() - shown
-        << " more (--report FILE.json lists every one)\n";
+  out << MoreLine(report.failures.size(), shown);
   if (report.interrupted) out << "stopped before the end: run again to go on\n";
   return out.str();
 }
@@ -76,7 +76,10 @@ std::string FormatImportJson(const ImportReport &report) {
         << ", \"directory\": " << JsonText(f.directory) << ", " << CountsJson(f) << "}";
     AddTo(&totals, f);
   }
-  out << "],\n \"totals\": {" << CountsJson(totals) << "},\n \"failed_messages\": [";
+  out << "],\n \"totals\": {" << CountsJson(totals) << "},\n";
+  if (AnyKind(report.kinds)) out << " \"kinds\": " << KindsJson(report.kinds) << ",\n";
+  if (!report.warnings.empty()) out << " \"warnings\": " << WarningsJson(report.warnings, "  ") << ",\n";
+  out << " \"failed_messages\": [";
   for (size_t i = 0; i < report.failures.size(); ++i) {
     const ImportFailure &f = report.failures[i];
     out << (i ? ",\n  " : "\n  ") << "{\"folder\": " << JsonText(f.folder)

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/report/item_kinds.h"
+
 namespace report {
 
 // What happened to the messages of one folder.
@@ -30,10 +32,13 @@ struct ImportReport {
   double seconds = 0;
   std::vector<ImportFolderSummary> folders;
   std::vector<ImportFailure> failures;
+  KindCounts kinds;                   // items created (in a dry run: that would be), by kind
+  std::vector<ItemWarning> warnings;  // items read with something the record cannot hold
 };
 
-// The closing summary: a line per folder, the totals, then the failed
-// messages "folder/file: subject: reason" (at most kSummaryFailuresShown
+// The closing summary: a line per folder, the totals, the line "created by
+// kind: ..." when anything was, the warnings when there are any, then the
+// failed messages "folder/file: subject: reason" (at most kSummaryFailuresShown
 // lines, as in the export's summary). Ends with a newline.
 std::string FormatImportSummary(const ImportReport &report);
 
@@ -42,6 +47,8 @@ std::string FormatImportSummary(const ImportReport &report);
 //  "folders": [{"path": ..., "directory": ..., "total": 3, "created": 2, "already_imported": 0,
 //               "skipped": 0, "failed": 1}],
 //  "totals": {"total": 3, "created": 2, "already_imported": 0, "skipped": 0, "failed": 1},
+//  "kinds": {"mail": 2, "appointments": 0, ...},    only when anything was created
+//  "warnings": [{"folder": ..., "item": ..., "subject": ..., "warning": ...}],   only when there are any
 //  "failed_messages": [{"folder": ..., "file": ..., "subject": ..., "reason": ...}]}
 std::string FormatImportJson(const ImportReport &report);
 

@@ -79,6 +79,11 @@ class ExportStore {
 // OUT/contacts. Null for a class no store is built for.
 std::unique_ptr<ExportStore> MakeExportStore(int folderClass, const std::string &outDir);
 
+// What a format library gives the factory: the store of its class below
+// outDir. Each format adds one row {class, maker} to the table in
+// item_store.cpp.
+using ExportStoreMaker = std::unique_ptr<ExportStore> (*)(const std::string &outDir);
+
 // ---- import: files into records ----
 
 // One folder found in an import tree.
@@ -95,7 +100,8 @@ struct SourceItem {
   std::string name;   // what the summary and the report show (file name, and the UID for many-item files)
   int index = 0;      // position of the item within the file
   bool seen = true;   // mail: the "S" flag; other formats: true
-  std::string key;    // identity across runs; empty when ListItems could not tell (Convert then fails)
+  std::string key;    // identity across runs; empty when ListItems could not tell (the loop reports `problem`)
+  std::string problem;  // why key is empty ("cannot read ...: ..."), for the report
 };
 
 // One input format below the import's directory.
@@ -108,8 +114,9 @@ class ImportSource {
   virtual int ListFolders(std::vector<SourceFolder> *out, std::string *error) = 0;
 
   // The items of one folder in a stable order, each with its key. A file
-  // that cannot be read or parsed is listed as one item with an empty key,
-  // so that the loop reports it. Returns 0, or -1 with *error set.
+  // that cannot be read or parsed is listed as one item with an empty key
+  // and `problem` saying why, so that the loop reports it. Returns 0, or -1
+  // with *error set.
   virtual int ListItems(const SourceFolder &folder, std::vector<SourceItem> *out, std::string *error) = 0;
 
   // Fills the record (cleared first with com_ResetObject; msgSeq and
@@ -127,5 +134,9 @@ class ImportSource {
 // when it is a Maildir tree), iCalendar below DIR/calendars and DIR/tasks
 // (and .ics files anywhere else), vCard below DIR/contacts.
 std::vector<std::unique_ptr<ImportSource>> MakeImportSources(const std::string &inDir);
+
+// What a format library gives the factory: its source over the import's
+// directory. Each format adds one row to the table in item_store.cpp.
+using ImportSourceMaker = std::unique_ptr<ImportSource> (*)(const std::string &inDir);
 
 }  // namespace store

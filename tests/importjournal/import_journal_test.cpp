@@ -44,6 +44,7 @@ TEST_F(ImportJournalTest, WhatIsWrittenReadsBack) {
         18446744073709551615ULL},
        "separators inside values, the largest time"},
       {{"key", "Grüße^Köln", "Grüße & <Angebote>", "juergen.weiss@example.de", 1, 2}, "UTF-8 text"},
+      {{"uid:a", "Work^Team Calendar", "Standup", "", 3, 4, 2}, "a calendar's item: its class comes back"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.why);
@@ -58,6 +59,7 @@ TEST_F(ImportJournalTest, WhatIsWrittenReadsBack) {
     EXPECT_EQ(read.sender, row.journal.sender);
     EXPECT_EQ(read.sentTime, row.journal.sentTime);
     EXPECT_EQ(read.writeStarted, row.journal.writeStarted);
+    EXPECT_EQ(read.folderClass, row.journal.folderClass);
   }
 }
 
@@ -70,6 +72,9 @@ TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
     const char *why;
   } rows[] = {
       {whole, 1, "every field"},
+      {whole + "class=3\n", 1, "with the folder class"},
+      {whole + "class=4\n", -1, "a class no folder has"},
+      {whole + "class=\n", -1, "an empty class"},
       {"started=5\nsent=132539328000000000\nsender=a@example.com\nsubject=Hello\nfolder=Mailbox\nkey=k1\n", 1,
        "any order"},
       {whole.substr(0, whole.size() - 1), -1, "the last line without its end: cut short"},
@@ -88,6 +93,12 @@ TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
     ImportJournal read;
     EXPECT_EQ(ReadImportJournal(Path(), &read), row.expected);
   }
+  // A journal written before the class line was kept is a mail folder's.
+  ASSERT_TRUE(WriteFileBytes(Path(), whole));
+  ImportJournal read;
+  read.folderClass = 2;
+  ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
+  EXPECT_EQ(read.folderClass, 0);
 }
 
 TEST_F(ImportJournalTest, AHalfWrittenNewFileIsNoJournal) {

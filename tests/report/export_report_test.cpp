@@ -135,6 +135,62 @@ TEST(ExportReportTest, JsonDocument) {
   EXPECT_NE(report::FormatReportJson(empty).find("\"failed_items\": []\n}"), std::string::npos);
 }
 
+TEST(ExportReportTest, RecordsAreCountedByKind) {
+  const struct {
+    int itemKind, contactFlag, kind;
+    const char *why;
+  } cases[] = {
+      {0, 0, report::kKindMail, "mail"},
+      {1, 0, report::kKindContact, "a contact"},
+      {1, 1, report::kKindGroup, "an address-book entry flagged as a group"},
+      {2, 0, report::kKindAppointment, "an appointment"},
+      {3, 0, report::kKindTask, "a task"},
+      {2, 1, report::kKindAppointment, "the group flag means nothing outside the address book"},
+      {7, 0, -1, "a record the writer passes over is no kind"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(report::KindOfRecord(c.itemKind, c.contactFlag), c.kind);
+    report::KindCounts counts;
+    report::CountKind(&counts, c.itemKind, c.contactFlag);
+    EXPECT_EQ(report::AnyKind(counts), c.kind >= 0);
+  }
+}
+
+TEST(ExportReportTest, KindsNotExportedFoldersAndWarningsFollowTheTotals) {
+  ExportReport r = Sample();
+  r.failures.clear();
+  r.kinds.count[report::kKindMail] = 2;
+  r.kinds.count[report::kKindAppointment] = 1;
+  r.kinds.count[report::kKindTask] = 3;
+  r.notExported.push_back({"Contacts", "contacts", 1});
+  r.warnings.push_back({"Calendar", "APPT.1@1", "Standup", "zone \"Mars Standard Time\" unknown: written in UTC"});
+  EXPECT_EQ(report::FormatSummary(r),
+            "folder              items   stored    earlier  by date  skipped   failed\n"
+            "Mailbox                 4        2          1        0        0        1\n"
+            "Cabinet^Projects        3        0          0        1        2        0\n"
+            "total                   7        2          1        1        2        1\n"
+            "stored by kind: 2 mail, 1 appointment, 3 tasks\n"
+            "\n"
+            "Not exported (no format for their class):\n"
+            "  Contacts  contacts, 1 item\n"
+            "\n"
+            "Warnings (1):\n"
+            "  Calendar  APPT.1@1  subject=\"Standup\"  zone \"Mars Standard Time\" unknown: written in UTC\n");
+  const std::string json = report::FormatReportJson(r);
+  EXPECT_NE(json.find("\"bytes\": 2048},\n"
+                      "  \"kinds\": {\"mail\": 2, \"appointments\": 1, \"tasks\": 3, \"contacts\": 0, \"groups\": 0},\n"
+                      "  \"not_exported\": [\n"
+                      "    {\"path\": \"Contacts\", \"class\": \"contacts\", \"total\": 1}\n"
+                      "  ],\n"
+                      "  \"warnings\": [\n"
+                      "    {\"folder\": \"Calendar\", \"item\": \"APPT.1@1\", \"subject\": \"Standup\", "
+                      "\"warning\": \"zone \\\"Mars Standard Time\\\" unknown: written in UTC\"}],\n"
+                      "  \"failed_items\": []\n"),
+            std::string::npos)
+      << json;
+}
+
 TEST(ExportReportTest, JsonTextsAreValidUtf8) {
   const struct {
     const char *in, *out, *why;

@@ -1,0 +1,116 @@
+// The Maildir export store and import source: thin adapters from the
+// item-store interface to maildir_writer.h, maildir_reader.h and
+// message_import.h, which hold the format.
+#include "host/maildir/maildir_store.h"
+
+#include <filesystem>
+
+#include "host/maildir/maildir_paths.h"
+#include "host/maildir/maildir_reader.h"
+#include "host/maildir/maildir_writer.h"
+#include "host/maildir/message_import.h"
+
+namespace maildir {
+
+namespace {
+
+class MaildirExportStore : public store::ExportStore {
+ public:
+  explicit MaildirExportStore(const std::string &outDir) : mailRoot_(outDir) {
+    if (!mailRoot_.empty() && mailRoot_.back() != '/') mailRoot_ += '/';
+    mailRoot_ += "mail";
+  }
+
+  int OpenFolder(const std::string &folderPath, std::string *error) override {
+    // The folder left behind must not keep messages that no Sync will reach.
+    if (Sync(error) != 0) return -1;
+    open_ = false;
+    folder_ = MaildirFolder();
+    if (OpenMaildirFolder(FolderDirectory(mailRoot_, folderPath), folderPath, &folder_, error) != 0) return -1;
+    folder_.deferSync = true;
+    open_ = true;
+    return 0;
+  }
+
+  int Write(const HostMessage &record, const std::string &workDir, int64_t *bytes, std::vector<std::string> *,
+            std::string *error) override {
+    if (!open_) {
+      *error = "no Maildir folder is open";
+      return store::kFailed;
+    }
+    switch (WriteMaildirMessage(&folder_, record, workDir, bytes, error)) {
+      case kWriteStored: return store::kStored;
+      case kWriteAlreadyPresent: return store::kAlreadyPresent;
+      default: return store::kFailed;
+    }
+  }
+
+  int Sync(std::string *error) override {
+    if (!open_ || folder_.unsynced == 0) return 0;
+    return SyncMaildirFolder(&folder_, error);
+  }
+
+ private:
+  std::string mailRoot_;
+  MaildirFolder folder_;
+  bool open_ = false;
+};
+
+class MaildirImportSource : public store::ImportSource {
+ public:
+  explicit MaildirImportSource(const std::string &inDir) : root_(ImportMailRoot(inDir)) {}
+
+  int ListFolders(std::vector<store::SourceFolder> *out, std::string *error) override {
+    std::vector<FolderSource> found;
+    if (maildir::ListFolders(root_, &found, error) != 0) return -1;
+    for (const FolderSource &f : found) {
+      store::SourceFolder folder;
+      folder.path = f.path;
+      folder.directory = f.directory;
+      folder.folderClass = store::kClassMail;
+      out->push_back(folder);
+    }
+    return 0;
+  }
+
+  int ListItems(const store::SourceFolder &folder, std::vector<store::SourceItem> *out,
+                std::string *error) override {
+    std::vector<MessageFile> files;
+    if (ListMessages(folder.directory, &files, error) != 0) return -1;
+    for (const MessageFile &file : files) {
+      store::SourceItem item;
+      item.file = file.path;
+      item.name = file.name;
+      item.seen = file.seen;
+      if (MessageIdentity(file.path, &item.key, &item.problem) != 0) item.key.clear();
+      out->push_back(item);
+    }
+    return 0;
+  }
+
+  int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject, std::vector<std::string> *,
+              std::string *reason) override {
+    return ConvertMessageFile(item.file, item.seen, record, subject, reason);
+  }
+
+ private:
+  std::string root_;
+};
+
+}  // namespace
+
+std::unique_ptr<store::ExportStore> MakeMaildirExportStore(const std::string &outDir) {
+  return std::unique_ptr<store::ExportStore>(new MaildirExportStore(outDir));
+}
+
+std::string ImportMailRoot(const std::string &inDir) {
+  std::error_code ec;
+  std::filesystem::path mail = std::filesystem::path(inDir) / "mail";
+  return std::filesystem::is_directory(mail, ec) ? mail.string() : inDir;
+}
+
+std::unique_ptr<store::ImportSource> MakeMaildirImportSource(const std::string &inDir) {
+  return std::unique_ptr<store::ImportSource>(new MaildirImportSource(inDir));
+}
+
+}  // namespace maildir

@@ -1,0 +1,328 @@
+// The export and import loops speak only the item-store interface: a store
+// made for a class gets that class's folders and records, a class without
+// one is listed as not exported (not failed), a store's warnings and
+// failures reach the report, and the import writes each source folder with
+// InitWrite for its class.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gwsim/gwsim.h"
+#include "gwsim/mailbox.h"
+#include "host/mvcom/mvcom_host.h"
+#include "host/mvmigrate/export_command.h"
+#include "host/mvmigrate/import_command.h"
+#include "plugin/host_message.h"
+#include "platform/bounded_text.h"
+#include "platform/win_compat.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TestHost;
+using testing_support::WriteFileBytes;
+
+// A mailbox with a folder of every class: two mails, a calendar with an
+// appointment, a task list with a task, a personal address book.
+const char kMailbox[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<gwsim>
+  <user name="alice" password="secret" displayName="Alice Anders" email="alice@example.com">
+    <folder name="Mailbox" type="Mailbox">
+      <item id="MAIL.ONE@1" subject="First" created="2026-01-05T09:00:00Z" delivered="2026-01-05T09:00:00Z"
+            msgId="ONE.1@example.com">
+        <from name="Dan Dorsey" email="dan@example.com"/>
+        <text>one</text>
+      </item>
+      <item id="MAIL.TWO@1" subject="Second" created="2026-01-06T09:00:00Z" delivered="2026-01-06T09:00:00Z"
+            msgId="TWO.1@example.com">
+        <from name="Dan Dorsey" email="dan@example.com"/>
+        <text>two</text>
+      </item>
+    </folder>
+    <folder name="Calendar" type="Calendar">
+      <item kind="Appointment" subject="Meeting" created="2026-01-07T10:00:00Z"/>
+    </folder>
+    <folder name="Checklist" type="Checklist">
+      <item kind="Task" subject="Slides" created="2026-01-07T11:00:00Z"/>
+    </folder>
+    <book name="Alice's Contacts">
+      <item kind="Contact" subject="Dan Dorsey"/>
+    </book>
+  </user>
+  <user name="bob" password="hunter2" displayName="Bob Berger" email="bob@example.com">
+    <folder name="Mailbox" type="Mailbox"/>
+    <folder name="Calendar" type="Calendar"/>
+  </user>
+</gwsim>
+)";
+
+// What the fake stores of one run saw, "class folder subject" per write.
+struct StoreLog {
+  std::vector<std::string> opened;  // "class path"
+  std::vector<std::string> written;
+  int unsynced = 0;  // written since the last Sync, over every store
+  std::string warnSubject, failSubject;
+};
+
+class FakeExportStore : public store::ExportStore {
+ public:
+  FakeExportStore(int folderClass, StoreLog *log) : class_(folderClass), log_(log) {}
+  int OpenFolder(const std::string &path, std::string *) override {
+    folder_ = path;
+    log_->opened.push_back(std::to_string(class_) + " " + path);
+    return 0;
+  }
+  int Write(const HostMessage &record, const std::string &, int64_t *bytes, std::vector<std::string> *warnings,
+            std::string *error) override {
+    const std::string subject = record.subject;
+    if (subject == log_->failSubject) {
+      *error = "disk full";
+      return store::kFailed;
+    }
+    if (subject == log_->warnSubject && warnings != nullptr) warnings->push_back("alarm left out");
+    log_->written.push_back(std::to_string(class_) + " " + folder_ + " " + subject);
+    ++log_->unsynced;
+    if (bytes != nullptr) *bytes = 10;
+    return store::kStored;
+  }
+  int Sync(std::string *) override {
+    log_->unsynced = 0;
+    return 0;
+  }
+
+ private:
+  int class_;
+  StoreLog *log_;
+  std::string folder_;
+};
+
+class ItemLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(WriteFileBytes(scratch_.root() + "/mailbox.xml", kMailbox));
+    ASSERT_TRUE(WriteFileBytes(scratch_.root() + "/pw", "secret\n"));
+    gwsim::Options options;
+    options.mailboxFile = scratch_.root() + "/mailbox.xml";
+    server_ = std::make_unique<gwsim::Server>(options);
+    ASSERT_TRUE(server_->Start()) << server_->LastError();
+    host_.pluginPath = std::string(MVGWS_BIN_DIR) + "/libMVGWS.so";
+    host_.outDir = scratch_.root() + "/out";
+    host_.verbosity = 0;
+    logon_.server = server_->url();
+    logon_.user = "alice";
+    logon_.passwordFile = scratch_.root() + "/pw";
+  }
+  void TearDown() override { server_->Stop(); }
+
+  // Exports with fakes for `classes`; every other class has no store.
+  int Export(const std::set<int> &classes, ExportOptions options, StoreLog *log) {
+    options.makeStore = [classes, log](int folderClass, const std::string &) -> std::unique_ptr<store::ExportStore> {
+      if (classes.count(folderClass) == 0) return nullptr;
+      return std::make_unique<FakeExportStore>(folderClass, log);
+    };
+    options.reportPath = scratch_.root() + "/report.json";
+    return RunExport(host_, logon_, options);
+  }
+
+  TestHost scratch_;  // only for its temporary directory
+  std::unique_ptr<gwsim::Server> server_;
+  HostOptions host_;
+  LogonOptions logon_;
+};
+
+TEST_F(ItemLoopTest, ExportHandsEachFolderToTheStoreOfItsClass) {
+  const struct {
+    std::set<int> classes;
+    std::vector<std::string> folders;  // --folder
+    std::string warnSubject, failSubject;
+    int exitCode;  // -1: not pinned (the plug-in's reader of that class decides)
+    std::vector<std::string> opened, written;
+    std::vector<std::string> inReport;  // pieces of the JSON report
+    const char *why;
+  } rows[] = {
+      {{0}, {}, "", "", 0,
+       {"0 Mailbox"},
+       {"0 Mailbox First", "0 Mailbox Second"},
+       {"\"kinds\": {\"mail\": 2, \"appointments\": 0, \"tasks\": 0, \"contacts\": 0, \"groups\": 0}",
+        "{\"path\": \"Calendar\", \"class\": \"calendar\", \"total\": 1}",
+        "{\"path\": \"Checklist\", \"class\": \"tasks\", \"total\": 1}",
+        "\"failed_items\": []"},
+       "only mail has a store: the other classes are listed as not exported, nothing fails"},
+      {{0, 2}, {}, "", "", -1,
+       {"2 Calendar", "0 Mailbox"},
+       {"0 Mailbox First", "0 Mailbox Second"},
+       {"{\"path\": \"Checklist\", \"class\": \"tasks\", \"total\": 1}"},
+       "a store for calendars gets the calendar folder"},
+      {{0}, {"Calendar"}, "", "", 0,
+       {},
+       {},
+       {"{\"path\": \"Calendar\", \"class\": \"calendar\", \"total\": 1}", "\"failed_items\": []"},
+       "--folder naming a folder of a class without a store"},
+      {{0}, {}, "First", "Second", 75,
+       {"0 Mailbox"},
+       {"0 Mailbox First"},
+       {"\"warnings\": [\n    {\"folder\": \"Mailbox\", \"item\": \"ONE.1@example.com\", \"subject\": \"First\", "
+        "\"warning\": \"alarm left out\"}]",
+        "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full\"}"},
+       "a warning goes beside its item, a failed write is a failed item"},
+  };
+  int run = 0;
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.why);
+    host_.outDir = scratch_.root() + "/out" + std::to_string(run++);
+    StoreLog log;
+    log.warnSubject = row.warnSubject;
+    log.failSubject = row.failSubject;
+    ExportOptions options;
+    options.folders = row.folders;
+    const int rc = Export(row.classes, options, &log);
+    if (row.exitCode >= 0) {
+      EXPECT_EQ(rc, row.exitCode);
+    }
+    EXPECT_EQ(log.opened, row.opened);
+    EXPECT_EQ(log.written, row.written);
+    EXPECT_EQ(log.unsynced, 0) << "every write synced before its record was committed";
+    const std::string json = ReadFileBytes(scratch_.root() + "/report.json");
+    for (const std::string &piece : row.inReport) EXPECT_NE(json.find(piece), std::string::npos) << piece << "\n" << json;
+    if (row.classes.count(2) != 0) {
+      EXPECT_EQ(json.find("\"path\": \"Calendar\", \"class\""), std::string::npos) << json;
+    }
+  }
+}
+
+TEST_F(ItemLoopTest, ExportRecordsWhatTheStoreWrote) {
+  StoreLog first, second;
+  ASSERT_EQ(Export({0}, ExportOptions(), &first), 0);
+  ASSERT_EQ(first.written.size(), 2u);
+  EXPECT_EQ(Export({0}, ExportOptions(), &second), 0);
+  EXPECT_EQ(second.written, std::vector<std::string>()) << "the migration state remembers both items";
+}
+
+// ---- import ----
+
+struct FakeItem {
+  const char *key;
+  const char *subject;
+  int itemKind;
+  int contactFlag;
+  const char *warning;  // "" for none
+  const char *problem;  // why the key is empty
+};
+
+struct FakeFolder {
+  const char *path;
+  int folderClass;
+  std::vector<FakeItem> items;
+};
+
+class FakeImportSource : public store::ImportSource {
+ public:
+  explicit FakeImportSource(const std::vector<FakeFolder> &folders) : folders_(folders) {}
+  int ListFolders(std::vector<store::SourceFolder> *out, std::string *) override {
+    for (const FakeFolder &f : folders_) out->push_back({f.path, std::string("/fake/") + f.path, f.folderClass});
+    return 0;
+  }
+  int ListItems(const store::SourceFolder &folder, std::vector<store::SourceItem> *out, std::string *) override {
+    for (const FakeFolder &f : folders_) {
+      if (folder.path != f.path) continue;
+      for (const FakeItem &i : f.items) {
+        store::SourceItem item;
+        item.file = folder.directory + "/" + i.subject;
+        item.name = i.subject;
+        item.key = i.key;
+        item.problem = i.problem;
+        out->push_back(item);
+      }
+    }
+    return 0;
+  }
+  int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject,
+              std::vector<std::string> *warnings, std::string *) override {
+    const FakeItem *found = nullptr;
+    for (const FakeFolder &f : folders_)
+      for (const FakeItem &i : f.items)
+        if (item.key == i.key) found = &i;
+    com_ResetObject(record);
+    record->itemKind = found->itemKind;
+    record->contactFlag = found->contactFlag;
+    record->sentTime = U64ToFileTime(133500000000000000ULL);
+    CopyText(record->subject, sizeof record->subject, found->subject);
+    *subject = found->subject;
+    if (found->warning[0] != '\0' && warnings != nullptr) warnings->push_back(found->warning);
+    return 0;
+  }
+
+ private:
+  std::vector<FakeFolder> folders_;
+};
+
+const std::vector<FakeFolder> kSourceFolders = {
+    {"Mailbox", 0, {{"mid:1", "Hello Bob", 0, 0, "", ""}}},
+    {"Calendar", 2,
+     {{"uid:a", "Standup", 2, 0, "", ""},
+      {"uid:b", "Review", 2, 0, "a rule with BYSETPOS imported in part", ""},
+      {"", "broken.ics", 2, 0, "", "broken.ics: no VCALENDAR"}}},
+    {"Tasks", 3, {{"uid:t", "Slides", 3, 0, "", ""}}},
+    {"Contacts", 1, {{"uid:c", "Dan Dorsey", 1, 0, "", ""}, {"uid:g", "Team", 1, 1, "", ""}}},
+};
+
+TEST_F(ItemLoopTest, DryImportCountsKindsAndListsWarningsAndUnreadableItems) {
+  ImportOptions options;
+  options.inDir = scratch_.root() + "/in";
+  options.dryRun = true;
+  options.makeSources = [](const std::string &) {
+    std::vector<std::unique_ptr<store::ImportSource>> sources;
+    sources.push_back(std::make_unique<FakeImportSource>(kSourceFolders));
+    return sources;
+  };
+  ImportReport report;
+  EXPECT_EQ(RunImportWithPassword(host_, logon_, options, "", &report), 75);
+  const std::string json = FormatImportJson(report);
+  const char *pieces[] = {
+      "\"kinds\": {\"mail\": 1, \"appointments\": 2, \"tasks\": 1, \"contacts\": 1, \"groups\": 1}",
+      "\"warnings\": [\n  {\"folder\": \"Calendar\", \"item\": \"Review\", \"subject\": \"Review\", "
+      "\"warning\": \"a rule with BYSETPOS imported in part\"}]",
+      "{\"folder\": \"Calendar\", \"file\": \"broken.ics\", \"subject\": \"\", \"reason\": \"broken.ics: no VCALENDAR\"}",
+  };
+  for (const char *piece : pieces) EXPECT_NE(json.find(piece), std::string::npos) << piece << "\n" << json;
+  const std::string summary = FormatImportSummary(report);
+  EXPECT_NE(summary.find("to write by kind: 1 mail, 2 appointments, 1 task, 1 contact, 1 group\n"), std::string::npos)
+      << summary;
+}
+
+TEST_F(ItemLoopTest, ImportWritesEachFolderWithInitWriteForItsClass) {
+  logon_.user = "bob";
+  ImportOptions options;
+  options.inDir = scratch_.root() + "/in";
+  options.makeSources = [](const std::string &) {
+    std::vector<std::unique_ptr<store::ImportSource>> sources;
+    sources.push_back(std::make_unique<FakeImportSource>(std::vector<FakeFolder>{
+        kSourceFolders[0], {"Work^Team Calendar", 2, {{"uid:a", "Standup", 2, 0, "", ""}}}}));
+    return sources;
+  };
+  ImportReport report;
+  RunImportWithPassword(host_, logon_, options, "hunter2", &report);
+  ASSERT_EQ(report.folders.size(), 2u);
+  EXPECT_EQ(report.folders[0].created, 1) << FormatImportSummary(report);
+  const std::string log = ReadFileBytes(host_.outDir + "/data/mvmigrate.log");
+  EXPECT_NE(log.find("Writing to GW calendar folder"), std::string::npos) << log;
+  gwsim::Mailbox &box = server_->mailbox();
+  auto lock = box.Lock();
+  std::vector<std::string> bobs;
+  for (const gwsim::Item &item : box.items) {
+    const gwsim::Folder *folder = box.FindFolder(item.container);
+    if (folder != nullptr && folder->owner == "bob") bobs.push_back(folder->name + ": " + item.subject);
+  }
+  EXPECT_NE(std::find(bobs.begin(), bobs.end(), "Mailbox: Hello Bob"), bobs.end());
+  for (const gwsim::Folder &f : box.folders)
+    EXPECT_FALSE(f.owner == "bob" && (f.name == "Work" || f.name == "Team Calendar"))
+        << "a calendar's path makes no mail folder: " << f.name;
+}
+
+}  // namespace
