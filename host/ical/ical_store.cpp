@@ -291,7 +291,10 @@ class IcalImportSource : public store::ImportSource {
       const ParsedFile *parsed = Parsed(file, &reason);
       if (parsed == nullptr) {
         // Listed once, in the folder of the kind its place suggests, so the loop reports it.
-        if (defaultClass) out->push_back(Item(file, BaseName(file), 0, ""));
+        if (defaultClass) {
+          out->push_back(Item(file, BaseName(file), 0, ""));
+          out->back().problem = reason;
+        }
         continue;
       }
       const bool many = parsed->items.size() > 1;
@@ -418,6 +421,14 @@ std::unique_ptr<store::ExportStore> MakeIcalExportStore(int folderClass, const s
   if (folderClass == store::kClassCalendar) return std::make_unique<VdirExportStore>(JoinPath(outDir, "calendars"));
   if (folderClass == store::kClassTaskList) return std::make_unique<VdirExportStore>(JoinPath(outDir, "tasks"));
   return nullptr;
+}
+
+std::unique_ptr<store::ExportStore> MakeIcalCalendarStore(const std::string &outDir) {
+  return MakeIcalExportStore(store::kClassCalendar, outDir);
+}
+
+std::unique_ptr<store::ExportStore> MakeIcalTaskStore(const std::string &outDir) {
+  return MakeIcalExportStore(store::kClassTaskList, outDir);
 }
 
 std::unique_ptr<store::ImportSource> MakeIcalImportSource(const std::string &inDir) {

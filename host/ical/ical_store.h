@@ -14,6 +14,9 @@ namespace ical {
 // The store for folder class 2 (calendars, below OUT/calendars) or 3 (task
 // lists, below OUT/tasks) under outDir; null for any other class.
 std::unique_ptr<store::ExportStore> MakeIcalExportStore(int folderClass, const std::string &outDir);
+// The same, as the export factory's rows take them.
+std::unique_ptr<store::ExportStore> MakeIcalCalendarStore(const std::string &outDir);
+std::unique_ptr<store::ExportStore> MakeIcalTaskStore(const std::string &outDir);
 
 // The source of the iCalendar items below inDir: the vdirs below
 // inDir/calendars and inDir/tasks (each directory with .ics files is a

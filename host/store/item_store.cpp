@@ -3,6 +3,7 @@
 // library plugs in by adding its row here and its library to CMakeLists.txt.
 #include "host/store/item_store.h"
 
+#include "host/ical/ical_store.h"
 #include "host/maildir/maildir_store.h"
 
 namespace store {
@@ -18,6 +19,8 @@ struct ExportStoreRow {
 // exported (the summary lists its folders as such).
 const ExportStoreRow kExportStores[] = {
     {kClassMail, &maildir::MakeMaildirExportStore},
+    {kClassCalendar, &ical::MakeIcalCalendarStore},
+    {kClassTaskList, &ical::MakeIcalTaskStore},
     // Formats of the other classes add their rows here.
 };
 
@@ -25,6 +28,7 @@ const ExportStoreRow kExportStores[] = {
 // import's directory.
 const ImportSourceMaker kImportSources[] = {
     &maildir::MakeMaildirImportSource,
+    &ical::MakeIcalImportSource,
     // Formats of the other classes add their rows here.
 };
 

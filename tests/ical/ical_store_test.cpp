@@ -329,6 +329,7 @@ TEST_F(IcalStoreTest, ImportFindsVdirsLooseFilesAndReportsBrokenOnes) {
   std::string subject, reason;
   EXPECT_EQ(source->Convert(items[1], r.get(), &subject, nullptr, &reason), -1);
   EXPECT_EQ(reason, "not an iCalendar file");
+  EXPECT_EQ(items[1].problem, reason) << "the listing says why too";
   EXPECT_EQ(r->partCount, 0);
   EXPECT_EQ(ical::MakeIcalImportSource(in + "/missing")->ListFolders(&folders, &error), -1);
 }
