@@ -142,6 +142,10 @@ void CreateMail(const HandlerCall &call, pugi::xml_node request, Answer *answer)
 
 }  // namespace
 
+bool ReadCreatedMail(pugi::xml_node request, Item *item, Answer *answer) {
+  return ReadMail(request, item, answer);
+}
+
 void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
   pugi::xml_node item = Child(call.request, "item");
   if (!item) {
@@ -153,6 +157,8 @@ void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
     CreateFolder(call, item, answer);
   } else if (type == "Mail") {
     CreateMail(call, item, answer);
+  } else if (type == "Appointment") {
+    CreateAppointmentItem(call, item, answer);
   } else {
     Refuse(answer, kCodeBadParameter, "The simulator does not create items of type \"" + type +
                                           "\"");

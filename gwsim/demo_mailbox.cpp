@@ -156,9 +156,7 @@ void AddAliceFolders(DemoBuilder *b) {
 
   std::string calendar = b->AddSystem(root, "Calendar", "Calendar");
   b->mailbox->FindFolder(calendar)->calendarAttribute = true;
-  b->AddItem(calendar, "Appointment", "2026-01-07T08:00:00Z", "Weekly team meeting");
-  b->AddItem(calendar, "Appointment", "2026-02-01T12:00:00Z", "Dentist");
-  b->AddItem(calendar, "Appointment", "2026-03-20T15:00:00Z", "Project review");
+  AddDemoCalendar(b->mailbox, calendar);
 
   b->AddFolderBelow(root, "Contacts", "ContactFolder", "Contacts");
   std::string checklist = b->AddSystem(root, "Checklist", "Checklist");

@@ -10,6 +10,7 @@
 
 #include <pugixml.hpp>
 
+#include "gwsim/appointment_fixture.h"
 #include "gwsim/base64.h"
 #include "gwsim/item_filter.h"
 #include "gwsim/mailbox.h"
@@ -86,9 +87,10 @@ struct Loader {
     return false;
   }
 
-  bool CheckAttributes(pugi::xml_node node, const char *const *allowed) {
+  bool CheckAttributes(pugi::xml_node node, const char *const *allowed,
+                       const char *const *alsoAllowed = nullptr) {
     for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-      if (!InList(a.name(), allowed)) {
+      if (!InList(a.name(), allowed) && (alsoAllowed == nullptr || !InList(a.name(), alsoAllowed))) {
         return Fail(node, std::string("unknown attribute ") + a.name() + " on <" + node.name() +
                               ">");
       }
@@ -310,7 +312,9 @@ bool Loader::CheckReferences() {
 
 bool Loader::LoadItem(pugi::xml_node node, const std::string &container, bool embedded,
                       std::string *addedId) {
-  if (!CheckAttributes(node, kItemAttributes) || !CheckValue(node, "kind", kItemKinds) ||
+  const bool appointment = strcmp(node.attribute("kind").value(), "Appointment") == 0;
+  if (!CheckAttributes(node, kItemAttributes, appointment ? kAppointmentAttributes : nullptr) ||
+      !CheckValue(node, "kind", kItemKinds) ||
       !CheckDate(node, "created") || !CheckDate(node, "modified") ||
       !CheckDate(node, "delivered") || !CheckValue(node, "source", kSources) ||
       !CheckValue(node, "priority", kPriorities) || !CheckFlag(node, "read")) {
@@ -331,12 +335,19 @@ bool Loader::LoadItem(pugi::xml_node node, const std::string &container, bool em
   item.msgId = node.attribute("msgId").value();
   item.viewName = node.attribute("viewName").value();
   item.embedded = embedded;
+  std::string fault;
+  if (appointment && !LoadAppointmentAttributes(node, &item, &fault)) return Fail(node, fault);
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
     if (child.type() != pugi::node_element) continue;
+    if (appointment && strcmp(child.name(), "rrule") == 0) {
+      if (!LoadRule(child, &item, &fault)) return Fail(child, fault);
+      continue;
+    }
     if (!LoadItemChild(child, &item)) return false;
   }
-  std::string id = mailbox->AddItem(item);
-  if (id.empty()) return Fail(node, "duplicate id " + item.id);
+  // A recurring appointment is stored as one item per occurrence.
+  std::string id = appointment ? AddAppointment(mailbox, item, &fault) : mailbox->AddItem(item);
+  if (id.empty()) return Fail(node, appointment ? fault : "duplicate id " + item.id);
   if (addedId != nullptr) *addedId = id;
   return true;
 }

@@ -32,6 +32,7 @@ int main(int argc, char **argv) {
   options.port = 7191;
   int folderCount = 0;
   int itemCount = 0;
+  int appointmentCount = 0;
   gwsim::GeneratedAttachments attachments;
   int64_t hugeAttachment = 0;
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
@@ -41,6 +42,9 @@ int main(int argc, char **argv) {
   app.add_option("--generate-folders", folderCount, "add N generated folders")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--generate-items", itemCount, "add M generated mail items")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--generate-appointments", appointmentCount,
+                 "add N generated appointments with attendees (every fifth a weekly series)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--attachments-per-item", attachments.perItem,
                  "K attachments on every generated mail")
@@ -76,6 +80,14 @@ int main(int argc, char **argv) {
     if (!gwsim::GenerateMailbox(&server.mailbox(), target, folderCount, itemCount,
                                 attachments)) {
       fprintf(stderr, "gwsim: no user to generate the mailbox for\n");
+      return 1;
+    }
+  }
+  if (appointmentCount > 0) {
+    auto lock = server.mailbox().Lock();
+    if (!gwsim::GenerateAppointments(&server.mailbox(), GenerationTarget(server.mailbox()),
+                                     appointmentCount)) {
+      fprintf(stderr, "gwsim: no user with a Calendar to generate appointments for\n");
       return 1;
     }
   }

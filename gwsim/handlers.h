@@ -89,6 +89,12 @@ void AnswerCreateCursor(const HandlerCall &call, Answer *answer);
 void AnswerReadCursor(const HandlerCall &call, Answer *answer);
 void AnswerDestroyCursor(const HandlerCall &call, Answer *answer);
 
+// createItemRequest pieces (create_answers.cpp, appointment_create.cpp):
+// the mail fields of a created item (false with the refusal in *answer),
+// and the creation of an appointment with its occurrences.
+bool ReadCreatedMail(pugi::xml_node request, Item *item, Answer *answer);
+void CreateAppointmentItem(const HandlerCall &call, pugi::xml_node request, Answer *answer);
+
 // One item as lists show it (id first, then its container), or in full
 // (`full`) with its categories, mail content and further content. `element`
 // is "gwt:item" inside lists, "gwm:item" as the direct child of a response.

@@ -77,6 +77,7 @@ void AppendItem(Mailbox *mailbox, const AnswerOptions &options, const Item &item
   if (!IsAddressBookKind(item.kind)) AppendElement(out, "gwt:subject", item.subject);
   if (full) {
     AppendMailContent(mailbox, item, options, out);
+    if (item.kind == "Appointment") AppendAppointmentContent(item, out);
     out->append(item.contentXml);
   }
   out->append("</");

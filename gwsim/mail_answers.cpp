@@ -182,7 +182,12 @@ bool IsAttachedItem(const Mailbox &mailbox, const std::string &id) {
 }  // namespace
 
 void AppendBoxEntry(const Item &item, std::string *out) {
-  if (item.read) out->append("<gwt:status><gwt:read>1</gwt:read></gwt:status>");
+  if (item.read || item.appointment.isPrivate) {
+    out->append("<gwt:status>");
+    if (item.appointment.isPrivate) out->append("<gwt:private>1</gwt:private>");
+    if (item.read) out->append("<gwt:read>1</gwt:read>");
+    out->append("</gwt:status>");
+  }
   if (!item.msgId.empty()) AppendElement(out, "gwt:msgId", item.msgId);
   if (!item.source.empty()) AppendElement(out, "gwt:source", item.source);
   if (!item.delivered.empty()) AppendElement(out, "gwt:delivered", item.delivered);

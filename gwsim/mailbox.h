@@ -14,6 +14,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "gwsim/appointment_data.h"
+
 namespace gwsim {
 
 struct User {
@@ -114,6 +116,7 @@ struct Item {
   // Further elements of the full item (gwt:distribution, gwt:message ...),
   // written inside the item as they stand; already qualified with gwt:.
   std::string contentXml;
+  AppointmentData appointment;  // kind "Appointment" only
 };
 
 struct Category {

@@ -17,6 +17,7 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "reader/attachments.h"
+#include "reader/calendar_reader.h"
 #include "reader/failed_ids.h"
 #include "reader/mail_parser.h"
 #include "transport/soap_call.h"
@@ -270,7 +271,8 @@ void ReportFailedItem(const char *id, const char *subject, const char *reason) {
 extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn saveItem,
                                                int folderNumber, const char *text,
                                                void *search1, void *search2, void *search3,
-                                               int maxAttachKB, void *, void *, void *context,
+                                               int maxAttachKB, void *readerArg, void *,
+                                               void *context,
                                                int *storedCount, int *dataSize,
                                                ItemNotifyFn itemNotify) {
   com_GetGlobal(kGlobalWorkDir, gSession.workDir);
@@ -298,6 +300,16 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   CopyText(run.sortName, sizeof run.sortName, run.folder->sortName);
   com_Log("Converting folder %s, count=%d", run.sortName, run.folder->itemCount);
 
+  if (run.folder->folderClass == kFolderClassCalendar) {
+    // The reader reuses the line buffer: the path is kept for the report.
+    static char path[kHostPathSize];
+    CopyText(path, sizeof path, gSession.lineBuffer);
+    int result = ReadCalendarFolder(record, saveItem, readerArg, context, storedCount, itemNotify,
+                                    index, run.sortName);
+    if (result == 0) com_SetExtendedError(kExtErrorFolder, 0, path);
+    record->folderItemCount = run.folder->itemCount;
+    return result;
+  }
   if (run.folder->folderClass != kFolderClassMail) {
     // The address-book, calendar and task readers are not part of this build.
     com_Log("MV Warning: folder %s is not converted: its reader is not available yet",

@@ -1,25 +1,25 @@
-// The recurrence-key list of the calendar reader: a fixed array searched
-// linearly (at most 20000 keys per session).
+// The recurrence-key list of the calendar reader: a hash set that grows as
+// long as memory lasts.
 #include "reader/recurrence_keys.h"
+
+#include <new>
 
 #include "plugin/mvcom.h"
 
 RecurrenceKeyList gRecurrenceKeys;
 
-void ClearRecurrenceKeys() { gRecurrenceKeys.count = 0; }
+void ClearRecurrenceKeys() { gRecurrenceKeys.keys.clear(); }
 
-int ContainsRecurrenceKey(int32_t key) {
-  for (int32_t i = 0; i < gRecurrenceKeys.count; ++i) {
-    if (gRecurrenceKeys.keys[i] == key) return 1;
-  }
-  return 0;
-}
+int ContainsRecurrenceKey(int32_t key) { return gRecurrenceKeys.keys.count(key) != 0; }
 
 int AddRecurrenceKey(int32_t key) {
-  if (gRecurrenceKeys.count >= kMaxRecurrenceKeys) {
+  try {
+    gRecurrenceKeys.keys.insert(key);
+  } catch (const std::bad_alloc &) {
     com_Log("MV Warning: too many recurring entries");
     return 0;
   }
-  gRecurrenceKeys.keys[gRecurrenceKeys.count++] = key;
   return 1;
 }
+
+int RecurrenceKeyCount() { return static_cast<int>(gRecurrenceKeys.keys.size()); }

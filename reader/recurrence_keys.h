@@ -4,12 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_set>
 
-enum { kMaxRecurrenceKeys = 20000 };
-
+// The list grows with the mailbox: a full list would make every later
+// occurrence of a new series an appointment of its own.
 struct RecurrenceKeyList {
-  int32_t keys[kMaxRecurrenceKeys];
-  int32_t count;
+  std::unordered_set<int32_t> keys;
 };
 
 extern RecurrenceKeyList gRecurrenceKeys;
@@ -20,7 +20,9 @@ void ClearRecurrenceKeys();
 // 1 when key is in the list, else 0.
 int ContainsRecurrenceKey(int32_t key);
 
-// Appends key. Returns 1 when added, 0 when the list is full (then logs
-// "MV Warning: too many recurring entries" and keeps the list as it was).
-// A key already in the list is added again; callers ask Contains first.
+// Adds key (a key already there stays once). Returns 1 when kept, 0 when
+// memory ran out (then logs "MV Warning: too many recurring entries").
 int AddRecurrenceKey(int32_t key);
+
+// Number of keys held.
+int RecurrenceKeyCount();

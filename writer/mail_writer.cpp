@@ -15,6 +15,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
 #include "transport/response_scanner.h"
+#include "writer/appointment_writer.h"
 #include "writer/write_session.h"
 #include "writer/xml_text.h"
 
@@ -236,7 +237,7 @@ struct ItemWriterEntry {
 
 const ItemWriterEntry kItemWriters[] = {
     {kItemContact, "contact", nullptr},
-    {kItemAppointment, "appointment", nullptr},
+    {kItemAppointment, "appointment", CreateAppointment},
     {kItemTask, "task", nullptr},
 };
 

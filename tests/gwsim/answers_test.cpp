@@ -112,7 +112,7 @@ TEST_F(AnswersTest, FolderListShape) {
                 "Alice Anders|gwt:SystemFolder|Root|no count|-",
                 "Mailbox|gwt:SystemFolder|Mailbox|4|Alice Anders",
                 "Sent Items|gwt:SystemFolder|SentItems|no count|Alice Anders",
-                "Calendar|gwt:SystemFolder|Calendar|3|Alice Anders",
+                "Calendar|gwt:SystemFolder|Calendar|9|Alice Anders",
                 "Contacts|gwt:ContactFolder|Contacts|0|Alice Anders",
                 "Checklist|gwt:SystemFolder|Checklist|2|Alice Anders",
                 "Work In Progress|gwt:SystemFolder|Draft|0|Alice Anders",

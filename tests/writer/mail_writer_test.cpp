@@ -125,7 +125,6 @@ TEST_F(MailWriterTest, KindsWithoutWriterFailVisiblyAndKindSevenIsPassedOver) {
   const Case cases[] = {
       {"kind 7 writes nothing and is no failure", 7, {}},
       {"contacts wait for their writer", 1, {"\tItem\tcontact writer not available yet"}},
-      {"appointments wait for their writer", 2, {"\tItem\tappointment writer not available yet"}},
       {"tasks wait for their writer", 3, {"\tItem\ttask writer not available yet"}},
   };
   for (const Case &c : cases) {
