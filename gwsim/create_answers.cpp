@@ -6,6 +6,7 @@
 #include "gwsim/base64.h"
 #include "gwsim/handlers.h"
 #include "gwsim/item_filter.h"
+#include "gwsim/task_answers.h"
 
 namespace gwsim {
 namespace {
@@ -159,6 +160,8 @@ void AnswerCreateItem(const HandlerCall &call, Answer *answer) {
     CreateMail(call, item, answer);
   } else if (type == "Appointment") {
     CreateAppointmentItem(call, item, answer);
+  } else if (type == "Task") {
+    CreateTaskItem(call, item, answer);
   } else {
     Refuse(answer, kCodeBadParameter, "The simulator does not create items of type \"" + type +
                                           "\"");

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "gwsim/mailbox.h"
+#include "gwsim/task_samples.h"
 
 namespace gwsim {
 namespace {
@@ -160,8 +161,7 @@ void AddAliceFolders(DemoBuilder *b) {
 
   b->AddFolderBelow(root, "Contacts", "ContactFolder", "Contacts");
   std::string checklist = b->AddSystem(root, "Checklist", "Checklist");
-  b->AddItem(checklist, "Task", "2026-01-08T07:30:00Z", "Send the travel expenses");
-  b->AddItem(checklist, "Task", "2026-02-14T11:00:00Z", "Book the meeting room");
+  AddDemoTasks(b->mailbox, checklist);
   b->AddSystem(root, "Work In Progress", "Draft");
 
   std::string cabinet = b->AddSystem(root, "Cabinet", "Cabinet");
@@ -186,6 +186,7 @@ void AddAliceFolders(DemoBuilder *b) {
   b->AddItem(toMe, "Mail", "2026-02-21T10:00:00Z", "Notes from the supplier call");
 
   b->AddSystem(root, "Junk Mail", "JunkMail");
+  AddDemoRules(b->mailbox, b->owner);
   std::string trash = b->AddSystem(root, "Trash", "Trash");
   b->AddItem(trash, "Mail", "2025-10-01T08:00:00Z", "Old newsletter");
 }

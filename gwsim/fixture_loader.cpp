@@ -14,6 +14,8 @@
 #include "gwsim/base64.h"
 #include "gwsim/item_filter.h"
 #include "gwsim/mailbox.h"
+#include "gwsim/rule_answers.h"
+#include "gwsim/task_answers.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
 
@@ -141,6 +143,11 @@ struct Loader {
   bool LoadFolder(pugi::xml_node node, const std::string &owner, const std::string &parent);
   bool LoadBook(pugi::xml_node node, const std::string &owner);
   bool LoadCategory(pugi::xml_node node, const std::string &owner);
+  bool LoadRule(pugi::xml_node node, const std::string &owner) {
+    std::string fault;
+    pugi::xml_node where;
+    return LoadRuleFixture(node, owner, mailbox, &fault, &where) || Fail(where, fault);
+  }
   bool LoadUser(pugi::xml_node node);
   bool LoadUserContent(pugi::xml_node node, const std::string &owner);
   bool LoadTop(pugi::xml_node root);
@@ -291,6 +298,10 @@ bool Loader::LoadItemChild(pugi::xml_node child, Item *item) {
   if (strcmp(name, "rtf") == 0) return LoadBody(child, "text/rtf", item);
   if (strcmp(name, "html") == 0) return LoadBody(child, "text/html", item);
   if (strcmp(name, "attachment") == 0) return LoadAttachment(child, item);
+  if (strcmp(name, "task") == 0) {
+    std::string fault;
+    return ReadTaskFixture(child, item, &fault) || Fail(child, fault);
+  }
   return Fail(child, std::string("unexpected <") + name + "> in <item>");
 }
 
@@ -436,6 +447,7 @@ bool Loader::LoadUserContent(pugi::xml_node node, const std::string &owner) {
     bool ok = strcmp(name, "folder") == 0     ? LoadFolder(child, owner, root)
               : strcmp(name, "category") == 0 ? LoadCategory(child, owner)
               : strcmp(name, "book") == 0     ? LoadBook(child, owner)
+              : strcmp(name, "rule") == 0     ? LoadRule(child, owner)
                                               : Fail(child, std::string("unexpected <") + name +
                                                                 "> in <user>");
     if (!ok) return false;

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "gwsim/gwsim.h"
+#include "gwsim/task_samples.h"
 #include "gwsim/mailbox.h"
 
 namespace {
@@ -33,6 +34,7 @@ int main(int argc, char **argv) {
   int folderCount = 0;
   int itemCount = 0;
   int appointmentCount = 0;
+  int taskCount = 0;
   gwsim::GeneratedAttachments attachments;
   int64_t hugeAttachment = 0;
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
@@ -45,6 +47,8 @@ int main(int argc, char **argv) {
       ->check(CLI::NonNegativeNumber);
   app.add_option("--generate-appointments", appointmentCount,
                  "add N generated appointments with attendees (every fifth a weekly series)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--generate-tasks", taskCount, "add N generated tasks to the Checklist")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--attachments-per-item", attachments.perItem,
                  "K attachments on every generated mail")
@@ -88,6 +92,13 @@ int main(int argc, char **argv) {
     if (!gwsim::GenerateAppointments(&server.mailbox(), GenerationTarget(server.mailbox()),
                                      appointmentCount)) {
       fprintf(stderr, "gwsim: no user with a Calendar to generate appointments for\n");
+      return 1;
+    }
+  }
+  if (taskCount > 0) {
+    auto lock = server.mailbox().Lock();
+    if (!gwsim::GenerateTasks(&server.mailbox(), GenerationTarget(server.mailbox()), taskCount)) {
+      fprintf(stderr, "gwsim: no user to generate the tasks for\n");
       return 1;
     }
   }

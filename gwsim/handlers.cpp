@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "gwsim/rule_answers.h"
+
 namespace gwsim {
 namespace {
 
@@ -28,6 +30,7 @@ const HandlerEntry kHandlers[] = {
     {"createCursorRequest", AnswerCreateCursor, true},
     {"readCursorRequest", AnswerReadCursor, true},
     {"destroyCursorRequest", AnswerDestroyCursor, true},
+    {"getRuleListRequest", AnswerRuleList, true},
 };
 
 const HandlerEntry *FindHandler(const std::string &name) {

@@ -5,6 +5,7 @@
 
 #include "gwsim/handlers.h"
 #include "gwsim/item_filter.h"
+#include "gwsim/task_answers.h"
 #include "platform/bounded_text.h"
 
 namespace gwsim {
@@ -78,6 +79,7 @@ void AppendItem(Mailbox *mailbox, const AnswerOptions &options, const Item &item
   if (full) {
     AppendMailContent(mailbox, item, options, out);
     if (item.kind == "Appointment") AppendAppointmentContent(item, out);
+    if (item.kind == "Task") AppendTaskContent(item, out);
     out->append(item.contentXml);
   }
   out->append("</");

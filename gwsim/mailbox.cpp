@@ -23,6 +23,7 @@ void Mailbox::Clear() {
   items.clear();
   categories.clear();
   books.clear();
+  rules.clear();
   usedIds_.clear();
   itemIndex_.clear();
   nextId_ = 0x101E;

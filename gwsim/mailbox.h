@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "gwsim/appointment_data.h"
+#include "gwsim/rule_data.h"
+#include "gwsim/task_data.h"
 
 namespace gwsim {
 
@@ -117,6 +119,7 @@ struct Item {
   // written inside the item as they stand; already qualified with gwt:.
   std::string contentXml;
   AppointmentData appointment;  // kind "Appointment" only
+  TaskData task;  // kind "Task" only
 };
 
 struct Category {
@@ -185,6 +188,7 @@ class Mailbox {
   std::vector<Item> items;
   std::vector<Category> categories;
   std::vector<AddressBook> books;
+  std::vector<Rule> rules;  // every mailbox's, in the order getRuleListRequest lists them
 
  private:
   std::string NewId(const char *kind, const std::string &container);

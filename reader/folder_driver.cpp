@@ -20,6 +20,8 @@
 #include "reader/calendar_reader.h"
 #include "reader/failed_ids.h"
 #include "reader/mail_parser.h"
+#include "reader/rules_export.h"
+#include "reader/task_reader.h"
 #include "transport/soap_call.h"
 
 int gItemCopyCounter = 0;
@@ -83,11 +85,18 @@ void ExportMailRulesOnce() {
     com_Log("MV Warning: unable to retrieve mailbox rules, response %d", gHTTPResponse);
     return;
   }
+  // A refused list is no list: an empty export would say the mailbox has no rules.
+  if (gGWSError != 0) {
+    com_Log("MV Warning: unable to retrieve mailbox rules, code=%d", gGWSError);
+    return;
+  }
   char copyPath[kPathSize];
   FormatText(copyPath, sizeof copyPath, "%sgwrules.xml", gSession.dataDir);
   com_fcopy(responsePath, copyPath);
   com_Log("debug: copied getRuleListRequest response to %s", copyPath);
-  com_Log("MV Warning: mail rules export is not available yet");
+  char exportPath[kPathSize];
+  WorkFile(exportPath, sizeof exportPath, "mboxrules.dat");
+  ParseRules(responsePath, exportPath);
 }
 
 // Fetches one item into responsePath. Returns 1 when the server gave it,
@@ -307,6 +316,12 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
     int result = ReadCalendarFolder(record, saveItem, readerArg, context, storedCount, itemNotify,
                                     index, run.sortName);
     if (result == 0) com_SetExtendedError(kExtErrorFolder, 0, path);
+    record->folderItemCount = run.folder->itemCount;
+    return result;
+  }
+  if (run.folder->folderClass == kFolderClassTaskList) {
+    int result = ReadTaskFolder(index, record, saveItem, readerArg, gSession.workDir, storedCount,
+                                itemNotify);
     record->folderItemCount = run.folder->itemCount;
     return result;
   }

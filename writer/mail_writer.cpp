@@ -16,6 +16,7 @@
 #include "plugin/session_state.h"
 #include "transport/response_scanner.h"
 #include "writer/appointment_writer.h"
+#include "writer/task_writer.h"
 #include "writer/write_session.h"
 #include "writer/xml_text.h"
 
@@ -238,7 +239,7 @@ struct ItemWriterEntry {
 const ItemWriterEntry kItemWriters[] = {
     {kItemContact, "contact", nullptr},
     {kItemAppointment, "appointment", CreateAppointment},
-    {kItemTask, "task", nullptr},
+    {kItemTask, "task", CreateTask},
 };
 
 // An item that cannot be written fails visibly: logged and reported.

@@ -65,7 +65,7 @@ const CreateWriterInfo kCreateWriters[kWriterCount] = {
      "crmember_in%d.xml", "member", kHttpOnly,
      "MV Warning: failed to create member, name=%s, HTTP response=%d", 0, 0},
     {"soapreq4.tmp", "crtask.xml", &RunSettings::conDebug, &RunSettings::calDebug,
-     "crtask_out%d.xml", "crtask_in%d.xml", "task", kHttpOnly,
+     "crtask_out%d.xml", "crtask_in%d.xml", "task", kHttpAndGWSError,
      "MV Warning: failed to create task, name=%s, HTTP response=%d", 0, 1},
 };
 

@@ -13,6 +13,10 @@ std::string MailRequest(const std::string &container, const std::string &content
   return "<m:createItemRequest>\n<item type=\"Mail\">\n<container>" + container +
          "</container>\n" + content + "</item>\n</m:createItemRequest>\n";
 }
+std::string TaskRequest(const std::string &container, const std::string &content) {
+  return "<m:createItemRequest>\n<m:item type=\"Task\">\n<container>" + container +
+         "</container>\n" + content + "</m:item>\n</m:createItemRequest>\n";
+}
 std::string FolderRequest(const std::string &parent, const std::string &name) {
   return "<m:createItemRequest>\n<item type=\"Folder\">\n<parent>" + parent +
          "</parent>\n<name>" + name + "</name>\n</item>\n</m:createItemRequest>\n";
@@ -52,6 +56,14 @@ TEST_F(CreateTest, RefusalsChangeNothing) {
                           "</attachment></attachments>"),
        200, 59905},
       {"unreadable date", MailRequest(inbox, "<delivered>yesterday</delivered>"), 200, 59905},
+      {"task date not readable", TaskRequest(inbox, "<dueDate>soon</dueDate>"), 200, 59905},
+      {"task percentage over 100",
+       TaskRequest(inbox, "<checklist><percentComplete>150</percentComplete></checklist>"), 200,
+       59905},
+      {"task body not base64",
+       TaskRequest(inbox, "<message><part contentType=\"text/plain\">ab!c</part></message>"), 200,
+       59905},
+      {"task in another mailbox's folder", TaskRequest(bobs, "<subject>s</subject>"), 200, 59906},
       {"no parent", FolderRequest("", "New"), 200, 59905},
       {"unknown parent", FolderRequest("NO.SUCH@16", "New"), 200, 59906},
       {"another mailbox's parent", FolderRequest(bobs, "New"), 200, 59906},

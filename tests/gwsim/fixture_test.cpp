@@ -53,6 +53,18 @@ TEST(FixtureTest, FaultsAreReportedWithFileAndLine) {
               "</item></folder>"),
        "fixture:2: ref names the unknown item NOPE@1"},
       {InUser("<folder name=\"f\"><item><body/></item></folder>"), "unexpected <body> in <item>"},
+      {InUser("<folder name=\"f\"><item kind=\"Task\"><task due=\"soon\"/></item></folder>"),
+       "unreadable date \"soon\" on <task>"},
+      {InUser("<folder name=\"f\"><item kind=\"Task\"><task percent=\"101\"/></item></folder>"),
+       "percent must be a whole number from 0 to 100"},
+      {InUser("<folder name=\"f\"><item kind=\"Task\"><task done=\"1\"/></item></folder>"),
+       "unknown attribute done on <task>"},
+      {InUser("<rule name=\"r\">\n<filter><entry op=\"and\"/></filter></rule>"),
+       "fixture:2: and, or and not are the ops of <group>"},
+      {InUser("<rule name=\"r\"><action folder=\"X\"/></rule>"), "an action needs a type"},
+      {InUser("<rule name=\"r\"><action type=\"Forward\"><from email=\"a@b\"/></action></rule>"),
+       "unexpected <from> in <action>"},
+      {InUser("<rule name=\"r\"><filter/></rule>"), "a rule has one filter with one element"},
   };
   for (const Case &c : cases) {
     gwsim::Mailbox mailbox;

@@ -16,6 +16,7 @@ namespace {
 int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   StoredItem item;
   item.subject = record->subject;
+  item.title = record->title;
   for (int i = 0; i < record->partCount; ++i) {
     char path[600];
     FormatPartFileName(path, sizeof path, gSession.workDir, record->msgSeq, i);

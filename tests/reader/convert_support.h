@@ -20,6 +20,7 @@ struct StoredPart {
 
 struct StoredItem {
   std::string subject;
+  std::string title;  // appointments and tasks
   std::vector<StoredPart> parts;
 };
 

@@ -170,7 +170,9 @@ TEST_F(FolderDriverTest, MailRulesAreFetchedOnceOverTwoFolders) {
   EXPECT_EQ("<m:getRuleListRequest/>", SentBody("getRuleListRequest"));
   EXPECT_TRUE(FileExists(host_.dataDir() + "gwrules.xml"));
   EXPECT_EQ(1, host_.CountLog("Attempting to export GW mail rules"));
-  EXPECT_EQ(1, host_.CountLog("MV Warning: mail rules export is not available yet"));
+  // No rules: an empty export file, and the answer is gone from the work directory.
+  EXPECT_EQ("", ReadFileBytes(WorkFile("mboxrules.dat")));
+  EXPECT_FALSE(FileExists(WorkFile("gwrules.xml")));
   EXPECT_EQ(3u, gHost.stored.size());
 }
 

@@ -202,7 +202,9 @@ TEST_F(InitWriteTest, EachWriterHasItsOwnFilesSuccessTestAndWarning) {
        "Error=53",
        {"\tItem\tHTTP response=200, code=53"}},
       {"a contact needs HTTP 200 only", kWriterContact, 53, kCreateDone, "soapreq2.tmp", "", {}},
-      {"a task needs HTTP 200 only", kWriterTask, 53, kCreateDone, "soapreq4.tmp", "", {}},
+      {"a task fails on a non-zero code", kWriterTask, 53, kCreateFailed, "soapreq4.tmp",
+       "MV Warning: failed to create task, name=Item, HTTP response=200",
+       {"\tItem\tHTTP response=200, code=53"}},
       {"mail with code 0 is created", kWriterMail, 0, kCreateDone, "soapreq5.tmp", "", {}},
   };
   ASSERT_NO_FATAL_FAILURE(ConnectMailbox());

@@ -1,0 +1,332 @@
+// ReadTaskFolder and ParseTask: a GroupWise task list read into the host's
+// records, one getItemRequest per task, each task handed to the host.
+#include "reader/task_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "folders/category_table.h"
+#include "folders/folder_table.h"
+#include "folders/item_enumeration.h"
+#include "platform/bounded_text.h"
+#include "platform/file_guard.h"
+#include "platform/win_compat.h"
+#include "plugin/host_message.h"
+#include "plugin/mvcom.h"
+#include "plugin/run_settings.h"
+#include "plugin/session_state.h"
+#include "reader/attachments.h"
+#include "reader/failed_ids.h"
+#include "reader/folder_driver.h"
+#include "reader/html_text_body.h"
+#include "transport/response_scanner.h"
+#include "transport/soap_call.h"
+
+namespace {
+
+enum {
+  kTaskLineSize = 2000,
+  kTitleChars = 256,
+  kOrganizerChars = 250,
+  kPathSize = kDirSize + 64,
+  kEscapedIdSize = 6 * kItemIdSize,
+  kRequestSize = kEscapedIdSize + 256,
+  kReasonSize = 600,
+};
+
+const char kGetItemRequest[] =
+    "<m:getItemRequest>\n<id>%s</id>\n<view>%s</view>\n</m:getItemRequest>\n";
+const char kTaskView[] = "all default checklist attachment peek";
+// Tasks are known to the host's duplicate store under this folder text,
+// whatever the task list is called.
+const char kTaskDupFolder[] = "Tasks";
+const char kBodyPartStart[] = "<gwt:part contentType=\"text";
+
+// ---- ParseTask ----
+
+// One tag of the task answer and what its element does to the record. The
+// handler reads the element's value (or whole element) from the file after
+// the tag line; it returns kTaskRead, or kTaskFailed when the item failed.
+struct TaskTag {
+  const char *tag;
+  TagMatch match;
+  int (*handle)(HostMessage *record, char *line, FILE *file);
+};
+
+void ReadValue(char *line, FILE *file) { ReadElementValue(line, kTaskLineSize, file); }
+
+int ReadTitle(HostMessage *record, char *line, FILE *file) {
+  ReadValue(line, file);
+  CopyTextN(record->title, sizeof record->title, line, kTitleChars);
+  TrimPartialUtf8(record->title);
+  com_ltrim(record->title);
+  com_rtrim(record->title);
+  return kTaskRead;
+}
+
+// Completion also sets the record's completed mark (contactFlag 2), which a
+// later percentage does not take back, so that a task read and written
+// again stays completed.
+int ReadCompleted(HostMessage *record, char *line, FILE *file) {
+  ReadValue(line, file);
+  record->contactFlag = line[0] == '1' ? kTaskCompletedFlag : 0;
+  if (line[0] == '1') record->percentComplete = 100;
+  return kTaskRead;
+}
+
+int ReadStart(HostMessage *record, char *line, FILE *file) {
+  ReadValue(line, file);
+  ParseGWDateTime(line, &record->startTime);
+  return kTaskRead;
+}
+
+int ReadDue(HostMessage *record, char *line, FILE *file) {
+  ReadValue(line, file);
+  ParseGWDateTime(line, &record->endTime);
+  return kTaskRead;
+}
+
+int ReadPercent(HostMessage *record, char *line, FILE *file) {
+  ReadValue(line, file);
+  record->percentComplete = ParseLeadingInt(line);
+  return kTaskRead;
+}
+
+int ReadCategory(HostMessage *record, char *line, FILE *file) {
+  ReadValue(line, file);
+  char name[kCategoryTextSize];
+  LookupCategoryName(line, name);
+  AppendCategoryName(record->categories, name);
+  return kTaskRead;
+}
+
+// The one who assigned the task, up to the end of the from element.
+int ReadAssigner(HostMessage *record, char *line, FILE *file) {
+  const TagField fields[] = {
+      {"<gwt:email>", kTagNoCase, record->organizerAddress, sizeof record->organizerAddress,
+       kOrganizerChars, nullptr},
+      {"<gwt:displayName>", kTagNoCase, record->organizerName, sizeof record->organizerName,
+       kOrganizerChars, nullptr},
+  };
+  while (ReadResponseLine(line, kTaskLineSize, file) && !EqualsNoCase(line, "</gwt:from>")) {
+    ScanTagTable(line, kTaskLineSize, fields, 2, file);
+  }
+  return kTaskRead;
+}
+
+int ReadPriority(HostMessage *record, char *line, FILE *file) {
+  ReadValue(line, file);
+  if (EqualsNoCase(line, "Standard")) record->taskPriority = 1;
+  else if (EqualsNoCase(line, "High")) record->taskPriority = 2;
+  else if (EqualsNoCase(line, "Low")) record->taskPriority = 0;
+  return kTaskRead;
+}
+
+// Attachments after the record's part list is full are passed over.
+int ReadAttachment(HostMessage *record, char *, FILE *file) {
+  if (record->partCount >= kMaxParts) return kTaskRead;
+  return GetAttachment(record, file) == kAttachFailed ? kTaskFailed : kTaskRead;
+}
+
+// The task's own text, as the mail parser reads a body part.
+int ReadBodyPart(HostMessage *record, char *line, FILE *file) {
+  int rtf = com_FindText(line, "/rtf", 0) != nullptr;
+  return WriteBodyPart(record, file, line, rtf) == 2 ? kTaskFailed : kTaskRead;
+}
+
+const TaskTag kTaskTags[] = {
+    {"<gwt:subject>", kTagNoCase, ReadTitle},
+    {"<gwt:completed>", kTagNoCase, ReadCompleted},
+    {"<gwt:startDate>", kTagNoCase, ReadStart},
+    {"<gwt:assignedDate>", kTagNoCase, ReadStart},
+    {"<gwt:dueDate>", kTagNoCase, ReadDue},
+    {"<gwt:percentComplete>", kTagNoCase, ReadPercent},
+    {"<gwt:category>", kTagNoCase, ReadCategory},
+    {"<gwt:from>", kTagNoCase, ReadAssigner},
+    {"<gwt:priority>", kTagNoCase, ReadPriority},
+    {"<gwt:attachment>", kTagNoCase, ReadAttachment},
+    {kBodyPartStart, kTagPrefixNoCase, ReadBodyPart},
+};
+
+// ---- ReadTaskFolder ----
+
+struct TaskRun {
+  HostMessage *record;
+  SaveItemFn saveItem;
+  ItemNotifyFn itemNotify;
+  void *context;
+  int read;    // tasks fetched and parsed
+  int stored;  // tasks the host accepted
+  int stop, value1, value2;
+};
+
+void Notify(TaskRun *run, int status) {
+  if (run->itemNotify != nullptr)
+    run->itemNotify(run->record, "", status, &run->value1, &run->value2, &run->stop);
+}
+
+void FreeTask(TaskRun *run) {
+  com_Deallocate_All(run->record, run->context);
+  com_Deallocate(run->record, run->context);
+}
+
+// Sends the getItemRequest of one task into responsePath. Returns 1 when
+// the server gave the task, 0 with the reason when it did not.
+int FetchTask(const TaskRun &run, const char *id, const char *responsePath, char *reason,
+              size_t cap) {
+  static char escapedId[kEscapedIdSize];
+  static char body[kRequestSize];
+  CopyText(escapedId, sizeof escapedId, id);
+  com_Escape(escapedId, 1, sizeof escapedId);
+  FormatText(body, sizeof body, kGetItemRequest, escapedId, kTaskView);
+  SoapCall(body, "getItemRequest", responsePath);
+  if (gRunSettings.mailDebug || gRunSettings.calDebug) {
+    char name[64], debugPath[kPathSize + kDirSize];
+    FormatText(name, sizeof name, "task%d.xml", gItemCopyCounter++);
+    FormatDebugPath(debugPath, sizeof debugPath, name);
+    com_fcopy(responsePath, debugPath);
+    DebugLog("debug: copied getItem response to %s", debugPath);
+  }
+  if (gHTTPResponse != 200) {
+    com_Log("MV Warning: failed to retrieve task %d, httpResponse=%d", run.read - 1,
+            gHTTPResponse);
+    FormatText(reason, cap, "getItemRequest failed, httpResponse=%d", gHTTPResponse);
+    return 0;
+  }
+  if (gGWSError != 0) {
+    com_Log("MV Warning: failed to retrieve task %d, code=%d", run.read - 1, gGWSError);
+    FormatText(reason, cap, "getItemRequest failed, code=%d", gGWSError);
+    return 0;
+  }
+  return 1;
+}
+
+// A task that could not be read: never stored, listed as failed, reported.
+void FailTask(TaskRun *run, const char *id, const char *reason) {
+  RecordFailedId(id, run->record->title);
+  ReportFailedItem(id, run->record->title, reason);
+  Notify(run, kItemSkipped);
+  FreeTask(run);
+}
+
+void LogTaskLine(const HostMessage *record) {
+  char start[64], due[64];
+  com_DateText(record->startTime, start);
+  com_DateText(record->endTime, due);
+  com_Log("GroupWise task: %s, start=%s, due=%s", record->title, start, due);
+}
+
+// The host's checks, SaveItem and the notification of one parsed task.
+void StoreTask(TaskRun *run, const char *id) {
+  HostMessage *record = run->record;
+  // The item id tells two tasks of the same title and dates apart in the
+  // host's duplicate store.
+  if (record->messageId[0] == '\0') {
+    CopyText(record->messageId, sizeof record->messageId, id);
+    CopyText(record->messageIdCopy, sizeof record->messageIdCopy, id);
+  }
+  if (gRunSettings.lsub) LogTaskLine(record);
+  record->itemKind = kItemTask;
+  com_AddressTranslate(record);
+  int status = kItemDuplicate;
+  if (com_MsgIsDuplicate(record, run->context, kDupAsk, kTaskDupFolder) == 0) {
+    com_AttachSize(record, run->context, 0, gRunSettings.maxAttachSize);
+    int code = run->saveItem != nullptr
+                   ? run->saveItem(record, "", run->context, run->stored)
+                   : 0;
+    if (code == kSaveFailedRecord || code == kSaveFailedStop) {
+      status = kItemSkipped;
+      if (code == kSaveFailedRecord) RecordFailedId(id, record->title);
+    } else {
+      status = kItemStored;
+      com_MsgIsDuplicate(record, run->context, kDupRecord, kTaskDupFolder);
+      ++run->stored;
+    }
+  }
+  Notify(run, status);
+  FreeTask(run);
+}
+
+void ReadTasks(TaskRun *run, FILE *idFile) {
+  char responsePath[kPathSize];
+  FormatText(responsePath, sizeof responsePath, "%stask.xml", gSession.workDir);
+  static char id[kItemIdSize];
+  char reason[kReasonSize];
+  while (!run->stop && ReadResponseLine(id, sizeof id, idFile)) {
+    if (id[0] == '\0') continue;
+    com_ResetObject(run->record);
+    if (!gRunSettings.fakeServer &&
+        !FetchTask(*run, id, responsePath, reason, sizeof reason)) {
+      ++run->read;
+      FailTask(run, id, reason);
+      continue;
+    }
+    if (gRunSettings.calTest) MessageBoxA(responsePath, "Substitute task file now");
+    int parsed = ParseTask(run->record, responsePath);
+    ++run->read;
+    if (parsed != kTaskRead) {
+      FailTask(run, id,
+               parsed == kTaskFailed ? AttachmentFailureReason() : "the answer cannot be read");
+      continue;
+    }
+    StoreTask(run, id);
+    if (run->stored >= gSession.itemLimit) run->stop = 1;
+  }
+}
+
+}  // namespace
+
+int ParseTask(HostMessage *record, const char *responsePath) {
+  FilePtr file = OpenFile(responsePath, "r");
+  if (!file) return kTaskNotOpened;
+  static char line[kTaskLineSize];
+  // A task without a priority element is of standard priority, not low.
+  record->taskPriority = 1;
+  int result = kTaskRead;
+  while (result == kTaskRead && ReadResponseLine(line, sizeof line, file.get())) {
+    for (const TaskTag &t : kTaskTags) {
+      if (!TagMatches(line, t.tag, t.match)) continue;
+      result = t.handle(record, line, file.get());
+      break;
+    }
+  }
+  file.reset();
+  if (result != kTaskRead) return result;
+  AddTextBodyFromHtml(record);
+  return kTaskRead;
+}
+
+int ReadTaskFolder(int folderIndex, HostMessage *record, SaveItemFn saveItem, void *,
+                   void *context, int *storedCount, ItemNotifyFn itemNotify) {
+  const FolderRecord *folder = gFolderTable.records[folderIndex];
+  char idPath[kPathSize];
+  FormatText(idPath, sizeof idPath, "%smsgids.tmp", gSession.workDir);
+  gSession.listingFailed = 0;
+  int listed = GetItemIds(folder->id, idPath, gRunSettings.d332);
+  if (gSession.listingFailed) {
+    char text[kPathSize + 256];
+    FormatText(text, sizeof text, "%s\tthe item list could not be read (%d of %d items listed)",
+               folder->sortName, listed, folder->itemCount);
+    com_Log("MV Error: folder %s: the item list could not be read, %d of %d items listed",
+            folder->sortName, listed, folder->itemCount);
+    com_SetExtendedError(kExtErrorFolder, 0, text);
+  }
+  if (storedCount != nullptr) *storedCount = 0;
+  if (gRunSettings.d114) {
+    com_Log("MV Warning: messages will not be converted, only folder structure");
+    return 0;
+  }
+  FilePtr idFile = OpenFile(idPath, "r");
+  if (!idFile) return 0;
+  static TaskRun run;
+  memset(&run, 0, sizeof run);
+  run.record = record;
+  run.saveItem = saveItem;
+  run.itemNotify = itemNotify;
+  run.context = context;
+  RecordFailedFolder(folderIndex, folder->folderClass, folder->sortName);
+  ReadTasks(&run, idFile.get());
+  RecordFailedId("", "");
+  if (storedCount != nullptr) *storedCount = run.stored;
+  return 0;
+}
