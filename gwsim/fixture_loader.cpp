@@ -351,7 +351,7 @@ bool Loader::LoadItem(pugi::xml_node node, const std::string &container, bool em
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
     if (child.type() != pugi::node_element) continue;
     if (appointment && strcmp(child.name(), "rrule") == 0) {
-      if (!LoadRule(child, &item, &fault)) return Fail(child, fault);
+      if (!gwsim::LoadRule(child, &item, &fault)) return Fail(child, fault);  // the appointment rule, not a mail rule
       continue;
     }
     if (!LoadItemChild(child, &item)) return false;
