@@ -186,6 +186,7 @@ void NoteFolderFailure(ExportRun *run, const std::string &text) {
 void ExtendedErrorSink(int code, const char *text, void *) {
   ExportRun *run = gRun;
   if (run == nullptr || text == nullptr) return;
+  if (IsCalendarDoneNotice(code, text)) return;
   if (code == kExtErrorFolder) return NoteFolderFailure(run, text);
   if (code != kExtErrorItemFailed) return;
   std::string all = text;
@@ -326,7 +327,7 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     // The migration state keys items by the folder's whole path (two folders
     // may share a name).
     CopyText(record->hostFolder, sizeof record->hostFolder, entry.path.c_str());
-    api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
+    api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, kNoItemLimit);
     int stored = 0, dataSize = 0;
     api.ConvertFolder(record.get(), &SaveItem, index, "", nullptr, nullptr, nullptr, options.maxAttachKB, nullptr,
                       nullptr, nullptr, &stored, &dataSize, &ItemNotify);
