@@ -90,14 +90,10 @@ std::string AddressOf(const char *value) {
   return address;
 }
 
-const char *ParameterOf(icalproperty *p, icalparameter_kind kind) {
-  icalparameter *param = icalproperty_get_first_parameter(p, kind);
-  if (param == nullptr) return nullptr;
-  switch (kind) {
-    case ICAL_CN_PARAMETER: return icalparameter_get_cn(param);
-    case ICAL_FMTTYPE_PARAMETER: return icalparameter_get_fmttype(param);
-    default: return nullptr;
-  }
+// The CN (display name) of an ORGANIZER or ATTENDEE, or null.
+const char *CommonNameOf(icalproperty *p) {
+  icalparameter *cn = icalproperty_get_first_parameter(p, ICAL_CN_PARAMETER);
+  return cn != nullptr ? icalparameter_get_cn(cn) : nullptr;
 }
 
 // The value of the X- parameter `name` (any case), or null.
@@ -228,7 +224,7 @@ void ReadPeople(icalcomponent *item, HostMessage *record, std::vector<std::strin
   icalproperty *o = icalcomponent_get_first_property(item, ICAL_ORGANIZER_PROPERTY);
   if (o != nullptr) {
     organizer = AddressOf(icalproperty_get_organizer(o));
-    const char *cn = ParameterOf(o, ICAL_CN_PARAMETER);
+    const char *cn = CommonNameOf(o);
     organizerName = cn != nullptr ? cn : "";
     CopyUtf8(record->organizerAddress, sizeof record->organizerAddress, organizer.c_str());
     CopyUtf8(record->organizerName, sizeof record->organizerName, organizerName.c_str());
@@ -239,7 +235,7 @@ void ReadPeople(icalcomponent *item, HostMessage *record, std::vector<std::strin
        p = icalcomponent_get_next_property(item, ICAL_ATTENDEE_PROPERTY)) {
     ++attendees;
     const std::string address = AddressOf(icalproperty_get_attendee(p));
-    const char *cn = ParameterOf(p, ICAL_CN_PARAMETER);
+    const char *cn = CommonNameOf(p);
     int status = 0;
     icalparameter *partstat = icalproperty_get_first_parameter(p, ICAL_PARTSTAT_PARAMETER);
     switch (partstat != nullptr ? icalparameter_get_partstat(partstat) : ICAL_PARTSTAT_NONE) {

@@ -312,8 +312,8 @@ TimeStyle StyleOf(const HostMessage &record, std::vector<std::string> *warnings)
   return style;
 }
 
-int BuildEvent(icalcomponent *calendar, icalcomponent *event, const HostMessage &record,
-               std::vector<std::string> *warnings) {
+void BuildEvent(icalcomponent *calendar, icalcomponent *event, const HostMessage &record,
+                std::vector<std::string> *warnings) {
   const TimeStyle style = StyleOf(record, warnings);
   const int64_t start = UnixFromFileTime(record.startTime);
   int64_t end = UnixFromFileTime(record.endTime);
@@ -323,8 +323,8 @@ int BuildEvent(icalcomponent *calendar, icalcomponent *event, const HostMessage 
   if (style.allDay) {
     // A date end is the day after the last; an end on the start day (or
     // none) makes a one-day event.
-    const int64_t first = UnixFromDate(StartDate(start, style).year, StartDate(start, style).month,
-                                       StartDate(start, style).day);
+    const LocalDate day = StartDate(start, style);
+    const int64_t first = UnixFromDate(day.year, day.month, day.day);
     const LocalDate last = DayOf(end, style);
     int64_t after = UnixFromDate(last.year, last.month, last.day);
     if (after <= first) after = first + kDay;
@@ -345,7 +345,6 @@ int BuildEvent(icalcomponent *calendar, icalcomponent *event, const HostMessage 
   AddShowAs(event, record.busyState);
   AddPriority(event, record.importance);
   AddPeople(event, record, warnings);
-  return 0;
 }
 
 void BuildTask(icalcomponent *todo, const HostMessage &record, std::vector<std::string> *warnings) {

@@ -134,3 +134,55 @@ TEST_F(IcalReaderTest, EachFileIsAFolderPerKindWithItsItemsInFileOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IcalReaderTest, DamagedItemsAreImportedAsFarAsTheyGoOrRefused) {
+  const std::string dir = host_.root() + "/damaged";
+  ASSERT_EQ(testing_support::RunCommand("mkdir -p '" + dir + "'").exitCode, 0);
+  ASSERT_TRUE(testing_support::WriteFileBytes(
+      dir + "/damaged.ics",
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+      "BEGIN:VEVENT\r\nUID:x1\r\nDTSTART:20240101T100000Z\r\nDTEND:garbage\r\n"
+      "RRULE:FREQ=SOMETIMES;BYDAY=XX\r\nSUMMARY:Bad lines\r\nEND:VEVENT\r\n"
+      "BEGIN:VEVENT\r\nUID:x2\r\nSUMMARY:No start\r\nEND:VEVENT\r\n"
+      "END:VCALENDAR\r\n"));
+  const struct {
+    const char *why;
+    const char *key;
+    int result;
+    std::vector<std::string> fields;  // when imported
+    std::vector<std::string> texts;   // in the warnings, or in the reason
+  } cases[] = {
+      {"unreadable lines are dropped and named, the rest imported", "ical:x1", 0,
+       {"title=Bad lines", "start=20240101T100000Z", "end=20240101T100000Z", "recur=0/0/0/0/0/0/0/0/"},
+       {"DTEND", "RRULE"}},
+      {"an event without a start is refused", "ical:x2", -1, {}, {"without a start"}},
+  };
+  std::unique_ptr<store::ImportSource> source = ical::MakeIcalImportSource(dir);
+  std::vector<store::SourceFolder> folders;
+  std::vector<store::SourceItem> items;
+  std::string error;
+  ASSERT_EQ(source->ListFolders(&folders, &error), 0);
+  ASSERT_EQ(folders.size(), 1u);
+  ASSERT_EQ(source->ListItems(folders[0], &items, &error), 0);
+  ASSERT_EQ(items.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const auto &c = cases[i];
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(items[i].key, c.key);
+    Record r = NewRecord(0);
+    std::string subject, reason;
+    std::vector<std::string> warnings;
+    ASSERT_EQ(source->Convert(items[i], r.get(), &subject, &warnings, &reason), c.result);
+    const std::vector<std::string> fields = Describe(*r, host_.workDir());
+    for (const std::string &want : c.fields)
+      EXPECT_NE(std::find(fields.begin(), fields.end(), want), fields.end()) << want;
+    std::string said = reason;
+    for (const std::string &w : warnings) said += "\n" + w;
+    for (const std::string &text : c.texts) EXPECT_NE(said.find(text), std::string::npos) << said;
+    EXPECT_EQ(r->partCount, 0);
+  }
+}
+
+}  // namespace
