@@ -173,7 +173,7 @@ std::string WithoutCarriageReturns(const std::string &text) {
 std::string ParameterText(const std::string &text) {
   std::string out = ToUtf8(text);
   for (char &c : out)
-    if (c == '"' || static_cast<unsigned char>(c) < 0x20) c = '\'';
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
   return out;
 }
 

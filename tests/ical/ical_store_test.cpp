@@ -175,7 +175,7 @@ const std::vector<std::pair<const char *, std::function<void(HostMessage *, cons
          r->importance = r->taskPriority = 2;
          CopyText(r->categories, sizeof r->categories, "Work;Größe;");
          AddPart(r, work, kPartTextBody, "Message.txt", "Agenda:\n1. numbers; 2, plans\n");
-         AddPart(r, work, kPartFile, "plan.bin", std::string("\0\xff\x10 bytes", 9));
+         AddPart(r, work, kPartFile, "plan;v2, \"final\".bin", std::string("\0\xff\x10 bytes", 9));
        }},
       {"an all-day event over two days", [](HostMessage *r, const std::string &) {
          r->allDay = 1;
