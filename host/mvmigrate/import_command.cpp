@@ -328,12 +328,14 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
   for (int i = 0; i < run->record->partCount; ++i) run->state.bytes += run->record->parts[i]->size;
   if (com_ExcludeSubject(run->record->subject)) {
     folder->skipped++;
-  } else if (run->api == nullptr) {
-    Warn(run, *folder, item, subject, warnings);
+    com_Deallocate_All(run->record, nullptr);
+    return;
+  }
+  Warn(run, *folder, item, subject, warnings);
+  if (run->api == nullptr) {
     folder->created++;  // dry run: it would be
     report::CountKind(&run->report->kinds, run->record->itemKind, run->record->contactFlag);
   } else {
-    Warn(run, *folder, item, subject, warnings);
     // No write without its journal: after a kill the next run could not
     // tell whether the server created the item.
     ImportJournal pending = PendingMessage(*run->record, key, folder->path, from.folderClass);

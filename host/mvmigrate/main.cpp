@@ -27,7 +27,7 @@ Exit codes:
   73 an output file cannot be created 76 the server's answer could not be used
   77 logon refused (user or password) 78 log, state or filters cannot be set up
   75 export: some items failed (listed in the summary; --retry-failed takes them again)
-  75 import: some messages failed (listed in the summary; a rerun retries them)
+  75 import: some items failed (listed in the summary; a rerun retries them)
   130 export, import: stopped by Ctrl-C after the current item (run again to go on))";
 
 void AddLogonOptions(CLI::App *cmd, LogonOptions *logon) {
@@ -82,7 +82,8 @@ int main(int argc, char **argv) {
 
   LogonOptions exportLogon;
   ExportOptions exportOptions;
-  CLI::App *exporter = app.add_subcommand("export", "export the mail folders into Maildirs under OUT/mail/");
+  CLI::App *exporter = app.add_subcommand(
+      "export", "export every folder whose class has a format (mail into Maildirs under OUT/mail/, ...)");
   AddLogonOptions(exporter, &exportLogon);
   exporter->add_option("--folder", exportOptions.folders, "only this folder (\"Cabinet^Projects\") and its subfolders; repeatable")
       ->allow_extra_args(false);
@@ -94,12 +95,12 @@ int main(int argc, char **argv) {
   LogonOptions importLogon;
   ImportOptions importOptions;
   CLI::App *importer = app.add_subcommand(
-      "import", "write the messages of a Maildir tree (DIR/mail/ as export writes it, or any Maildir) into a mailbox");
+      "import", "write what every format finds below DIR (a Maildir tree in DIR/mail/ or DIR, ...) into a mailbox");
   AddLogonOptions(importer, &importLogon);
-  importer->add_option("--in", importOptions.inDir, "the tree: DIR/mail/ when it exists, else DIR")->required();
+  importer->add_option("--in", importOptions.inDir, "DIR: mail in DIR/mail/ when it exists, else DIR itself")->required();
   importer->add_option("--folder", importOptions.folders, "only this folder (\"Cabinet^Projects\") and its subfolders; repeatable")
       ->allow_extra_args(false);
-  importer->add_flag("--dry-run", importOptions.dryRun, "read and convert every message, write nothing, log on to nothing");
+  importer->add_flag("--dry-run", importOptions.dryRun, "read and convert every item, write nothing, log on to nothing");
   importer->add_option("--report", importOptions.reportPath, "write the run's report as JSON to this file");
 
   bool demoTls = false, demoJson = false;

@@ -76,7 +76,9 @@ class ExportStore {
 
 // The store for a folder class below outDir ("OUT/"): Maildir in OUT/mail
 // for mail, iCalendar vdirs in OUT/calendars and OUT/tasks, vCard vdirs in
-// OUT/contacts. Null for a class no store is built for.
+// OUT/contacts. Null for a class no store is built for. Making a store
+// touches no file (the export asks for the store of every class it meets,
+// also in a dry run); OpenFolder makes the directories.
 std::unique_ptr<ExportStore> MakeExportStore(int folderClass, const std::string &outDir);
 
 // What a format library gives the factory: the store of its class below

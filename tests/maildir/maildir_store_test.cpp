@@ -1,0 +1,63 @@
+// The Maildir export store: each write lands in the folder opened last, and
+// a folder that cannot be opened makes the writes fail rather than letting
+// them go into the folder before.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/maildir/maildir_store.h"
+#include "maildir/message_readback.h"
+#include "platform/bounded_text.h"
+#include "plugin/host_message.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using readback::ListDirectory;
+using testing_support::TestHost;
+using testing_support::WriteFileBytes;
+
+TEST(MaildirStoreTest, WritesGoIntoTheFolderOpenedLast) {
+  TestHost host;
+  ASSERT_EQ(host.Init(), 0);
+  const std::string out = host.root() + "/out/";
+  // A file where a folder's first level would go: that folder cannot be made.
+  std::filesystem::create_directories(out + "mail");
+  ASSERT_TRUE(WriteFileBytes(out + "mail/Blocked", "not a directory"));
+  std::unique_ptr<store::ExportStore> maildirStore = maildir::MakeMaildirExportStore(out);
+  HostMessage record = {};
+  record.msgSeq = 2;
+  CopyText(record.messageId, sizeof record.messageId, "ONE.1@example.com");
+  CopyText(record.subject, sizeof record.subject, "Status");
+
+  std::string error;
+  int64_t bytes = 0;
+  EXPECT_EQ(maildirStore->Write(record, host.workDir(), &bytes, nullptr, &error), store::kFailed)
+      << "no folder open yet";
+
+  const struct {
+    const char *folder;
+    int openResult, writeResult;
+    size_t mailboxFiles, projectsFiles;
+    const char *why;
+  } steps[] = {
+      {"Mailbox", 0, store::kStored, 1, 0, "the first write lands in OUT/mail/Mailbox/cur"},
+      {"Mailbox", 0, store::kAlreadyPresent, 1, 0, "opened again, the folder already holds the item"},
+      {"Blocked^Sub", -1, store::kFailed, 1, 0, "a folder that cannot be made: the write fails, nothing in Mailbox"},
+      {"Cabinet^Projects", 0, store::kStored, 1, 1, "the next folder that opens takes its item"},
+  };
+  for (const auto &s : steps) {
+    SCOPED_TRACE(s.why);
+    error.clear();
+    EXPECT_EQ(maildirStore->OpenFolder(s.folder, &error), s.openResult) << error;
+    EXPECT_EQ(maildirStore->Write(record, host.workDir(), &bytes, nullptr, &error), s.writeResult) << error;
+    EXPECT_EQ(maildirStore->Sync(&error), 0) << error;
+    EXPECT_EQ(ListDirectory(out + "mail/Mailbox/cur").size(), s.mailboxFiles);
+    EXPECT_EQ(ListDirectory(out + "mail/Cabinet/Projects/cur").size(), s.projectsFiles);
+  }
+}
+
+}  // namespace
