@@ -64,7 +64,7 @@ int FetchAppointment(const char *id, const char *responsePath, char *reason, siz
     FormatText(name, sizeof name, "cal%d.xml", gItemCopyCounter++);
     FormatDebugPath(debugPath, sizeof debugPath, name);
     com_fcopy(responsePath, debugPath);
-    com_Log("debug: copied getItem response to %s", debugPath);
+    DebugLog("debug: copied getItem response to %s", debugPath);
   }
   if (gHTTPResponse != 200) {
     com_Log("MV Warning: failed to retrieve calendar entry %d, httpResponse=%d",

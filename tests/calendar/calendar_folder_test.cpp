@@ -107,6 +107,19 @@ TEST_F(CalendarTest, CalendarFoldersGoToTheHostOnceASeries) {
   }
 }
 
+TEST_F(CalendarTest, WithLsubTheHostMayExcludeAnAppointmentByItsTitle) {
+  const char *excluded[] = {"calendar entry: Holiday"};
+  host_.config().excludeSubjects = excluded;
+  host_.config().excludeCount = 1;
+  ASSERT_NO_FATAL_FAILURE(Connect(kCalendar, {"/LSUB"}));
+  EXPECT_EQ(0, Convert("Calendar"));
+  EXPECT_EQ((std::vector<int>{0, 6, 6, 6, 0}), gCalendarHost.statuses);
+  EXPECT_EQ(2, storedCount_);
+  EXPECT_TRUE(host_.HasLog("GroupWise calendar entry: Slides, start="));
+  EXPECT_EQ(1, host_.CountLog("Calendar skipped, code=2"));
+  EXPECT_TRUE(itemErrors_.empty());
+}
+
 TEST_F(CalendarTest, AStoredSeriesCarriesItsRuleAttendeesAndBody) {
   ASSERT_NO_FATAL_FAILURE(Connect(kCalendar));
   EXPECT_EQ(0, Convert("Calendar"));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gwsim/appointment_data.h"
+#include "gwsim/mailbox.h"
 #include "gwsim_client.h"
 
 namespace {
@@ -178,6 +179,28 @@ TEST_F(AppointmentAnswerTest, TheDemoCalendarShowsEachOccurrenceWithItsSeries) {
   pugi::xml_node review = Item(ids[8]);
   EXPECT_STREQ("text.htm", review.child("gwt:attachments").child("gwt:attachment")
                                .child_value("gwt:name"));
+}
+
+TEST(AppointmentGeneratorTest, GeneratedAppointmentsHaveAttendeesAndSomeAreSeries) {
+  gwsim::Mailbox mailbox;
+  gwsim::LoadDemoMailbox(&mailbox);
+  const std::string calendar = mailbox.FindFolderByType("alice", "Calendar")->id;
+  const size_t before = mailbox.ItemsIn(calendar).size();
+  ASSERT_TRUE(gwsim::GenerateAppointments(&mailbox, "alice", 10));
+  std::vector<const gwsim::Item *> items = mailbox.ItemsIn(calendar);
+  // Ten appointments, the first and the sixth weekly series of four.
+  ASSERT_EQ(before + 10 + 2 * 3, items.size());
+  const gwsim::Item &first = *items[before];
+  EXPECT_EQ("Generated appointment 1", first.subject);
+  EXPECT_EQ(3u, first.recipients.size());
+  EXPECT_EQ("2026-01-01T09:00:00Z", first.appointment.startDate);
+  EXPECT_EQ(first.appointment.recurrenceKey, items[before + 3]->appointment.recurrenceKey);
+  EXPECT_EQ("2026-01-22T09:00:00Z", items[before + 3]->appointment.startDate);
+  const gwsim::Item &second = *items[before + 4];
+  EXPECT_EQ("Generated appointment 2", second.subject);
+  EXPECT_EQ(2u, second.recipients.size());
+  EXPECT_EQ(0u, second.appointment.recurrenceKey);
+  EXPECT_FALSE(gwsim::GenerateAppointments(&mailbox, "nobody", 1));
 }
 
 std::string AppointmentRequest(const std::string &container, const std::string &content) {
