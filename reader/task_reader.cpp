@@ -270,7 +270,9 @@ void ReadTasks(TaskRun *run, FILE *idFile) {
       continue;
     }
     StoreTask(run, id);
-    if (run->stored >= gSession.itemLimit) run->stop = 1;
+    // A limit of 0 is no limit, as for mail: the host's "take everything"
+    // must not end the list after its first task.
+    if (gSession.itemLimit > 0 && run->stored >= gSession.itemLimit) run->stop = 1;
   }
 }
 

@@ -26,7 +26,8 @@ int ParseTask(HostMessage *record, const char *responsePath);
 // duplicates are asked and recorded under "Tasks". A task that cannot be
 // fetched or read is notified as skipped, stored nowhere, recorded as failed
 // and reported to the host (kExtErrorItemFailed). context goes to the host
-// functions as it is. Writes the number of tasks stored through storedCount.
-// Returns 0.
+// functions as it is. Stops when the host sets the stop flag or when the
+// item limit of InitRead (0: none) tasks are stored. Writes the number of
+// tasks stored through storedCount. Returns 0.
 int ReadTaskFolder(int folderIndex, HostMessage *record, SaveItemFn saveItem, void *unused,
                    void *context, int *storedCount, ItemNotifyFn itemNotify);

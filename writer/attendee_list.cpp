@@ -10,6 +10,13 @@
 
 namespace {
 
+// The list reads as the text-mode part file it follows would: CR LF on Windows.
+#ifdef _WIN32
+const char kLineEnd[] = "\r\n";
+#else
+const char kLineEnd[] = "\n";
+#endif
+
 const char *StatusWord(int status) {
   switch (status) {
     case 1: return "Confirmed";
@@ -27,19 +34,20 @@ std::string AttendeeListText(const HostMessage *record) {
   int count = record->recipCount < 0 ? 0 : record->recipCount;
   if (count > kMaxRecipients) count = kMaxRecipients;
   if (count == 0) return "";
-  std::string text = "\n\nAttendees:\n\n";
+  std::string text = std::string(kLineEnd) + kLineEnd + "Attendees:" + kLineEnd + kLineEnd;
   for (int i = 0; i < count; ++i) {
     const HostRecipient *r = record->recips[i];
     if (r == nullptr) continue;
     text += Field(r->name, sizeof r->name) + " <" + Field(r->address, sizeof r->address) + "> (";
     text += r->kind == kRecipOrganizer ? "Organizer" : StatusWord(r->status);
-    text += ")\n";
+    text += ")";
+    text += kLineEnd;
   }
   return text;
 }
 
 void AppendAttendeeList(const HostMessage *record, const char *path) {
-  FilePtr file = OpenFile(path, "a");
+  FilePtr file = OpenFile(path, "ab");
   if (!file) return;
   const std::string text = AttendeeListText(record);
   fwrite(text.data(), 1, text.size(), file.get());

@@ -200,7 +200,7 @@ class TaskReaderTest : public ConvertTest {};
 
 TEST_F(TaskReaderTest, EveryTaskIsStoredAsKindThreeWithItsFields) {
   ASSERT_NO_FATAL_FAILURE(Connect(Checklist(2)));
-  EXPECT_EQ(0, Convert("Checklist", 10));
+  EXPECT_EQ(0, Convert("Checklist"));
   EXPECT_EQ((std::vector<std::string>{"Task 1", "Task 2"}), Titles());
   EXPECT_EQ((std::vector<int>{0, 0}), gHost.statuses);
   EXPECT_EQ(2, storedCount_);
@@ -224,7 +224,7 @@ struct TaskLimitCase {
 TEST_F(TaskReaderTest, TheItemLimitCountsStoredTasks) {
   const TaskLimitCase cases[] = {
       {"limit 5 of 8 stores five", 5, {}, {0, 0, 0, 0, 0}, 5},
-      {"limit 0 ends after the first task", 0, {}, {0}, 1},
+      {"limit 0 is no limit, as for mail", 0, {}, {0, 0, 0, 0, 0, 0, 0, 0}, 8},
       {"1234 and 1235 fail a task without ending the list; 500 counts as stored", 2,
        {1234, 1235, 500}, {6, 6, 0, 0}, 2},
   };

@@ -13,6 +13,7 @@
 #include "plugin/session_state.h"
 #include "reader/task_reader.h"
 #include "transport/soap_call.h"
+#include "writer/attendee_list.h"
 #include "writer_test_support.h"
 
 namespace writer_test {
@@ -140,6 +141,23 @@ TEST_F(TaskWriterTest, ARetriedWriteSendsTheSameBodyAndLeavesTheHostsFile) {
   WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr);
   EXPECT_EQ("Body text", testing_support::ReadFileBytes(BodyFile(record.get(), 0)));
   EXPECT_EQ(SentBody("createItemRequest", 0), SentBody("createItemRequest", 1));
+}
+
+TEST_F(TaskWriterTest, TheAttendeeListGoesOntoACopyOnly) {
+  RecordPtr record = NewTask("Copy");
+  AddRecipient(record.get(), "Ann Lee", "ann@example.com", kRecipOrganizer);
+  AddRecipient(record.get(), "Bob Brown", "bob@example.com", kRecipTo);
+  record->recips[1]->status = 2;
+  const std::string copy = host_.workDir() + "copy.txt";
+  ASSERT_TRUE(testing_support::WriteFileBytes(copy, "Text"));
+  AppendAttendeeList(record.get(), copy.c_str());
+  EXPECT_EQ("Text\n\nAttendees:\n\nAnn Lee <ann@example.com> (Organizer)\n"
+            "Bob Brown <bob@example.com> (Declined)\n",
+            testing_support::ReadFileBytes(copy));
+  // A file that cannot be opened is left alone, and nothing is made in its place.
+  const std::string missing = host_.workDir() + "no/such/dir.txt";
+  AppendAttendeeList(record.get(), missing.c_str());
+  EXPECT_FALSE(testing_support::FileExists(missing));
 }
 
 struct RoundTripCase {
