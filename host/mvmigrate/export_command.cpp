@@ -327,7 +327,7 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     // The migration state keys items by the folder's whole path (two folders
     // may share a name).
     CopyText(record->hostFolder, sizeof record->hostFolder, entry.path.c_str());
-    api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, kNoItemLimit);
+    api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
     int stored = 0, dataSize = 0;
     api.ConvertFolder(record.get(), &SaveItem, index, "", nullptr, nullptr, nullptr, options.maxAttachKB, nullptr,
                       nullptr, nullptr, &stored, &dataSize, &ItemNotify);

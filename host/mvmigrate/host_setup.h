@@ -65,10 +65,6 @@ extern const char kPluginIdListFile[];
 // converted: ...") and is a failure.
 bool IsCalendarDoneNotice(int code, const char *text);
 
-// The item limit the host gives InitRead: every item of a folder. Not 0,
-// which the task and calendar readers take as "stop after the first item".
-const int kNoItemLimit = 0x7FFFFFFF;
-
 // The test pause shown on the terminal: prints text and caption and waits
 // for Enter; without a terminal it prints and goes on.
 void TerminalMessageBox(const char *text, const char *caption);

@@ -233,7 +233,7 @@ void LookForPending(const PluginApi &api, int folderIndex, uint64_t day, Pending
   remove((std::string(workDir) + kPluginIdListFile).c_str());
   gVerify = check;
   mvcom_SetExtendedErrorSink(&CountUnreadable, check);
-  api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, kNoItemLimit);
+  api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
   int stored = 0, dataSize = 0;
   api.ConvertFolder(record.get(), &CompareWithPending, folderIndex, "", nullptr, nullptr, nullptr, 0, nullptr,
                     nullptr, nullptr, &stored, &dataSize, &IgnoreItemNotice);
