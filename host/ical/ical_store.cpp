@@ -376,9 +376,18 @@ class IcalImportSource : public store::ImportSource {
     std::vector<std::string> files, dirs;
     ListDirectory(dir, &files, &dirs);
     int kinds = 0;
-    for (const std::string &name : files)
-      if (EndsWith(name, kItemExtension)) kinds |= ScanKinds(JoinPath(dir, name));
-    if (kinds != 0 && !relative.empty()) AddByKinds(kinds, defaultClass, maildir::FolderPathOf(relative), dir, out);
+    for (const std::string &name : files) {
+      if (!EndsWith(name, kItemExtension)) continue;
+      const std::string path = JoinPath(dir, name);
+      if (relative.empty()) {
+        // A file right in the root is a calendar of its own, named by the file.
+        AddByKinds(ScanKinds(path), defaultClass,
+                   maildir::FolderPathOf(name.substr(0, name.size() - strlen(kItemExtension))), path, out);
+      } else {
+        kinds |= ScanKinds(path);
+      }
+    }
+    if (kinds != 0) AddByKinds(kinds, defaultClass, maildir::FolderPathOf(relative), dir, out);
     for (const std::string &sub : dirs)
       ListVdirs(JoinPath(dir, sub), relative.empty() ? sub : relative + "/" + sub, defaultClass, out);
   }

@@ -294,6 +294,7 @@ TEST_F(IcalStoreTest, ImportFindsVdirsLooseFilesAndReportsBrokenOnes) {
       {"calendars/Calendar/notes.txt", "not an item"},
       {"calendars/Cabinet/Sub%2FTeam/b.ics", event},
       {"tasks/Tasks/c.ics", task},
+      {"calendars/holidays.ics", event},
       {"exports/family.ics", both},
       {"mail/Mailbox/cur/x.ics", event},
       {"contacts/Contacts/y.ics", event},
@@ -321,6 +322,7 @@ TEST_F(IcalStoreTest, ImportFindsVdirsLooseFilesAndReportsBrokenOnes) {
                         "Tasks/3: c.ics=ical:t1",
                         "exports^family/2: family.ics e2=ical:e2",
                         "exports^family/3: family.ics t2=ical:t2",
+                        "holidays/2: holidays.ics=ical:e1",
                     }));
   // The broken file is reported through Convert, with its record left clean.
   std::vector<store::SourceItem> items;
