@@ -187,12 +187,8 @@ void NoteFolderFailure(ExportRun *run, const std::string &text) {
 void ExtendedErrorSink(int code, const char *text, void *) {
   ExportRun *run = gRun;
   if (run == nullptr || text == nullptr) return;
-  if (code == kExtErrorFolder) {
-    // "<folder>\t<reason>" is a folder that failed; the plug-in also names
-    // each calendar it has read, with no reason: that is no failure.
-    if (strchr(text, '\t') != nullptr) NoteFolderFailure(run, text);
-    return;
-  }
+  if (IsCalendarDoneNotice(code, text)) return;
+  if (code == kExtErrorFolder) return NoteFolderFailure(run, text);
   if (code != kExtErrorItemFailed) return;
   std::string all = text;
   size_t tab1 = all.find('\t');

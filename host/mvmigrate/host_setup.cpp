@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -68,6 +69,10 @@ int CollectSwitches(const HostOptions &options, std::vector<std::string> *params
 }
 
 const char kPluginIdListFile[] = "msgids.tmp";
+
+bool IsCalendarDoneNotice(int code, const char *text) {
+  return code == kExtErrorFolder && text != nullptr && strchr(text, '\t') == nullptr;
+}
 
 void RemovePluginWorkFiles(const std::string &workDir) {
   static const char *const kNames[] = {

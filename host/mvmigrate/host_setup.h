@@ -59,6 +59,12 @@ void RemovePluginWorkFiles(const std::string &workDir);
 // leaves the previous folder's list in place.
 extern const char kPluginIdListFile[];
 
+// True for the notice ConvertFolder gives after reading a calendar: code
+// 109 with the folder's path alone. A folder it could not convert, or could
+// not list whole, comes with a reason ("<folder>\t<reason>", "... not
+// converted: ...") and is a failure.
+bool IsCalendarDoneNotice(int code, const char *text);
+
 // The test pause shown on the terminal: prints text and caption and waits
 // for Enter; without a terminal it prints and goes on.
 void TerminalMessageBox(const char *text, const char *caption);

@@ -96,6 +96,33 @@ void Warn(ImportRun *run, const ImportFolderSummary &folder, const store::Source
 
 std::string FieldText(const char *field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
+// What tells an item apart among the items read back from the server, in
+// the fields the plug-in's readers fill: a mail by subject, sender and
+// delivery time; an appointment by its title (as far as the reader keeps
+// it) and start; a task by its title and the day it is due (GroupWise keeps
+// task dates as days).
+struct ItemIdentity {
+  std::string subject;
+  std::string sender;
+  uint64_t time = 0;  // FILETIME ticks
+};
+
+ItemIdentity IdentityOf(const HostMessage &record) {
+  ItemIdentity id;
+  if (record.itemKind != kItemAppointment && record.itemKind != kItemTask) {
+    id.subject = FieldText(record.subject, sizeof record.subject);
+    id.sender = FieldText(record.fromAddress, sizeof record.fromAddress);
+    id.time = FileTimeToU64(record.sentTime);
+    return id;
+  }
+  const size_t kReaderTitle = 256;  // what the calendar and task readers keep of a title
+  id.subject = FieldText(record.title, kReaderTitle);
+  const uint64_t ticksPerDay = 86400ULL * 10000000ULL;
+  id.time = record.itemKind == kItemAppointment ? FileTimeToU64(record.startTime)
+                                                 : FileTimeToU64(record.endTime) / ticksPerDay * ticksPerDay;
+  return id;
+}
+
 // The journal entry of the item in record, about to be written.
 ImportJournal PendingMessage(const HostMessage &record, const std::string &key, const std::string &folder,
                              int folderClass) {
@@ -103,9 +130,10 @@ ImportJournal PendingMessage(const HostMessage &record, const std::string &key, 
   pending.key = key;
   pending.folder = folder;
   pending.folderClass = folderClass;
-  pending.subject = FieldText(record.subject, sizeof record.subject);
-  pending.sender = FieldText(record.fromAddress, sizeof record.fromAddress);
-  pending.sentTime = FileTimeToU64(record.sentTime);
+  const ItemIdentity id = IdentityOf(record);
+  pending.subject = id.subject;
+  pending.sender = id.sender;
+  pending.sentTime = id.time;
   pending.writeStarted = ImportJournalNow();
   return pending;
 }
@@ -132,9 +160,9 @@ int MV_CALL CompareWithPending(HostMessage *record, const char *, void *, int) {
   if (check == nullptr || record == nullptr) return kVerifyNotStored;
   // The server keeps the dates to the second.
   const ImportJournal &pending = *check->journal;
-  if (FieldText(record->subject, sizeof record->subject) == pending.subject &&
-      EqualsNoCase(FieldText(record->fromAddress, sizeof record->fromAddress).c_str(), pending.sender.c_str()) &&
-      FileTimeToU64(record->sentTime) / kTicksPerSecond == pending.sentTime / kTicksPerSecond)
+  const ItemIdentity id = IdentityOf(*record);
+  if (id.subject == pending.subject && EqualsNoCase(id.sender.c_str(), pending.sender.c_str()) &&
+      id.time / kTicksPerSecond == pending.sentTime / kTicksPerSecond)
     check->found = true;
   return kVerifyNotStored;
 }
@@ -142,9 +170,8 @@ int MV_CALL CompareWithPending(HostMessage *record, const char *, void *, int) {
 int MV_CALL IgnoreItemNotice(HostMessage *, const char *, int, int *, int *, int *) { return 0; }
 
 void CountUnreadable(int code, const char *text, void *user) {
-  // A folder code without a reason only names a calendar that was read.
-  if (code == kExtErrorItemFailed || (code == kExtErrorFolder && text != nullptr && strchr(text, '\t') != nullptr))
-    ++static_cast<PendingCheck *>(user)->unreadable;
+  if (IsCalendarDoneNotice(code, text)) return;
+  if (code == kExtErrorItemFailed || code == kExtErrorFolder) ++static_cast<PendingCheck *>(user)->unreadable;
 }
 
 // The folders of the plug-in's folder table that may hold the pending item:

@@ -3,6 +3,7 @@
 // library plugs in by adding its row here and its library to CMakeLists.txt.
 #include "host/store/item_store.h"
 
+#include "host/ical/ical_store.h"
 #include "host/maildir/maildir_store.h"
 #include "host/vcard/vcard_store.h"
 
@@ -20,6 +21,8 @@ struct ExportStoreRow {
 const ExportStoreRow kExportStores[] = {
     {kClassMail, &maildir::MakeMaildirExportStore},
     {kClassAddressBook, &vcard::MakeVcardExportStore},
+    {kClassCalendar, &ical::MakeIcalCalendarStore},
+    {kClassTaskList, &ical::MakeIcalTaskStore},
     // Formats of the other classes add their rows here.
 };
 
@@ -28,6 +31,7 @@ const ExportStoreRow kExportStores[] = {
 const ImportSourceMaker kImportSources[] = {
     &maildir::MakeMaildirImportSource,
     &vcard::MakeVcardImportSource,
+    &ical::MakeIcalImportSource,
     // Formats of the other classes add their rows here.
 };
 

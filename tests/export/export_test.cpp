@@ -42,9 +42,10 @@ class ExportTest : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(host_.root() + "/pw", "secret\n"));
   }
 
+  // The mail folders only: the fixture's task list has its own format's tests.
   std::string Args(const std::string &out, const std::string &extra = "") const {
     return "-q --out '" + out + "' export --server " + server_->url() + " --user alice --password-file '" +
-           host_.root() + "/pw' " + extra;
+           host_.root() + "/pw' --folder Mailbox --folder Cabinet " + extra;
   }
 
   RunResult Run(const std::string &args) const {
