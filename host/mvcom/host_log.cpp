@@ -68,7 +68,12 @@ void com_SetExtendedError(int code, int zero, const char *text) {
   (void)zero;
   gMvcom.extendedCode = code;
   CopyText(gMvcom.extendedText, sizeof gMvcom.extendedText, text);
-  com_Log("MV Error: extended error %d: %s", code, gMvcom.extendedText);
+  // The plug-in names each calendar it has read with the folder code and no
+  // reason ("<folder>\t<reason>" is a failure): a notice, not an error.
+  if (code == 109 && strchr(gMvcom.extendedText, '\t') == nullptr)
+    com_Log("MV Info: folder %s read", gMvcom.extendedText);
+  else
+    com_Log("MV Error: extended error %d: %s", code, gMvcom.extendedText);
   if (gMvcom.extendedSink != nullptr)
     gMvcom.extendedSink(code, text ? text : "", gMvcom.extendedSinkUser);
 }

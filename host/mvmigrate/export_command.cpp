@@ -566,7 +566,7 @@ int RunExportDemo(const HostOptions &host, bool tls, bool json) {
   }
   const std::string out = WithSlash(host.outDir);
   std::cerr << "Demo: GroupWise simulator at " << server.url() << "\n\n"
-            << "1. Exporting alice's mailbox into " << out << "mail/\n";
+            << "1. Exporting alice's mailbox into " << out << "\n";
   LogonOptions logon;
   logon.server = server.url();
   logon.user = "alice";
@@ -591,7 +591,9 @@ int RunExportDemo(const HostOptions &host, bool tls, bool json) {
   std::cerr << "\nDemo: the exported messages are in " << out << "mail/, one Maildir per folder (`mutt -f " << out
             << "mail/Mailbox` opens them); bob's mailbox lived in the simulator and is gone with it. The log is "
             << (host.dataDir.empty() ? out + "data/" : WithSlash(host.dataDir)) << "mvmigrate.log.\n";
-  std::cerr << "The address books are vCard directories in " << out << "contacts/ (khard reads them); the mail rules are in "
-            << out << "rules/ (the plug-in's mboxrules.dat and rules.sieve).\n";
+  std::cerr << "The calendars and task lists are iCalendar directories in " << out << "calendars/ and " << out
+            << "tasks/ (khal and todoman read them), the address books vCard directories in " << out
+            << "contacts/ (khard reads them); the mail rules are in " << out
+            << "rules/ (the plug-in's mboxrules.dat and rules.sieve).\n";
   return rc != kExitOk ? rc : importRc;
 }
