@@ -18,7 +18,7 @@
 #include "reader/address_reading.h"
 #include "reader/folder_driver.h"
 #include "reader/item_fetch.h"
-#include "reader/item_handover.h"
+#include "reader/item_loop.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -392,29 +392,22 @@ int ReadAddressBook(HostMessage *record, SaveItemFn saveItem, void *, const char
   const FolderRecord *book = gFolderTable.records[folderIndex];
   static BookRun run;
   memset(&run, 0, sizeof run);
-  run.host.record = record;
-  run.host.saveItem = saveItem;
-  run.host.itemNotify = itemNotify;
   const char *dir = workDir != nullptr ? workDir : gSession.workDir;
-  run.host.context = const_cast<char *>(dir);
+  run.host = ItemHost{record, saveItem, itemNotify, const_cast<char *>(dir), 0, 0, 0, 0};
   CopyText(run.bookName, sizeof run.bookName, book->sortName);
   com_Log("Converting address book %s", run.bookName);
   char idPath[kPathSize], responsePath[kPathSize];
   WorkPath(idPath, sizeof idPath, dir, "msgids.tmp");
   WorkPath(responsePath, sizeof responsePath, dir, "abookdata.tmp");
   GetItemIds(book->id, idPath, 0);
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-    return 0;
-  }
-  FilePtr ids = OpenFile(idPath, "r");
+  FilePtr ids = OpenListedIds(idPath);
   if (!ids) return 0;
   static char id[kIdLineSize];
   int position = 0;
   while (!run.host.stop && ReadResponseLine(id, sizeof id, ids.get())) {
     ConvertEntry(&run, id, position++, responsePath);
     // A limit of 0 is no limit, as for mail folders.
-    if (gSession.itemLimit > 0 && run.host.stored >= gSession.itemLimit) run.host.stop = 1;
+    if (ItemLimitReached(run.host)) run.host.stop = 1;
   }
   if (storedCount != nullptr) *storedCount = run.host.stored;
   return 0;

@@ -19,7 +19,7 @@
 #include "reader/failed_ids.h"
 #include "reader/folder_driver.h"
 #include "reader/item_fetch.h"
-#include "reader/item_handover.h"
+#include "reader/item_loop.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -120,25 +120,15 @@ int ReadCalendarFolder(HostMessage *record, SaveItemFn saveItem, void *, void *c
   FormatText(idPath, sizeof idPath, "%smsgids.tmp", gSession.workDir);
   FormatText(responsePath, sizeof responsePath, "%scal.xml", gSession.workDir);
   RecordFailedFolder(folderIndex, folder.folderClass, sortName);
-  gSession.listingFailed = 0;
-  const int listed = GetItemIds(folder.id, idPath, gRunSettings.d332);
-  if (gSession.listingFailed) ReportListingFailed(sortName, listed, folder.itemCount);
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-    RecordFailedId("", "");
-    return 0;
-  }
-  FilePtr ids = OpenFile(idPath, "r");
+  ListFolderIds(folder, sortName, idPath, gRunSettings.d332);
+  FilePtr ids = OpenListedIds(idPath);
   if (!ids) {
     RecordFailedId("", "");
     return 0;
   }
   static CalendarRun run;
   memset(&run, 0, sizeof run);
-  run.host.record = record;
-  run.host.saveItem = saveItem;
-  run.host.itemNotify = itemNotify;
-  run.host.context = context;
+  run.host = ItemHost{record, saveItem, itemNotify, context, 0, 0, 0, 0};
   run.sortName = sortName;
   static char id[kItemIdSize];
   while (!run.host.stop && ReadResponseLine(id, sizeof id, ids.get())) {
@@ -146,7 +136,7 @@ int ReadCalendarFolder(HostMessage *record, SaveItemFn saveItem, void *, void *c
     ConvertAppointment(&run, id, responsePath);
     FreeItemLists(&run.host);
     // A limit of 0 means none, as for mail folders.
-    if (gSession.itemLimit > 0 && run.host.stored >= gSession.itemLimit) run.host.stop = 1;
+    if (ItemLimitReached(run.host)) run.host.stop = 1;
   }
   // Every folder block of the failed-ids list gets its end line.
   RecordFailedId("", "");

@@ -21,7 +21,7 @@
 #include "reader/calendar_reader.h"
 #include "reader/failed_ids.h"
 #include "reader/item_fetch.h"
-#include "reader/item_handover.h"
+#include "reader/item_loop.h"
 #include "reader/mail_parser.h"
 #include "reader/rules_export.h"
 #include "reader/task_reader.h"
@@ -172,6 +172,7 @@ int ConvertItems(FolderRun *run, FILE *idFile) {
 
 // Lists the folder's ids into idPath; the count.
 int ListItemIds(const FolderRun &run, const char *idPath) {
+  gSession.listingFailed = 0;
   if (gRunSettings.d328) {
     int count = ReadFailedIds(run.sortName, idPath);
     if (count >= 0) {
@@ -180,7 +181,7 @@ int ListItemIds(const FolderRun &run, const char *idPath) {
       return count;
     }
   }
-  return GetItemIds(run.folder->id, idPath, 0);
+  return ListFolderIds(*run.folder, run.sortName, idPath, 0);
 }
 
 int ConvertMailFolder(FolderRun *run, int folderNumber) {
@@ -188,30 +189,24 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
   RecordFailedFolder(folderNumber, run->folder->folderClass, run->sortName);
   char idPath[kPathSize];
   WorkFile(idPath, sizeof idPath, "msgids.tmp");
-  gSession.listingFailed = 0;
   int count = ListItemIds(*run, idPath);
   const int itemCount = run->folder->itemCount;
-  if (gSession.listingFailed) ReportListingFailed(run->sortName, count, itemCount);
   if (count != itemCount) {
     com_Log("Adjusting MailboxMessageCount by %d", count - itemCount);
     if (gSession.hostNotify != nullptr)
       gSession.hostNotify(0, "MailboxMessageCount", count - itemCount, &run->host.value1,
                           &run->host.value2, &run->host.stop);
   }
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-  } else {
-    FilePtr idFile = OpenFile(idPath, "r");
-    if (idFile) {
-      ConvertItems(run, idFile.get());
-      int skipped = itemCount - count;
-      // Items a failed listing missed are no date-filter skips.
-      if (gSession.dateFilter[0] != '\0' && skipped > 0 && !gSession.listingFailed) {
-        com_Log("Messages skipped due to server-side date filter: %d", skipped);
-        for (int i = 0; i < skipped; ++i) NotifyItem(&run->host, kItemDateFiltered);
-      }
-      if (gRunSettings.logUuid) com_Log("[UUID:END]");
+  FilePtr idFile = OpenListedIds(idPath);
+  if (idFile) {
+    ConvertItems(run, idFile.get());
+    int skipped = itemCount - count;
+    // Items a failed listing missed are no date-filter skips.
+    if (gSession.dateFilter[0] != '\0' && skipped > 0 && !gSession.listingFailed) {
+      com_Log("Messages skipped due to server-side date filter: %d", skipped);
+      for (int i = 0; i < skipped; ++i) NotifyItem(&run->host, kItemDateFiltered);
     }
+    if (gRunSettings.logUuid) com_Log("[UUID:END]");
   }
   // Every folder block of the failed-ids list gets its end line.
   RecordFailedId("", "");
@@ -289,10 +284,7 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   }
   static FolderRun run;
   memset(&run, 0, sizeof run);
-  run.host.record = record;
-  run.host.saveItem = saveItem;
-  run.host.itemNotify = itemNotify;
-  run.host.context = context;
+  run.host = ItemHost{record, saveItem, itemNotify, context, 0, 0, 0, 0};
   run.text = text;
   run.search[0] = search1;
   run.search[1] = search2;

@@ -20,7 +20,7 @@
 #include "reader/folder_driver.h"
 #include "reader/html_text_body.h"
 #include "reader/item_fetch.h"
-#include "reader/item_handover.h"
+#include "reader/item_loop.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -217,7 +217,7 @@ void ReadTasks(TaskRun *run, FILE *idFile) {
     StoreTask(run, id);
     // A limit of 0 is no limit, as for mail: the host's "take everything"
     // must not end the list after its first task.
-    if (gSession.itemLimit > 0 && run->host.stored >= gSession.itemLimit) run->host.stop = 1;
+    if (ItemLimitReached(run->host)) run->host.stop = 1;
   }
 }
 
@@ -248,22 +248,13 @@ int ReadTaskFolder(int folderIndex, HostMessage *record, SaveItemFn saveItem, vo
   const FolderRecord *folder = gFolderTable.records[folderIndex];
   char idPath[kPathSize];
   FormatText(idPath, sizeof idPath, "%smsgids.tmp", gSession.workDir);
-  gSession.listingFailed = 0;
-  int listed = GetItemIds(folder->id, idPath, gRunSettings.d332);
-  if (gSession.listingFailed) ReportListingFailed(folder->sortName, listed, folder->itemCount);
+  ListFolderIds(*folder, folder->sortName, idPath, gRunSettings.d332);
   if (storedCount != nullptr) *storedCount = 0;
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-    return 0;
-  }
-  FilePtr idFile = OpenFile(idPath, "r");
+  FilePtr idFile = OpenListedIds(idPath);
   if (!idFile) return 0;
   static TaskRun run;
   memset(&run, 0, sizeof run);
-  run.host.record = record;
-  run.host.saveItem = saveItem;
-  run.host.itemNotify = itemNotify;
-  run.host.context = context;
+  run.host = ItemHost{record, saveItem, itemNotify, context, 0, 0, 0, 0};
   RecordFailedFolder(folderIndex, folder->folderClass, folder->sortName);
   ReadTasks(&run, idFile.get());
   RecordFailedId("", "");

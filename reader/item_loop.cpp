@@ -1,6 +1,9 @@
-// The notifications, failure path and SaveItem hand-over the folder readers share.
-#include "reader/item_handover.h"
+// The listing, notifications, failure path and SaveItem hand-over the
+// folder readers share.
+#include "reader/item_loop.h"
 
+#include "folders/folder_table.h"
+#include "folders/item_enumeration.h"
 #include "platform/bounded_text.h"
 #include "plugin/host_message.h"
 #include "plugin/mvcom.h"
@@ -65,4 +68,24 @@ void ReportListingFailed(const char *sortName, int listed, int itemCount) {
   com_Log("MV Error: folder %s: the item list could not be read, %d of %d items listed", sortName,
           listed, itemCount);
   com_SetExtendedError(kExtErrorFolder, 0, text);
+}
+
+int ListFolderIds(const FolderRecord &folder, const char *sortName, const char *idPath,
+                  int checkContainer) {
+  gSession.listingFailed = 0;
+  const int listed = GetItemIds(folder.id, idPath, checkContainer);
+  if (gSession.listingFailed) ReportListingFailed(sortName, listed, folder.itemCount);
+  return listed;
+}
+
+FilePtr OpenListedIds(const char *idPath) {
+  if (gRunSettings.d114) {
+    com_Log("MV Warning: messages will not be converted, only folder structure");
+    return FilePtr();
+  }
+  return OpenFile(idPath, "r");
+}
+
+int ItemLimitReached(const ItemHost &host) {
+  return gSession.itemLimit > 0 && host.stored >= gSession.itemLimit;
 }

@@ -1,9 +1,12 @@
-// The host's side of every folder reader's item loop: notifications, the
-// failure path of an item, the hand-over to SaveItem and what its code means.
+// The steps every folder reader's item loop shares: the listed ids, the
+// notifications, the failure path of an item, the hand-over to SaveItem and
+// what its code means.
 #pragma once
 
+#include "platform/file_guard.h"
 #include "plugin/mv_api.h"
 
+struct FolderRecord;
 struct HostMessage;
 
 // What a reader passes to the host's functions for each item.
@@ -49,3 +52,15 @@ int HandOverItem(ItemHost *host, const SaveRule &rule, const char *dupFolder, co
 // Tells the host that the server did not list the whole folder, so its
 // missing items do not pass unnoticed.
 void ReportListingFailed(const char *sortName, int listed, int itemCount);
+
+// Lists the folder's ids into idPath (GetItemIds with checkContainer) and
+// reports a listing that failed part way under sortName. Returns the count.
+int ListFolderIds(const FolderRecord &folder, const char *sortName, const char *idPath,
+                  int checkContainer);
+
+// The listed ids for the item loop; null under /D114 (after its warning)
+// or when the file cannot be opened.
+FilePtr OpenListedIds(const char *idPath);
+
+// Non-zero once as many items are stored as InitRead's limit (0: none).
+int ItemLimitReached(const ItemHost &host);
