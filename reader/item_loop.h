@@ -22,7 +22,7 @@ struct ItemHost {
 // Which SaveItem codes a reader takes for an item not stored (1234 and 1235
 // always are).
 struct SaveRule {
-  int failsOn500;    // 500 too; otherwise 500 counts as stored
+  int failsOn500;   // 500 too; otherwise 500 counts as stored
   int records1234;   // 1234 also lists the item in the failed-ids list
 };
 
