@@ -17,17 +17,28 @@
 #include "plugin/session_state.h"
 #include "reader/address_reading.h"
 #include "reader/folder_driver.h"
+#include "reader/item_fetch.h"
+#include "reader/item_loop.h"
 #include "transport/response_scanner.h"
-#include "transport/soap_call.h"
 
 namespace {
 
-const char kGetEntryRequest[] = "<m:getItemRequest>\n<id>%s</id>\n</m:getItemRequest>\n";
+// An entry is asked for with no view and named by its position from 0.
+const ItemFetchKind kEntryFetch = {
+    nullptr,
+    {&RunSettings::mailDebug, &RunSettings::conDebug},
+    "abook",
+    "Abook getItem",
+    "abook entry",
+    kLabelPosition,
+    kLabelPosition,
+};
+// 500 is a failure too: recording such an entry as migrated would keep a
+// later run from fetching it again.
+const SaveRule kEntrySave = {1, 0};
 
 enum {
   kIdLineSize = 2400,
-  kEscapedIdSize = 6 * kIdLineSize,
-  kRequestSize = kEscapedIdSize + 64,
   kContactLineSize = 2000,
   kNameChars = 256,
   kEmailChars = 256,
@@ -299,58 +310,17 @@ void FinishContact(HostMessage *r, int isGroup) {
 
 // Everything one ReadAddressBook call passes around.
 struct BookRun {
-  HostMessage *record;
-  SaveItemFn saveItem;
-  ItemNotifyFn itemNotify;
-  const char *workDir;
+  ItemHost host;  // the work directory as context
   char bookName[kBookNameSize];
-  int stored;
-  int stop, value1, value2;
 };
-
-void Notify(BookRun *run, int status) {
-  if (run->itemNotify != nullptr)
-    run->itemNotify(run->record, "", status, &run->value1, &run->value2, &run->stop);
-}
 
 void WorkPath(char *out, size_t cap, const char *workDir, const char *name) {
   FormatText(out, cap, "%s%s", workDir, name);
 }
 
-// Fetches one entry into responsePath. Returns 1 when the server gave it,
-// 0 with the reason otherwise.
-int FetchEntry(const char *id, int position, const char *responsePath, char *reason,
-               size_t cap) {
-  static char escapedId[kEscapedIdSize];
-  static char body[kRequestSize];
-  CopyText(escapedId, sizeof escapedId, id);
-  com_Escape(escapedId, 1, sizeof escapedId);
-  FormatText(body, sizeof body, kGetEntryRequest, escapedId);
-  SoapCall(body, "getItemRequest", responsePath);
-  if (gRunSettings.mailDebug || gRunSettings.conDebug) {
-    char name[64], debugPath[kPathSize + kDirSize];
-    FormatText(name, sizeof name, "abook%d.xml", gItemCopyCounter++);
-    FormatDebugPath(debugPath, sizeof debugPath, name);
-    com_fcopy(responsePath, debugPath);
-    DebugLog("debug: copied Abook getItem response to %s", debugPath);
-  }
-  if (gHTTPResponse != 200) {
-    com_Log("MV Warning: failed to retrieve abook entry %d, httpResponse=%d", position,
-            gHTTPResponse);
-    FormatText(reason, cap, "getItemRequest failed, httpResponse=%d", gHTTPResponse);
-    return 0;
-  }
-  if (gGWSError != 0) {
-    com_Log("MV Warning: failed to retrieve abook entry %d, code=%d", position, gGWSError);
-    FormatText(reason, cap, "getItemRequest failed, code=%d", gGWSError);
-    return 0;
-  }
-  return 1;
-}
-
 // The host's checks and the hand-over of one parsed entry: its status.
-int StoreEntry(BookRun *run) {
-  HostMessage *r = run->record;
+int StoreEntry(BookRun *run, const char *id) {
+  HostMessage *r = run->host.record;
   char displayText[kDisplayTextSize];
   if (r->contactFlag == 1) CopyText(displayText, sizeof displayText, r->title);
   else FormatText(displayText, sizeof displayText, "%s, %s", r->lastName, r->firstName);
@@ -359,40 +329,31 @@ int StoreEntry(BookRun *run) {
   CopyText(r->bookPath, sizeof r->bookPath, run->bookName);
   r->itemKind = kItemContact;
   com_AddressTranslate(r);
-  void *context = const_cast<char *>(run->workDir);
-  if (com_MsgIsDuplicate(r, context, kDupAsk, run->bookName) != 0) return kItemDuplicate;
-  com_AttachSize(r, context, 0, gRunSettings.maxAttachSize);
-  int code = run->saveItem != nullptr ? run->saveItem(r, "", context, run->stored) : 0;
-  // 500 is a failure too: recording such an entry as migrated would keep a
-  // later run from fetching it again.
-  if (code == kSaveFailed || code == kSaveFailedRecord || code == kSaveFailedStop)
-    return kItemSkipped;
-  com_MsgIsDuplicate(r, context, kDupRecord, run->bookName);
-  ++run->stored;
-  return kItemStored;
+  return HandOverItem(&run->host, kEntrySave, run->bookName, id, r->title);
 }
 
 void ConvertEntry(BookRun *run, const char *id, int position, const char *responsePath) {
-  HostMessage *r = run->record;
+  ItemHost *host = &run->host;
+  HostMessage *r = host->record;
   com_ResetObject(r);
   char reason[kReasonSize];
-  if (!gRunSettings.fakeServer && !FetchEntry(id, position, responsePath, reason, sizeof reason)) {
+  if (!gRunSettings.fakeServer &&
+      !FetchItemAnswer(kEntryFetch, id, position, responsePath, reason, sizeof reason)) {
     // Nothing of a failed answer is parsed: the entry is neither stored nor
     // recorded, so the next run asks for it again.
     ReportFailedItem(id, "", reason);
-    Notify(run, kItemSkipped);
+    NotifyItem(host, kItemSkipped);
   } else {
     if (gRunSettings.fakeServer) MessageBoxA(responsePath, "replace AB file");
     if (ParseContact(r, responsePath)) {
-      Notify(run, StoreEntry(run));
+      NotifyItem(host, StoreEntry(run, id));
     } else {
       CopyText(r->categories, sizeof r->categories, run->bookName);
-      Notify(run, kItemSkipped);
+      NotifyItem(host, kItemSkipped);
       com_Log("Skipping non-contact entry");
     }
   }
-  com_Deallocate_All(r, const_cast<char *>(run->workDir));
-  com_Deallocate(r, const_cast<char *>(run->workDir));
+  FreeItemLists(host);
 }
 
 }  // namespace
@@ -431,29 +392,23 @@ int ReadAddressBook(HostMessage *record, SaveItemFn saveItem, void *, const char
   const FolderRecord *book = gFolderTable.records[folderIndex];
   static BookRun run;
   memset(&run, 0, sizeof run);
-  run.record = record;
-  run.saveItem = saveItem;
-  run.itemNotify = itemNotify;
-  run.workDir = workDir != nullptr ? workDir : gSession.workDir;
+  const char *dir = workDir != nullptr ? workDir : gSession.workDir;
+  run.host = ItemHost{record, saveItem, itemNotify, const_cast<char *>(dir), 0, 0, 0, 0};
   CopyText(run.bookName, sizeof run.bookName, book->sortName);
   com_Log("Converting address book %s", run.bookName);
   char idPath[kPathSize], responsePath[kPathSize];
-  WorkPath(idPath, sizeof idPath, run.workDir, "msgids.tmp");
-  WorkPath(responsePath, sizeof responsePath, run.workDir, "abookdata.tmp");
+  WorkPath(idPath, sizeof idPath, dir, "msgids.tmp");
+  WorkPath(responsePath, sizeof responsePath, dir, "abookdata.tmp");
   GetItemIds(book->id, idPath, 0);
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-    return 0;
-  }
-  FilePtr ids = OpenFile(idPath, "r");
+  FilePtr ids = OpenListedIds(idPath);
   if (!ids) return 0;
   static char id[kIdLineSize];
   int position = 0;
-  while (!run.stop && ReadResponseLine(id, sizeof id, ids.get())) {
+  while (!run.host.stop && ReadResponseLine(id, sizeof id, ids.get())) {
     ConvertEntry(&run, id, position++, responsePath);
     // A limit of 0 is no limit, as for mail folders.
-    if (gSession.itemLimit > 0 && run.stored >= gSession.itemLimit) run.stop = 1;
+    if (ItemLimitReached(run.host)) run.host.stop = 1;
   }
-  if (storedCount != nullptr) *storedCount = run.stored;
+  if (storedCount != nullptr) *storedCount = run.host.stored;
   return 0;
 }

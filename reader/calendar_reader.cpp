@@ -18,67 +18,36 @@
 #include "reader/attachments.h"
 #include "reader/failed_ids.h"
 #include "reader/folder_driver.h"
+#include "reader/item_fetch.h"
+#include "reader/item_loop.h"
 #include "transport/response_scanner.h"
-#include "transport/soap_call.h"
 
 namespace {
 
 enum {
   kPathSize = kDirSize + 64,
-  kEscapedIdSize = 6 * kItemIdSize,
-  kRequestSize = kEscapedIdSize + 256,
   kReasonSize = 600,
   kLsubLineSize = 1024,
 };
 
-const char kGetItemRequest[] =
-    "<m:getItemRequest>\n<id>%s</id>\n<view>%s</view>\n</m:getItemRequest>\n";
-const char kCalendarView[] = "all default recipientStatus attachment peek";
+// A failed answer names the entry by the last debug copy; a refused one by
+// its id.
+const ItemFetchKind kAppointmentFetch = {
+    "all default recipientStatus attachment peek",
+    {&RunSettings::calDebug, nullptr},
+    "cal",
+    "getItem",
+    "calendar entry",
+    kLabelLastCopy,
+    kLabelId,
+};
+// 500 counts as stored here, and 1234 lists nothing.
+const SaveRule kAppointmentSave = {0, 0};
 
 struct CalendarRun {
-  HostMessage *record;
-  SaveItemFn saveItem;
-  ItemNotifyFn itemNotify;
-  void *context;
+  ItemHost host;
   const char *sortName;
-  int stored;
-  int stop, value1, value2;
 };
-
-void Notify(CalendarRun *run, int status) {
-  if (run->itemNotify != nullptr)
-    run->itemNotify(run->record, "", status, &run->value1, &run->value2, &run->stop);
-}
-
-// Fetches one appointment into responsePath; 1 when the server gave it,
-// 0 with the reason otherwise.
-int FetchAppointment(const char *id, const char *responsePath, char *reason, size_t cap) {
-  static char escapedId[kEscapedIdSize];
-  static char body[kRequestSize];
-  CopyText(escapedId, sizeof escapedId, id);
-  com_Escape(escapedId, 1, sizeof escapedId);
-  FormatText(body, sizeof body, kGetItemRequest, escapedId, kCalendarView);
-  SoapCall(body, "getItemRequest", responsePath);
-  if (gRunSettings.calDebug) {
-    char name[64], debugPath[kPathSize + kDirSize];
-    FormatText(name, sizeof name, "cal%d.xml", gItemCopyCounter++);
-    FormatDebugPath(debugPath, sizeof debugPath, name);
-    com_fcopy(responsePath, debugPath);
-    DebugLog("debug: copied getItem response to %s", debugPath);
-  }
-  if (gHTTPResponse != 200) {
-    com_Log("MV Warning: failed to retrieve calendar entry %d, httpResponse=%d",
-            gItemCopyCounter - 1, gHTTPResponse);
-    FormatText(reason, cap, "getItemRequest failed, httpResponse=%d", gHTTPResponse);
-    return 0;
-  }
-  if (gGWSError != 0) {
-    com_Log("MV Warning: failed to retrieve calendar entry %s, code=%d", id, gGWSError);
-    FormatText(reason, cap, "getItemRequest failed, code=%d", gGWSError);
-    return 0;
-  }
-  return 1;
-}
 
 // The /LSUB line; non-zero when the host excludes the appointment.
 int ExcludedByHost(const HostMessage *record) {
@@ -90,8 +59,8 @@ int ExcludedByHost(const HostMessage *record) {
   return com_ExcludeSubject(text);
 }
 
-int StoreAppointment(CalendarRun *run) {
-  HostMessage *record = run->record;
+int StoreAppointment(CalendarRun *run, const char *id) {
+  HostMessage *record = run->host.record;
   record->itemKind = kItemAppointment;
   com_AddressTranslate(record);
   // Addresses go into the host's calendar files, where blanks break them.
@@ -101,34 +70,25 @@ int StoreAppointment(CalendarRun *run) {
       if (*p == ' ') *p = '_';
     }
   }
-  if (com_MsgIsDuplicate(record, run->context, kDupAsk, run->sortName) != 0) return kItemDuplicate;
-  com_AttachSize(record, run->context, 0, gRunSettings.maxAttachSize);
-  const int code = run->saveItem != nullptr ? run->saveItem(record, "", run->context, run->stored)
-                                            : 0;
-  if (code == kSaveFailedRecord || code == kSaveFailedStop) return kItemSkipped;
-  com_MsgIsDuplicate(record, run->context, kDupRecord, run->sortName);
-  ++run->stored;
-  return kItemStored;
+  return HandOverItem(&run->host, kAppointmentSave, run->sortName, id, record->title);
 }
 
 void ConvertAppointment(CalendarRun *run, const char *id, const char *responsePath) {
-  HostMessage *record = run->record;
+  ItemHost *host = &run->host;
+  HostMessage *record = host->record;
   char reason[kReasonSize];
   com_ResetObject(record);
-  if (!gRunSettings.fakeServer && !FetchAppointment(id, responsePath, reason, sizeof reason)) {
+  if (!gRunSettings.fakeServer &&
+      !FetchItemAnswer(kAppointmentFetch, id, 0, responsePath, reason, sizeof reason)) {
     // Nothing of it was read: reported and listed, never stored.
-    RecordFailedId(id, "");
-    ReportFailedItem(id, "", reason);
-    Notify(run, kItemSkipped);
+    FailUnreadItem(host, id, "", reason);
     return;
   }
   if (gRunSettings.calTest) MessageBoxA(responsePath, "Substitute cal file now");
   int parsed = ParseAppointment(record, responsePath);
   if (parsed == kApptParsed && gRunSettings.lsub && ExcludedByHost(record)) parsed = kApptNoFile;
   if (parsed == kApptFailed) {
-    RecordFailedId(id, record->title);
-    ReportFailedItem(id, record->title, AttachmentFailureReason());
-    Notify(run, kItemSkipped);
+    FailUnreadItem(host, id, record->title, AttachmentFailureReason());
     return;
   }
   if (parsed != kApptParsed) {
@@ -140,21 +100,12 @@ void ConvertAppointment(CalendarRun *run, const char *id, const char *responsePa
       com_Log("Calendar skipped, code=%d", parsed);
     }
     // The lists are freed before the record is cleared, so nothing leaks.
-    com_Deallocate_All(record, run->context);
+    com_Deallocate_All(record, host->context);
     com_ResetObject(record);
-    Notify(run, kItemSkipped);
+    NotifyItem(host, kItemSkipped);
     return;
   }
-  Notify(run, StoreAppointment(run));
-}
-
-void ReportListingFailed(const FolderRecord &folder, const char *sortName, int listed) {
-  char text[kPathSize + 256];
-  FormatText(text, sizeof text, "%s\tthe item list could not be read (%d of %d items listed)",
-             sortName, listed, folder.itemCount);
-  com_Log("MV Error: folder %s: the item list could not be read, %d of %d items listed", sortName,
-          listed, folder.itemCount);
-  com_SetExtendedError(kExtErrorFolder, 0, text);
+  NotifyItem(host, StoreAppointment(run, id));
 }
 
 }  // namespace
@@ -169,37 +120,26 @@ int ReadCalendarFolder(HostMessage *record, SaveItemFn saveItem, void *, void *c
   FormatText(idPath, sizeof idPath, "%smsgids.tmp", gSession.workDir);
   FormatText(responsePath, sizeof responsePath, "%scal.xml", gSession.workDir);
   RecordFailedFolder(folderIndex, folder.folderClass, sortName);
-  gSession.listingFailed = 0;
-  const int listed = GetItemIds(folder.id, idPath, gRunSettings.d332);
-  if (gSession.listingFailed) ReportListingFailed(folder, sortName, listed);
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-    RecordFailedId("", "");
-    return 0;
-  }
-  FilePtr ids = OpenFile(idPath, "r");
+  ListFolderIds(folder, sortName, idPath, gRunSettings.d332);
+  FilePtr ids = OpenListedIds(idPath);
   if (!ids) {
     RecordFailedId("", "");
     return 0;
   }
   static CalendarRun run;
   memset(&run, 0, sizeof run);
-  run.record = record;
-  run.saveItem = saveItem;
-  run.itemNotify = itemNotify;
-  run.context = context;
+  run.host = ItemHost{record, saveItem, itemNotify, context, 0, 0, 0, 0};
   run.sortName = sortName;
   static char id[kItemIdSize];
-  while (!run.stop && ReadResponseLine(id, sizeof id, ids.get())) {
+  while (!run.host.stop && ReadResponseLine(id, sizeof id, ids.get())) {
     if (id[0] == '\0') continue;
     ConvertAppointment(&run, id, responsePath);
-    com_Deallocate_All(record, context);
-    com_Deallocate(record, context);
+    FreeItemLists(&run.host);
     // A limit of 0 means none, as for mail folders.
-    if (gSession.itemLimit > 0 && run.stored >= gSession.itemLimit) run.stop = 1;
+    if (ItemLimitReached(run.host)) run.host.stop = 1;
   }
   // Every folder block of the failed-ids list gets its end line.
   RecordFailedId("", "");
-  if (storedCount != nullptr) *storedCount = run.stored;
+  if (storedCount != nullptr) *storedCount = run.host.stored;
   return 0;
 }

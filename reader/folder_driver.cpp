@@ -20,6 +20,8 @@
 #include "reader/attachments.h"
 #include "reader/calendar_reader.h"
 #include "reader/failed_ids.h"
+#include "reader/item_fetch.h"
+#include "reader/item_loop.h"
 #include "reader/mail_parser.h"
 #include "reader/rules_export.h"
 #include "reader/task_reader.h"
@@ -29,49 +31,41 @@ int gItemCopyCounter = 0;
 
 namespace {
 
-const char kGetItemRequest[] =
-    "<m:getItemRequest>\n<id>%s</id>\n<view>%s</view>\n</m:getItemRequest>\n";
-const char kMailItemView[] = "default recipients message/RTF attachments recipientStatus peek";
 const char kRuleListRequest[] = "<m:getRuleListRequest/>";
+
+const ItemFetchKind kMailFetch = {
+    "default recipients message/RTF attachments recipientStatus peek",
+    {&RunSettings::mailDebug, nullptr},
+    "msg",
+    "getItem",
+    "message",
+    kLabelPosition,
+    kLabelPosition,
+};
+// Every failure code leaves the item unstored; 1234 also lists it as failed.
+const SaveRule kMailSave = {1, 1};
 
 enum {
   kPathSize = kDirSize + 64,
   kSortNameSize = 512,
   kIdLineSize = kItemIdSize,
-  kEscapedIdSize = 6 * kItemIdSize,
-  kRequestSize = kEscapedIdSize + 256,
   kReasonSize = 600,
 };
 
 // Everything one ConvertFolder call passes around.
 struct FolderRun {
-  HostMessage *record;
-  SaveItemFn saveItem;
-  ItemNotifyFn itemNotify;
+  ItemHost host;          // record, SaveItem, ItemNotify, argument 11 as context
   const char *text;       // argument 4, passed on to SaveItem
   void *search[3];        // arguments 5 to 7, passed on to com_SearchMsg
   int maxAttachKB;        // argument 8
-  void *context;          // argument 11
   const FolderRecord *folder;
   char sortName[kSortNameSize];
-  int stop, value1, value2;  // the host's notification integers
   int index;                 // items handed to SaveItem
-  int stored;
   int dataSize;
 };
 
 void WorkFile(char *out, size_t cap, const char *name) {
   FormatText(out, cap, "%s%s", gSession.workDir, name);
-}
-
-void Notify(FolderRun *run, int status) {
-  if (run->itemNotify != nullptr)
-    run->itemNotify(run->record, "", status, &run->value1, &run->value2, &run->stop);
-}
-
-void FreeItem(FolderRun *run) {
-  com_Deallocate_All(run->record, run->context);
-  com_Deallocate(run->record, run->context);
 }
 
 // Exports the mailbox's rules once per process when /MAILRULES asks for it.
@@ -100,77 +94,42 @@ void ExportMailRulesOnce() {
   ParseRules(responsePath, exportPath);
 }
 
-// Fetches one item into responsePath. Returns 1 when the server gave it,
-// 0 with the reason otherwise.
-int FetchItem(const char *id, int number, const char *responsePath, char *reason, size_t cap) {
-  static char escapedId[kEscapedIdSize];
-  static char body[kRequestSize];
-  CopyText(escapedId, sizeof escapedId, id);
-  com_Escape(escapedId, 1, sizeof escapedId);
-  FormatText(body, sizeof body, kGetItemRequest, escapedId, kMailItemView);
-  SoapCall(body, "getItemRequest", responsePath);
-  if (gRunSettings.mailDebug) {
-    char name[64], debugPath[kPathSize + kDirSize];
-    FormatText(name, sizeof name, "msg%d.xml", gItemCopyCounter++);
-    FormatDebugPath(debugPath, sizeof debugPath, name);
-    com_fcopy(responsePath, debugPath);
-    DebugLog("debug: copied getItem response to %s", debugPath);
-  }
-  if (gHTTPResponse != 200) {
-    com_Log("MV Warning: failed to retrieve message %d, httpResponse=%d", number, gHTTPResponse);
-    FormatText(reason, cap, "getItemRequest failed, httpResponse=%d", gHTTPResponse);
-    return 0;
-  }
-  if (gGWSError != 0) {
-    com_Log("MV Warning: failed to retrieve message %d, code=%d", number, gGWSError);
-    FormatText(reason, cap, "getItemRequest failed, code=%d", gGWSError);
-    return 0;
-  }
-  return 1;
-}
-
 // An item that could not be read: reported, listed as failed, never stored.
 void FailItem(FolderRun *run, const char *id, const char *reason) {
-  RecordFailedId(id, run->record->subject);
-  ReportFailedItem(id, run->record->subject, reason);
-  Notify(run, kItemSkipped);
-  FreeItem(run);
+  FailUnreadItem(&run->host, id, run->host.record->subject, reason);
+  FreeItemLists(&run->host);
 }
 
 // The host's checks before an item is stored: its status.
 int CheckItem(FolderRun *run, int parsed) {
-  HostMessage *record = run->record;
+  HostMessage *record = run->host.record;
   if (parsed == kMailSkip) {
     com_Log("MV Warning: skipping subject '%s' due to /skipsubs", record->subject);
     return kItemSkipped;
   }
-  if (com_SearchMsg(record, run->context, run->search[0], run->search[1], run->search[2]) == 0)
+  void *context = run->host.context;
+  if (com_SearchMsg(record, context, run->search[0], run->search[1], run->search[2]) == 0)
     return kItemSkipped;
   record->itemKind = kItemMail;
-  if (com_MsgIsDuplicate(record, run->context, kDupAsk, run->sortName) != 0) return kItemDuplicate;
+  if (com_MsgIsDuplicate(record, context, kDupAsk, run->sortName) != 0) return kItemDuplicate;
   return kItemStored;
 }
 
 // Hands one checked item to the host. Returns the SaveItem code.
 int StoreItem(FolderRun *run, const char *id) {
-  HostMessage *record = run->record;
+  ItemHost *host = &run->host;
+  HostMessage *record = host->record;
   int fieldBytes = 0, totalBytes = 0;
   com_CalcMdatSize(record, &fieldBytes, &totalBytes);
   run->dataSize += totalBytes;
-  com_AttachSize(record, run->context, run->index, run->maxAttachKB);
+  com_AttachSize(record, host->context, run->index, run->maxAttachKB);
   com_AddressTranslate(record);
-  ++run->stored;
-  int code = run->saveItem != nullptr ? run->saveItem(record, run->text, run->context, run->index)
-                                      : 0;
-  int status = kItemStored;
-  if (code == kSaveFailed || code == kSaveFailedRecord || code == kSaveFailedStop) {
-    status = kItemSkipped;
-    if (code == kSaveFailedRecord) RecordFailedId(id, record->subject);
-  } else {
-    com_MsgIsDuplicate(record, run->context, kDupRecord, run->sortName);
-  }
-  Notify(run, status);
-  FreeItem(run);
+  ++host->stored;
+  int code = host->saveItem != nullptr
+                 ? host->saveItem(record, run->text, host->context, run->index)
+                 : 0;
+  NotifyItem(host, TakeSaveCode(host, code, kMailSave, run->sortName, id, record->subject));
+  FreeItemLists(host);
   ++run->index;
   return code;
 }
@@ -182,29 +141,29 @@ int ConvertItems(FolderRun *run, FILE *idFile) {
   static char id[kIdLineSize];
   char reason[kReasonSize];
   int number = 0;
-  while (!run->stop && ReadTextLine(id, sizeof id, idFile)) {
+  while (!run->host.stop && ReadTextLine(id, sizeof id, idFile)) {
     ++number;
     if (gRunSettings.logUuid) com_Log("[UUID:START]");
-    com_ResetObject(run->record);
+    com_ResetObject(run->host.record);
     if (!gRunSettings.fakeServer &&
-        !FetchItem(id, number, responsePath, reason, sizeof reason)) {
+        !FetchItemAnswer(kMailFetch, id, number, responsePath, reason, sizeof reason)) {
       FailItem(run, id, reason);
       continue;
     }
     if (gRunSettings.calTest) MessageBoxA(responsePath, "Substitute mail file now");
-    int parsed = ParseMailItem(run->record, responsePath);
+    int parsed = ParseMailItem(run->host.record, responsePath);
     if (parsed == kMailFailed) {
       FailItem(run, id, AttachmentFailureReason());
       continue;
     }
     int status = CheckItem(run, parsed);
     if (status != kItemStored) {
-      Notify(run, status);
-      FreeItem(run);
+      NotifyItem(&run->host, status);
+      FreeItemLists(&run->host);
       continue;
     }
     int code = StoreItem(run, id);
-    if (run->stop || code == kSaveFailedStop) break;
+    if (run->host.stop || code == kSaveFailedStop) break;
     if (gSession.itemLimit > 0 && run->index == gSession.itemLimit) break;
     if (gRunSettings.logUuid) com_Log("[UUID:END]");
   }
@@ -213,6 +172,7 @@ int ConvertItems(FolderRun *run, FILE *idFile) {
 
 // Lists the folder's ids into idPath; the count.
 int ListItemIds(const FolderRun &run, const char *idPath) {
+  gSession.listingFailed = 0;
   if (gRunSettings.d328) {
     int count = ReadFailedIds(run.sortName, idPath);
     if (count >= 0) {
@@ -221,18 +181,7 @@ int ListItemIds(const FolderRun &run, const char *idPath) {
       return count;
     }
   }
-  return GetItemIds(run.folder->id, idPath, 0);
-}
-
-// The server did not list the whole folder: its missing items would pass
-// unnoticed, so the host is told that the folder is incomplete.
-void ReportListingFailed(const FolderRun &run, int listed) {
-  char text[kPathSize + 256];
-  FormatText(text, sizeof text, "%s\tthe item list could not be read (%d of %d items listed)",
-             run.sortName, listed, run.folder->itemCount);
-  com_Log("MV Error: folder %s: the item list could not be read, %d of %d items listed",
-          run.sortName, listed, run.folder->itemCount);
-  com_SetExtendedError(kExtErrorFolder, 0, text);
+  return ListFolderIds(*run.folder, run.sortName, idPath, 0);
 }
 
 int ConvertMailFolder(FolderRun *run, int folderNumber) {
@@ -240,30 +189,24 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
   RecordFailedFolder(folderNumber, run->folder->folderClass, run->sortName);
   char idPath[kPathSize];
   WorkFile(idPath, sizeof idPath, "msgids.tmp");
-  gSession.listingFailed = 0;
   int count = ListItemIds(*run, idPath);
   const int itemCount = run->folder->itemCount;
-  if (gSession.listingFailed) ReportListingFailed(*run, count);
   if (count != itemCount) {
     com_Log("Adjusting MailboxMessageCount by %d", count - itemCount);
     if (gSession.hostNotify != nullptr)
-      gSession.hostNotify(0, "MailboxMessageCount", count - itemCount, &run->value1, &run->value2,
-                          &run->stop);
+      gSession.hostNotify(0, "MailboxMessageCount", count - itemCount, &run->host.value1,
+                          &run->host.value2, &run->host.stop);
   }
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-  } else {
-    FilePtr idFile = OpenFile(idPath, "r");
-    if (idFile) {
-      ConvertItems(run, idFile.get());
-      int skipped = itemCount - count;
-      // Items a failed listing missed are no date-filter skips.
-      if (gSession.dateFilter[0] != '\0' && skipped > 0 && !gSession.listingFailed) {
-        com_Log("Messages skipped due to server-side date filter: %d", skipped);
-        for (int i = 0; i < skipped; ++i) Notify(run, kItemDateFiltered);
-      }
-      if (gRunSettings.logUuid) com_Log("[UUID:END]");
+  FilePtr idFile = OpenListedIds(idPath);
+  if (idFile) {
+    ConvertItems(run, idFile.get());
+    int skipped = itemCount - count;
+    // Items a failed listing missed are no date-filter skips.
+    if (gSession.dateFilter[0] != '\0' && skipped > 0 && !gSession.listingFailed) {
+      com_Log("Messages skipped due to server-side date filter: %d", skipped);
+      for (int i = 0; i < skipped; ++i) NotifyItem(&run->host, kItemDateFiltered);
     }
+    if (gRunSettings.logUuid) com_Log("[UUID:END]");
   }
   // Every folder block of the failed-ids list gets its end line.
   RecordFailedId("", "");
@@ -341,29 +284,26 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   }
   static FolderRun run;
   memset(&run, 0, sizeof run);
-  run.record = record;
-  run.saveItem = saveItem;
-  run.itemNotify = itemNotify;
+  run.host = ItemHost{record, saveItem, itemNotify, context, 0, 0, 0, 0};
   run.text = text;
   run.search[0] = search1;
   run.search[1] = search2;
   run.search[2] = search3;
   run.maxAttachKB = maxAttachKB;
-  run.context = context;
   run.folder = gFolderTable.records[index];
   CopyText(run.sortName, sizeof run.sortName, run.folder->sortName);
   com_Log("Converting folder %s, count=%d", run.sortName, run.folder->itemCount);
 
   const FolderReaderEntry *reader = FindFolderReader(run.folder->folderClass);
   if (reader != nullptr) {
-    int result = reader->reader(record, saveItem, readerArg, gSession.workDir, &run.stored,
+    int result = reader->reader(record, saveItem, readerArg, gSession.workDir, &run.host.stored,
                                 itemNotify, index, run.sortName);
-    if (storedCount != nullptr) *storedCount = run.stored;
+    if (storedCount != nullptr) *storedCount = run.host.stored;
     record->folderItemCount = run.folder->itemCount;
     return result;
   }
   int result = ConvertMailFolder(&run, index);
-  if (storedCount != nullptr) *storedCount = run.stored;
+  if (storedCount != nullptr) *storedCount = run.host.stored;
   if (dataSize != nullptr) *dataSize = run.dataSize;
   record->folderItemCount = run.folder->itemCount;
   return result;

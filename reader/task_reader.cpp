@@ -19,8 +19,9 @@
 #include "reader/failed_ids.h"
 #include "reader/folder_driver.h"
 #include "reader/html_text_body.h"
+#include "reader/item_fetch.h"
+#include "reader/item_loop.h"
 #include "transport/response_scanner.h"
-#include "transport/soap_call.h"
 
 namespace {
 
@@ -29,14 +30,21 @@ enum {
   kTitleChars = 256,
   kOrganizerChars = 250,
   kPathSize = kDirSize + 64,
-  kEscapedIdSize = 6 * kItemIdSize,
-  kRequestSize = kEscapedIdSize + 256,
   kReasonSize = 600,
 };
 
-const char kGetItemRequest[] =
-    "<m:getItemRequest>\n<id>%s</id>\n<view>%s</view>\n</m:getItemRequest>\n";
-const char kTaskView[] = "all default checklist attachment peek";
+// A task is named by the number of tasks read before it, less one.
+const ItemFetchKind kTaskFetch = {
+    "all default checklist attachment peek",
+    {&RunSettings::mailDebug, &RunSettings::calDebug},
+    "task",
+    "getItem",
+    "task",
+    kLabelPosition,
+    kLabelPosition,
+};
+// 500 counts as stored; 1234 lists the task as failed.
+const SaveRule kTaskSave = {0, 1};
 // Tasks are known to the host's duplicate store under this folder text,
 // whatever the task list is called.
 const char kTaskDupFolder[] = "Tasks";
@@ -151,62 +159,14 @@ const TaskTag kTaskTags[] = {
 // ---- ReadTaskFolder ----
 
 struct TaskRun {
-  HostMessage *record;
-  SaveItemFn saveItem;
-  ItemNotifyFn itemNotify;
-  void *context;
-  int read;    // tasks fetched and parsed
-  int stored;  // tasks the host accepted
-  int stop, value1, value2;
+  ItemHost host;  // its stored count: tasks the host accepted
+  int read;       // tasks fetched and parsed
 };
-
-void Notify(TaskRun *run, int status) {
-  if (run->itemNotify != nullptr)
-    run->itemNotify(run->record, "", status, &run->value1, &run->value2, &run->stop);
-}
-
-void FreeTask(TaskRun *run) {
-  com_Deallocate_All(run->record, run->context);
-  com_Deallocate(run->record, run->context);
-}
-
-// Sends the getItemRequest of one task into responsePath. Returns 1 when
-// the server gave the task, 0 with the reason when it did not.
-int FetchTask(const TaskRun &run, const char *id, const char *responsePath, char *reason,
-              size_t cap) {
-  static char escapedId[kEscapedIdSize];
-  static char body[kRequestSize];
-  CopyText(escapedId, sizeof escapedId, id);
-  com_Escape(escapedId, 1, sizeof escapedId);
-  FormatText(body, sizeof body, kGetItemRequest, escapedId, kTaskView);
-  SoapCall(body, "getItemRequest", responsePath);
-  if (gRunSettings.mailDebug || gRunSettings.calDebug) {
-    char name[64], debugPath[kPathSize + kDirSize];
-    FormatText(name, sizeof name, "task%d.xml", gItemCopyCounter++);
-    FormatDebugPath(debugPath, sizeof debugPath, name);
-    com_fcopy(responsePath, debugPath);
-    DebugLog("debug: copied getItem response to %s", debugPath);
-  }
-  if (gHTTPResponse != 200) {
-    com_Log("MV Warning: failed to retrieve task %d, httpResponse=%d", run.read - 1,
-            gHTTPResponse);
-    FormatText(reason, cap, "getItemRequest failed, httpResponse=%d", gHTTPResponse);
-    return 0;
-  }
-  if (gGWSError != 0) {
-    com_Log("MV Warning: failed to retrieve task %d, code=%d", run.read - 1, gGWSError);
-    FormatText(reason, cap, "getItemRequest failed, code=%d", gGWSError);
-    return 0;
-  }
-  return 1;
-}
 
 // A task that could not be read: never stored, listed as failed, reported.
 void FailTask(TaskRun *run, const char *id, const char *reason) {
-  RecordFailedId(id, run->record->title);
-  ReportFailedItem(id, run->record->title, reason);
-  Notify(run, kItemSkipped);
-  FreeTask(run);
+  FailUnreadItem(&run->host, id, run->host.record->title, reason);
+  FreeItemLists(&run->host);
 }
 
 void LogTaskLine(const HostMessage *record) {
@@ -218,7 +178,7 @@ void LogTaskLine(const HostMessage *record) {
 
 // The host's checks, SaveItem and the notification of one parsed task.
 void StoreTask(TaskRun *run, const char *id) {
-  HostMessage *record = run->record;
+  HostMessage *record = run->host.record;
   // The item id tells two tasks of the same title and dates apart in the
   // host's duplicate store.
   if (record->messageId[0] == '\0') {
@@ -228,23 +188,8 @@ void StoreTask(TaskRun *run, const char *id) {
   if (gRunSettings.lsub) LogTaskLine(record);
   record->itemKind = kItemTask;
   com_AddressTranslate(record);
-  int status = kItemDuplicate;
-  if (com_MsgIsDuplicate(record, run->context, kDupAsk, kTaskDupFolder) == 0) {
-    com_AttachSize(record, run->context, 0, gRunSettings.maxAttachSize);
-    int code = run->saveItem != nullptr
-                   ? run->saveItem(record, "", run->context, run->stored)
-                   : 0;
-    if (code == kSaveFailedRecord || code == kSaveFailedStop) {
-      status = kItemSkipped;
-      if (code == kSaveFailedRecord) RecordFailedId(id, record->title);
-    } else {
-      status = kItemStored;
-      com_MsgIsDuplicate(record, run->context, kDupRecord, kTaskDupFolder);
-      ++run->stored;
-    }
-  }
-  Notify(run, status);
-  FreeTask(run);
+  NotifyItem(&run->host, HandOverItem(&run->host, kTaskSave, kTaskDupFolder, id, record->title));
+  FreeItemLists(&run->host);
 }
 
 void ReadTasks(TaskRun *run, FILE *idFile) {
@@ -252,17 +197,17 @@ void ReadTasks(TaskRun *run, FILE *idFile) {
   FormatText(responsePath, sizeof responsePath, "%stask.xml", gSession.workDir);
   static char id[kItemIdSize];
   char reason[kReasonSize];
-  while (!run->stop && ReadResponseLine(id, sizeof id, idFile)) {
+  while (!run->host.stop && ReadResponseLine(id, sizeof id, idFile)) {
     if (id[0] == '\0') continue;
-    com_ResetObject(run->record);
+    com_ResetObject(run->host.record);
     if (!gRunSettings.fakeServer &&
-        !FetchTask(*run, id, responsePath, reason, sizeof reason)) {
+        !FetchItemAnswer(kTaskFetch, id, run->read - 1, responsePath, reason, sizeof reason)) {
       ++run->read;
       FailTask(run, id, reason);
       continue;
     }
     if (gRunSettings.calTest) MessageBoxA(responsePath, "Substitute task file now");
-    int parsed = ParseTask(run->record, responsePath);
+    int parsed = ParseTask(run->host.record, responsePath);
     ++run->read;
     if (parsed != kTaskRead) {
       FailTask(run, id,
@@ -272,7 +217,7 @@ void ReadTasks(TaskRun *run, FILE *idFile) {
     StoreTask(run, id);
     // A limit of 0 is no limit, as for mail: the host's "take everything"
     // must not end the list after its first task.
-    if (gSession.itemLimit > 0 && run->stored >= gSession.itemLimit) run->stop = 1;
+    if (ItemLimitReached(run->host)) run->host.stop = 1;
   }
 }
 
@@ -303,32 +248,16 @@ int ReadTaskFolder(int folderIndex, HostMessage *record, SaveItemFn saveItem, vo
   const FolderRecord *folder = gFolderTable.records[folderIndex];
   char idPath[kPathSize];
   FormatText(idPath, sizeof idPath, "%smsgids.tmp", gSession.workDir);
-  gSession.listingFailed = 0;
-  int listed = GetItemIds(folder->id, idPath, gRunSettings.d332);
-  if (gSession.listingFailed) {
-    char text[kPathSize + 256];
-    FormatText(text, sizeof text, "%s\tthe item list could not be read (%d of %d items listed)",
-               folder->sortName, listed, folder->itemCount);
-    com_Log("MV Error: folder %s: the item list could not be read, %d of %d items listed",
-            folder->sortName, listed, folder->itemCount);
-    com_SetExtendedError(kExtErrorFolder, 0, text);
-  }
+  ListFolderIds(*folder, folder->sortName, idPath, gRunSettings.d332);
   if (storedCount != nullptr) *storedCount = 0;
-  if (gRunSettings.d114) {
-    com_Log("MV Warning: messages will not be converted, only folder structure");
-    return 0;
-  }
-  FilePtr idFile = OpenFile(idPath, "r");
+  FilePtr idFile = OpenListedIds(idPath);
   if (!idFile) return 0;
   static TaskRun run;
   memset(&run, 0, sizeof run);
-  run.record = record;
-  run.saveItem = saveItem;
-  run.itemNotify = itemNotify;
-  run.context = context;
+  run.host = ItemHost{record, saveItem, itemNotify, context, 0, 0, 0, 0};
   RecordFailedFolder(folderIndex, folder->folderClass, folder->sortName);
   ReadTasks(&run, idFile.get());
   RecordFailedId("", "");
-  if (storedCount != nullptr) *storedCount = run.stored;
+  if (storedCount != nullptr) *storedCount = run.host.stored;
   return 0;
 }

@@ -98,12 +98,6 @@ void CalendarTest::TearDown() {
   PluginTest::TearDown();
 }
 
-int CalendarTest::FolderIndex(const std::string &name) const {
-  for (int i = 0; i < gFolderTable.count; ++i)
-    if (name == gFolderTable.records[i]->name) return i;
-  return -1;
-}
-
 int CalendarTest::Convert(const std::string &name, int itemLimit) {
   InitRead(record_, nullptr, nullptr, nullptr, nullptr, itemLimit);
   return ConvertFolder(record_, &SaveItem, FolderIndex(name), "", nullptr, nullptr, nullptr, 0,

@@ -35,7 +35,6 @@ class CalendarTest : public plugin_test::PluginTest {
   void SetUp() override;
   void TearDown() override;
 
-  int FolderIndex(const std::string &name) const;
   // InitRead with itemLimit, then ConvertFolder of the folder named name.
   int Convert(const std::string &name, int itemLimit = 0);
   // ParseAppointment of a getItemResponse holding `inner` in its item.

@@ -110,6 +110,12 @@ std::string PluginTest::Reshaped(const std::vector<std::string> &chunks,
   return path;
 }
 
+int PluginTest::FolderIndex(const std::string &name) const {
+  for (int i = 0; i < gFolderTable.count; ++i)
+    if (name == gFolderTable.records[i]->name) return i;
+  return -1;
+}
+
 std::vector<gwsim::RecordedRequest> PluginTest::Sent(const std::string &requestName) const {
   std::vector<gwsim::RecordedRequest> named;
   for (const gwsim::RecordedRequest &request : server_.Requests())

@@ -48,6 +48,9 @@ class PluginTest : public ::testing::Test {
   }
   std::string WorkFile(const std::string &name) const { return host_.workDir() + name; }
 
+  // Index of the folder named name in the folder table (-1 when missing).
+  int FolderIndex(const std::string &name) const;
+
   // Recorded requests named requestName, and the body (the element inside
   // soap:Body) of the index-th of them or "(not sent)".
   std::vector<gwsim::RecordedRequest> Sent(const std::string &requestName) const;

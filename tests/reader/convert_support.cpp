@@ -55,12 +55,6 @@ void ConvertTest::TearDown() {
   PluginTest::TearDown();
 }
 
-int ConvertTest::FolderIndex(const std::string &name) const {
-  for (int i = 0; i < gFolderTable.count; ++i)
-    if (name == gFolderTable.records[i]->name) return i;
-  return -1;
-}
-
 int ConvertTest::Convert(const std::string &name, int itemLimit) {
   gSession.hostNotify = &Notify;
   InitRead(record_, nullptr, nullptr, nullptr, nullptr, itemLimit);

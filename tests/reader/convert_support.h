@@ -38,8 +38,6 @@ class ConvertTest : public plugin_test::PluginTest {
   void SetUp() override;
   void TearDown() override;
 
-  // Index of the folder named name in the folder table (-1 when missing).
-  int FolderIndex(const std::string &name) const;
   // InitRead with itemLimit, then ConvertFolder of the folder named name.
   int Convert(const std::string &name, int itemLimit = 0);
 

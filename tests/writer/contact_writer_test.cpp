@@ -106,15 +106,8 @@ TEST_F(ContactWriterTest, ContactRequestsMatchTheGoldenFiles) {
     RecordPtr record = Contact();
     c.fill(record.get());
     AnswerNext({{200, CreateAnswer("C@1")}});
-
-    EXPECT_EQ(0, WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr));
-
-    std::string golden = plugin_test::TestData(std::string("writer/") + c.golden);
-    ASSERT_FALSE(golden.empty()) << c.golden;
-    EXPECT_EQ(golden, SentBody("createItemRequest", sent++));
-    EXPECT_TRUE(itemErrors_.empty());
-    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "soapreq2.tmp"));
-    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "crcontact.xml"));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectGoldenWrite(record.get(), c.golden, sent++, "soapreq2.tmp", "crcontact.xml"));
   }
 }
 

@@ -90,15 +90,8 @@ TEST_F(MailWriterTest, MailRequestsMatchTheGoldenFiles) {
     RecordPtr record = NewRecord();
     c.fill(record.get(), host_.workDir(), PartDir());
     AnswerNext({{200, CreateAnswer("MAIL@1")}});
-
-    EXPECT_EQ(0, WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr));
-
-    std::string golden = plugin_test::TestData(std::string("writer/") + c.golden);
-    ASSERT_FALSE(golden.empty()) << c.golden;
-    EXPECT_EQ(golden, SentBody("createItemRequest", sent++));
-    EXPECT_TRUE(itemErrors_.empty());
-    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "soapreq5.tmp"));
-    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "crmail.xml"));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectGoldenWrite(record.get(), c.golden, sent++, "soapreq5.tmp", "crmail.xml"));
   }
 }
 

@@ -92,15 +92,8 @@ TEST_F(TaskWriterTest, TaskRequestsMatchTheGoldenFiles) {
     RecordPtr record = NewTask("Send the slides");
     c.fill(record.get(), host_.workDir());
     AnswerNext({{200, CreateAnswer("TASK@1")}});
-
-    EXPECT_EQ(0, WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr));
-
-    std::string golden = plugin_test::TestData(std::string("writer/") + c.golden);
-    ASSERT_FALSE(golden.empty()) << c.golden;
-    EXPECT_EQ(golden, SentBody("createItemRequest", sent++));
-    EXPECT_TRUE(itemErrors_.empty());
-    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "soapreq4.tmp"));
-    EXPECT_FALSE(testing_support::FileExists(host_.workDir() + "crtask.xml"));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectGoldenWrite(record.get(), c.golden, sent++, "soapreq4.tmp", "crtask.xml"));
   }
 }
 

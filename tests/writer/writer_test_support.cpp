@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/bounded_text.h"
+#include "plugin/mv_api.h"
 #include "plugin/mvcom.h"
 #include "writer/write_session.h"
 
@@ -70,6 +71,17 @@ void WriterTest::SetUp() {
 void WriterTest::AnswerNext(const std::vector<Reply> &replies) {
   for (size_t i = 0; i < replies.size(); ++i)
     FaultNext(static_cast<int>(i) + 1, replies[i].status, replies[i].body);
+}
+
+void WriterTest::ExpectGoldenWrite(HostMessage *record, const char *golden, size_t index,
+                                   const char *requestFile, const char *answerFile) {
+  EXPECT_EQ(0, WriteMsg(record, nullptr, PartDir().c_str(), nullptr));
+  const std::string expected = plugin_test::TestData(std::string("writer/") + golden);
+  ASSERT_FALSE(expected.empty()) << golden;
+  EXPECT_EQ(expected, SentBody("createItemRequest", index));
+  EXPECT_TRUE(itemErrors_.empty());
+  EXPECT_FALSE(testing_support::FileExists(host_.workDir() + requestFile));
+  EXPECT_FALSE(testing_support::FileExists(host_.workDir() + answerFile));
 }
 
 void WriterTest::ConnectMailbox(const std::vector<std::string> &params) {

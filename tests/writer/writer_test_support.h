@@ -38,6 +38,12 @@ class WriterTest : public plugin_test::PluginTest {
     std::string body;
   };
   void AnswerNext(const std::vector<Reply> &replies);
+  // WriteMsg of record returns 0, the index-th createItemRequest sent is the
+  // golden file writer/<golden> byte for byte, nothing is reported to the
+  // host, and the request file and the answer file (names in the work
+  // directory) are gone.
+  void ExpectGoldenWrite(HostMessage *record, const char *golden, size_t index,
+                         const char *requestFile, const char *answerFile);
   // The fixture's mailbox (see kMailboxContent) with the user logged on.
   void ConnectMailbox(const std::vector<std::string> &params = {});
   std::string PartDir() const { return host_.root() + "/parts/"; }
