@@ -399,7 +399,8 @@ int ReadAddressBook(HostMessage *record, SaveItemFn saveItem, void *, const char
   char idPath[kPathSize], responsePath[kPathSize];
   WorkPath(idPath, sizeof idPath, dir, "msgids.tmp");
   WorkPath(responsePath, sizeof responsePath, dir, "abookdata.tmp");
-  GetItemIds(book->id, idPath, 0);
+  // A listing the server breaks off is reported, as for the other folders.
+  ListFolderIds(*book, run.bookName, idPath, 0);
   FilePtr ids = OpenListedIds(idPath);
   if (!ids) return 0;
   static char id[kIdLineSize];

@@ -42,7 +42,7 @@ const ItemFetchKind kAppointmentFetch = {
     kLabelId,
 };
 // 500 counts as stored here, and 1234 lists nothing.
-const SaveRule kAppointmentSave = {0, 0};
+const SaveRule kAppointmentSave = {1, 0};
 
 struct CalendarRun {
   ItemHost host;

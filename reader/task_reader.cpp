@@ -44,7 +44,7 @@ const ItemFetchKind kTaskFetch = {
     kLabelPosition,
 };
 // 500 counts as stored; 1234 lists the task as failed.
-const SaveRule kTaskSave = {0, 1};
+const SaveRule kTaskSave = {1, 1};
 // Tasks are known to the host's duplicate store under this folder text,
 // whatever the task list is called.
 const char kTaskDupFolder[] = "Tasks";

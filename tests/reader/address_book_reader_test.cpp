@@ -366,6 +366,15 @@ TEST_F(AddressBookReaderTest, EntriesReachTheHostAsTheServerAnswers) {
             SentBody("getItemRequest"));
 }
 
+TEST_F(AddressBookReaderTest, ABookTheServerWillNotListIsReportedAsAFailedFolder) {
+  ASSERT_NO_FATAL_FAILURE(Connect(kBook));
+  FaultNext(1, 500);  // the book's cursor
+  EXPECT_EQ(0, Convert("People"));
+  EXPECT_TRUE(gBook.statuses.empty());
+  EXPECT_EQ((std::vector<std::string>{"People\tthe item list could not be read (0 of 4 items listed)"}),
+            folderErrors_);
+}
+
 TEST_F(AddressBookReaderTest, ContactAndGroupSurviveAWriteAndASecondRead) {
   ASSERT_NO_FATAL_FAILURE(Connect(kBook, {"/GWCF", "Copy"}));
   gBook.keepCopies = true;

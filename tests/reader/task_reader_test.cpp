@@ -225,8 +225,8 @@ TEST_F(TaskReaderTest, TheItemLimitCountsStoredTasks) {
   const TaskLimitCase cases[] = {
       {"limit 5 of 8 stores five", 5, {}, {0, 0, 0, 0, 0}, 5},
       {"limit 0 is no limit, as for mail", 0, {}, {0, 0, 0, 0, 0, 0, 0, 0}, 8},
-      {"1234 and 1235 fail a task without ending the list; 500 counts as stored", 2,
-       {1234, 1235, 500}, {6, 6, 0, 0}, 2},
+      {"1234, 1235 and 500 fail a task without ending the list", 2,
+       {1234, 1235, 500}, {6, 6, 6, 0, 0}, 2},
   };
   std::string prefix = "A";
   for (const TaskLimitCase &c : cases) {
