@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/mvcom/mvcom_host.h"
 #include "plugin/host_message.h"
 #include "platform/bounded_text.h"
 
@@ -235,7 +236,7 @@ void AddAddress(GMimeMessage *message, GMimeAddressType type, const std::string 
                              address.c_str());
 }
 
-void SetHeaders(GMimeMessage *message, const HostMessage &record) {
+void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::string &workDir) {
   GMimeObject *object = GMIME_OBJECT(message);
   AddAddress(message, GMIME_ADDRESS_TYPE_FROM, FIELD(record, fromName), FIELD(record, fromAddress));
   for (int i = 0; i < record.recipCount && i < kMaxRecipients; ++i) {
@@ -259,7 +260,7 @@ void SetHeaders(GMimeMessage *message, const HostMessage &record) {
       g_date_time_unref(date);
     }
   }
-  g_mime_message_set_message_id(message, StableMessageId(record).c_str());
+  g_mime_message_set_message_id(message, StableMessageId(record, workDir).c_str());
   static const struct {
     const char *importance, *priority;
   } kPriorities[] = {{"low", "5 (Lowest)"}, {"normal", "3 (Normal)"}, {"high", "1 (Highest)"}};
@@ -442,20 +443,25 @@ int OpenMaildirFolder(const std::string &directory, const std::string &folderPat
   return 0;
 }
 
-std::string ItemKey(const HostMessage &record) {
+std::string ItemKey(const HostMessage &record, const std::string &workDir) {
   std::string id = FIELD(record, messageId);
   if (!id.empty()) return "id:" + id;
   std::string fields = FIELD(record, subject) + "\n" + FIELD(record, fromAddress) + "\n" +
                        std::to_string(FileTimeToU64(record.sentTime));
+  // Notices, protected-header mail and message fragments share subject,
+  // sender and time: recipients and content tell them apart.
+  char fingerprint[40];
+  if (mvcom_ItemFingerprint(&record, workDir.c_str(), fingerprint, sizeof fingerprint) == 0)
+    fields += "\n" + std::string(fingerprint);
   return "digest:" + Sha256Hex(fields);
 }
 
-std::string MessageFileBase(const std::string &folderPath, const HostMessage &record) {
-  return "gw-" + Sha256Hex(folderPath + "\n" + ItemKey(record)).substr(0, 32);
+std::string MessageFileBase(const std::string &folderPath, const HostMessage &record, const std::string &workDir) {
+  return "gw-" + Sha256Hex(folderPath + "\n" + ItemKey(record, workDir)).substr(0, 32);
 }
 
-std::string StableMessageId(const HostMessage &record) {
-  return Sha256Hex(ItemKey(record)).substr(0, 32) + "@groupwise.invalid";
+std::string StableMessageId(const HostMessage &record, const std::string &workDir) {
+  return Sha256Hex(ItemKey(record, workDir)).substr(0, 32) + "@groupwise.invalid";
 }
 
 std::string MessageFlags(const HostMessage &record) { return record.unread ? "" : "S"; }
@@ -491,13 +497,13 @@ std::string GuessContentType(const std::string &name) {
 int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
                         const std::string &workDir, int64_t *bytes, std::string *error) {
   if (bytes != nullptr) *bytes = 0;
-  const std::string base = MessageFileBase(folder->folderPath, record);
+  const std::string base = MessageFileBase(folder->folderPath, record, workDir);
   if (folder->present.count(base) != 0) return kWriteAlreadyPresent;
   InitGMimeOnce();
   GMimeObject *body = BuildBody(record, workDir, error);
   if (body == nullptr) return kWriteFailed;
   GMimeMessage *message = g_mime_message_new(TRUE);
-  SetHeaders(message, record);
+  SetHeaders(message, record, workDir);
   g_mime_message_set_mime_part(message, body);
   g_object_unref(body);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ struct PartSpec {
 };
 
 class MaildirWriterTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     ASSERT_EQ(host_.Init(), 0);
     mail_ = host_.root() + "/mail/Mailbox";
@@ -74,6 +75,13 @@ class MaildirWriterTest : public ::testing::Test {
     rec->kind = kind;
     CopyText(rec->name, sizeof rec->name, name);
     CopyText(rec->address, sizeof rec->address, address);
+  }
+
+  // Replaces the bytes of part index's file.
+  void Overwrite(HostMessage *r, int index, const std::string &bytes) {
+    char path[512];
+    FormatPartFileName(path, sizeof path, host_.workDir().c_str(), r->msgSeq, index);
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
   }
 
   // Writes the record into mail_ and returns the one file's path in cur/.
@@ -128,7 +136,7 @@ TEST_F(MaildirWriterTest, HeadersComeBackFieldByField) {
   EXPECT_EQ(m.xPriority, "1 (Highest)");
   EXPECT_EQ(m.keywords, "Work, Früh");
   EXPECT_EQ(m.groupwiseId, "4A1B.DOM.PO.100.1.1.1@1");
-  EXPECT_EQ(m.messageId, maildir::StableMessageId(*r));
+  EXPECT_EQ(m.messageId, maildir::StableMessageId(*r, host_.workDir()));
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, kSentUnix) << "the file time is the delivery time";
@@ -156,7 +164,7 @@ TEST_F(MaildirWriterTest, RecordTextsBecomeUtf8) {
     std::string error;
     ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
     ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
-    std::string name = maildir::MessageFileBase("Mailbox", *r) + ":2,";
+    std::string name = maildir::MessageFileBase("Mailbox", *r, host_.workDir()) + ":2,";
     EXPECT_EQ(ReadMessageFile(mail_ + "/cur/" + name).subject, c.expected);
   }
 }
@@ -249,7 +257,7 @@ TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
     std::string error;
     ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
     ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
-    readback::Message m = ReadMessageFile(mail_ + "/cur/" + maildir::MessageFileBase("Mailbox", *r) + ":2,");
+    readback::Message m = ReadMessageFile(mail_ + "/cur/" + maildir::MessageFileBase("Mailbox", *r, host_.workDir()) + ":2,");
     ASSERT_EQ(m.leaves.size(), 1u);
     EXPECT_EQ(m.leaves[0].charset, c.charset);
     // The bytes stay as they were; a single-part body ends with the message's line end.
@@ -263,20 +271,57 @@ TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
 }
 
 TEST_F(MaildirWriterTest, NamesAreStablePerFolderAndItem) {
+  const std::string work = host_.workDir();
   Record a = NewRecord("ID-A", {}), a2 = NewRecord("ID-A", {}), b = NewRecord("ID-B", {});
   CopyText(a2->subject, sizeof a2->subject, "changed subject, same item");
-  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Mailbox", *a2));
-  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Mailbox", *b));
-  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Cabinet", *a))
+  AddRecipient(a2.get(), kRecipTo, "", "new@example.com");
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a, work), maildir::MessageFileBase("Mailbox", *a2, work));
+  // An item with a GroupWise id keeps the name and Message-ID earlier exports gave it.
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a, work), "gw-aaf1915052d8c03624911eef4d0018a9");
+  EXPECT_EQ(maildir::StableMessageId(*a, work), "7ccc7e95cb10b3167f1bedafb8a7f070@groupwise.invalid");
+  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a, work), maildir::MessageFileBase("Mailbox", *b, work));
+  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a, work), maildir::MessageFileBase("Cabinet", *a, work))
       << "the same item filed in two folders gets a name in each";
-  EXPECT_EQ(maildir::StableMessageId(*a), maildir::StableMessageId(*a2));
-  EXPECT_NE(maildir::StableMessageId(*a), maildir::StableMessageId(*b));
-  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a).find_first_of(":/"), std::string::npos);
-  // Without a GroupWise id the subject, sender and date tell items apart.
-  Record n1 = NewRecord("", {}), n2 = NewRecord("", {});
-  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *n1), maildir::MessageFileBase("Mailbox", *n2));
-  CopyText(n2->subject, sizeof n2->subject, "other");
-  EXPECT_NE(maildir::MessageFileBase("Mailbox", *n1), maildir::MessageFileBase("Mailbox", *n2));
+  EXPECT_EQ(maildir::StableMessageId(*a, work), maildir::StableMessageId(*a2, work));
+  EXPECT_NE(maildir::StableMessageId(*a, work), maildir::StableMessageId(*b, work));
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a, work).find_first_of(":/"), std::string::npos);
+}
+
+// Items without a GroupWise id: notices, protected-header mail ("Subject
+// Unavailable") and message fragments share subject, sender and time; what
+// they are sent to and what they hold tells them apart.
+TEST_F(MaildirWriterTest, ItemsWithoutIdAreToldApartByRecipientsAndContent) {
+  const std::vector<PartSpec> parts = {{kPartTextBody, "Message.txt", "part 1 of 2"},
+                                       {kPartFile, "frag.bin", "ABCD"}};
+  const struct {
+    const char *why;
+    std::function<void(MaildirWriterTest *, HostMessage *)> change;
+    bool sameName;
+  } cases[] = {
+      {"the same item read again has the same name", [](MaildirWriterTest *, HostMessage *) {}, true},
+      {"another recipient", [](MaildirWriterTest *t, HostMessage *r) { t->AddRecipient(r, kRecipTo, "", "x@example.com"); }, false},
+      {"the same address as Cc instead of To",
+       [](MaildirWriterTest *, HostMessage *r) { r->recips[0]->kind = kRecipCc; }, false},
+      {"another body of the same size",
+       [](MaildirWriterTest *t, HostMessage *r) { t->Overwrite(r, 0, "part 2 of 2"); }, false},
+      {"another attachment of the same size", [](MaildirWriterTest *t, HostMessage *r) { t->Overwrite(r, 1, "ABCE"); }, false},
+      {"another attachment name",
+       [](MaildirWriterTest *, HostMessage *r) { CopyText(r->parts[1]->name, sizeof r->parts[1]->name, "frag2.bin"); }, false},
+      {"another sender name", [](MaildirWriterTest *, HostMessage *r) { CopyText(r->fromName, sizeof r->fromName, "Daemon"); }, false},
+      {"another subject", [](MaildirWriterTest *, HostMessage *r) { CopyText(r->subject, sizeof r->subject, "other"); }, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    Record first = NewRecord("", parts);
+    AddRecipient(first.get(), kRecipTo, "", "list@example.com");
+    const std::string firstBase = maildir::MessageFileBase("Mailbox", *first, host_.workDir());
+    const std::string firstId = maildir::StableMessageId(*first, host_.workDir());
+    Record second = NewRecord("", parts);
+    AddRecipient(second.get(), kRecipTo, "", "list@example.com");
+    c.change(this, second.get());
+    EXPECT_EQ(c.sameName, maildir::MessageFileBase("Mailbox", *second, host_.workDir()) == firstBase);
+    EXPECT_EQ(c.sameName, maildir::StableMessageId(*second, host_.workDir()) == firstId);
+  }
 }
 
 TEST_F(MaildirWriterTest, ResumedRunFindsWhatAnInterruptedOneWrote) {
@@ -284,7 +329,7 @@ TEST_F(MaildirWriterTest, ResumedRunFindsWhatAnInterruptedOneWrote) {
   r->unread = 1;
   std::string path = WriteOne(*r);
   EXPECT_EQ(path.substr(path.size() - 3), ":2,") << "an unread mail has no flags";
-  const std::string base = maildir::MessageFileBase("Mailbox", *r);
+  const std::string base = maildir::MessageFileBase("Mailbox", *r, host_.workDir());
   // A mail program meanwhile marked it read and replied; a half-written file waits in tmp/.
   ASSERT_EQ(rename(path.c_str(), (mail_ + "/cur/" + base + ":2,RS").c_str()), 0);
   ASSERT_TRUE(WriteFileBytes(mail_ + "/tmp/" + base, "From: half"));
