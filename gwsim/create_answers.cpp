@@ -141,7 +141,7 @@ void CreateMail(const HandlerCall &call, pugi::xml_node request, Answer *answer)
   // The server gives every mail it creates a message id of its own when the
   // request brings none, as it does for mail it receives.
   Item *added = call.state->mailbox->FindItem(id);
-  if (added != nullptr && added->msgId.empty()) added->msgId = id.substr(0, id.find(':')) + ".msg";
+  if (added != nullptr && added->msgId.empty()) added->msgId = id.substr(0, id.find('.')) + ".domain1.po1.100.1.1.1@example.com";
   AppendElement(&answer->inner, "gwm:id", id);
 }
 
