@@ -12,6 +12,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "host/maildir/attachment_types.h"
+
 struct HostMessage;
 
 namespace maildir {
@@ -60,10 +62,6 @@ std::string StableMessageId(const HostMessage &record, const std::string &workDi
 
 // Maildir flags of the item after ":2,": "S" when read, else "".
 std::string MessageFlags(const HostMessage &record);
-
-// MIME type for an attachment name, from its extension (case ignored);
-// "application/octet-stream" when the extension is unknown or missing.
-std::string GuessContentType(const std::string &name);
 
 // Builds the message of the record (part files "%sPRT%03d%02d.TMP" in
 // workDir, which ends with "/") and writes it as tmp/<base>, syncs it,

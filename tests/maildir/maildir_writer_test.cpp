@@ -368,6 +368,77 @@ TEST_F(MaildirWriterTest, MissingPartFileFailsAndLeavesNothing) {
   EXPECT_GT(bytes, 0);
 }
 
+// Attached mails are written as messages a reader can open: never base64,
+// binary only when the message holds bytes a 7bit or 8bit part cannot.
+TEST_F(MaildirWriterTest, AttachedMailsAreMessagesInSevenBitEightBitOrBinary) {
+  const std::string head = "From: a@example.com\nTo: b@example.com\nSubject: inner\nMessage-ID: <1@example.com>\n"
+                           "MIME-Version: 1.0\n\n";
+  const struct {
+    const char *name;
+    std::string bytes;
+    const char *encoding, *why;
+  } cases[] = {
+      {"inner.eml", head + "plain ASCII body\n", "7bit", "ASCII text"},
+      {"inner.eml", head + "Gr\xC3\xBC\xC3\x9F" "e\n", "8bit", "8-bit text"},
+      {"inner.eml", head + std::string(1200, 'x') + "\n", "binary", "a line past 998 octets"},
+      {"inner.eml", head + std::string("a\0b\n", 4), "binary", "a NUL byte"},
+      {"Forwarded", head + "told by content, whatever the name\n", "7bit", "a name without extension"},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    Record r = NewRecord("id-rfc822-" + std::to_string(n++),
+                         {{kPartTextBody, "Message.txt", "see attached\n"}, {kPartFile, c.name, c.bytes}});
+    readback::Message m = ReadMessageFile(WriteOne(*r));
+    ASSERT_TRUE(m.parsed);
+    EXPECT_EQ(m.structure, "multipart/mixed(text/plain,message/rfc822)");
+    ASSERT_EQ(m.leaves.size(), 2u);
+    EXPECT_EQ(m.leaves[1].encoding, c.encoding);
+    EXPECT_EQ(m.leaves[1].filename, c.name);
+    EXPECT_EQ(m.leaves[1].bytes, c.bytes) << "the inner message, byte for byte";
+    for (const std::string &f : ListDirectory(mail_ + "/cur")) remove((mail_ + "/cur/" + f).c_str());
+  }
+}
+
+// The parts mail programs make are typed by what they hold: their names
+// ("attachment", "signature.asc", "smime.p7s") say little.
+TEST(GuessContentTypeTest, MailPartsByContentThenByName) {
+  const std::string signedData("\x30\x80\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02\xA0\x80", 15);
+  const std::string summary = "Subject: Plan\r\nFrom: Ann <ann@example.com>\r\nDate: Mon, 1 Mar 2021\r\n\r\nbody\r\n";
+  const struct {
+    const char *name;
+    std::string head;
+    bool whole;
+    const char *type, *why;
+  } cases[] = {
+      {"signature.asc", "-----BEGIN PGP SIGNATURE-----\n\niQEz...\n-----END PGP SIGNATURE-----\n", true,
+       "application/pgp-signature", "a detached PGP signature"},
+      {"attachment", "Version: 1\r\n", true, "application/pgp-encrypted", "the PGP/MIME control part"},
+      {"attachment", "Version: 1\r\n", false, "application/octet-stream", "only the start of a longer part"},
+      {"key.asc", "-----BEGIN PGP PUBLIC KEY BLOCK-----\n", false, "application/pgp-keys", "a PGP key"},
+      {"smime.p7s", signedData, true, "application/pkcs7-signature", "a DER PKCS#7 signature"},
+      {"attachment", std::string("\x30\x82\x05\x10", 4) + signedData.substr(2), true, "application/pkcs7-signature",
+       "the same with a definite length, any name"},
+      {"attachment",
+       "Reporting-MTA: dns; mx.example.com\n\nFinal-Recipient: rfc822; x@example.com\nAction: failed\n"
+       "Status: 5.1.1\n",
+       true, "message/delivery-status", "a delivery-status body"},
+      {"attachment", "Received: from x\n\tby y\nFrom: a@example.com\nMessage-ID: <1@x>\n\n", true,
+       "text/rfc822-headers", "a header block alone, folded lines too"},
+      {"attachment", "Return-Path: <a@x>\nFrom: a@example.com\nSubject: s\n\nbody\n", true, "message/rfc822",
+       "a whole mail"},
+      {"Minutes", summary, true, "application/octet-stream", "the reader's summary of a mail is no mail"},
+      {"notes.txt", "Just text: with a colon\n\nmore\n", true, "text/plain", "text with a colon is no header"},
+      {"fix.patch", "--- a/x\n+++ b/x\n", true, "text/x-patch", "the shared MIME database by name"},
+      {"photo", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), true, "image/png", "magic bytes without a name"},
+      {"data", std::string("\x01\x02\x03", 3), true, "application/octet-stream", "nothing sure"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(maildir::GuessAttachmentType(c.name, c.head, c.whole), c.type);
+  }
+}
+
 TEST(GuessContentTypeTest, ByExtension) {
   const struct {
     const char *name, *type, *why;
