@@ -82,15 +82,15 @@ class MaildirImportSource : public store::ImportSource {
       item.file = file.path;
       item.name = file.name;
       item.seen = file.seen;
-      if (MessageIdentity(file.path, &item.key, &item.problem) != 0) item.key.clear();
+      if (MessageIdentity(file.path, &item.key, &item.legacyKey, &item.problem) != 0) item.key.clear();
       out->push_back(item);
     }
     return 0;
   }
 
-  int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject, std::vector<std::string> *,
-              std::string *reason) override {
-    return ConvertMessageFile(item.file, item.seen, record, subject, reason);
+  int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject,
+              std::vector<std::string> *warnings, std::string *reason) override {
+    return ConvertMessageFile(item.file, item.seen, record, subject, warnings, reason);
   }
 
  private:

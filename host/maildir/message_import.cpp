@@ -5,10 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "host/maildir/header_text.h"
+#include "host/maildir/mail_date.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
 #include "plugin/host_message.h"
@@ -88,6 +92,46 @@ void CopyUtf8(char *dst, size_t cap, const char *src) {
   TrimPartialUtf8(dst);
 }
 
+// Every raw value of the header fields called name, unfolded, joined with
+// ", " (an address field given twice); "" when there is none.
+std::string RawHeader(GMimeObject *object, const char *name) {
+  GMimeHeaderList *list = g_mime_object_get_header_list(object);
+  std::string joined;
+  for (int i = 0; list != nullptr && i < g_mime_header_list_get_count(list); ++i) {
+    GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
+    if (!EqualsNoCase(g_mime_header_get_name(header), name)) continue;
+    const char *raw = g_mime_header_get_raw_value(header);
+    const std::string value = UnfoldHeader(raw != nullptr ? raw : "");
+    if (value.empty()) continue;
+    if (!joined.empty()) joined += ", ";
+    joined += value;
+  }
+  return joined;
+}
+
+// An unstructured header (Subject) as mail readers show it.
+std::string HeaderText(GMimeObject *object, const char *name) {
+  return OneLine(DecodeHeaderText(RawHeader(object, name)));
+}
+
+// The addresses of a header, each encoded word of its names decoded alone.
+using AddressListPtr = GPtr<InternetAddressList>;
+AddressListPtr ParseAddresses(GMimeObject *object, const char *name) {
+  const std::string raw = RawHeader(object, name);
+  if (raw.empty()) return nullptr;
+  GMimeParserOptions *options = g_mime_parser_options_new();
+  const char *fallback[] = {"UTF-8", "windows-1252", nullptr};
+  g_mime_parser_options_set_fallback_charsets(options, fallback);
+  AddressListPtr list(internet_address_list_parse(options, DecodeAddressWords(raw).c_str()));
+  g_mime_parser_options_free(options);
+  return list;
+}
+
+std::string NameOf(InternetAddress *address) {
+  const char *name = internet_address_get_name(address);
+  return name != nullptr ? OneLine(name) : "";
+}
+
 void AddMailbox(HostMessage *record, InternetAddress *address, int kind) {
   if (INTERNET_ADDRESS_IS_GROUP(address)) {
     InternetAddressList *members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address));
@@ -101,40 +145,41 @@ void AddMailbox(HostMessage *record, InternetAddress *address, int kind) {
     return;
   }
   HostRecipient *r = record->recips[record->recipCount];
-  CopyUtf8(r->name, 251, internet_address_get_name(address));
+  CopyUtf8(r->name, 251, NameOf(address).c_str());
   CopyUtf8(r->address, 251, internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
   r->kind = kind;
   record->recipCount++;
 }
 
-void FillSender(HostMessage *record, GMimeMessage *message) {
-  InternetAddressList *from = g_mime_message_get_from(message);
-  for (int i = 0; from != nullptr && i < internet_address_list_length(from); ++i) {
-    InternetAddress *a = internet_address_list_get_address(from, i);
+void FillSender(HostMessage *record, GMimeObject *header) {
+  AddressListPtr from = ParseAddresses(header, "From");
+  for (int i = 0; from && i < internet_address_list_length(from.get()); ++i) {
+    InternetAddress *a = internet_address_list_get_address(from.get(), i);
     if (INTERNET_ADDRESS_IS_GROUP(a)) {
       InternetAddressList *members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a));
       if (members == nullptr || internet_address_list_length(members) == 0) continue;
       a = internet_address_list_get_address(members, 0);
     }
     if (!INTERNET_ADDRESS_IS_MAILBOX(a)) continue;
-    CopyUtf8(record->fromName, sizeof record->fromName, internet_address_get_name(a));
+    CopyUtf8(record->fromName, sizeof record->fromName, NameOf(a).c_str());
     CopyUtf8(record->fromAddress, sizeof record->fromAddress,
              internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a)));
     return;
   }
+  // GMime drops a mailbox without an address ("MAILER DAEMON <>"); its name
+  // is all the sender there is.
+  CopyUtf8(record->fromName, sizeof record->fromName, EmptyAddressName(RawHeader(header, "From")).c_str());
 }
 
-void FillRecipients(HostMessage *record, GMimeMessage *message) {
+void FillRecipients(HostMessage *record, GMimeObject *header) {
   const struct {
-    GMimeAddressType type;
+    const char *field;
     int kind;
-  } kLists[] = {{GMIME_ADDRESS_TYPE_TO, kRecipTo},
-                {GMIME_ADDRESS_TYPE_CC, kRecipCc},
-                {GMIME_ADDRESS_TYPE_BCC, kRecipBcc}};
+  } kLists[] = {{"To", kRecipTo}, {"Cc", kRecipCc}, {"Bcc", kRecipBcc}};
   for (const auto &list : kLists) {
-    InternetAddressList *addresses = g_mime_message_get_addresses(message, list.type);
-    for (int i = 0; addresses != nullptr && i < internet_address_list_length(addresses); ++i)
-      AddMailbox(record, internet_address_list_get_address(addresses, i), list.kind);
+    AddressListPtr addresses = ParseAddresses(header, list.field);
+    for (int i = 0; addresses && i < internet_address_list_length(addresses.get()); ++i)
+      AddMailbox(record, internet_address_list_get_address(addresses.get(), i), list.kind);
   }
 }
 
@@ -142,14 +187,61 @@ FILETIME FileTimeFromUnix(int64_t seconds) {
   return U64ToFileTime(static_cast<uint64_t>(seconds + kEpochDifference) * 10000000ULL);
 }
 
+// The newest date among the Received headers; false when none has one.
+bool NewestReceived(GMimeObject *object, int64_t *unixSeconds) {
+  GMimeHeaderList *list = g_mime_object_get_header_list(object);
+  bool found = false;
+  for (int i = 0; list != nullptr && i < g_mime_header_list_get_count(list); ++i) {
+    GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
+    const char *raw = g_mime_header_get_raw_value(header);
+    int64_t when = 0;
+    if (!EqualsNoCase(g_mime_header_get_name(header), "Received") || raw == nullptr ||
+        ReceivedDate(UnfoldHeader(raw), &when) != 0)
+      continue;
+    if (!found || when > *unixSeconds) *unixSeconds = when;
+    found = true;
+  }
+  return found;
+}
+
 void FillDate(HostMessage *record, GMimeMessage *message, const std::string &path) {
-  GDateTime *date = g_mime_message_get_date(message);
-  if (date != nullptr && g_date_time_to_unix(date) > -kEpochDifference) {
-    record->sentTime = FileTimeFromUnix(g_date_time_to_unix(date));
+  GMimeObject *header = GMIME_OBJECT(message);
+  int64_t when = 0;
+  bool known = ParseMailDate(RawHeader(header, "Date"), &when) == 0;
+  if (!known) {
+    GDateTime *date = g_mime_message_get_date(message);
+    known = date != nullptr;
+    if (known) when = g_date_time_to_unix(date);
+  }
+  if (!known || when <= -kEpochDifference) known = NewestReceived(header, &when) && when > -kEpochDifference;
+  if (known) {
+    record->sentTime = FileTimeFromUnix(when);
     return;
   }
   struct stat st;
   if (stat(path.c_str(), &st) == 0) record->sentTime = FileTimeFromUnix(st.st_mtime);
+}
+
+// The file name of a part or attached message as mail readers show it:
+// Content-Disposition's filename, else Content-Type's name; a plain value
+// with encoded words is decoded here, word by word, an RFC 2231 value is
+// GMime's. "" when neither names it.
+std::string PartFileName(GMimeObject *object) {
+  const struct {
+    const char *field, *parameter;
+    bool disposition;
+  } kSources[] = {{"Content-Disposition", "filename", true}, {"Content-Type", "name", false}};
+  for (const auto &source : kSources) {
+    const std::string raw = RawHeader(object, source.field);
+    std::string plain;
+    if (!HasExtendedParameter(raw, source.parameter) && PlainParameter(raw, source.parameter, &plain) &&
+        plain.find("=?") != std::string::npos)
+      return OneLine(DecodeHeaderText(plain));
+    const char *value = source.disposition ? g_mime_object_get_content_disposition_parameter(object, source.parameter)
+                                           : g_mime_object_get_content_type_parameter(object, source.parameter);
+    if (value != nullptr && value[0] != '\0') return OneLine(value);
+  }
+  return "";
 }
 
 std::string HeaderValue(GMimeObject *object, const char *name) {
@@ -162,10 +254,23 @@ class PartWriter {
  public:
   PartWriter(HostMessage *record, const std::string &workDir) : record_(record), workDir_(workDir) {}
 
+  // What of the structure could not be read ("" when all of it could).
+  const std::string &unreadable() const { return unreadable_; }
+
+  // Attaches the original message file whole, for a structure that could
+  // not be read. Returns 0, or -1 with *reason set.
+  int AddOriginal(const std::string &bytes, std::string *reason) {
+    if (record_->partCount >= kMaxParts) return 0;
+    if (WriteNextFile(bytes.data(), bytes.size(), reason) != 0) return -1;
+    Append("Original message.eml", kPartFile, bytes.size());
+    return 0;
+  }
+
   // Returns 0, or -1 with *reason set when a part file cannot be written.
   int Walk(GMimeObject *object, std::string *reason) {
     if (GMIME_IS_MULTIPART(object)) {
       GMimeMultipart *multipart = GMIME_MULTIPART(object);
+      if (g_mime_multipart_get_count(multipart) == 0) return AddUnreadableMultipart(object, reason);
       for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
         if (Walk(g_mime_multipart_get_part(multipart, i), reason) != 0) return -1;
       return 0;
@@ -277,7 +382,8 @@ class PartWriter {
     GMimeContentType *type = g_mime_object_get_content_type(object);
     GPtr<GMimeStream> memory(g_mime_stream_mem_new());
     GByteArray *bytes = DecodedContent(part, memory.get());
-    const bool inlineText = !IsAttachment(object) && g_mime_part_get_filename(part) == nullptr;
+    const std::string filename = PartFileName(object);
+    const bool inlineText = !IsAttachment(object) && filename.empty();
     if (inlineText && !haveText_ && g_mime_content_type_is_type(type, "text", "plain")) {
       haveText_ = true;
       std::string text = ToUtf8(bytes, g_mime_content_type_get_parameter(type, "charset"));
@@ -291,9 +397,27 @@ class PartWriter {
       if (bytes->len == 0) return 0;
       return AddBytes(bytes, "text.htm", kPartHtmlBody, reason);
     }
-    const char *filename = g_mime_part_get_filename(part);
-    std::string name = filename != nullptr && filename[0] != '\0' ? filename : FallbackName(type);
+    std::string name = !filename.empty() ? filename : FallbackName(type);
     return AddBytes(bytes, name.c_str(), kPartFile, reason);
+  }
+
+  // A multipart whose parts GMime could not find (its boundary cut or
+  // missing): everything after its header is its prologue. Mail readers
+  // show that as the text.
+  int AddUnreadableMultipart(GMimeObject *object, std::string *reason) {
+    char *type = g_mime_content_type_get_mime_type(g_mime_object_get_content_type(object));
+    if (unreadable_.empty()) unreadable_ = std::string(type != nullptr ? type : "multipart") + " without parts";
+    g_free(type);
+    const char *prologue = g_mime_multipart_get_prologue(GMIME_MULTIPART(object));
+    if (haveText_ || prologue == nullptr || Trim(prologue).empty()) return 0;
+    haveText_ = true;
+    GByteArray bytes;
+    bytes.data = reinterpret_cast<guint8 *>(const_cast<char *>(prologue));
+    bytes.len = static_cast<guint>(strlen(prologue));
+    std::string text = ToUtf8(&bytes, g_mime_object_get_content_type_parameter(object, "charset"));
+    if (WriteNextFile(text.data(), text.size(), reason) != 0) return -1;
+    Append("Message.txt", kPartTextBody, text.size());
+    return 0;
   }
 
   int AddAttachedMessage(GMimeObject *object, std::string *reason) {
@@ -301,17 +425,9 @@ class PartWriter {
     GPtr<GMimeStream> memory(g_mime_stream_mem_new());
     if (embedded != nullptr) g_mime_object_write_to_stream(GMIME_OBJECT(embedded), nullptr, memory.get());
     GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
-    const char *filename = g_mime_object_get_content_disposition_parameter(object, "filename");
-    if (filename == nullptr) filename = g_mime_object_get_content_type_parameter(object, "name");
-    std::string name;
-    if (filename != nullptr && filename[0] != '\0') {
-      name = filename;
-    } else if (embedded != nullptr && g_mime_message_get_subject(embedded) != nullptr &&
-               g_mime_message_get_subject(embedded)[0] != '\0') {
-      name = std::string(g_mime_message_get_subject(embedded)) + ".eml";
-    } else {
-      name = FallbackName(g_mime_object_get_content_type(object));
-    }
+    std::string name = PartFileName(object);
+    const std::string innerSubject = embedded != nullptr ? HeaderText(GMIME_OBJECT(embedded), "Subject") : "";
+    if (name.empty()) name = !innerSubject.empty() ? innerSubject + ".eml" : FallbackName(g_mime_object_get_content_type(object));
     return AddBytes(bytes, name.c_str(), kPartFile, reason);
   }
 
@@ -319,23 +435,78 @@ class PartWriter {
   std::string workDir_;
   bool haveText_ = false;
   bool haveHtml_ = false;
+  std::string unreadable_;
 };
 
 void DiscardParts(HostMessage *record) { com_Deallocate_All(record, nullptr); }
 
+bool ReadWholeFile(const std::string &path, std::string *bytes) {
+  FilePtr f = OpenFile(path.c_str(), "rb");
+  if (!f) return false;
+  bytes->clear();
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f.get())) > 0) bytes->append(buffer, n);
+  return ferror(f.get()) == 0;
+}
+
+// A header field line: a name of printable characters, then ":".
+bool IsFieldLine(const std::string &line) {
+  size_t colon = line.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  size_t end = colon;
+  while (end > 0 && (line[end - 1] == ' ' || line[end - 1] == '\t')) --end;
+  if (end == 0) return false;
+  for (size_t i = 0; i < end; ++i)
+    if (line[i] < 33 || line[i] > 126) return false;
+  return true;
+}
+
+// The offset of the first line of the header that is neither a field nor a
+// continuation, when no blank line comes before it; -1 when the header ends
+// as it should (or has no field at all: then it is no header to repair).
+// A stray line followed by a field is a damaged field, skipped as GMime
+// skips it; one followed by text, a blank line or the end is the body.
+long BodyWithoutBlankLine(FILE *f) {
+  char *line = nullptr;
+  size_t cap = 0;
+  ssize_t n;
+  long offset = 0, stray = -1, found = -1;
+  bool haveField = false;
+  while (offset < static_cast<long>(kMaxHeaderBytes) && (n = getline(&line, &cap, f)) > 0) {
+    std::string text(line, static_cast<size_t>(n));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const bool field = !text.empty() && IsFieldLine(text);
+    if (stray >= 0 && !field) {
+      found = stray;
+      break;
+    }
+    stray = -1;
+    if (text.empty()) break;
+    const bool mboxLine = offset == 0 && text.compare(0, 5, "From ") == 0;
+    const bool continuation = haveField && (text[0] == ' ' || text[0] == '\t');
+    if (field) {
+      haveField = true;
+    } else if (!mboxLine && !continuation) {
+      if (!haveField) break;
+      stray = offset;
+    }
+    offset += static_cast<long>(n);
+  }
+  if (stray >= 0) found = stray;  // the stray line was the last one
+  free(line);
+  return found;
+}
 }  // namespace
 
-int MessageIdentity(const std::string &path, std::string *key, std::string *reason) {
+int MessageIdentity(const std::string &path, std::string *key, std::string *legacyKey, std::string *reason) {
   FilePtr f = OpenFile(path.c_str(), "rb");
   if (!f) {
     *reason = "cannot open " + path;
     return -1;
   }
-  std::string id = ScanMessageId(f.get());
-  if (!id.empty()) {
-    *key = "mid:" + id;
-    return 0;
-  }
+  const std::string id = ScanMessageId(f.get());
+  *legacyKey = id.empty() ? "" : "mid:" + id;
   rewind(f.get());
   GChecksum *sum = g_checksum_new(G_CHECKSUM_SHA256);
   unsigned char buffer[65536];
@@ -363,13 +534,16 @@ int ImportanceFromHeaders(const std::string &importance, const std::string &xPri
   return 1;
 }
 
-int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record,
-                       std::string *subject, std::string *reason) {
+int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, std::string *subject,
+                       std::vector<std::string> *warnings, std::string *reason) {
   InitGMimeOnce();
   com_ResetObject(record);
   subject->clear();
   char workDir[256];
   com_GetGlobal(kGlobalWorkDir, workDir);
+  auto warn = [warnings](const std::string &line) {
+    if (warnings != nullptr) warnings->push_back(line);
+  };
 
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
@@ -380,12 +554,34 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record,
     *reason = "empty file";
     return -1;
   }
-  GError *error = nullptr;
-  GPtr<GMimeStream> stream(g_mime_stream_file_open(path.c_str(), "rb", &error));
-  if (!stream) {
-    *reason = "cannot open " + path + (error != nullptr ? std::string(": ") + error->message : "");
-    g_clear_error(&error);
-    return -1;
+  long bodyStart = -1;
+  {
+    FilePtr f = OpenFile(path.c_str(), "rb");
+    if (!f) {
+      *reason = "cannot open " + path;
+      return -1;
+    }
+    bodyStart = BodyWithoutBlankLine(f.get());
+  }
+  // A header not ended by a blank line gets one where its fields end, so
+  // that GMime reads the rest as the body instead of dropping it.
+  std::string repaired;
+  GPtr<GMimeStream> stream;
+  if (bodyStart > 0 && ReadWholeFile(path, &repaired)) {
+    const bool crlf = bodyStart >= 2 && repaired[static_cast<size_t>(bodyStart) - 2] == '\r';
+    repaired.insert(static_cast<size_t>(bodyStart), crlf ? "\r\n" : "\n");
+    const long line = 1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + bodyStart, '\n'));
+    warn("the header is not ended by a blank line; the text from line " + std::to_string(line) +
+         " on is kept as the body");
+    stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
+  } else {
+    GError *error = nullptr;
+    stream.reset(g_mime_stream_file_open(path.c_str(), "rb", &error));
+    if (!stream) {
+      *reason = "cannot open " + path + (error != nullptr ? std::string(": ") + error->message : "");
+      g_clear_error(&error);
+      return -1;
+    }
   }
   GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
@@ -399,15 +595,18 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record,
     return -1;
   }
 
+  GMimeObject *header = GMIME_OBJECT(message.get());
   record->itemKind = kItemMail;
   record->unread = seen ? 0 : 1;
-  const char *decoded = g_mime_message_get_subject(message.get());
-  CopyUtf8(record->subject, sizeof record->subject, decoded);
+  CopyUtf8(record->subject, sizeof record->subject, HeaderText(header, "Subject").c_str());
   *subject = record->subject;
-  FillSender(record, message.get());
-  FillRecipients(record, message.get());
+  FillSender(record, header);
+  FillRecipients(record, header);
+  int bcc = 0;
+  for (int i = 0; i < record->recipCount; ++i) bcc += record->recips[i]->kind == kRecipBcc ? 1 : 0;
+  if (bcc > 0)
+    warn("Bcc recipients (" + std::to_string(bcc) + ") are not kept: GroupWise creates the mail without them");
   FillDate(record, message.get(), path);
-  GMimeObject *header = GMIME_OBJECT(message.get());
   record->importance =
       ImportanceFromHeaders(HeaderValue(header, "Importance"), HeaderValue(header, "X-Priority"));
 
@@ -417,6 +616,20 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record,
     if (writer.Walk(body, reason) != 0) {
       DiscardParts(record);
       return -1;
+    }
+    if (!writer.unreadable().empty()) {
+      std::string original;
+      if (!ReadWholeFile(path, &original)) {
+        *reason = "cannot read " + path;
+        DiscardParts(record);
+        return -1;
+      }
+      if (writer.AddOriginal(original, reason) != 0) {
+        DiscardParts(record);
+        return -1;
+      }
+      warn("the MIME structure cannot be read (" + writer.unreadable() +
+           "); its text is kept as the body and the original message is attached");
     }
   }
   return 0;

@@ -274,6 +274,22 @@ void SettlePendingMessage(ImportRun *run) {
     com_Log("MV Warning: cannot remove %s", run->journalPath.c_str());
 }
 
+// Older versions recorded Maildir messages by Message-ID and created only
+// the first of several sharing one. Such a record stands for that message
+// alone: the first met in the folder that is not recorded under its own key
+// takes it over (its key is recorded and the old record marked as taken),
+// so it is not written again; every other message with that id is written.
+bool TakesOverOldRecord(ImportRun *run, const std::string &scope, const store::SourceItem &item,
+                        std::set<std::string> *keysThisRun) {
+  if (item.legacyKey.empty() || mvcom_IsImported(scope.c_str(), item.legacyKey.c_str()) != 1) return false;
+  const std::string taken = "taken:" + item.legacyKey;
+  if (mvcom_IsImported(scope.c_str(), taken.c_str()) == 1 || !keysThisRun->insert(taken).second) return false;
+  if (run->api != nullptr && (mvcom_RecordImported(scope.c_str(), item.key.c_str()) < 0 ||
+                              mvcom_RecordImported(scope.c_str(), taken.c_str()) < 0))
+    com_Log("MV Error: %s was imported by an earlier version but could not be recorded again", item.name.c_str());
+  return true;
+}
+
 // Lists an item passed over as earlier, with its subject (read by
 // converting it; the conversion is thrown away).
 void NoteEarlier(ImportRun *run, store::ImportSource *source, const ImportFolderSummary &folder,
@@ -298,7 +314,7 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
   const std::string scope = run->stateScope + folder->path;
   const bool copyThisRun = !keysThisRun->insert(key).second;
   if (copyThisRun || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
-      (scope == run->settledScope && key == run->settledKey)) {
+      (scope == run->settledScope && key == run->settledKey) || TakesOverOldRecord(run, scope, item, keysThisRun)) {
     folder->alreadyImported++;
     NoteEarlier(run, source, *folder, item, copyThisRun ? "a copy of a message read before in this run"
                                                         : "imported by an earlier run");

@@ -103,6 +103,10 @@ struct SourceItem {
   int index = 0;      // position of the item within the file
   bool seen = true;   // mail: the "S" flag; other formats: true
   std::string key;    // identity across runs; empty when ListItems could not tell (the loop reports `problem`)
+  // The key an earlier version recorded the item under, or "". An old record
+  // under it stands for one item of the folder only: the first met that is
+  // not recorded under `key` (a byte-identical copy aside) takes it over.
+  std::string legacyKey;
   std::string problem;  // why key is empty ("cannot read ...: ..."), for the report
 };
 

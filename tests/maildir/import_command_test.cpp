@@ -10,6 +10,7 @@
 
 #include "gwsim/gwsim.h"
 #include "gwsim/mailbox.h"
+#include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/import_command.h"
 #include "support/host_fixture.h"
 
@@ -64,6 +65,32 @@ class ImportCommandTest : public ::testing::Test {
     logon_.server = server_->url();
     logon_.user = "bob";
     password_ = "hunter2";
+  }
+  // A bug tracker's two mails under one Message-ID, and a byte-identical
+  // copy of the first, in the Mailbox.
+  void AddBugTrackerCopies() {
+    const std::string first =
+        "Message-ID: <bug-7@tracker.example.org>\nFrom: bugs@tracker.example.org\nTo: bob@example.com\n"
+        "Subject: [Bug 7] crash on start\nDate: Tue, 7 Jan 2020 10:00:00 +0000\n\nNew bug.\n";
+    const std::string second =
+        "Message-ID: <bug-7@tracker.example.org>\nFrom: bugs@tracker.example.org\nTo: bob@example.com\n"
+        "Subject: [Bug 7] comment #1\nDate: Tue, 7 Jan 2020 10:00:00 +0000\n\nComment.\n";
+    ASSERT_TRUE(WriteFileBytes((root_ / "tree/cur/1578391200.M5.host:2,S").string(), first));
+    ASSERT_TRUE(WriteFileBytes((root_ / "tree/cur/1578391200.M6.host:2,S").string(), second));
+    ASSERT_TRUE(WriteFileBytes((root_ / "tree/cur/1578391200.M7.host:2,S").string(), first));
+  }
+  // What an earlier version left in the state after importing the first
+  // copy: a record under the Message-ID.
+  void RecordByMessageIdAsBefore(const std::string &folder, const std::string &messageId) {
+    const std::string data = (root_ / "out/data/").string(), work = (root_ / "out/work/").string();
+    MvcomConfig config = {};
+    config.programDir = "./";
+    config.dataDir = data.c_str();
+    config.workDir = work.c_str();
+    ASSERT_EQ(mvcom_Init(&config), 0) << mvcom_LastError();
+    const std::string scope = logon_.server + "|" + logon_.user + "|" + folder;
+    EXPECT_EQ(mvcom_RecordImported(scope.c_str(), ("mid:" + messageId).c_str()), 0);
+    mvcom_Shutdown();
   }
   void TearDown() override {
     if (server_) server_->Stop();
@@ -190,6 +217,49 @@ TEST_F(ImportCommandTest, ImportedMailCarriesTheRecordsFields) {
   for (const gwsim::Attachment &a : mixed->attachments) names.push_back(a.name);
   EXPECT_EQ(names, (std::vector<std::string>{"text.htm", "Bericht Q2 €.pdf", "Original note.eml",
                                              "attachment-4.txt"}));
+}
+
+TEST_F(ImportCommandTest, MessagesSharingAMessageIdAreEachWrittenAndCopiesOnce) {
+  StartServer();
+  AddBugTrackerCopies();
+  options_.folders = {"Mailbox"};
+  ImportReport report;
+  ASSERT_EQ(Run(&report), 0) << FormatImportSummary(report);
+  ASSERT_EQ(report.folders.size(), 1u);
+  EXPECT_EQ(report.folders[0].created, 5);
+  EXPECT_EQ(report.folders[0].alreadyImported, 1);  // the byte-identical copy
+  const std::vector<std::string> expected = {
+      "Mailbox: Grüße aus Köln – €", "Mailbox: Quarterly report", "Mailbox: Réunion à l'hôtel",
+      "Mailbox: [Bug 7] comment #1", "Mailbox: [Bug 7] crash on start",
+  };
+  EXPECT_EQ(BobItems(), expected);
+  ImportReport again;
+  ASSERT_EQ(Run(&again), 0);
+  EXPECT_EQ(again.folders[0].created, 0);
+  EXPECT_EQ(again.folders[0].alreadyImported, 6);
+  EXPECT_EQ(BobItems(), expected);
+}
+
+TEST_F(ImportCommandTest, AnOldRecordByMessageIdStandsForOneMessageOnly) {
+  StartServer();
+  AddBugTrackerCopies();
+  RecordByMessageIdAsBefore("Mailbox", "bug-7@tracker.example.org");
+  options_.folders = {"Mailbox"};
+  ImportReport report;
+  ASSERT_EQ(Run(&report), 0) << FormatImportSummary(report);
+  EXPECT_EQ(report.folders[0].created, 4);          // the three others and the comment
+  EXPECT_EQ(report.folders[0].alreadyImported, 2);  // the first bug mail (by its old record) and its copy
+  const std::vector<std::string> expected = {
+      "Mailbox: Grüße aus Köln – €", "Mailbox: Quarterly report", "Mailbox: Réunion à l'hôtel",
+      "Mailbox: [Bug 7] comment #1",
+  };
+  EXPECT_EQ(BobItems(), expected);
+  // The old record was taken over for good: a rerun writes nothing.
+  ImportReport again;
+  ASSERT_EQ(Run(&again), 0);
+  EXPECT_EQ(again.folders[0].created, 0);
+  EXPECT_EQ(again.folders[0].alreadyImported, 6);
+  EXPECT_EQ(BobItems(), expected);
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ struct MessageCase {
   int64_t sentUnix;
   int unread, importance;
   std::vector<std::string> recipients;  // "kind name <address>"
-  std::vector<ExpectedPart> parts;
+  std::vector<ExpectedPart> parts;  // content "<original>": the message file itself
+  std::vector<std::string> warnings;
 };
 
 class MessageImportTest : public ::testing::Test {
@@ -76,11 +77,13 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
        {"3 Anna <anna@example.com>", "3 Lee, Ben <ben@example.com>", "11  <carl@example.com>",
         "11  <dora@example.com>", "12  <eve@example.com>"},
        {{1, "Message.txt",
-         "Hallo Anna,\nschöne Grüße – ein sehr langer Satz, der mit einem weichen Umbruch weitergeht.\n"}}},
+         "Hallo Anna,\nschöne Grüße – ein sehr langer Satz, der mit einem weichen Umbruch weitergeht.\n"}},
+       {"Bcc recipients (1) are not kept: GroupWise creates the mail without them"}},
       {"latin1_qp.eml", false, "ISO-8859-1 words and body become UTF-8; Importance wins over X-Priority",
        "Réunion à l'hôtel", "François", "francois@example.fr", 1577835000, 1, 0,
        {"3 Anna <anna@example.com>"},
-       {{1, "Message.txt", "Café crème à midi.\n"}}},
+       {{1, "Message.txt", "Café crème à midi.\n"}},
+       {}},
       {"alternative_in_mixed.eml", true, "alternative inside mixed; RFC 2231 name; attached message; second text",
        "Quarterly report", "Ben Lee", "ben@example.com", 1593615600, 0, 1,
        {"3  <anna@example.com>"},
@@ -88,15 +91,59 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
         {9, "text.htm", "<p>See the <b>report</b>.</p>"},
         {0, "Bericht Q2 €.pdf", pdf},
         {0, "Original note.eml", "From: carl@example.com\nSubject: Original note\n\nForwarded text."},
-        {0, "attachment-4.txt", "Mailing list footer"}}},
+        {0, "attachment-4.txt", "Mailing list footer"}},
+       {}},
       {"no_body.eml", false, "headers only: no part at all", "", "", "anna@example.com", 1578312000, 1, 1,
-       {"3  <ben@example.com>"}, {}},
+       {"3  <ben@example.com>"}, {}, {}},
+      {"thunderbird_folded.eml", true,
+       "Thunderbird: B words folded with padding in the first, a name folded inside its quotes, RFC 2231 name",
+       "Grüße aus München – Übersicht für 2026", "Jörg Müller", "joerg@example.de", 1767691230, 0, 1,
+       {"3 Brandeburg, Jesse <jesse@example.com>", "3 Zoë Saldaña <zoe@example.com>"},
+       {{1, "Message.txt", "Anbei die Übersicht.\n"}, {0, "Übersicht 2026.txt", "Programm"}},
+       {}},
+      {"outlook_folded.eml", false,
+       "Outlook: CRLF, a character split across two words, two charsets, file name folded in its quotes, "
+       "3:15 PM EDT",
+       "Grüße aus Köln à midi", "Renée François", "renee@example.fr", 1578338100, 1, 2,
+       {"3 Équipe Nord <nord@example.fr>"},
+       {{1, "Message.txt", "Bonjour à tous\r\n"}, {0, "Prüfbericht für Köln.pdf", "%PDF"}},
+       {}},
+      {"gmail_folded.eml", true,
+       "Gmail: no Date, so the newest Received; a comma inside an encoded name; folded inner subject",
+       "Re: [änderung] Översikt för möte nästa vecka", "Björn Ångström", "bjorn@example.se", 1736010005, 0, 1,
+       {"3  <anna@example.com>", "11 Lee, Ben <ben@example.com>", "11 Carl Müller <carl@example.com>"},
+       {{1, "Message.txt", "Se bifogat.\n"},
+        {0, "Ändrad plan.eml",
+         "Subject: =?UTF-8?B?w4RuZHJhZA==?=\n =?UTF-8?B?IHBsYW4=?=\nFrom: x@example.com\n\nInner."}},
+       {}},
+      {"mailer_daemon.eml", true, "a bounce: the sender has a name and an empty address; 11:05 AM GMT",
+       "Undeliverable: Report", "MAILER DAEMON", "", 1577963100, 0, 1, {"3  <anna@example.com>"},
+       {{1, "Message.txt", "Delivery has failed.\n"}}, {}},
+      {"cut_boundary.eml", true, "a boundary parameter cut short: the text as readers show it, the original",
+       "Digest", "", "lists@example.org", 1577865600, 0, 1, {},
+       {{1, "Message.txt", "------=_Part_1234\nContent-Type: text/plain\n\nDigest text.\n------=_Part_1234--\n"},
+        {0, "Original message.eml", "<original>"}},
+       {"the MIME structure cannot be read (multipart/mixed without parts); its text is kept as the body and "
+        "the original message is attached"}},
+      {"alternative_no_boundary.eml", true, "multipart/alternative without a boundary", "Order", "",
+       "shop@example.com", 1577869200, 0, 1, {},
+       {{1, "Message.txt", "Your order has shipped.\n"}, {0, "Original message.eml", "<original>"}},
+       {"the MIME structure cannot be read (multipart/alternative without parts); its text is kept as the body "
+        "and the original message is attached"}},
+      {"no_blank_line.eml", true, "no blank line after the header: the body starts at the first non-field",
+       "Cron <root@host> backup", "", "cron@example.com", 1577872800, 0, 1, {"3  <anna@example.com>"},
+       {{1, "Message.txt", "Hello Anna,\nthe backup finished: 3 files.\n"}},
+       {"the header is not ended by a blank line; the text from line 5 on is kept as the body"}},
+      {"stray_header_line.eml", true, "a damaged field among the others does not end the header", "A stray line",
+       "", "a@example.com", 1577872800, 0, 1, {}, {{1, "Message.txt", "body text\n"}}, {}},
   };
   for (const MessageCase &c : kCases) {
     SCOPED_TRACE(c.why);
     std::string subject, reason;
-    ASSERT_EQ(maildir::ConvertMessageFile(kData + c.file, c.seen, record_.get(), &subject, &reason), 0)
+    std::vector<std::string> warnings;
+    ASSERT_EQ(maildir::ConvertMessageFile(kData + c.file, c.seen, record_.get(), &subject, &warnings, &reason), 0)
         << reason;
+    EXPECT_EQ(warnings, c.warnings);
     EXPECT_EQ(record_->itemKind, kItemMail);
     EXPECT_EQ(record_->msgSeq, 7);
     EXPECT_STREQ(record_->subject, c.subject.c_str());
@@ -113,8 +160,10 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
       const HostPart *part = record_->parts[i];
       EXPECT_EQ(part->kind, c.parts[i].kind);
       EXPECT_STREQ(part->name, c.parts[i].name.c_str());
-      EXPECT_EQ(ReadFileBytes(PartFile(static_cast<int>(i))), c.parts[i].content);
-      EXPECT_EQ(part->size, static_cast<int>(c.parts[i].content.size()));
+      const std::string content =
+          c.parts[i].content == "<original>" ? ReadFileBytes(kData + c.file) : c.parts[i].content;
+      EXPECT_EQ(ReadFileBytes(PartFile(static_cast<int>(i))), content);
+      EXPECT_EQ(part->size, static_cast<int>(content.size()));
     }
     com_Deallocate_All(record_.get(), nullptr);
   }
@@ -127,11 +176,11 @@ TEST_F(MessageImportTest, BrokenMimeIsImportedAsFarAsItGoes) {
   struct utimbuf times = {1600000000, 1600000000};
   ASSERT_EQ(utime(copy.c_str(), &times), 0);
   std::string subject, reason;
-  ASSERT_EQ(maildir::ConvertMessageFile(copy, false, record_.get(), &subject, &reason), 0) << reason;
+  ASSERT_EQ(maildir::ConvertMessageFile(copy, false, record_.get(), &subject, nullptr, &reason), 0) << reason;
   EXPECT_EQ(FileTimeToU64(record_->sentTime), FileTimeOf(1600000000));
   EXPECT_STREQ(record_->fromAddress, "broken@example.com");
-  // The unpadded last quantum of the broken encoded word is lost, nothing else.
-  EXPECT_STREQ(record_->subject, "Broken not base6 tail");
+  // An encoded word without its padding is read whole, as mail readers read it.
+  EXPECT_STREQ(record_->subject, "Broken not base64 tail");
   // The text in an unknown charset is kept as decoded; the unclosed
   // multipart still yields its second part.
   ASSERT_EQ(record_->partCount, 2);
@@ -156,7 +205,7 @@ TEST_F(MessageImportTest, UnusableFilesFailWithAReasonAndLeaveNothing) {
   for (const FailCase &c : kCases) {
     SCOPED_TRACE(c.why);
     std::string subject, reason;
-    EXPECT_EQ(maildir::ConvertMessageFile(c.path, false, record_.get(), &subject, &reason), -1);
+    EXPECT_EQ(maildir::ConvertMessageFile(c.path, false, record_.get(), &subject, nullptr, &reason), -1);
     EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     EXPECT_EQ(record_->partCount, 0);
   }
@@ -168,7 +217,7 @@ TEST_F(MessageImportTest, PartFileThatCannotBeWrittenFailsTheMessage) {
   ASSERT_EQ(mkdir(PartFile(1).c_str(), 0755), 0);
   std::string subject, reason;
   EXPECT_EQ(maildir::ConvertMessageFile(kData + "alternative_in_mixed.eml", true, record_.get(), &subject,
-                                        &reason),
+                                        nullptr, &reason),
             -1);
   EXPECT_NE(reason.find("cannot write part file"), std::string::npos) << reason;
   EXPECT_EQ(subject, "Quarterly report");  // known for the failure report
@@ -177,40 +226,55 @@ TEST_F(MessageImportTest, PartFileThatCannotBeWrittenFailsTheMessage) {
   rmdir(PartFile(1).c_str());
 }
 
-TEST(MessageIdentityTest, MessageIdElseContentHash) {
+TEST(MessageIdentityTest, ContentHashKeyAndMessageIdAsTheOldKey) {
   testing_support::TestHost host;
   const std::string dir = host.root() + "/";
   struct IdCase {
     const char *content;
-    const char *key;
+    const char *legacyKey;
     const char *why;
   };
   const IdCase kCases[] = {
       {"Message-ID: <a.1@x>\nSubject: s\n\nbody\n", "mid:a.1@x", "the usual form"},
       {"Subject: s\nMESSAGE-ID:\n  <folded@x>\n\nbody\n", "mid:folded@x", "case ignored, folded value"},
-      {"Subject: s\n\nMessage-ID: <in-body@x>\n", "sha256:", "a Message-ID line in the body is not the header's"},
-      {"Subject: s\nMessage-ID: <>\n\nbody\n", "sha256:", "an empty id is no id"},
+      {"Subject: s\n\nMessage-ID: <in-body@x>\n", "", "a Message-ID line in the body is not the header's"},
+      {"Subject: s\nMessage-ID: <>\n\nbody\n", "", "an empty id is no id"},
   };
   for (const IdCase &c : kCases) {
     SCOPED_TRACE(c.why);
     const std::string path = dir + "m";
     ASSERT_TRUE(testing_support::WriteFileBytes(path, c.content));
-    std::string key, reason;
-    ASSERT_EQ(maildir::MessageIdentity(path, &key, &reason), 0) << reason;
-    EXPECT_EQ(key.substr(0, strlen(c.key)), c.key);
+    std::string key, legacy = "stale", reason;
+    ASSERT_EQ(maildir::MessageIdentity(path, &key, &legacy, &reason), 0) << reason;
+    EXPECT_EQ(legacy, c.legacyKey);
+    EXPECT_EQ(key.substr(0, 7), "sha256:");
+    EXPECT_EQ(key.size(), 7u + 64u);
   }
-  // The hash follows the content, not the file name.
-  ASSERT_TRUE(testing_support::WriteFileBytes(dir + "a:2,S", "Subject: one\n\nx\n"));
-  ASSERT_TRUE(testing_support::WriteFileBytes(dir + "a:2,", "Subject: one\n\nx\n"));
-  ASSERT_TRUE(testing_support::WriteFileBytes(dir + "b", "Subject: two\n\nx\n"));
-  std::string seen, unseen, other, reason;
-  ASSERT_EQ(maildir::MessageIdentity(dir + "a:2,S", &seen, &reason), 0);
-  ASSERT_EQ(maildir::MessageIdentity(dir + "a:2,", &unseen, &reason), 0);
-  ASSERT_EQ(maildir::MessageIdentity(dir + "b", &other, &reason), 0);
-  EXPECT_EQ(seen, unseen);
-  EXPECT_NE(seen, other);
-  EXPECT_EQ(seen.size(), 7u + 64u);
-  EXPECT_EQ(maildir::MessageIdentity(dir + "absent", &other, &reason), -1);
+  struct SameCase {
+    const char *a, *b;
+    bool same;
+    const char *why;
+  };
+  const SameCase kPairs[] = {
+      {"Subject: one\n\nx\n", "Subject: one\n\nx\n", true, "a byte-identical copy is the same message"},
+      {"Message-ID: <bug-1@tracker>\nSubject: [Bug 1] new\n\nfirst\n",
+       "Message-ID: <bug-1@tracker>\nSubject: [Bug 1] comment\n\nsecond\n", false,
+       "a bug tracker's copies share one Message-ID and differ"},
+      {"Subject: one\n\nx\n", "Subject: one\n\nx \n", false, "one byte apart"},
+  };
+  for (const SameCase &c : kPairs) {
+    SCOPED_TRACE(c.why);
+    // The second under a name a mail program gives a read message.
+    ASSERT_TRUE(testing_support::WriteFileBytes(dir + "a:2,", c.a));
+    ASSERT_TRUE(testing_support::WriteFileBytes(dir + "b:2,S", c.b));
+    std::string first, second, legacy, reason;
+    ASSERT_EQ(maildir::MessageIdentity(dir + "a:2,", &first, &legacy, &reason), 0);
+    ASSERT_EQ(maildir::MessageIdentity(dir + "b:2,S", &second, &legacy, &reason), 0);
+    EXPECT_EQ(first == second, c.same);
+  }
+  std::string key, legacy, reason;
+  EXPECT_EQ(maildir::MessageIdentity(dir + "absent", &key, &legacy, &reason), -1);
+  EXPECT_NE(reason.find("cannot open"), std::string::npos);
 }
 
 TEST(ImportanceTest, HeadersToImportance) {
