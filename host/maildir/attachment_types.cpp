@@ -113,6 +113,7 @@ std::string MailPartType(const std::string &head, bool whole) {
   for (const ArmourType &a : kArmour)
     if (text.compare(0, strlen(a.firstLine), a.firstLine) == 0) return a.type;
   if (whole && text == "Version: 1") return "application/pgp-encrypted";
+  if (StartsWithNoCase(text.c_str(), "<!doctype html") || StartsWithNoCase(text.c_str(), "<html")) return "text/html";
   std::vector<std::string> names;
   std::string rest;
   if (!ReadHeaderNames(head, &names, &rest)) return "";
@@ -159,9 +160,13 @@ std::string GuessContentType(const std::string &name) {
 
 std::string GuessAttachmentType(const std::string &name, const std::string &head, bool whole) {
   std::string type = MailPartType(head, whole);
+  const std::string byName = GuessContentType(name);
+  // A mail with an empty body looks like a header block: an ".eml" name
+  // says which it is.
+  if (type == "text/rfc822-headers" && byName == "message/rfc822") return byName;
   if (!type.empty()) return type;
-  type = GuessContentType(name);
-  if (type != kOctetStream) return type;
+  type = byName;
+  if (type != kOctetStream || head.empty()) return type;
   // By content where the name says nothing: magic numbers of the shared
   // MIME database (images, archives, documents), only when it is sure. Its
   // text rules take any "Subject:" line for a mail: text is left to the

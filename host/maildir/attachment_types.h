@@ -21,14 +21,16 @@ std::string GuessContentType(const std::string &name);
 // of PGP/MIME (application/pgp-encrypted), a PGP key block
 // (application/pgp-keys), a DER PKCS#7 signature (application/pkcs7-signature),
 // a delivery-status body (message/delivery-status), a header block alone
-// (text/rfc822-headers) or a whole mail (message/rfc822). head is the
+// (text/rfc822-headers), a whole mail (message/rfc822) or an HTML document
+// (text/html). head is the
 // part's start (up to kTypeProbeBytes), whole tells whether it is all of
 // it. "" when the content is none of these.
 std::string MailPartType(const std::string &head, bool whole);
 
-// The type of an attachment: MailPartType, else GuessContentType, else
-// the shared MIME database's guess from name and content when it is sure;
-// "application/octet-stream" where nothing is sure.
+// The type of an attachment: MailPartType (a header block named ".eml" is
+// a mail), else GuessContentType, else the shared MIME database's guess
+// from non-empty content when it is sure and no text; "application/octet-stream"
+// where nothing is sure.
 std::string GuessAttachmentType(const std::string &name, const std::string &head, bool whole);
 
 }  // namespace maildir

@@ -432,6 +432,10 @@ TEST(GuessContentTypeTest, MailPartsByContentThenByName) {
       {"fix.patch", "--- a/x\n+++ b/x\n", true, "text/x-patch", "the shared MIME database by name"},
       {"photo", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), true, "image/png", "magic bytes without a name"},
       {"data", std::string("\x01\x02\x03", 3), true, "application/octet-stream", "nothing sure"},
+      {"attachment-5.dat", "", true, "application/octet-stream", "an empty part is no type of its own"},
+      {"attachment-1.txt", "\n<HTML><body>hi</body></HTML>\n", true, "text/html", "an HTML document, whatever its name"},
+      {"testing.eml", "From: a@example.com\nMessage-ID: <2@x>\n\n", true, "message/rfc822",
+       "a mail with an empty body, named as a mail"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.why);

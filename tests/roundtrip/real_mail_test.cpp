@@ -3,6 +3,7 @@
 // structure) imported into an empty simulator mailbox and exported again.
 // Every distinct message must come back; per header and part the test
 // counts what arrives identical and prints the table.
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,10 +46,24 @@ std::string Addresses(const std::vector<readback::Address> &list) {
   return out;
 }
 
-// Line ends as the exported file has them: a text part's CR LF becomes LF.
+// Line ends as the exported file has them: a text part's CR LF becomes LF,
+// and a part that ends the message gains the line end a part before a
+// boundary gives to the boundary.
 std::string Lf(std::string text) {
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
+}
+
+// Whether text begins with a header field ("Name: value") or an mbox
+// "From " line; a file that does neither is no mail message.
+bool StartsWithHeaderField(const std::string &text) {
+  if (text.compare(0, 5, "From ") == 0) return true;
+  const size_t colon = text.find(':');
+  if (colon == 0 || colon == std::string::npos) return false;
+  for (size_t i = 0; i < colon; ++i)
+    if (static_cast<unsigned char>(text[i]) <= ' ' || static_cast<unsigned char>(text[i]) >= 0x7F) return false;
+  return true;
 }
 
 // The headers compared, by name.
@@ -114,16 +130,24 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
   for (const char *sub : {"cur", "new", "tmp"}) std::filesystem::create_directories(tree + "/mail/Mailbox/" + sub);
   std::set<std::string> seen;
   std::map<std::string, Message> before;  // by corpus file name
+  std::vector<std::string> notMail;       // Maildir file names of corpus files without a header
   int n = 0;
   for (const std::string &name : names) {
     const std::string bytes = ReadFileBytes(std::string(kCorpus) + "/" + name);
     if (!seen.insert(bytes).second) continue;
-    const std::string file = cur + "/1600000" + std::to_string(100 + n++) + ".M1P1.corpus:2,S";
-    ASSERT_TRUE(WriteFileBytes(file, bytes));
-    before[name] = ReadMessageFile(file);
+    const std::string base = "1600000" + std::to_string(100 + n++) + ".M1P1.corpus:2,S";
+    ASSERT_TRUE(WriteFileBytes(cur + "/" + base, bytes));
+    if (!StartsWithHeaderField(bytes)) {
+      notMail.push_back(base);
+      continue;
+    }
+    before[name] = ReadMessageFile(cur + "/" + base);
   }
+  ASSERT_EQ(notMail.size(), 1u) << "msg_19.txt is a digest's text without any header";
   RunResult r = Run("-q --out '" + host_.root() + "/imported' import --in '" + tree + "' " + Logon());
-  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(r.exitCode, 75) << "a file that is no mail is listed as failed: " << r.output;
+  for (const std::string &base : notMail)
+    EXPECT_NE(r.output.find("failed: Mailbox/" + base + ": "), std::string::npos) << r.output;
   const std::string second = host_.root() + "/second";
   r = Run("-q --out '" + second + "' export " + Logon());
   ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -151,6 +175,7 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
     matched[p.name] = p.exported;
   }
   std::map<std::string, Tally> tallies;
+  std::ostringstream differences;
   std::vector<std::string> missing;
   for (const auto &entry : before) {
     const Message &m = entry.second;
@@ -162,9 +187,12 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
     const Message &e = after[best];
     std::map<std::string, std::string> a = Headers(m), b = Headers(e);
     for (const auto &h : a) {
+      // A mail without Date gets a delivery time in GroupWise: compared only where there was one.
+      if (h.first == "Date" && m.date == 0) continue;
       Tally &t = tallies["header " + h.first];
       ++t.total;
       t.same += b[h.first] == h.second;
+      if (b[h.first] != h.second) differences << "  " << entry.first << " " << h.first << ": \"" << h.second << "\" -> \"" << b[h.first] << "\"\n";
     }
     // Parts: found by their bytes; the first text part is the body.
     for (size_t i = 0; i < m.leaves.size(); ++i) {
@@ -177,10 +205,19 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
       Tally &bytes = tallies[kind + " bytes"];
       ++bytes.total;
       bytes.same += match != nullptr;
+      if (match == nullptr)
+        differences << "  " << entry.first << " " << kind << " " << i << " (" << leaf.type << ", charset " << leaf.charset
+                    << ", " << leaf.bytes.size() << " bytes) not found in " << e.structure << " (first part: \""
+                    << (e.leaves.empty() ? "" : e.leaves[0].bytes.substr(0, 60)) << "\")\n";
       if (body) continue;
+      const bool sameType = match != nullptr && g_ascii_strcasecmp(match->type.c_str(), leaf.type.c_str()) == 0;
       Tally &type = tallies["part type"];
       ++type.total;
-      type.same += match != nullptr && match->type == leaf.type;
+      type.same += sameType;
+      if (match != nullptr && !sameType)
+        differences << "  " << entry.first << " part " << i << " \"" << leaf.filename << "\": " << leaf.type << " -> "
+                    << match->type << " \"" << match->filename << "\"\n";
+      if (leaf.filename.empty()) continue;  // the import names a part without name
       Tally &fileName = tallies["part file name"];
       ++fileName.total;
       fileName.same += match != nullptr && match->filename == leaf.filename;
@@ -190,9 +227,35 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
             << " exported\n";
   for (const auto &t : tallies)
     std::cout << "  " << t.first << ": " << t.second.same << " of " << t.second.total << " identical\n";
+  std::cout << "Headers and part types that differ:\n" << differences.str();
 
   EXPECT_TRUE(missing.empty()) << "messages that did not come back: " << ::testing::PrintToString(missing);
   EXPECT_EQ(after.size(), before.size()) << "one exported message per distinct message";
+
+  // What arrives identical today, as a floor: a loss shows as a count below it.
+  const struct {
+    const char *what;
+    int same, total;
+    const char *why;  // why the rest differs
+  } floors[] = {
+      {"header Subject", 45, 46, "a subject folded at a tab comes back with a blank"},
+      {"header From", 46, 46, ""},
+      {"header To", 45, 46, "a group without address (IETF-Announce <>) is no recipient"},
+      {"header Cc", 46, 46, ""},
+      {"header Date", 28, 28, "(mails without Date are not compared: they get a delivery time)"},
+      {"body bytes", 30, 33,
+       "an empty body comes back as the reader's no-text line; GMime reads no body where the header has no blank line "
+       "after it, the import keeps that text"},
+      {"part bytes", 72, 72, ""},
+      {"part file name", 12, 12, "(parts without a name get one on import and are not compared)"},
+      {"part type", 63, 72,
+       "empty HTML parts named .txt on import, external-body and private types, a name that says another type"},
+  };
+  for (const auto &f : floors) {
+    SCOPED_TRACE(std::string(f.what) + ": " + f.why);
+    EXPECT_EQ(tallies[f.what].total, f.total);
+    EXPECT_GE(tallies[f.what].same, f.same);
+  }
 }
 
 }  // namespace
