@@ -35,6 +35,7 @@ struct DateParts {
   int hour = -1, minute = -1, second = 0;
   int meridiem = 0;  // 1 AM, 2 PM, 0 none
   int zoneMinutes = 0;
+  bool numericZone = false;  // a numeric offset wins over a zone name beside it
 };
 
 bool AllDigits(const std::string &s) {
@@ -102,7 +103,7 @@ bool ReadWord(const std::string &token, DateParts *d) {
   }
   for (const ZoneName &z : kZoneNames)
     if (EqualsNoCase(token.c_str(), z.name)) {
-      d->zoneMinutes = z.minutes;
+      if (!d->numericZone) d->zoneMinutes = z.minutes;
       return true;
     }
   // Military zones are read as UTC: their signs were defined backwards.
@@ -115,6 +116,7 @@ void ReadToken(const std::string &token, DateParts *d, bool *ok) {
   if ((c == '+' || c == '-') && token.size() == 5 && AllDigits(token.substr(1))) {
     const int hhmm = Number(token.substr(1));
     d->zoneMinutes = (hhmm / 100 * 60 + hhmm % 100) * (c == '-' ? -1 : 1);
+    d->numericZone = true;
   } else if (token.find(':') != std::string::npos) {
     if (!ReadTime(token, d)) *ok = false;
   } else if (AllDigits(token)) {

@@ -148,6 +148,7 @@ TEST(MailDateTest, DatesAsReadersReadThem) {
       {"Mon, 6 Jan 2020 20:15:00 CET", kWhen, "a European zone name"},
       {"Tue, 7 Jan 2020 01:15:00+0600", kWhen, "offset glued to the time"},
       {"Mon, 6 Jan 2020 19:15:00 +0000 (UTC)", kWhen, "a comment after the zone"},
+      {"Mon, 6 Jan 2020 20:15:00 +0100 GMT", kWhen, "the offset wins over a name beside it"},
       {"Mon, 6 Jan 2020 19:15:00", kWhen, "no zone is UTC"},
       {"Mon, 6 Jan 2020 19:15:00 Z", kWhen, "a military zone is UTC"},
       {"Mon, 6 Jan 20 19:15:00 GMT", kWhen, "two-digit year"},
