@@ -54,12 +54,12 @@ struct ExportReport {
   double seconds = 0;
   std::vector<FolderSummary> folders;
   std::vector<FailedItem> failures;
-  KindCounts kinds;                    // items stored (now or by an interrupted run), by kind
-  std::vector<ItemWarning> warnings;   // items stored with something changed or left out
-  std::vector<NotExportedFolder> notExported;
   // Every item counted as earlier, and every one found already in the
   // Maildir folder (counted as stored): folder, id, subject and why.
   std::vector<EarlierItem> earlier;
+  KindCounts kinds;                    // items stored (now or by an interrupted run), by kind
+  std::vector<ItemWarning> warnings;   // items stored with something changed or left out
+  std::vector<NotExportedFolder> notExported;
 };
 
 // Counts one item of status (see above) into folder; failed tells a status
