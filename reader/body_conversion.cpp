@@ -170,7 +170,8 @@ int StartsUnicodeWord(FILE *input, int next) {
 int CopyRtfCharacter(FILE *input, FILE *output, int next, RtfTextState *state) {
   if (next == '\'') {
     int byte = ReadRtfHexByte(input);
-    if (byte >= 0) WriteRtfCharacter(CodePageCharacter(state->codePage, static_cast<unsigned char>(byte)), state, output);
+    if (byte >= 0)
+      WriteRtfCharacter(CodePageCharacter(state->codePage, static_cast<unsigned char>(byte)), state, output);
     return 1;
   }
   if (!StartsUnicodeWord(input, next)) return 0;
@@ -206,7 +207,9 @@ namespace {
 // \uN characters (\ucN) from a control word.
 void NoteRtfSetting(const char *word, RtfTextState *state) {
   long value = 0;
-  const char *digits = StartsWithNoCase(word, "ansicpg") ? word + 7 : StartsWithNoCase(word, "uc") ? word + 2 : nullptr;
+  const char *digits = StartsWithNoCase(word, "ansicpg") ? word + 7
+                       : StartsWithNoCase(word, "uc")    ? word + 2
+                                                         : nullptr;
   if (digits == nullptr || *digits < '0' || *digits > '9') return;
   for (const char *p = digits; *p >= '0' && *p <= '9' && value < 100000; ++p) value = value * 10 + (*p - '0');
   if (digits == word + 7)

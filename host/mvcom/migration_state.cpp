@@ -153,7 +153,8 @@ static std::string ItemKey(const HostMessage *r) {
   // Notices, protected-header mail and fragments share subject, sender and
   // time: what they are sent to and what they hold tells them apart.
   char fingerprint[40];
-  if (mvcom_ItemFingerprint(r, gMvcom.workDir.c_str(), fingerprint, sizeof fingerprint) != 0) fingerprint[0] = '\0';
+  if (mvcom_ItemFingerprint(r, gMvcom.workDir.c_str(), fingerprint, sizeof fingerprint) != 0)
+    fingerprint[0] = '\0';
   char text[80];
   FormatText(text, sizeof text, "hash:%016" PRIx64 ":%s", hash, fingerprint);
   return text;
@@ -181,8 +182,8 @@ static std::string AskKey(const HostMessage *r) {
 
 static std::string RecordKey(const HostMessage *r) {
   bool same = gAsked.record == r && gAsked.msgSeq == r->msgSeq &&
-              gAsked.messageId.compare(0, std::string::npos, r->messageId, strnlen(r->messageId, sizeof r->messageId)) == 0 &&
-              gAsked.subject.compare(0, std::string::npos, r->subject, strnlen(r->subject, sizeof r->subject)) == 0;
+              gAsked.messageId == std::string(r->messageId, strnlen(r->messageId, sizeof r->messageId)) &&
+              gAsked.subject == std::string(r->subject, strnlen(r->subject, sizeof r->subject));
   std::string key = same ? gAsked.key : ItemKey(r);
   gAsked = AskedKey();
   return key;
