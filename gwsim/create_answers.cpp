@@ -138,7 +138,12 @@ void CreateMail(const HandlerCall &call, pugi::xml_node request, Answer *answer)
   item.container = ChildText(request, "container");
   if (!CheckContainer(call, item.container, answer)) return;
   if (!ReadMail(request, &item, answer)) return;
-  AppendElement(&answer->inner, "gwm:id", call.state->mailbox->AddItem(item));
+  const std::string id = call.state->mailbox->AddItem(item);
+  // The server gives every mail it creates a message id of its own when the
+  // request brings none, as it does for mail it receives.
+  Item *added = call.state->mailbox->FindItem(id);
+  if (added != nullptr && added->msgId.empty()) added->msgId = id.substr(0, id.find('.')) + ".domain1.po1.100.1.1.1@example.com";
+  AppendElement(&answer->inner, "gwm:id", id);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
+#include "reader/rtf_codepages.h"
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
 
@@ -45,6 +46,13 @@ void PushBackControlWord(FILE *input, int next) {
   }
 }
 
+// Leaves input so that the next read returns next again (a peek after it
+// may have pushed a byte back already, so no second ungetc).
+void PushBackByte(FILE *input, int next) {
+  if (next == EOF) return;
+  if (fseek(input, -1, SEEK_CUR) != 0) ungetc(next, input);
+}
+
 }  // namespace
 
 void ReadRtfControlWord(FILE *input, char *word, int *stoppedAtDelimiter) {
@@ -63,23 +71,154 @@ void ReadRtfControlWord(FILE *input, char *word, int *stoppedAtDelimiter) {
   word[length] = '\0';
 }
 
-void CopyRtfText(FILE *input, FILE *output) {
+namespace {
+
+// Reads the two hex digits of a \'xx escape. Returns the byte, or -1 when
+// a digit is missing (what was read is then dropped).
+int ReadRtfHexByte(FILE *input) {
+  int value = 0;
+  for (int i = 0; i < 2; ++i) {
+    int c = getc(input);
+    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) {
+      if (c != EOF) ungetc(c, input);
+      return -1;
+    }
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+// Reads the signed number of a \uN or \ucN word and its delimiter (a blank
+// is part of the word; anything else is left for the next read).
+long ReadRtfNumber(FILE *input) {
+  int c = getc(input);
+  bool negative = c == '-';
+  if (negative) c = getc(input);
+  long value = 0;
+  for (int digits = 0; c >= '0' && c <= '9'; c = getc(input))
+    if (++digits <= 7) value = value * 10 + (c - '0');
+  if (c != ' ' && c != EOF) ungetc(c, input);
+  return negative ? -value : value;
+}
+
+// Writes one decoded character as UTF-8. Control characters are not text
+// (as line ends in RTF are not); a high surrogate waits for its low half.
+void WriteRtfCharacter(uint32_t character, RtfTextState *state, FILE *output) {
+  char bytes[kUtf8CharMax];
+  if (state->highSurrogate != 0) {
+    uint32_t high = state->highSurrogate;
+    state->highSurrogate = 0;
+    if (character >= 0xDC00 && character <= 0xDFFF) {
+      character = 0x10000 + ((high - 0xD800) << 10) + (character - 0xDC00);
+    } else {
+      fwrite(bytes, 1, EncodeUtf8(0xFFFD, bytes), output);
+    }
+  }
+  if (character >= 0xD800 && character <= 0xDBFF) {
+    state->highSurrogate = character;
+    return;
+  }
+  if (character < 0x20 && character != '\t') return;
+  fwrite(bytes, 1, EncodeUtf8(character, bytes), output);
+}
+
+// Writes one byte of plain text; a high surrogate still waiting before it
+// had no low half and is written as U+FFFD.
+void PutRtfText(int c, RtfTextState *state, FILE *output) {
+  if (state->highSurrogate != 0) WriteRtfCharacter(c, state, output);
+  else putc(c, output);
+}
+
+// Passes over the characters a reader without Unicode shows in place of a
+// \uN character: count of them, a \'xx escape counting as one. A group
+// or another control word ends them early.
+void SkipRtfFallback(FILE *input, int count) {
+  while (count > 0) {
+    int c = getc(input);
+    if (c == EOF) return;
+    if (c == '{' || c == '}') {
+      ungetc(c, input);
+      return;
+    }
+    if (c == '\r' || c == '\n') continue;
+    if (c == '\\') {
+      int next = getc(input);
+      if (next != '\'') {
+        PushBackControlWord(input, next);
+        return;
+      }
+      ReadRtfHexByte(input);
+    }
+    --count;
+  }
+}
+
+// The byte after a backslash that starts a \uN word: 'u' and then a digit
+// or a minus sign. Returns 1 for one (the input is left after the 'u'),
+// else 0 with the input as it was.
+int StartsUnicodeWord(FILE *input, int next) {
+  if (next != 'u') return 0;
+  int c = getc(input);
+  if (c != EOF) ungetc(c, input);
+  return (c >= '0' && c <= '9') || c == '-';
+}
+
+}  // namespace
+
+int CopyRtfCharacter(FILE *input, FILE *output, int next, RtfTextState *state) {
+  if (next == '\'') {
+    int byte = ReadRtfHexByte(input);
+    if (byte >= 0)
+      WriteRtfCharacter(CodePageCharacter(state->codePage, static_cast<unsigned char>(byte)), state, output);
+    return 1;
+  }
+  if (!StartsUnicodeWord(input, next)) return 0;
+  long value = ReadRtfNumber(input);
+  // Values past 32767 are written as negative 16-bit numbers.
+  WriteRtfCharacter(static_cast<uint32_t>(value < 0 ? value + 65536 : value), state, output);
+  SkipRtfFallback(input, state->fallbackCount);
+  return 1;
+}
+
+void CopyRtfText(FILE *input, FILE *output, RtfTextState *state) {
   int c;
   while ((c = getc(input)) != EOF) {
     if (c != '\\') {
       // Braces here are not counted as groups; line ends in RTF are not text.
-      if (c != '{' && c != '}' && c != '\r' && c != '\n') putc(c, output);
+      if (c != '{' && c != '}' && c != '\r' && c != '\n') PutRtfText(c, state, output);
       continue;
     }
     int next = getc(input);
     if (next == '\\' || next == '{' || next == '}') {
-      putc(next, output);
+      PutRtfText(next, state, output);
       continue;
     }
+    if (CopyRtfCharacter(input, output, next, state)) continue;
     PushBackControlWord(input, next);
     return;
   }
 }
+
+namespace {
+
+// Notes the document's code page (\ansicpgN) and the fallback count of
+// \uN characters (\ucN) from a control word.
+void NoteRtfSetting(const char *word, RtfTextState *state) {
+  long value = 0;
+  const char *digits = StartsWithNoCase(word, "ansicpg") ? word + 7
+                       : StartsWithNoCase(word, "uc")    ? word + 2
+                                                         : nullptr;
+  if (digits == nullptr || *digits < '0' || *digits > '9') return;
+  for (const char *p = digits; *p >= '0' && *p <= '9' && value < 100000; ++p) value = value * 10 + (*p - '0');
+  if (digits == word + 7)
+    state->codePage = static_cast<int>(value);
+  else
+    state->fallbackCount = static_cast<int>(value);
+}
+
+}  // namespace
 
 int RtfToHtml(const char *inputPath, const char *outputPath) {
   FilePtr input = OpenFile(inputPath, "rb");
@@ -90,6 +229,7 @@ int RtfToHtml(const char *inputPath, const char *outputPath) {
   fputs(kRtfHtmlHead, output.get());
   if (getc(input.get()) != '{') return CloseWritten(&output) ? kRtfNotRtf : kRtfNoOutput;
 
+  RtfTextState state;
   int depth = 0;  // the opening brace read above is not counted
   int c;
   while ((c = getc(input.get())) != EOF) {
@@ -98,11 +238,20 @@ int RtfToHtml(const char *inputPath, const char *outputPath) {
     } else if (c == '}') {
       --depth;
     } else if (c == '\\') {
+      // A character escape is text of the outer group, as the text around it.
+      int next = getc(input.get());
+      FILE *text = depth == 0 ? output.get() : nullptr;
+      if (text != nullptr && CopyRtfCharacter(input.get(), text, next, &state)) {
+        CopyRtfText(input.get(), text, &state);
+        continue;
+      }
+      PushBackByte(input.get(), next);
       char word[kRtfWordSize];
       int stopped = 0;
       ReadRtfControlWord(input.get(), word, &stopped);
+      NoteRtfSetting(word, &state);
       if (EqualsNoCase(word, "PAR")) fputs(kRtfLineBreak, output.get());
-      if (depth == 0 && !stopped) CopyRtfText(input.get(), output.get());
+      if (depth == 0 && !stopped) CopyRtfText(input.get(), output.get(), &state);
     }
   }
   fputs(kRtfHtmlTail, output.get());

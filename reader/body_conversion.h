@@ -1,7 +1,8 @@
-// File-to-file converters for body parts: RTF to a small HTML file, HTML
-// to plain text in place. Both work byte by byte on 8-bit text.
+// File-to-file converters for body parts: RTF to a small HTML file (its
+// escaped characters decoded to UTF-8), HTML to plain text in place.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 enum {
@@ -24,8 +25,23 @@ int RtfToHtml(const char *inputPath, const char *outputPath);
 // byte is pushed back), 0 otherwise.
 void ReadRtfControlWord(FILE *input, char *word, int *stoppedAtDelimiter);
 
-// Copies plain RTF text up to the next control word.
-void CopyRtfText(FILE *input, FILE *output);
+// What the text of an RTF document is read with: its code page for \'xx
+// escapes and how many fallback characters follow a \uN character.
+struct RtfTextState {
+  int codePage = 1252;        // \ansicpgN; Windows-1252 when the document names none
+  int fallbackCount = 1;      // \ucN
+  uint32_t highSurrogate = 0; // first half of a character past U+FFFF, waiting
+};
+
+// Copies plain RTF text up to the next control word, escaped bytes (\'xx,
+// read in the document's code page) and Unicode characters (\uN, its
+// fallback characters passed over) written as UTF-8.
+void CopyRtfText(FILE *input, FILE *output, RtfTextState *state);
+
+// When next (the byte after a backslash) starts a \'xx escape or a \uN
+// word, writes its character as UTF-8 and returns 1; else returns 0 with
+// the input left where it was.
+int CopyRtfCharacter(FILE *input, FILE *output, int next, RtfTextState *state);
 
 // Replaces the HTML file at path by its plain-text form (scratch file
 // "tasktxt.tmp" in the work directory; gSession.lineBuffer is overwritten).

@@ -8,6 +8,9 @@ packages=(build-essential cmake ninja-build pkg-config binutils
 # The vCard and Sieve tests read exports with khard, Python's vobject and sievec.
 packages+=(khard python3-vobject dovecot-sieve)
 missing=()
+# Attachment types by name (GIO's shared MIME database) and the Python email
+# test corpus the round trip over real mail reads.
+packages+=(shared-mime-info libpython3.11-testsuite)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done

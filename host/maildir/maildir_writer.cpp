@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/mvcom/mvcom_host.h"
 #include "plugin/host_message.h"
 #include "platform/bounded_text.h"
 
@@ -78,6 +79,7 @@ struct TextShape {
   bool ascii = true;     // no byte above 0x7F
   bool utf8 = true;      // valid UTF-8 throughout
   bool control = false;  // NUL or other control bytes besides tab, CR, LF, FF
+  bool nul = false;      // a NUL byte
   size_t longestLine = 0;
 };
 
@@ -101,6 +103,7 @@ int ScanText(const std::string &path, TextShape *shape) {
       }
       ++line;
       if (c < 0x20 && c != '\t' && c != '\r' && c != '\f') shape->control = true;
+      if (c == 0) shape->nul = true;
     }
     const gchar *end = nullptr;
     if (shape->utf8 && !g_utf8_validate(buf.data(), static_cast<gssize>(len), &end)) {
@@ -198,18 +201,46 @@ bool HasExtension(const std::string &name) {
          name.find('/', dot) == std::string::npos;
 }
 
-// An attachment from a part file: exact bytes in base64, named, typed by
-// its name. A name without extension whose bytes are clean UTF-8 text (the
-// summary the reader writes for an attached mail) is labelled text/plain.
+// The first bytes of a part file (up to kTypeProbeBytes); *whole is set
+// when they are all of it. "" when it cannot be read.
+std::string ReadHead(const std::string &path, bool *whole) {
+  std::string head(kTypeProbeBytes + 1, '\0');
+  *whole = true;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  size_t got = 0;
+  ssize_t n;
+  while (got < head.size() && (n = read(fd, &head[got], head.size() - got)) > 0) got += static_cast<size_t>(n);
+  close(fd);
+  *whole = got <= kTypeProbeBytes;
+  head.resize(got <= kTypeProbeBytes ? got : kTypeProbeBytes);
+  return head;
+}
+
+// A message/* part may only be 7bit, 8bit or binary: never base64, or
+// readers cannot open the message inside.
+GMimeContentEncoding MessageEncoding(const TextShape &shape) {
+  if (shape.nul || shape.longestLine > kMaxLineOctets) return GMIME_CONTENT_ENCODING_BINARY;
+  return shape.ascii ? GMIME_CONTENT_ENCODING_7BIT : GMIME_CONTENT_ENCODING_8BIT;
+}
+
+// An attachment from a part file: exact bytes, named, typed by what its
+// content is or else by its name; base64 except for an attached message.
+// A name without extension whose bytes are clean UTF-8 text (the summary
+// the reader writes for an attached mail) is labelled text/plain.
 GMimeObject *BuildAttachment(const std::string &path, const std::string &name, bool html, std::string *error) {
-  std::string type = html ? "text/html" : GuessContentType(name);
+  bool whole = true;
+  std::string type = html ? "text/html" : GuessAttachmentType(name, ReadHead(path, &whole), whole);
   std::string charset;
-  if (type == "application/octet-stream" && !HasExtension(name)) {
-    TextShape shape;
-    if (ScanText(path, &shape) == 0 && shape.utf8 && !shape.control) {
-      type = "text/plain";
-      charset = shape.ascii ? "us-ascii" : "utf-8";
-    }
+  TextShape shape;
+  const bool message = type.compare(0, 8, "message/") == 0;
+  if ((message || (type == "application/octet-stream" && !HasExtension(name))) && ScanText(path, &shape) != 0) {
+    *error = "cannot read attachment file " + path + " (" + name + "): " + strerror(errno);
+    return nullptr;
+  }
+  if (type == "application/octet-stream" && !HasExtension(name) && shape.utf8 && !shape.control) {
+    type = "text/plain";
+    charset = shape.ascii ? "us-ascii" : "utf-8";
   }
   GMimeStream *file = OpenPartStream(path);
   if (file == nullptr) {
@@ -222,7 +253,7 @@ GMimeObject *BuildAttachment(const std::string &path, const std::string &name, b
   g_mime_object_set_disposition(GMIME_OBJECT(part), GMIME_DISPOSITION_ATTACHMENT);
   g_mime_part_set_filename(part, name.c_str());
   SetContent(part, file);
-  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  g_mime_part_set_content_encoding(part, message ? MessageEncoding(shape) : GMIME_CONTENT_ENCODING_BASE64);
   return GMIME_OBJECT(part);
 }
 
@@ -235,7 +266,7 @@ void AddAddress(GMimeMessage *message, GMimeAddressType type, const std::string 
                              address.c_str());
 }
 
-void SetHeaders(GMimeMessage *message, const HostMessage &record) {
+void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::string &workDir) {
   GMimeObject *object = GMIME_OBJECT(message);
   AddAddress(message, GMIME_ADDRESS_TYPE_FROM, FIELD(record, fromName), FIELD(record, fromAddress));
   for (int i = 0; i < record.recipCount && i < kMaxRecipients; ++i) {
@@ -259,7 +290,7 @@ void SetHeaders(GMimeMessage *message, const HostMessage &record) {
       g_date_time_unref(date);
     }
   }
-  g_mime_message_set_message_id(message, StableMessageId(record).c_str());
+  g_mime_message_set_message_id(message, StableMessageId(record, workDir).c_str());
   static const struct {
     const char *importance, *priority;
   } kPriorities[] = {{"low", "5 (Lowest)"}, {"normal", "3 (Normal)"}, {"high", "1 (Highest)"}};
@@ -442,62 +473,39 @@ int OpenMaildirFolder(const std::string &directory, const std::string &folderPat
   return 0;
 }
 
-std::string ItemKey(const HostMessage &record) {
+std::string ItemKey(const HostMessage &record, const std::string &workDir) {
   std::string id = FIELD(record, messageId);
   if (!id.empty()) return "id:" + id;
   std::string fields = FIELD(record, subject) + "\n" + FIELD(record, fromAddress) + "\n" +
                        std::to_string(FileTimeToU64(record.sentTime));
+  // Notices, protected-header mail and message fragments share subject,
+  // sender and time: recipients and content tell them apart.
+  char fingerprint[40];
+  if (mvcom_ItemFingerprint(&record, workDir.c_str(), fingerprint, sizeof fingerprint) == 0)
+    fields += "\n" + std::string(fingerprint);
   return "digest:" + Sha256Hex(fields);
 }
 
-std::string MessageFileBase(const std::string &folderPath, const HostMessage &record) {
-  return "gw-" + Sha256Hex(folderPath + "\n" + ItemKey(record)).substr(0, 32);
+std::string MessageFileBase(const std::string &folderPath, const HostMessage &record, const std::string &workDir) {
+  return "gw-" + Sha256Hex(folderPath + "\n" + ItemKey(record, workDir)).substr(0, 32);
 }
 
-std::string StableMessageId(const HostMessage &record) {
-  return Sha256Hex(ItemKey(record)).substr(0, 32) + "@groupwise.invalid";
+std::string StableMessageId(const HostMessage &record, const std::string &workDir) {
+  return Sha256Hex(ItemKey(record, workDir)).substr(0, 32) + "@groupwise.invalid";
 }
 
 std::string MessageFlags(const HostMessage &record) { return record.unread ? "" : "S"; }
 
-std::string GuessContentType(const std::string &name) {
-  static const struct {
-    const char *extension, *type;
-  } kTypes[] = {
-      {"txt", "text/plain"}, {"log", "text/plain"}, {"csv", "text/csv"},
-      {"htm", "text/html"}, {"html", "text/html"}, {"xml", "application/xml"},
-      {"ics", "text/calendar"}, {"vcf", "text/vcard"}, {"rtf", "application/rtf"},
-      {"pdf", "application/pdf"}, {"zip", "application/zip"}, {"gz", "application/gzip"},
-      {"json", "application/json"}, {"eml", "message/rfc822"},
-      {"doc", "application/msword"},
-      {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
-      {"xls", "application/vnd.ms-excel"},
-      {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
-      {"ppt", "application/vnd.ms-powerpoint"},
-      {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
-      {"odt", "application/vnd.oasis.opendocument.text"},
-      {"ods", "application/vnd.oasis.opendocument.spreadsheet"},
-      {"png", "image/png"}, {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"}, {"gif", "image/gif"},
-      {"bmp", "image/bmp"}, {"tif", "image/tiff"}, {"tiff", "image/tiff"}, {"svg", "image/svg+xml"},
-      {"mp3", "audio/mpeg"}, {"wav", "audio/wav"}, {"mp4", "video/mp4"},
-  };
-  if (!HasExtension(name)) return "application/octet-stream";
-  std::string extension = name.substr(name.rfind('.') + 1);
-  for (const auto &t : kTypes)
-    if (EqualsNoCase(extension.c_str(), t.extension)) return t.type;
-  return "application/octet-stream";
-}
-
 int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
                         const std::string &workDir, int64_t *bytes, std::string *error) {
   if (bytes != nullptr) *bytes = 0;
-  const std::string base = MessageFileBase(folder->folderPath, record);
+  const std::string base = MessageFileBase(folder->folderPath, record, workDir);
   if (folder->present.count(base) != 0) return kWriteAlreadyPresent;
   InitGMimeOnce();
   GMimeObject *body = BuildBody(record, workDir, error);
   if (body == nullptr) return kWriteFailed;
   GMimeMessage *message = g_mime_message_new(TRUE);
-  SetHeaders(message, record);
+  SetHeaders(message, record, workDir);
   g_mime_message_set_mime_part(message, body);
   g_object_unref(body);
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "host/maildir/attachment_types.h"
+
 struct HostMessage;
 
 namespace maildir {
@@ -43,25 +45,23 @@ enum {
 int OpenMaildirFolder(const std::string &directory, const std::string &folderPath,
                       MaildirFolder *folder, std::string *error);
 
-// The item's key: its GroupWise message id, or when it has none a digest of
-// the fields that tell one item from another (subject, sender, date).
-std::string ItemKey(const HostMessage &record);
+// The item's key: "id:" and its GroupWise message id; when it has none,
+// "digest:" and a digest of its subject, sender and date together with the
+// fingerprint of its recipients and parts (mvcom_ItemFingerprint over the
+// part files in workDir), so that two different items never share a key.
+std::string ItemKey(const HostMessage &record, const std::string &workDir);
 
 // The file name base of an item in a folder: "gw-" and 32 hex digits of the
 // SHA-256 of the folder path and the item key. Same item, same folder:
 // same base, in every run.
-std::string MessageFileBase(const std::string &folderPath, const HostMessage &record);
+std::string MessageFileBase(const std::string &folderPath, const HostMessage &record, const std::string &workDir);
 
 // The Message-ID (without angle brackets) kept for an item: a digest of its
 // key at "groupwise.invalid", the same in every export.
-std::string StableMessageId(const HostMessage &record);
+std::string StableMessageId(const HostMessage &record, const std::string &workDir);
 
 // Maildir flags of the item after ":2,": "S" when read, else "".
 std::string MessageFlags(const HostMessage &record);
-
-// MIME type for an attachment name, from its extension (case ignored);
-// "application/octet-stream" when the extension is unknown or missing.
-std::string GuessContentType(const std::string &name);
 
 // Builds the message of the record (part files "%sPRT%03d%02d.TMP" in
 // workDir, which ends with "/") and writes it as tmp/<base>, syncs it,

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/mvcom/mvcom_host.h"
 #include "host/mvcom/mvcom_state.h"
 #include "plugin/host_message.h"
 #include "platform/bounded_text.h"
@@ -149,9 +150,43 @@ static std::string ItemKey(const HostMessage *r) {
   HashText(&hash, r->firstName, sizeof r->firstName);
   HashText(&hash, r->lastName, sizeof r->lastName);
   HashText(&hash, r->email, sizeof r->email);
-  char text[32];
-  FormatText(text, sizeof text, "hash:%016" PRIx64, hash);
+  // Notices, protected-header mail and fragments share subject, sender and
+  // time: what they are sent to and what they hold tells them apart.
+  char fingerprint[40];
+  if (mvcom_ItemFingerprint(r, gMvcom.workDir.c_str(), fingerprint, sizeof fingerprint) != 0)
+    fingerprint[0] = '\0';
+  char text[80];
+  FormatText(text, sizeof text, "hash:%016" PRIx64 ":%s", hash, fingerprint);
   return text;
+}
+
+// The key of the item last asked about. Between the question and the
+// record the host translates addresses and drops oversized attachments:
+// the record must go under the key that was asked for, or the next run
+// would not find it.
+struct AskedKey {
+  const HostMessage *record = nullptr;
+  int32_t msgSeq = 0;
+  std::string messageId, subject, key;
+};
+static AskedKey gAsked;
+
+static std::string AskKey(const HostMessage *r) {
+  gAsked.record = r;
+  gAsked.msgSeq = r->msgSeq;
+  gAsked.messageId.assign(r->messageId, strnlen(r->messageId, sizeof r->messageId));
+  gAsked.subject.assign(r->subject, strnlen(r->subject, sizeof r->subject));
+  gAsked.key = ItemKey(r);
+  return gAsked.key;
+}
+
+static std::string RecordKey(const HostMessage *r) {
+  bool same = gAsked.record == r && gAsked.msgSeq == r->msgSeq &&
+              gAsked.messageId == std::string(r->messageId, strnlen(r->messageId, sizeof r->messageId)) &&
+              gAsked.subject == std::string(r->subject, strnlen(r->subject, sizeof r->subject));
+  std::string key = same ? gAsked.key : ItemKey(r);
+  gAsked = AskedKey();
+  return key;
 }
 
 static int BindKey(sqlite3_stmt *st, int kind, const char *folder, const std::string &key) {
@@ -253,10 +288,10 @@ int com_MsgIsDuplicate(HostMessage *record, void *context, int kind, const char 
   int found;
   switch (kind) {
     case kDupAsk:
-      found = FindRecord(kStateItem, folder, ItemKey(record));
+      found = FindRecord(kStateItem, folder, AskKey(record));
       break;
     case kDupRecord:
-      found = AddRecord(kStateItem, folder, ItemKey(record));
+      found = AddRecord(kStateItem, folder, RecordKey(record));
       break;
     case kDupRule:  // the rule's name is in subject, or else is the folder text itself
       found = AddRecord(kStateRule, folder,

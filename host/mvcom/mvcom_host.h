@@ -104,4 +104,12 @@ MVCOM_API int mvcom_BeginBatch(int maxItems, int maxMilliseconds, MvcomPreCommit
 MVCOM_API int mvcom_CommitBatch(void);
 MVCOM_API int mvcom_EndBatch(void);
 
+// The fingerprint of an item that has no GroupWise message id: 32 hex
+// digits (cap must be at least 33) over the sender's name, the recipients
+// (kind, name, address), and each part's kind, name, noted size and the
+// bytes of its file in workDir (which ends with "/"). Two items that differ
+// in any of these differ in it; the same item gives the same text in every
+// run. Returns 0, or -1 when an argument is null or cap is too small.
+MVCOM_API int mvcom_ItemFingerprint(const HostMessage *record, const char *workDir, char *out, size_t cap);
+
 }  // extern "C"

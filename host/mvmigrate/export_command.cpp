@@ -113,17 +113,25 @@ int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
     NoteFailure(run, id, subject, error.empty() ? "not written" : error);
     return kSaveFailedRecord;
   }
-  if (result == store::kAlreadyPresent) ++run->folder->alreadyPresent;
+  if (result == store::kAlreadyPresent) {
+    ++run->folder->alreadyPresent;
+    run->report.earlier.push_back({run->folder->path, id, subject, "already in the output folder"});
+  }
   report::CountKind(&run->report.kinds, record->itemKind, record->contactFlag);
   run->folder->bytes += bytes;
   run->state.bytes += bytes;
   return kSaveStored;
 }
 
-int MV_CALL ItemNotify(HostMessage *, const char *, int status, int *, int *, int *stop) {
+int MV_CALL ItemNotify(HostMessage *record, const char *, int status, int *, int *, int *stop) {
   ExportRun *run = gRun;
   if (run == nullptr || run->folder == nullptr) return 0;
   bool failed = run->pendingFailure;
+  if (status == report::kStatusDuplicate && !failed && record != nullptr)
+    run->report.earlier.push_back({run->folder->path,
+                                   std::string(record->messageId, strnlen(record->messageId, sizeof record->messageId)),
+                                   std::string(record->subject, strnlen(record->subject, sizeof record->subject)),
+                                   "exported by an earlier run"});
   // An item the plug-in reported as failed never counts as stored.
   report::CountItem(run->folder, failed ? report::kStatusSkippedOrFailed : status, failed);
   CommitFailure(run);

@@ -319,6 +319,18 @@ bool TakesOverOldRecord(ImportRun *run, const std::string &scope, const store::S
   return true;
 }
 
+// Lists an item passed over as earlier, with its subject (read by
+// converting it; the conversion is thrown away).
+void NoteEarlier(ImportRun *run, store::ImportSource *source, const ImportFolderSummary &folder,
+                 const store::SourceItem &item, const char *why) {
+  std::string subject, reason;
+  std::vector<std::string> warnings;
+  run->record->msgSeq = ++run->msgSeq;
+  source->Convert(item, run->record, &subject, &warnings, &reason);
+  com_Deallocate_All(run->record, nullptr);
+  run->report->earlier.push_back({folder.path, item.name, subject, why});
+}
+
 // Converts and writes one item. Counts it into folder.
 void ImportItem(ImportRun *run, store::ImportSource *source, const store::SourceFolder &from,
                 ImportFolderSummary *folder, const store::SourceItem &item, std::set<std::string> *keysThisRun) {
@@ -329,9 +341,12 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
     return;
   }
   const std::string scope = run->stateScope + folder->path;
-  if (!keysThisRun->insert(key).second || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
+  const bool copyThisRun = !keysThisRun->insert(key).second;
+  if (copyThisRun || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
       (scope == run->settledScope && key == run->settledKey) || TakesOverOldRecord(run, scope, item, keysThisRun)) {
     folder->alreadyImported++;
+    NoteEarlier(run, source, *folder, item, copyThisRun ? "a copy of a message read before in this run"
+                                                        : "imported by an earlier run");
     return;
   }
   run->record->msgSeq = ++run->msgSeq;

@@ -101,7 +101,7 @@ std::string CountsJson(const FolderSummary &f, bool withPath) {
   if (withPath) out += "\"path\": " + JsonText(f.path) + ", ";
   out += "\"total\": " + std::to_string(f.total) + ", \"stored\": " + std::to_string(f.stored) +
          ", \"already_present\": " + std::to_string(f.alreadyPresent) +
-         ", \"duplicates\": " + std::to_string(f.duplicates) +
+         ", \"earlier\": " + std::to_string(f.duplicates) + ", \"duplicates\": " + std::to_string(f.duplicates) +
          ", \"date_filtered\": " + std::to_string(f.dateFiltered) +
          ", \"skipped\": " + std::to_string(f.skipped) + ", \"failed\": " + std::to_string(f.failed) +
          ", \"bytes\": " + std::to_string(f.bytes) + "}";
@@ -143,6 +143,7 @@ std::string FormatSummary(const ExportReport &report) {
       out += "  " + f.path + "  " + f.what + ", " + std::to_string(f.total) + (f.total == 1 ? " item\n" : " items\n");
   }
   if (!report.warnings.empty()) out += "\n" + WarningsSummary(report.warnings);
+  if (!report.earlier.empty()) out += "\n" + ItemListSummary("Already exported, not written again", report.earlier);
   if (!report.failures.empty()) {
     out += "\nFailed items (" + std::to_string(report.failures.size()) + "):\n";
     // A server gone mid-run fails thousands of items: the first ones tell
@@ -187,6 +188,7 @@ std::string FormatReportJson(const ExportReport &report) {
     out += "\n  ],\n";
   }
   if (!report.warnings.empty()) out += "  \"warnings\": " + WarningsJson(report.warnings, "    ") + ",\n";
+  if (!report.earlier.empty()) out += "  \"earlier_items\": " + ItemListJson(report.earlier, "    ", "why") + ",\n";
   out += "  \"failed_items\": [";
   for (size_t i = 0; i < report.failures.size(); ++i) {
     const FailedItem &f = report.failures[i];

@@ -25,7 +25,7 @@ struct FolderSummary {
   int64_t total = 0;      // items the folder holds (as the listing found them)
   int64_t stored = 0;     // written to the Maildir now
   int64_t alreadyPresent = 0;  // of those, already in the Maildir from an interrupted run
-  int64_t duplicates = 0; // exported by an earlier run
+  int64_t duplicates = 0; // "earlier": exported by an earlier run, not written again
   int64_t dateFiltered = 0;
   int64_t skipped = 0;    // excluded subject or not asked for
   int64_t failed = 0;
@@ -63,6 +63,9 @@ struct ExportReport {
   double seconds = 0;
   std::vector<FolderSummary> folders;
   std::vector<FailedItem> failures;
+  // Every item counted as earlier, and every one found already in the
+  // Maildir folder (counted as stored): folder, id, subject and why.
+  std::vector<EarlierItem> earlier;
   KindCounts kinds;                    // items stored (now or by an interrupted run), by kind
   std::vector<ItemWarning> warnings;   // items stored with something changed or left out
   std::vector<NotExportedFolder> notExported;
@@ -83,8 +86,9 @@ const size_t kSummaryFailuresShown = 20;
 
 // The closing summary: a table with a line per folder and the totals; when
 // there are any, the line "stored by kind: ...", the folders not exported,
-// and the warnings; then the failed items, one per line (at most
-// kSummaryFailuresShown lines). Plain text ending with a newline.
+// the warnings and the items already exported ("earlier"); then the failed
+// items, one per line (at most kSummaryFailuresShown lines). Plain text
+// ending with a newline.
 std::string FormatSummary(const ExportReport &report);
 
 // "mail rules: 3 in rules/mboxrules.dat (1 new), 2 as Sieve and 1 kept as
@@ -94,14 +98,17 @@ std::string RulesLine(const RulesSummary &rules);
 // The report as one JSON object:
 // {"server": ..., "user": ..., "out": ..., "dry_run": false, "retry_failed": false,
 //  "interrupted": false, "seconds": 1.5,
-//  "folders": [{"path": ..., "total": 3, "stored": 2, "already_present": 0,
+//  "folders": [{"path": ..., "total": 3, "stored": 2, "already_present": 0, "earlier": 0,
 //               "duplicates": 0, "date_filtered": 0, "skipped": 0, "failed": 1, "bytes": 5120}],
 //  "totals": {same fields but path},
 //  "kinds": {"mail": 2, "appointments": 0, ...},           only when something was stored
 //  "rules": {"total": 3, "new": 1, "sieve": 2, "comments": 1},   only when rules were exported
 //  "not_exported": [{"path": ..., "class": "contacts", "total": 3}],   only when there are any
 //  "warnings": [{"folder": ..., "item": ..., "subject": ..., "warning": ...}],   only when there are any
+//  "earlier_items": [{"folder": ..., "item": ..., "subject": ..., "why": ...}],  only when there are any
 //  "failed_items": [{"folder": ..., "id": ..., "subject": ..., "reason": ...}]}
+// "earlier" and "duplicates" hold the same count: "earlier" is the word of
+// both summaries and reports; "duplicates" stays for readers of older reports.
 // Texts that are not valid UTF-8 have the offending bytes replaced by U+FFFD.
 std::string FormatReportJson(const ExportReport &report);
 

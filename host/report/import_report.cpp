@@ -19,7 +19,7 @@ void AddTo(ImportFolderSummary *sum, const ImportFolderSummary &f) {
 
 std::string CountsJson(const ImportFolderSummary &f) {
   std::ostringstream out;
-  out << "\"total\": " << f.total << ", \"created\": " << f.created
+  out << "\"total\": " << f.total << ", \"created\": " << f.created << ", \"earlier\": " << f.alreadyImported
       << ", \"already_imported\": " << f.alreadyImported << ", \"skipped\": " << f.skipped
       << ", \"failed\": " << f.failed;
   return out.str();
@@ -50,6 +50,7 @@ std::string FormatImportSummary(const ImportReport &report) {
   if (AnyKind(report.kinds))
     out << (report.dryRun ? "to write by kind: " : "created by kind: ") << KindsLine(report.kinds) << "\n";
   out << WarningsSummary(report.warnings);
+  out << ItemListSummary("Already imported, not written again", report.earlier);
   const size_t shown = LinesShown(report.failures.size());
   for (size_t i = 0; i < shown; ++i) {
     const ImportFailure &f = report.failures[i];
@@ -79,6 +80,7 @@ std::string FormatImportJson(const ImportReport &report) {
   out << "],\n \"totals\": {" << CountsJson(totals) << "},\n";
   if (AnyKind(report.kinds)) out << " \"kinds\": " << KindsJson(report.kinds) << ",\n";
   if (!report.warnings.empty()) out << " \"warnings\": " << WarningsJson(report.warnings, "  ") << ",\n";
+  if (!report.earlier.empty()) out << " \"earlier_items\": " << ItemListJson(report.earlier, "  ", "why") << ",\n";
   out << " \"failed_messages\": [";
   for (size_t i = 0; i < report.failures.size(); ++i) {
     const ImportFailure &f = report.failures[i];

@@ -67,27 +67,34 @@ std::string MoreLine(size_t total, size_t shown) {
   return "... and " + std::to_string(total - shown) + " more (--report FILE.json lists every one)\n";
 }
 
-std::string WarningsSummary(const std::vector<ItemWarning> &warnings) {
-  if (warnings.empty()) return "";
-  std::string out = "Warnings (" + std::to_string(warnings.size()) + "):\n";
-  const size_t shown = LinesShown(warnings.size());
+std::string ItemListSummary(const std::string &title, const std::vector<ItemWarning> &items) {
+  if (items.empty()) return "";
+  std::string out = title + " (" + std::to_string(items.size()) + "):\n";
+  const size_t shown = LinesShown(items.size());
   for (size_t i = 0; i < shown; ++i) {
-    const ItemWarning &w = warnings[i];
+    const ItemWarning &w = items[i];
     out += "  " + w.folder + "  " + (w.item.empty() ? "(unknown)" : w.item) + "  subject=\"" + w.subject + "\"  " +
            w.text + "\n";
   }
-  const std::string more = MoreLine(warnings.size(), shown);
+  const std::string more = MoreLine(items.size(), shown);
   return out + (more.empty() ? "" : "  " + more);
 }
 
-std::string WarningsJson(const std::vector<ItemWarning> &warnings, const std::string &indent) {
+std::string ItemListJson(const std::vector<ItemWarning> &items, const std::string &indent, const char *textKey) {
   std::string out = "[";
-  for (size_t i = 0; i < warnings.size(); ++i) {
-    const ItemWarning &w = warnings[i];
+  for (size_t i = 0; i < items.size(); ++i) {
+    const ItemWarning &w = items[i];
     out += (i == 0 ? "\n" : ",\n") + indent + "{\"folder\": " + JsonText(w.folder) + ", \"item\": " +
-           JsonText(w.item) + ", \"subject\": " + JsonText(w.subject) + ", \"warning\": " + JsonText(w.text) + "}";
+           JsonText(w.item) + ", \"subject\": " + JsonText(w.subject) + ", \"" + textKey + "\": " + JsonText(w.text) +
+           "}";
   }
   return out + "]";
+}
+
+std::string WarningsSummary(const std::vector<ItemWarning> &warnings) { return ItemListSummary("Warnings", warnings); }
+
+std::string WarningsJson(const std::vector<ItemWarning> &warnings, const std::string &indent) {
+  return ItemListJson(warnings, indent, "warning");
 }
 
 }  // namespace report

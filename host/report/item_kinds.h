@@ -1,6 +1,7 @@
 // What both reports show besides their per-folder lines: the items counted
-// by kind (mail, appointments, tasks, contacts, groups) and the warnings a
-// format gave for items it could not keep exactly as they were.
+// by kind (mail, appointments, tasks, contacts, groups), the warnings a
+// format gave for items it could not keep exactly as they were, and the
+// items passed over as written earlier.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,19 @@ struct ItemWarning {
   std::string subject;
   std::string text;     // what was changed or left out
 };
+
+// An item counted as earlier: written by a run before this one (or, on
+// import, a second copy of a message in this run), listed so the user can
+// check what was passed over. The same fields as a warning; text says why.
+using EarlierItem = ItemWarning;
+
+// "TITLE (N):" and a line per item, "  folder  item  subject="..."  text",
+// at most kSummaryFailuresShown lines. "" when there is none.
+std::string ItemListSummary(const std::string &title, const std::vector<ItemWarning> &items);
+
+// A JSON array of {"folder": ..., "item": ..., "subject": ..., TEXTKEY: ...},
+// one object per line, each line starting with `indent`.
+std::string ItemListJson(const std::vector<ItemWarning> &items, const std::string &indent, const char *textKey);
 
 // "Warnings (N):" and a line per warning, "  folder  item  subject="..."  text",
 // at most kSummaryFailuresShown lines as for failures. "" when there is none.

@@ -176,7 +176,7 @@ TEST_F(ExportTest, FixtureMailboxComesBackFieldByField) {
   EXPECT_NE(Attachment(*fwd, "Task information.txt"), nullptr);
 
   std::string json = ReadFileBytes(host_.root() + "/report.json");
-  EXPECT_NE(json.find("\"totals\": {\"total\": 5, \"stored\": 5, \"already_present\": 0, \"duplicates\": 0"),
+  EXPECT_NE(json.find("\"totals\": {\"total\": 5, \"stored\": 5, \"already_present\": 0, \"earlier\": 0, \"duplicates\": 0"),
             std::string::npos)
       << json;
 }
@@ -216,7 +216,13 @@ TEST_F(ExportTest, SecondRunWritesNothing) {
   ASSERT_EQ(stat((out + "/mail/Mailbox/cur/" + before[0]).c_str(), &st2), 0);
   EXPECT_EQ(st2.st_ino, st.st_ino) << "the file was not written again";
   EXPECT_NE(again.output.find("Mailbox        5        0          5        0        0        0\n"), std::string::npos)
-      << "all five are duplicates now: " << again.output;
+      << "all five are earlier now: " << again.output;
+  // Each one is named, so that the user can check what was passed over.
+  EXPECT_NE(again.output.find("Already exported, not written again (5):\n"), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find("  Mailbox  4A5B6C7D.DOM.PO.200.1.1.1@example.com  subject=\"Quarterly report\"  "
+                              "exported by an earlier run\n"),
+            std::string::npos)
+      << again.output;
 }
 
 TEST_F(ExportTest, KilledRunsResumeToTheSameTree) {

@@ -155,4 +155,32 @@ TEST_F(CreateTest, FaultHitsOnlyTheNthCreate) {
   EXPECT_EQ("first", stored[stored.size() - 2]);
 }
 
+TEST_F(CreateTest, EveryCreatedMailHasAMessageId) {
+  const std::string inbox = FolderId("alice", "Mailbox");
+  const struct {
+    const char *why, *content, *msgId;  // msgId null: one the server made
+  } cases[] = {
+      {"a mail without msgId gets one", "<subject>notice</subject>\n", nullptr},
+      {"a second one, alike in every field, gets another", "<subject>notice</subject>\n", nullptr},
+      {"a given msgId is kept", "<subject>notice</subject>\n<msgId>4A5B@example.com</msgId>\n",
+       "4A5B@example.com"},
+  };
+  std::vector<std::string> seen;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    pugi::xml_node response = Ask("createItemRequest", MailRequest(inbox, c.content));
+    ASSERT_EQ(0, StatusCode(response));
+    const std::string id = response.child("gwm:id").text().get();
+    auto lock = server.mailbox().Lock();
+    const gwsim::Item *item = server.mailbox().FindItem(id);
+    ASSERT_NE(nullptr, item);
+    if (c.msgId != nullptr) {
+      EXPECT_EQ(c.msgId, item->msgId);
+    }
+    EXPECT_FALSE(item->msgId.empty());
+    for (const std::string &other : seen) EXPECT_NE(other, item->msgId);
+    seen.push_back(item->msgId);
+  }
+}
+
 }  // namespace

@@ -124,7 +124,7 @@ TEST_F(ImportCommandTest, DryRunReadsEverythingAndReportsUnreadableMessages) {
                       "\"reason\": \"empty file\"}"),
             std::string::npos)
       << json;
-  EXPECT_NE(json.find("\"totals\": {\"total\": 5, \"created\": 4, \"already_imported\": 0, "
+  EXPECT_NE(json.find("\"totals\": {\"total\": 5, \"created\": 4, \"earlier\": 0, \"already_imported\": 0, "
                       "\"skipped\": 0, \"failed\": 1}"),
             std::string::npos)
       << json;
@@ -182,6 +182,14 @@ TEST_F(ImportCommandTest, ImportCreatesEachMessageOnceAndRetriesFailedWrites) {
   EXPECT_EQ(again.folders[1].created, 0);
   EXPECT_EQ(again.folders[1].alreadyImported, 3);
   EXPECT_EQ(BobItems(), expected);
+  // Every message passed over is named with its file and subject.
+  ASSERT_EQ(again.earlier.size(), 4u);
+  EXPECT_EQ(again.earlier[1].folder, "Mailbox");
+  EXPECT_EQ(again.earlier[1].item, "1577835000.M2.host:2,S");
+  EXPECT_EQ(again.earlier[1].subject, "Réunion à l'hôtel");
+  EXPECT_EQ(again.earlier[1].text, "imported by an earlier run");
+  EXPECT_NE(FormatImportSummary(again).find("Already imported, not written again (4):\n"), std::string::npos)
+      << FormatImportSummary(again);
 }
 
 TEST_F(ImportCommandTest, ImportedMailCarriesTheRecordsFields) {

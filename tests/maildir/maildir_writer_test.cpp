@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ struct PartSpec {
 };
 
 class MaildirWriterTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     ASSERT_EQ(host_.Init(), 0);
     mail_ = host_.root() + "/mail/Mailbox";
@@ -74,6 +75,13 @@ class MaildirWriterTest : public ::testing::Test {
     rec->kind = kind;
     CopyText(rec->name, sizeof rec->name, name);
     CopyText(rec->address, sizeof rec->address, address);
+  }
+
+  // Replaces the bytes of part index's file.
+  void Overwrite(HostMessage *r, int index, const std::string &bytes) {
+    char path[512];
+    FormatPartFileName(path, sizeof path, host_.workDir().c_str(), r->msgSeq, index);
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
   }
 
   // Writes the record into mail_ and returns the one file's path in cur/.
@@ -128,7 +136,7 @@ TEST_F(MaildirWriterTest, HeadersComeBackFieldByField) {
   EXPECT_EQ(m.xPriority, "1 (Highest)");
   EXPECT_EQ(m.keywords, "Work, Früh");
   EXPECT_EQ(m.groupwiseId, "4A1B.DOM.PO.100.1.1.1@1");
-  EXPECT_EQ(m.messageId, maildir::StableMessageId(*r));
+  EXPECT_EQ(m.messageId, maildir::StableMessageId(*r, host_.workDir()));
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, kSentUnix) << "the file time is the delivery time";
@@ -156,7 +164,7 @@ TEST_F(MaildirWriterTest, RecordTextsBecomeUtf8) {
     std::string error;
     ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
     ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
-    std::string name = maildir::MessageFileBase("Mailbox", *r) + ":2,";
+    std::string name = maildir::MessageFileBase("Mailbox", *r, host_.workDir()) + ":2,";
     EXPECT_EQ(ReadMessageFile(mail_ + "/cur/" + name).subject, c.expected);
   }
 }
@@ -249,7 +257,7 @@ TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
     std::string error;
     ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
     ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
-    readback::Message m = ReadMessageFile(mail_ + "/cur/" + maildir::MessageFileBase("Mailbox", *r) + ":2,");
+    readback::Message m = ReadMessageFile(mail_ + "/cur/" + maildir::MessageFileBase("Mailbox", *r, host_.workDir()) + ":2,");
     ASSERT_EQ(m.leaves.size(), 1u);
     EXPECT_EQ(m.leaves[0].charset, c.charset);
     // The bytes stay as they were; a single-part body ends with the message's line end.
@@ -263,20 +271,57 @@ TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
 }
 
 TEST_F(MaildirWriterTest, NamesAreStablePerFolderAndItem) {
+  const std::string work = host_.workDir();
   Record a = NewRecord("ID-A", {}), a2 = NewRecord("ID-A", {}), b = NewRecord("ID-B", {});
   CopyText(a2->subject, sizeof a2->subject, "changed subject, same item");
-  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Mailbox", *a2));
-  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Mailbox", *b));
-  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a), maildir::MessageFileBase("Cabinet", *a))
+  AddRecipient(a2.get(), kRecipTo, "", "new@example.com");
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a, work), maildir::MessageFileBase("Mailbox", *a2, work));
+  // An item with a GroupWise id keeps the name and Message-ID earlier exports gave it.
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a, work), "gw-aaf1915052d8c03624911eef4d0018a9");
+  EXPECT_EQ(maildir::StableMessageId(*a, work), "7ccc7e95cb10b3167f1bedafb8a7f070@groupwise.invalid");
+  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a, work), maildir::MessageFileBase("Mailbox", *b, work));
+  EXPECT_NE(maildir::MessageFileBase("Mailbox", *a, work), maildir::MessageFileBase("Cabinet", *a, work))
       << "the same item filed in two folders gets a name in each";
-  EXPECT_EQ(maildir::StableMessageId(*a), maildir::StableMessageId(*a2));
-  EXPECT_NE(maildir::StableMessageId(*a), maildir::StableMessageId(*b));
-  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a).find_first_of(":/"), std::string::npos);
-  // Without a GroupWise id the subject, sender and date tell items apart.
-  Record n1 = NewRecord("", {}), n2 = NewRecord("", {});
-  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *n1), maildir::MessageFileBase("Mailbox", *n2));
-  CopyText(n2->subject, sizeof n2->subject, "other");
-  EXPECT_NE(maildir::MessageFileBase("Mailbox", *n1), maildir::MessageFileBase("Mailbox", *n2));
+  EXPECT_EQ(maildir::StableMessageId(*a, work), maildir::StableMessageId(*a2, work));
+  EXPECT_NE(maildir::StableMessageId(*a, work), maildir::StableMessageId(*b, work));
+  EXPECT_EQ(maildir::MessageFileBase("Mailbox", *a, work).find_first_of(":/"), std::string::npos);
+}
+
+// Items without a GroupWise id: notices, protected-header mail ("Subject
+// Unavailable") and message fragments share subject, sender and time; what
+// they are sent to and what they hold tells them apart.
+TEST_F(MaildirWriterTest, ItemsWithoutIdAreToldApartByRecipientsAndContent) {
+  const std::vector<PartSpec> parts = {{kPartTextBody, "Message.txt", "part 1 of 2"},
+                                       {kPartFile, "frag.bin", "ABCD"}};
+  const struct {
+    const char *why;
+    std::function<void(MaildirWriterTest *, HostMessage *)> change;
+    bool sameName;
+  } cases[] = {
+      {"the same item read again has the same name", [](MaildirWriterTest *, HostMessage *) {}, true},
+      {"another recipient", [](MaildirWriterTest *t, HostMessage *r) { t->AddRecipient(r, kRecipTo, "", "x@example.com"); }, false},
+      {"the same address as Cc instead of To",
+       [](MaildirWriterTest *, HostMessage *r) { r->recips[0]->kind = kRecipCc; }, false},
+      {"another body of the same size",
+       [](MaildirWriterTest *t, HostMessage *r) { t->Overwrite(r, 0, "part 2 of 2"); }, false},
+      {"another attachment of the same size", [](MaildirWriterTest *t, HostMessage *r) { t->Overwrite(r, 1, "ABCE"); }, false},
+      {"another attachment name",
+       [](MaildirWriterTest *, HostMessage *r) { CopyText(r->parts[1]->name, sizeof r->parts[1]->name, "frag2.bin"); }, false},
+      {"another sender name", [](MaildirWriterTest *, HostMessage *r) { CopyText(r->fromName, sizeof r->fromName, "Daemon"); }, false},
+      {"another subject", [](MaildirWriterTest *, HostMessage *r) { CopyText(r->subject, sizeof r->subject, "other"); }, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    Record first = NewRecord("", parts);
+    AddRecipient(first.get(), kRecipTo, "", "list@example.com");
+    const std::string firstBase = maildir::MessageFileBase("Mailbox", *first, host_.workDir());
+    const std::string firstId = maildir::StableMessageId(*first, host_.workDir());
+    Record second = NewRecord("", parts);
+    AddRecipient(second.get(), kRecipTo, "", "list@example.com");
+    c.change(this, second.get());
+    EXPECT_EQ(c.sameName, maildir::MessageFileBase("Mailbox", *second, host_.workDir()) == firstBase);
+    EXPECT_EQ(c.sameName, maildir::StableMessageId(*second, host_.workDir()) == firstId);
+  }
 }
 
 TEST_F(MaildirWriterTest, ResumedRunFindsWhatAnInterruptedOneWrote) {
@@ -284,7 +329,7 @@ TEST_F(MaildirWriterTest, ResumedRunFindsWhatAnInterruptedOneWrote) {
   r->unread = 1;
   std::string path = WriteOne(*r);
   EXPECT_EQ(path.substr(path.size() - 3), ":2,") << "an unread mail has no flags";
-  const std::string base = maildir::MessageFileBase("Mailbox", *r);
+  const std::string base = maildir::MessageFileBase("Mailbox", *r, host_.workDir());
   // A mail program meanwhile marked it read and replied; a half-written file waits in tmp/.
   ASSERT_EQ(rename(path.c_str(), (mail_ + "/cur/" + base + ":2,RS").c_str()), 0);
   ASSERT_TRUE(WriteFileBytes(mail_ + "/tmp/" + base, "From: half"));
@@ -321,6 +366,81 @@ TEST_F(MaildirWriterTest, MissingPartFileFailsAndLeavesNothing) {
   ASSERT_TRUE(WriteFileBytes(path, "x"));
   EXPECT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), &bytes, &error), maildir::kWriteStored);
   EXPECT_GT(bytes, 0);
+}
+
+// Attached mails are written as messages a reader can open: never base64,
+// binary only when the message holds bytes a 7bit or 8bit part cannot.
+TEST_F(MaildirWriterTest, AttachedMailsAreMessagesInSevenBitEightBitOrBinary) {
+  const std::string head = "From: a@example.com\nTo: b@example.com\nSubject: inner\nMessage-ID: <1@example.com>\n"
+                           "MIME-Version: 1.0\n\n";
+  const struct {
+    const char *name;
+    std::string bytes;
+    const char *encoding, *why;
+  } cases[] = {
+      {"inner.eml", head + "plain ASCII body\n", "7bit", "ASCII text"},
+      {"inner.eml", head + "Gr\xC3\xBC\xC3\x9F" "e\n", "8bit", "8-bit text"},
+      {"inner.eml", head + std::string(1200, 'x') + "\n", "binary", "a line past 998 octets"},
+      {"inner.eml", head + std::string("a\0b\n", 4), "binary", "a NUL byte"},
+      {"Forwarded", head + "told by content, whatever the name\n", "7bit", "a name without extension"},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    Record r = NewRecord("id-rfc822-" + std::to_string(n++),
+                         {{kPartTextBody, "Message.txt", "see attached\n"}, {kPartFile, c.name, c.bytes}});
+    readback::Message m = ReadMessageFile(WriteOne(*r));
+    ASSERT_TRUE(m.parsed);
+    EXPECT_EQ(m.structure, "multipart/mixed(text/plain,message/rfc822)");
+    ASSERT_EQ(m.leaves.size(), 2u);
+    EXPECT_EQ(m.leaves[1].encoding, c.encoding);
+    EXPECT_EQ(m.leaves[1].filename, c.name);
+    EXPECT_EQ(m.leaves[1].bytes, c.bytes) << "the inner message, byte for byte";
+    for (const std::string &f : ListDirectory(mail_ + "/cur")) remove((mail_ + "/cur/" + f).c_str());
+  }
+}
+
+// The parts mail programs make are typed by what they hold: their names
+// ("attachment", "signature.asc", "smime.p7s") say little.
+TEST(GuessContentTypeTest, MailPartsByContentThenByName) {
+  const std::string signedData("\x30\x80\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02\xA0\x80", 15);
+  const std::string summary = "Subject: Plan\r\nFrom: Ann <ann@example.com>\r\nDate: Mon, 1 Mar 2021\r\n\r\nbody\r\n";
+  const struct {
+    const char *name;
+    std::string head;
+    bool whole;
+    const char *type, *why;
+  } cases[] = {
+      {"signature.asc", "-----BEGIN PGP SIGNATURE-----\n\niQEz...\n-----END PGP SIGNATURE-----\n", true,
+       "application/pgp-signature", "a detached PGP signature"},
+      {"attachment", "Version: 1\r\n", true, "application/pgp-encrypted", "the PGP/MIME control part"},
+      {"attachment", "Version: 1\r\n", false, "application/octet-stream", "only the start of a longer part"},
+      {"key.asc", "-----BEGIN PGP PUBLIC KEY BLOCK-----\n", false, "application/pgp-keys", "a PGP key"},
+      {"smime.p7s", signedData, true, "application/pkcs7-signature", "a DER PKCS#7 signature"},
+      {"attachment", std::string("\x30\x82\x05\x10", 4) + signedData.substr(2), true, "application/pkcs7-signature",
+       "the same with a definite length, any name"},
+      {"attachment",
+       "Reporting-MTA: dns; mx.example.com\n\nFinal-Recipient: rfc822; x@example.com\nAction: failed\n"
+       "Status: 5.1.1\n",
+       true, "message/delivery-status", "a delivery-status body"},
+      {"attachment", "Received: from x\n\tby y\nFrom: a@example.com\nMessage-ID: <1@x>\n\n", true,
+       "text/rfc822-headers", "a header block alone, folded lines too"},
+      {"attachment", "Return-Path: <a@x>\nFrom: a@example.com\nSubject: s\n\nbody\n", true, "message/rfc822",
+       "a whole mail"},
+      {"Minutes", summary, true, "application/octet-stream", "the reader's summary of a mail is no mail"},
+      {"notes.txt", "Just text: with a colon\n\nmore\n", true, "text/plain", "text with a colon is no header"},
+      {"fix.patch", "--- a/x\n+++ b/x\n", true, "text/x-patch", "the shared MIME database by name"},
+      {"photo", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), true, "image/png", "magic bytes without a name"},
+      {"data", std::string("\x01\x02\x03", 3), true, "application/octet-stream", "nothing sure"},
+      {"attachment-5.dat", "", true, "application/octet-stream", "an empty part is no type of its own"},
+      {"attachment-1.txt", "\n<HTML><body>hi</body></HTML>\n", true, "text/html", "an HTML document, whatever its name"},
+      {"testing.eml", "From: a@example.com\nMessage-ID: <2@x>\n\n", true, "message/rfc822",
+       "a mail with an empty body, named as a mail"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(maildir::GuessAttachmentType(c.name, c.head, c.whole), c.type);
+  }
 }
 
 TEST(GuessContentTypeTest, ByExtension) {

@@ -51,8 +51,29 @@ void Walk(GMimeObject *object, Message *message, std::string *structure) {
     *structure += ")";
     return;
   }
+  if (GMIME_IS_MESSAGE_PART(object)) {
+    // An attached message: its text as GMime writes it back, and how it was encoded.
+    Leaf leaf;
+    leaf.type = TypeOf(object);
+    const char *filename = g_mime_object_get_content_disposition_parameter(object, "filename");
+    leaf.filename = filename != nullptr ? filename : "";
+    const char *disposition = g_mime_object_get_disposition(object);
+    leaf.disposition = disposition != nullptr ? disposition : "";
+    leaf.encoding = Header(object, "Content-Transfer-Encoding");
+    GMimeMessage *inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+    if (inner != nullptr) {
+      GMimeStream *memory = g_mime_stream_mem_new();
+      g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, memory);
+      GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
+      leaf.bytes.assign(reinterpret_cast<const char *>(bytes->data), bytes->len);
+      g_object_unref(memory);
+    }
+    message->leaves.push_back(leaf);
+    return;
+  }
   if (!GMIME_IS_PART(object)) return;
   Leaf leaf;
+  leaf.encoding = Header(object, "Content-Transfer-Encoding");
   leaf.type = TypeOf(object);
   const char *charset = g_mime_object_get_content_type_parameter(object, "charset");
   leaf.charset = charset != nullptr ? charset : "";

@@ -17,7 +17,8 @@ struct Leaf {
   std::string charset;   // content-type charset parameter, "" when none
   std::string filename;  // decoded; "" for a body part
   std::string disposition;  // "attachment" or ""
-  std::string bytes;     // decoded content
+  std::string bytes;     // decoded content; an attached message's text as GMime writes it
+  std::string encoding;  // Content-Transfer-Encoding as written, "" when none
 };
 
 struct Message {

@@ -60,4 +60,49 @@ TEST_F(MvcomTest, MigrationStateKeysItemsAndSurvivesARestart) {
   EXPECT_EQ(Dup(rule, kDupRule, "MailRules"), 0);
 }
 
+// Mail without a message id that shares subject, sender and time (delivery
+// notices, fragments) is told apart by its recipients and content; the key
+// asked for is the key recorded, whatever the host changes in between.
+TEST_F(MvcomTest, ItemsWithoutIdAreKeyedByRecipientsAndContent) {
+  // A notice to `to` whose body is `body`, as the plug-in hands it over.
+  auto notice = [this](const char *to, const std::string &body) {
+    MessagePtr m = NewMessage();
+    m->msgSeq = 7;
+    CopyText(m->subject, 512, "Delivery Status Notification (Failure)");
+    CopyText(m->fromAddress, 1024, "mailer-daemon@example.com");
+    EXPECT_NE(com_AllocRecip(m.get()), 0);
+    m->recips[0]->kind = kRecipTo;
+    CopyText(m->recips[0]->address, 256, to);
+    m->recipCount = 1;
+    EXPECT_NE(com_AllocPart(m.get()), 0);
+    m->parts[0]->kind = kPartTextBody;
+    m->parts[0]->size = static_cast<int32_t>(body.size());
+    m->partCount = 1;
+    EXPECT_TRUE(WriteFileBytes(PartPath(7, 0), body));
+    return m;
+  };
+  MessagePtr first = notice("ann@example.com", "could not deliver to ann");
+  ASSERT_EQ(Dup(first, kDupAsk, "Mailbox"), 0);
+  // The host maps the address before it records the item.
+  CopyText(first->recips[0]->address, 256, "ann@new.example.com");
+  ASSERT_EQ(Dup(first, kDupRecord, "Mailbox"), 0);
+
+  const struct {
+    const char *why, *to;
+    std::string body;
+    bool duplicate;
+  } cases[] = {
+      {"the same notice read again, before its address is mapped", "ann@example.com",
+       "could not deliver to ann", true},
+      {"a notice about another recipient", "bob@example.com", "could not deliver to ann", false},
+      {"a notice with another body of the same size", "ann@example.com", "could not deliver to bob", false},
+      {"a notice with a longer body", "ann@example.com", "could not deliver to ann!", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    MessagePtr again = notice(c.to, c.body);
+    EXPECT_EQ(c.duplicate, Dup(again, kDupAsk, "Mailbox") != 0);
+  }
+}
+
 }  // namespace

@@ -118,12 +118,12 @@ TEST(ExportReportTest, JsonDocument) {
             "  \"interrupted\": true,\n"
             "  \"seconds\": 1.500,\n"
             "  \"folders\": [\n"
-            "    {\"path\": \"Mailbox\", \"total\": 4, \"stored\": 2, \"already_present\": 0, \"duplicates\": 1, "
+            "    {\"path\": \"Mailbox\", \"total\": 4, \"stored\": 2, \"already_present\": 0, \"earlier\": 1, \"duplicates\": 1, "
             "\"date_filtered\": 0, \"skipped\": 0, \"failed\": 1, \"bytes\": 2048},\n"
-            "    {\"path\": \"Cabinet^Projects\", \"total\": 3, \"stored\": 0, \"already_present\": 0, \"duplicates\": 0, "
+            "    {\"path\": \"Cabinet^Projects\", \"total\": 3, \"stored\": 0, \"already_present\": 0, \"earlier\": 0, \"duplicates\": 0, "
             "\"date_filtered\": 1, \"skipped\": 2, \"failed\": 0, \"bytes\": 0}\n"
             "  ],\n"
-            "  \"totals\": {\"total\": 7, \"stored\": 2, \"already_present\": 0, \"duplicates\": 1, "
+            "  \"totals\": {\"total\": 7, \"stored\": 2, \"already_present\": 0, \"earlier\": 1, \"duplicates\": 1, "
             "\"date_filtered\": 1, \"skipped\": 2, \"failed\": 1, \"bytes\": 2048},\n"
             "  \"failed_items\": [\n"
             "    {\"folder\": \"Mailbox\", \"id\": \"ID.1@1\", \"subject\": \"Quote \\\"this\\\"\\ttab\", "
@@ -157,7 +157,7 @@ TEST(ExportReportTest, RecordsAreCountedByKind) {
   }
 }
 
-TEST(ExportReportTest, KindsNotExportedFoldersAndWarningsFollowTheTotals) {
+TEST(ExportReportTest, KindsNotExportedFoldersWarningsAndEarlierItemsFollowTheTotals) {
   ExportReport r = Sample();
   r.failures.clear();
   r.kinds.count[report::kKindMail] = 2;
@@ -165,6 +165,7 @@ TEST(ExportReportTest, KindsNotExportedFoldersAndWarningsFollowTheTotals) {
   r.kinds.count[report::kKindTask] = 3;
   r.notExported.push_back({"Contacts", "contacts", 1});
   r.warnings.push_back({"Calendar", "APPT.1@1", "Standup", "zone \"Mars Standard Time\" unknown: written in UTC"});
+  r.earlier.push_back({"Mailbox", "", "Delivery Status Notification", "exported by an earlier run"});
   EXPECT_EQ(report::FormatSummary(r),
             "folder              items   stored    earlier  by date  skipped   failed\n"
             "Mailbox                 4        2          1        0        0        1\n"
@@ -176,7 +177,10 @@ TEST(ExportReportTest, KindsNotExportedFoldersAndWarningsFollowTheTotals) {
             "  Contacts  contacts, 1 item\n"
             "\n"
             "Warnings (1):\n"
-            "  Calendar  APPT.1@1  subject=\"Standup\"  zone \"Mars Standard Time\" unknown: written in UTC\n");
+            "  Calendar  APPT.1@1  subject=\"Standup\"  zone \"Mars Standard Time\" unknown: written in UTC\n"
+            "\n"
+            "Already exported, not written again (1):\n"
+            "  Mailbox  (unknown)  subject=\"Delivery Status Notification\"  exported by an earlier run\n");
   const std::string json = report::FormatReportJson(r);
   EXPECT_NE(json.find("\"bytes\": 2048},\n"
                       "  \"kinds\": {\"mail\": 2, \"appointments\": 1, \"tasks\": 3, \"contacts\": 0, \"groups\": 0},\n"
@@ -186,6 +190,9 @@ TEST(ExportReportTest, KindsNotExportedFoldersAndWarningsFollowTheTotals) {
                       "  \"warnings\": [\n"
                       "    {\"folder\": \"Calendar\", \"item\": \"APPT.1@1\", \"subject\": \"Standup\", "
                       "\"warning\": \"zone \\\"Mars Standard Time\\\" unknown: written in UTC\"}],\n"
+                      "  \"earlier_items\": [\n"
+                      "    {\"folder\": \"Mailbox\", \"item\": \"\", \"subject\": \"Delivery Status Notification\", "
+                      "\"why\": \"exported by an earlier run\"}],\n"
                       "  \"failed_items\": []\n"),
             std::string::npos)
       << json;

@@ -183,6 +183,8 @@ std::map<std::string, std::string> Fields(const Exported &e) {
 }
 
 // What an export, import and export again cannot keep, message by message.
+// A null subject stands for every message; a null `after` for a value that
+// is not empty and differs from `before` (null `before`: whatever it was).
 struct InherentDifference {
   const char *subject, *field, *before, *after;
   const char *why;
@@ -192,11 +194,8 @@ const InherentDifference kInherent[] = {
     {"Quarterly report", "Bcc", "Frank Fischer <frank@example.com>;", "",
      "a mail is created with its To and Cc recipients only (GroupWise shows a received mail's Bcc to no one)"},
     {"Quarterly report", "Keywords", "Business, Follow up", "", "categories are not written on import"},
-    {"Quarterly report", "X-GroupWise-Id", "4A5B6C7D.DOM.PO.200.1.1.1@example.com", "",
-     "the created mail carries no GroupWise message id of its own"},
-    {"Quarterly report", "Message-ID", "db3c45ad36c4e42ca295717430e22956@groupwise.invalid",
-     "0a6270e2f5e3e59a4d58ffce63da2e63@groupwise.invalid",
-     "derived from the GroupWise message id when there is one, else from subject, sender and date"},
+    {nullptr, "X-GroupWise-Id", nullptr, nullptr, "the server gives the created mail a message id of its own"},
+    {nullptr, "Message-ID", nullptr, nullptr, "derived from the GroupWise message id"},
 };
 
 TEST_F(RoundTripTest, ExportImportExportKeepsEveryMessage) {
@@ -226,14 +225,21 @@ TEST_F(RoundTripTest, ExportImportExportKeepsEveryMessage) {
       SCOPED_TRACE(field.first);
       const InherentDifference *inherent = nullptr;
       for (const InherentDifference &d : kInherent)
-        if (entry.first == d.subject && field.first == d.field) inherent = &d;
+        if ((d.subject == nullptr || entry.first == d.subject) && field.first == d.field) inherent = &d;
       if (inherent == nullptr) {
         EXPECT_EQ(b[field.first], field.second);
         continue;
       }
       SCOPED_TRACE(inherent->why);
-      EXPECT_EQ(field.second, inherent->before);
-      EXPECT_EQ(b[field.first], inherent->after);
+      if (inherent->before != nullptr) {
+        EXPECT_EQ(field.second, inherent->before);
+      }
+      if (inherent->after != nullptr) {
+        EXPECT_EQ(b[field.first], inherent->after);
+      } else {
+        EXPECT_NE(b[field.first], field.second);
+        EXPECT_NE(b[field.first], "");
+      }
     }
   }
 
