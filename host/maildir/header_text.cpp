@@ -52,6 +52,10 @@ std::string PlainToUtf8(const std::string &bytes) {
 // iconv through GMime, fails on a byte the charset does not have instead of
 // dropping it; such text and text in an unknown charset go as plain bytes.
 std::string CharsetToUtf8(const std::string &bytes, const std::string &charset) {
+  // GMime's charset table is made by g_mime_init; without it each name
+  // looked up is allocated anew and never freed.
+  static const bool gmimeReady = (g_mime_init(), true);
+  (void)gmimeReady;
   const char *name = g_mime_charset_iconv_name(charset.c_str());
   std::unique_ptr<char, GFreeDeleter> converted(g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
                                                           name != nullptr ? name : charset.c_str(), nullptr,
