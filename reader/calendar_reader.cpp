@@ -62,6 +62,7 @@ int ExcludedByHost(const HostMessage *record) {
 int StoreAppointment(CalendarRun *run, const char *id) {
   HostMessage *record = run->host.record;
   record->itemKind = kItemAppointment;
+  KeepItemId(record, id);
   com_AddressTranslate(record);
   // Addresses go into the host's calendar files, where blanks break them.
   for (int i = 0; i < record->recipCount && i < kMaxRecipients; ++i) {

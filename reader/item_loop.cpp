@@ -23,6 +23,12 @@ int SaveFailed(int code, const SaveRule &rule) {
 
 }  // namespace
 
+void KeepItemId(HostMessage *record, const char *id) {
+  if (record->messageId[0] != '\0') return;
+  CopyText(record->messageId, sizeof record->messageId, id);
+  CopyText(record->messageIdCopy, sizeof record->messageIdCopy, id);
+}
+
 void NotifyItem(ItemHost *host, int status) {
   if (host->itemNotify != nullptr)
     host->itemNotify(host->record, "", status, &host->value1, &host->value2, &host->stop);

@@ -26,6 +26,11 @@ struct SaveRule {
   int records1234;   // 1234 also lists the item in the failed-ids list
 };
 
+// Puts the GroupWise item id into the record's message id when the item has
+// none (appointments and tasks): it tells two items of the same title and
+// dates apart in the host's duplicate store and in the files the host writes.
+void KeepItemId(HostMessage *record, const char *id);
+
 // ItemNotify with status, when the host gave one.
 void NotifyItem(ItemHost *host, int status);
 

@@ -179,12 +179,7 @@ void LogTaskLine(const HostMessage *record) {
 // The host's checks, SaveItem and the notification of one parsed task.
 void StoreTask(TaskRun *run, const char *id) {
   HostMessage *record = run->host.record;
-  // The item id tells two tasks of the same title and dates apart in the
-  // host's duplicate store.
-  if (record->messageId[0] == '\0') {
-    CopyText(record->messageId, sizeof record->messageId, id);
-    CopyText(record->messageIdCopy, sizeof record->messageIdCopy, id);
-  }
+  KeepItemId(record, id);
   if (gRunSettings.lsub) LogTaskLine(record);
   record->itemKind = kItemTask;
   com_AddressTranslate(record);

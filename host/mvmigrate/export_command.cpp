@@ -92,11 +92,23 @@ void CommitFailure(ExportRun *run) {
   run->pendingFailure = false;
 }
 
+// What the summary and the report call an item: a mail's subject, an
+// appointment's or task's title, a contact's or group's name.
+std::string ItemName(const HostMessage &record) {
+  auto text = [](const char *field, size_t cap) { return std::string(field, strnlen(field, cap)); };
+  switch (record.itemKind) {
+    case kItemAppointment:
+    case kItemTask: return text(record.title, sizeof record.title);
+    case kItemContact: return text(record.contactName, sizeof record.contactName);
+    default: return text(record.subject, sizeof record.subject);
+  }
+}
+
 int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   ExportRun *run = gRun;
   if (run == nullptr || record == nullptr) return kSaveFailedRecord;
   const std::string id(record->messageId, strnlen(record->messageId, sizeof record->messageId));
-  const std::string subject(record->subject, strnlen(record->subject, sizeof record->subject));
+  const std::string subject = ItemName(*record);
   std::string error;
   int64_t bytes = 0;
   std::vector<std::string> warnings;
@@ -130,8 +142,7 @@ int MV_CALL ItemNotify(HostMessage *record, const char *, int status, int *, int
   if (status == report::kStatusDuplicate && !failed && record != nullptr)
     run->report.earlier.push_back({run->folder->path,
                                    std::string(record->messageId, strnlen(record->messageId, sizeof record->messageId)),
-                                   std::string(record->subject, strnlen(record->subject, sizeof record->subject)),
-                                   "exported by an earlier run"});
+                                   ItemName(*record), "exported by an earlier run"});
   // An item the plug-in reported as failed never counts as stored.
   report::CountItem(run->folder, failed ? report::kStatusSkippedOrFailed : status, failed);
   CommitFailure(run);

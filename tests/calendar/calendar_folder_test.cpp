@@ -107,6 +107,23 @@ TEST_F(CalendarTest, CalendarFoldersGoToTheHostOnceASeries) {
   }
 }
 
+// Two appointments may share title and times ("Lunch" twice at noon): each
+// carries its item id, so the host's duplicate store keeps both.
+TEST_F(CalendarTest, TwoAppointmentsOfOneTitleAndTimeAreBothStored) {
+  const char kTwins[] =
+      "<folder name=\"Mailbox\" type=\"Mailbox\" id=\"MBX@16\"/>"
+      "<folder name=\"Calendar\" type=\"Calendar\" id=\"CAL@16\">"
+      "<item id=\"LUNCH.A@1\" kind=\"Appointment\" subject=\"Lunch\" created=\"2026-03-01T08:00:00Z\""
+      " start=\"2026-03-02T11:00:00Z\" end=\"2026-03-02T12:00:00Z\"/>"
+      "<item id=\"LUNCH.B@1\" kind=\"Appointment\" subject=\"Lunch\" created=\"2026-03-01T08:00:00Z\""
+      " start=\"2026-03-02T11:00:00Z\" end=\"2026-03-02T12:00:00Z\"/>"
+      "</folder>";
+  ASSERT_NO_FATAL_FAILURE(Connect(kTwins));
+  EXPECT_EQ(0, Convert("Calendar"));
+  EXPECT_EQ((std::vector<int>{0, 0}), gCalendarHost.statuses);
+  EXPECT_EQ(2, storedCount_);
+}
+
 TEST_F(CalendarTest, WithLsubTheHostMayExcludeAnAppointmentByItsTitle) {
   const char *excluded[] = {"calendar entry: Holiday"};
   host_.config().excludeSubjects = excluded;

@@ -199,6 +199,29 @@ class IcalRoundTripTest : public ::testing::Test {
     return out;
   }
 
+  // Waits (at most 10 s) until every appointment and task create the server
+  // received since ClearRequests has made its item: the user then holds at
+  // least `before` plus that many distinct titles.
+  void WaitForCreatesToFinish(const std::string &user, size_t before) {
+    for (int i = 0; i < 1000; ++i) {
+      size_t received = 0;
+      for (const gwsim::RecordedRequest &q : server_->Requests())
+        received += q.requestName == "createItemRequest" &&
+                    (q.body.find("type=\"Appointment\"") != std::string::npos ||
+                     q.body.find("type=\"Task\"") != std::string::npos);
+      std::set<std::string> titles;
+      for (const std::string &item : ServerItems(user)) titles.insert(item.substr(0, item.rfind('|')));
+      if (titles.size() >= before + received) return;
+      usleep(10000);
+    }
+  }
+
+  size_t DistinctTitles(const std::string &user) {
+    std::set<std::string> titles;
+    for (const std::string &item : ServerItems(user)) titles.insert(item.substr(0, item.rfind('|')));
+    return titles.size();
+  }
+
   testing_support::TestHost host_;
   std::unique_ptr<gwsim::Server> server_;
 };
@@ -278,13 +301,14 @@ TEST_F(IcalRoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   // Killed while the 3rd, then the 10th and 10th create of a run waits for
   // its answer: the server makes the item, the migration state never hears.
   for (size_t at : {3u, 10u, 10u}) {
+    const size_t before = DistinctTitles("carol");
     server_->ClearRequests();
     pid_t child = Start(ImportArgs(tree, imported, "carol"));
     ASSERT_GT(child, 0);
     WaitForRequests("createItemRequest", at);
     KillNow(child);
     ASSERT_GE(Requests("createItemRequest"), at) << "killed in the middle of the run";
-    usleep(100000);  // the server finishes the create it was given
+    WaitForCreatesToFinish("carol", before);  // the server finishes the create it was given
   }
   server_->ClearFaults();
   server_->ClearRequests();
