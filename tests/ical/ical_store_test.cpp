@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,16 +44,11 @@ class IcalStoreTest : public ::testing::Test {
     return r;
   }
 
-  std::vector<std::string> Files(const std::string &dir) {
+  // The directory's entries, hidden ones too; [] when it does not exist.
+  static std::vector<std::string> Files(const std::string &dir) {
     std::vector<std::string> out;
-    std::string listing = testing_support::RunCommand("ls -A '" + dir + "'").output;
-    size_t start = 0;
-    while (start < listing.size()) {
-      size_t end = listing.find('\n', start);
-      if (end == std::string::npos) end = listing.size();
-      if (end > start) out.push_back(listing.substr(start, end - start));
-      start = end + 1;
-    }
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) out.push_back(entry.path().filename().string());
     return out;
   }
 
