@@ -202,16 +202,6 @@ const std::vector<std::pair<const char *, std::function<void(HostMessage *, cons
          r->recurMonth = 3;
          r->recurRangeKind = 2;
        }},
-      {"yearly on May 17th, every second year", [](HostMessage *r, const std::string &) {
-         CopyText(r->timeZoneName, sizeof r->timeZoneName, "W. Europe Standard Time");
-         r->startTime = Utc("20240517T080000Z");
-         r->endTime = Utc("20240517T090000Z");
-         r->recurKind = 1;
-         r->recurInterval = 2;
-         r->recurMonth = 5;
-         r->recurMonthDay = 17;
-         r->recurRangeKind = 2;
-       }},
       {"daily on weekdays every second day", [](HostMessage *r, const std::string &) {
          CopyText(r->timeZoneName, sizeof r->timeZoneName, "W. Europe Standard Time");
          r->recurKind = 7;
