@@ -13,9 +13,10 @@
 
 namespace testing_support {
 
-// mvmigrate with args (shell words, quoted by the caller), run to its end.
-inline RunResult RunMvmigrate(const std::string &args) {
-  return RunCommand("'" + std::string(MVMIGRATE_PATH) + "' " + args);
+// mvmigrate with args (shell words, quoted by the caller), run to its end;
+// env, when given, is set for it ("NAME=value ...").
+inline RunResult RunMvmigrate(const std::string &args, const std::string &env = "") {
+  return RunCommand((env.empty() ? "" : env + " ") + "'" + std::string(MVMIGRATE_PATH) + "' " + args);
 }
 
 // mvmigrate with args as a child process with its output dropped: the
