@@ -196,14 +196,6 @@ TEST_F(ItemLoopTest, ExportHandsEachFolderToTheStoreOfItsClass) {
   }
 }
 
-TEST_F(ItemLoopTest, ExportRecordsWhatTheStoreWrote) {
-  StoreLog first, second;
-  ASSERT_EQ(Export({0}, ExportOptions(), &first), 0);
-  ASSERT_EQ(first.written.size(), 2u);
-  EXPECT_EQ(Export({0}, ExportOptions(), &second), 0);
-  EXPECT_EQ(second.written, std::vector<std::string>()) << "the migration state remembers both items";
-}
-
 // ---- import ----
 
 struct FakeItem {

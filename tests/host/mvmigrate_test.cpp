@@ -1,7 +1,6 @@
 // The host program as a user runs it: loading the plug-in, exit codes,
 // the user list conversion and the folder listing against the simulator.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <memory>
@@ -10,17 +9,15 @@
 #include "gwsim/gwsim.h"
 #include "host/mvmigrate/plugin_loader.h"
 #include "support/host_fixture.h"
+#include "support/mvmigrate_process.h"
 
 namespace {
 
 using testing_support::ReadFileBytes;
+using testing_support::RunMvmigrate;
 using testing_support::RunResult;
 using testing_support::TestHost;
 using testing_support::WriteFileBytes;
-
-RunResult RunMvmigrate(const std::string &args, const std::string &env = "") {
-  return testing_support::RunCommand(env + " '" + std::string(MVMIGRATE_PATH) + "' " + args);
-}
 
 TEST(PluginLoader, NamesEveryMissingEntryPoint) {
   PluginApi api;

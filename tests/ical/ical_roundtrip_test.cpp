@@ -4,11 +4,10 @@
 // killed with SIGKILL during an export and during an import, then run again,
 // leave every item once.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -22,14 +21,18 @@
 #include "host/ical/ical_store.h"
 #include "ical/ical_support.h"
 #include "support/host_fixture.h"
+#include "support/mvmigrate_process.h"
 
 namespace {
 
 using ical_test::Describe;
 using ical_test::NewRecord;
 using ical_test::Record;
+using testing_support::KillNow;
 using testing_support::ReadFileBytes;
+using testing_support::RunMvmigrate;
 using testing_support::RunResult;
+using testing_support::StartMvmigrate;
 using testing_support::WriteFileBytes;
 
 // What of an event or task survives GroupWise's own create: GroupWise is
@@ -114,23 +117,6 @@ class IcalRoundTripTest : public ::testing::Test {
   std::string ImportArgs(const std::string &in, const std::string &out, const std::string &user) const {
     return "-q --out '" + out + "' import --in '" + in + "' " + Logon(user);
   }
-  static RunResult Run(const std::string &args) {
-    return testing_support::RunCommand("'" + std::string(MVMIGRATE_PATH) + "' " + args);
-  }
-  pid_t Start(const std::string &args) const {
-    const std::string cmd = "exec '" + std::string(MVMIGRATE_PATH) + "' " + args + " >/dev/null 2>&1 </dev/null";
-    pid_t child = fork();
-    if (child == 0) {
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    return child;
-  }
-  static void KillNow(pid_t child) {
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-  }
   size_t Requests(const std::string &name, const char *type = nullptr) const {
     size_t n = 0;
     for (const gwsim::RecordedRequest &q : server_->Requests())
@@ -167,16 +153,11 @@ class IcalRoundTripTest : public ::testing::Test {
   // The files of an export tree's vdirs, name -> content without DTSTAMP.
   static std::map<std::string, std::string> TreeFiles(const std::string &out) {
     std::map<std::string, std::string> files;
+    std::error_code ec;
     for (const char *dir : {"calendars/Calendar", "tasks/Checklist"}) {
-      RunResult ls = testing_support::RunCommand("ls -A '" + out + "/" + dir + "'");
-      size_t start = 0;
-      while (start < ls.output.size()) {
-        size_t end = ls.output.find('\n', start);
-        if (end == std::string::npos) end = ls.output.size();
-        const std::string name = ls.output.substr(start, end - start);
-        start = end + 1;
-        if (name.empty()) continue;
-        std::string text = ReadFileBytes(out + "/" + dir + "/" + name);
+      for (const auto &entry : std::filesystem::directory_iterator(out + "/" + dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        std::string text = ReadFileBytes(entry.path().string());
         const size_t stamp = text.find("DTSTAMP:");
         if (stamp != std::string::npos) text.erase(stamp, text.find('\n', stamp) - stamp + 1);
         files[std::string(dir) + "/" + name] = text;
@@ -230,11 +211,11 @@ TEST_F(IcalRoundTripTest, ExportImportExportKeepsEveryEventAndTask) {
   StartServer();
   const std::string first = host_.root() + "/first", imported = host_.root() + "/imported",
                     second = host_.root() + "/second";
-  RunResult r = Run(ExportArgs("alice", first));
+  RunResult r = RunMvmigrate(ExportArgs("alice", first));
   ASSERT_EQ(r.exitCode, 0) << r.output;
-  r = Run(ImportArgs(first, imported, "carol"));
+  r = RunMvmigrate(ImportArgs(first, imported, "carol"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
-  r = Run(ExportArgs("carol", second));
+  r = RunMvmigrate(ExportArgs("carol", second));
   ASSERT_EQ(r.exitCode, 0) << r.output;
 
   const std::vector<std::string> before = TreeEssentials(first), after = TreeEssentials(second);
@@ -247,7 +228,7 @@ TEST_F(IcalRoundTripTest, ExportImportExportKeepsEveryEventAndTask) {
   // A second import finds every item in its state and creates nothing.
   server_->ClearRequests();
   const std::multiset<std::string> made = ServerItems("carol");
-  r = Run(ImportArgs(first, imported, "carol"));
+  r = RunMvmigrate(ImportArgs(first, imported, "carol"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(Requests("createItemRequest"), 0u);
   EXPECT_EQ(ServerItems("carol"), made);
@@ -261,19 +242,19 @@ TEST_F(IcalRoundTripTest, KilledExportsResumeToTheSameFiles) {
   slow.requestName = "getItemRequest";
   server_->AddFault(slow);
   const std::string whole = host_.root() + "/whole", killed = host_.root() + "/killed";
-  RunResult r = Run(ExportArgs("alice", whole));
+  RunResult r = RunMvmigrate(ExportArgs("alice", whole));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   // Killed after the 5th, 20th, 40th and 60th item read of each run: in the
   // calendar, at its end, in the task list.
   for (size_t at : {5u, 20u, 40u, 60u}) {
     server_->ClearRequests();
-    pid_t child = Start(ExportArgs("alice", killed));
+    pid_t child = StartMvmigrate(ExportArgs("alice", killed));
     ASSERT_GT(child, 0);
     WaitForRequests("getItemRequest", at);
     KillNow(child);
     ASSERT_GE(Requests("getItemRequest"), at) << "killed in the middle of the run";
   }
-  r = Run(ExportArgs("alice", killed));
+  r = RunMvmigrate(ExportArgs("alice", killed));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   const std::map<std::string, std::string> a = TreeFiles(whole), b = TreeFiles(killed);
   EXPECT_GT(a.size(), 50u);
@@ -287,9 +268,9 @@ TEST_F(IcalRoundTripTest, KilledExportsResumeToTheSameFiles) {
 TEST_F(IcalRoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   StartServer(30, 20);
   const std::string tree = host_.root() + "/tree";
-  RunResult r = Run(ExportArgs("alice", tree));
+  RunResult r = RunMvmigrate(ExportArgs("alice", tree));
   ASSERT_EQ(r.exitCode, 0) << r.output;
-  r = Run(ImportArgs(tree, host_.root() + "/clean", "dave"));
+  r = RunMvmigrate(ImportArgs(tree, host_.root() + "/clean", "dave"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
 
   gwsim::Fault slow;
@@ -303,7 +284,7 @@ TEST_F(IcalRoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   for (size_t at : {3u, 10u, 10u}) {
     const size_t before = DistinctTitles("carol");
     server_->ClearRequests();
-    pid_t child = Start(ImportArgs(tree, imported, "carol"));
+    pid_t child = StartMvmigrate(ImportArgs(tree, imported, "carol"));
     ASSERT_GT(child, 0);
     WaitForRequests("createItemRequest", at);
     KillNow(child);
@@ -312,7 +293,7 @@ TEST_F(IcalRoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   }
   server_->ClearFaults();
   server_->ClearRequests();
-  r = Run(ImportArgs(tree, imported, "carol"));
+  r = RunMvmigrate(ImportArgs(tree, imported, "carol"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_GT(Requests("createItemRequest"), 20u) << "the last run writes what the killed ones left";
   const std::multiset<std::string> clean = ServerItems("dave"), resumed = ServerItems("carol");

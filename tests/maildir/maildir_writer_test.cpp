@@ -84,8 +84,10 @@ class MaildirWriterTest : public ::testing::Test {
     EXPECT_TRUE(WriteFileBytes(path, bytes));
   }
 
-  // Writes the record into mail_ and returns the one file's path in cur/.
+  // Writes the record into mail_, emptied first, and returns the one file's
+  // path in cur/.
   std::string WriteOne(const HostMessage &r) {
+    for (const std::string &f : ListDirectory(mail_ + "/cur")) remove((mail_ + "/cur/" + f).c_str());
     maildir::MaildirFolder folder;
     std::string error;
     EXPECT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0) << error;
@@ -160,12 +162,7 @@ TEST_F(MaildirWriterTest, RecordTextsBecomeUtf8) {
     SCOPED_TRACE(c.why);
     Record r = NewRecord("id-text-" + std::to_string(n++), {{kPartTextBody, "Message.txt", "x"}});
     CopyText(r->subject, sizeof r->subject, c.subject);
-    maildir::MaildirFolder folder;
-    std::string error;
-    ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
-    ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
-    std::string name = maildir::MessageFileBase("Mailbox", *r, host_.workDir()) + ":2,";
-    EXPECT_EQ(ReadMessageFile(mail_ + "/cur/" + name).subject, c.expected);
+    EXPECT_EQ(ReadMessageFile(WriteOne(*r)).subject, c.expected);
   }
 }
 
@@ -235,8 +232,6 @@ TEST_F(MaildirWriterTest, BodiesAndAttachmentsKeepTheirBytes) {
         EXPECT_EQ(m.leaves[i].disposition, "attachment") << i;
       }
     }
-    // Next case starts from an empty folder.
-    for (const std::string &f : ListDirectory(mail_ + "/cur")) remove((mail_ + "/cur/" + f).c_str());
   }
 }
 
@@ -253,11 +248,7 @@ TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.why);
     Record r = NewRecord("id-cs-" + std::to_string(n++), {{kPartTextBody, "Message.txt", c.bytes}});
-    maildir::MaildirFolder folder;
-    std::string error;
-    ASSERT_EQ(maildir::OpenMaildirFolder(mail_, "Mailbox", &folder, &error), 0);
-    ASSERT_EQ(maildir::WriteMaildirMessage(&folder, *r, host_.workDir(), nullptr, &error), maildir::kWriteStored);
-    readback::Message m = ReadMessageFile(mail_ + "/cur/" + maildir::MessageFileBase("Mailbox", *r, host_.workDir()) + ":2,");
+    readback::Message m = ReadMessageFile(WriteOne(*r));
     ASSERT_EQ(m.leaves.size(), 1u);
     EXPECT_EQ(m.leaves[0].charset, c.charset);
     // The bytes stay as they were; a single-part body ends with the message's line end.
@@ -396,7 +387,6 @@ TEST_F(MaildirWriterTest, AttachedMailsAreMessagesInSevenBitEightBitOrBinary) {
     EXPECT_EQ(m.leaves[1].encoding, c.encoding);
     EXPECT_EQ(m.leaves[1].filename, c.name);
     EXPECT_EQ(m.leaves[1].bytes, c.bytes) << "the inner message, byte for byte";
-    for (const std::string &f : ListDirectory(mail_ + "/cur")) remove((mail_ + "/cur/" + f).c_str());
   }
 }
 

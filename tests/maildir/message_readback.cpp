@@ -133,6 +133,12 @@ Message ReadMessageFile(const std::string &path) {
   return out;
 }
 
+std::string AddressList(const std::vector<Address> &list) {
+  std::string out;
+  for (const Address &a : list) out += a.name + " <" + a.address + ">;";
+  return out;
+}
+
 std::vector<std::string> ListDirectory(const std::string &dir) {
   std::vector<std::string> names;
   DIR *d = opendir(dir.c_str());

@@ -36,6 +36,9 @@ struct Message {
 // Parses the file at path. parsed stays false when it cannot be read or parsed.
 Message ReadMessageFile(const std::string &path);
 
+// The list as "name <address>;" per address, for comparing whole lists.
+std::string AddressList(const std::vector<Address> &list);
+
 // Names of the entries of a directory, sorted; [] when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string &dir);
 

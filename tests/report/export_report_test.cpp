@@ -11,6 +11,8 @@ namespace {
 using report::ExportReport;
 using report::FolderSummary;
 
+// Every status CountItem tells apart, each in a folder the summary and the
+// JSON document then write out whole.
 ExportReport Sample() {
   ExportReport r;
   r.server = "http://127.0.0.1:7191";
@@ -29,29 +31,6 @@ ExportReport Sample() {
   r.folders = {inbox, cabinet};
   r.failures.push_back({"Mailbox", "ID.1@1", "Quote \"this\"\ttab", "HTTP 500 on getItemRequest"});
   return r;
-}
-
-TEST(ExportReportTest, CountsEveryStatus) {
-  const struct {
-    int status;
-    bool failed;
-    int64_t FolderSummary::*field;
-    const char *why;
-  } cases[] = {
-      {0, false, &FolderSummary::stored, "stored"},
-      {1, false, &FolderSummary::duplicates, "duplicate"},
-      {2, false, &FolderSummary::dateFiltered, "left out by the date filter"},
-      {6, true, &FolderSummary::failed, "status 6 with a failure report"},
-      {6, false, &FolderSummary::skipped, "status 6 without one: skipped on purpose"},
-      {4, false, &FolderSummary::skipped, "an unknown status is no success"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.why);
-    FolderSummary f;
-    report::CountItem(&f, c.status, c.failed);
-    EXPECT_EQ(f.*c.field, 1);
-    EXPECT_EQ(f.stored + f.duplicates + f.dateFiltered + f.skipped + f.failed, 1);
-  }
 }
 
 TEST(ExportReportTest, SummaryHasARowPerFolderTotalsAndFailures) {

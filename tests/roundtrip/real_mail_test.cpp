@@ -19,13 +19,16 @@
 #include "gwsim/mailbox.h"
 #include "maildir/message_readback.h"
 #include "support/host_fixture.h"
+#include "support/mvmigrate_process.h"
 
 namespace {
 
+using readback::AddressList;
 using readback::ListDirectory;
 using readback::Message;
 using readback::ReadMessageFile;
 using testing_support::ReadFileBytes;
+using testing_support::RunMvmigrate;
 using testing_support::RunResult;
 using testing_support::TestHost;
 using testing_support::WriteFileBytes;
@@ -39,12 +42,6 @@ const char kMailbox[] =
     "    <folder name=\"Mailbox\" type=\"Mailbox\"/>\n"
     "  </user>\n"
     "</gwsim>\n";
-
-std::string Addresses(const std::vector<readback::Address> &list) {
-  std::string out;
-  for (const readback::Address &a : list) out += a.name + " <" + a.address + ">;";
-  return out;
-}
 
 // Line ends as the exported file has them: a text part's CR LF becomes LF,
 // and a part that ends the message gains the line end a part before a
@@ -68,8 +65,8 @@ bool StartsWithHeaderField(const std::string &text) {
 
 // The headers compared, by name.
 std::map<std::string, std::string> Headers(const Message &m) {
-  return {{"Subject", m.subject}, {"From", Addresses(m.from)}, {"To", Addresses(m.to)},
-          {"Cc", Addresses(m.cc)}, {"Date", std::to_string(m.date)}};
+  return {{"Subject", m.subject}, {"From", AddressList(m.from)}, {"To", AddressList(m.to)},
+          {"Cc", AddressList(m.cc)}, {"Date", std::to_string(m.date)}};
 }
 
 // How many fields of `after` are those of `before`: headers, then each
@@ -111,9 +108,6 @@ class RealMailRoundTripTest : public ::testing::Test {
   std::string Logon() const {
     return "--server " + server_->url() + " --user bob --password-file '" + host_.root() + "/bob.pw'";
   }
-  static RunResult Run(const std::string &args) {
-    return testing_support::RunCommand("'" + std::string(MVMIGRATE_PATH) + "' " + args);
-  }
 
   TestHost host_;
   std::unique_ptr<gwsim::Server> server_;
@@ -144,12 +138,12 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
     before[name] = ReadMessageFile(cur + "/" + base);
   }
   ASSERT_EQ(notMail.size(), 1u) << "msg_19.txt is a digest's text without any header";
-  RunResult r = Run("-q --out '" + host_.root() + "/imported' import --in '" + tree + "' " + Logon());
+  RunResult r = RunMvmigrate("-q --out '" + host_.root() + "/imported' import --in '" + tree + "' " + Logon());
   EXPECT_EQ(r.exitCode, 75) << "a file that is no mail is listed as failed: " << r.output;
   for (const std::string &base : notMail)
     EXPECT_NE(r.output.find("failed: Mailbox/" + base + ": "), std::string::npos) << r.output;
   const std::string second = host_.root() + "/second";
-  r = Run("-q --out '" + second + "' export " + Logon());
+  r = RunMvmigrate("-q --out '" + second + "' export " + Logon());
   ASSERT_EQ(r.exitCode, 0) << r.output;
 
   std::vector<Message> after;

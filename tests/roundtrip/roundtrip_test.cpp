@@ -4,8 +4,6 @@
 // with GMime and compared message by message. A second import creates
 // nothing.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -17,14 +15,19 @@
 #include "gwsim/mailbox.h"
 #include "maildir/message_readback.h"
 #include "support/host_fixture.h"
+#include "support/mvmigrate_process.h"
 
 namespace {
 
+using readback::AddressList;
 using readback::ListDirectory;
 using readback::Message;
 using readback::ReadMessageFile;
+using testing_support::KillNow;
 using testing_support::ReadFileBytes;
+using testing_support::RunMvmigrate;
 using testing_support::RunResult;
+using testing_support::StartMvmigrate;
 using testing_support::TestHost;
 using testing_support::WriteFileBytes;
 
@@ -81,28 +84,6 @@ class RoundTripTest : public ::testing::Test {
     return "-q --out '" + out + "' import --in '" + in + "' " + Logon("bob");
   }
 
-  // An import of tree into bob's mailbox as a child process, to be killed:
-  // its process id, or -1 when none could be started.
-  pid_t StartImport(const std::string &tree, const std::string &out) const {
-    const std::string cmd = "exec '" + std::string(MVMIGRATE_PATH) + "' " + ImportArgs(tree, out) +
-                            " >/dev/null 2>&1 </dev/null";
-    pid_t child = fork();
-    if (child == 0) {
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    return child;
-  }
-  static void KillNow(pid_t child) {
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-  }
-
-  static RunResult Run(const std::string &args) {
-    return testing_support::RunCommand("'" + std::string(MVMIGRATE_PATH) + "' " + args);
-  }
-
   // Every message of the Mailbox Maildir under out/mail, by subject.
   static std::map<std::string, Exported> MailboxBySubject(const std::string &out) {
     std::map<std::string, Exported> bySubject;
@@ -156,18 +137,12 @@ class RoundTripTest : public ::testing::Test {
   std::unique_ptr<gwsim::Server> server_;
 };
 
-std::string Addresses(const std::vector<readback::Address> &list) {
-  std::string out;
-  for (const readback::Address &a : list) out += a.name + " <" + a.address + ">;";
-  return out;
-}
-
 // The fields a reader of the message sees, by name.
 std::map<std::string, std::string> Fields(const Exported &e) {
   const Message &m = e.message;
   std::map<std::string, std::string> f = {
-      {"From", Addresses(m.from)},      {"To", Addresses(m.to)},
-      {"Cc", Addresses(m.cc)},          {"Bcc", Addresses(m.bcc)},
+      {"From", AddressList(m.from)},      {"To", AddressList(m.to)},
+      {"Cc", AddressList(m.cc)},          {"Bcc", AddressList(m.bcc)},
       {"Date", std::to_string(m.date)}, {"Importance", m.importance},
       {"X-Priority", m.xPriority},      {"Keywords", m.keywords},
       {"X-GroupWise-Id", m.groupwiseId}, {"Message-ID", m.messageId},
@@ -202,13 +177,13 @@ TEST_F(RoundTripTest, ExportImportExportKeepsEveryMessage) {
   StartServer();
   const std::string first = host_.root() + "/first", imported = host_.root() + "/imported",
                     second = host_.root() + "/second";
-  RunResult r = Run(ExportArgs("alice", first));
+  RunResult r = RunMvmigrate(ExportArgs("alice", first));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   server_->ClearRequests();
-  r = Run(ImportArgs(first, imported));
+  r = RunMvmigrate(ImportArgs(first, imported));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(Requests("createItemRequest"), 5u) << "five mails, no folder: bob has a Mailbox";
-  r = Run(ExportArgs("bob", second));
+  r = RunMvmigrate(ExportArgs("bob", second));
   ASSERT_EQ(r.exitCode, 0) << r.output;
 
   std::map<std::string, Exported> before = MailboxBySubject(first), after = MailboxBySubject(second);
@@ -275,7 +250,7 @@ TEST_F(RoundTripTest, ExportImportExportKeepsEveryMessage) {
   ASSERT_EQ(rich.message.leaves[6].bytes.size(), 450000u);
   for (size_t i = 0; i < 450000; i += 4999) ASSERT_EQ(static_cast<size_t>(static_cast<unsigned char>(rich.message.leaves[6].bytes[i])), i % 251) << i;
   EXPECT_NE(rich.message.leaves[2].bytes.find("<html>"), std::string::npos);
-  EXPECT_EQ(Addresses(rich.message.from), "Jürgen Weiß <juergen.weiss@example.de>;");
+  EXPECT_EQ(AddressList(rich.message.from), "Jürgen Weiß <juergen.weiss@example.de>;");
   EXPECT_EQ(rich.message.importance, "low");
   EXPECT_TRUE(after["Quarterly report"].read);
   EXPECT_FALSE(rich.read);
@@ -285,7 +260,7 @@ TEST_F(RoundTripTest, ExportImportExportKeepsEveryMessage) {
 
   // A second import finds every message in its state and creates nothing.
   server_->ClearRequests();
-  r = Run(ImportArgs(first, imported));
+  r = RunMvmigrate(ImportArgs(first, imported));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(Requests("createItemRequest"), 0u) << r.output;
   EXPECT_EQ(BobSubjects().size(), 5u);
@@ -298,7 +273,7 @@ TEST_F(RoundTripTest, ExportImportExportKeepsEveryMessage) {
 TEST_F(RoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   StartServer(40);
   const std::string tree = host_.root() + "/tree", imported = host_.root() + "/imported";
-  RunResult r = Run(ExportArgs("alice", tree));
+  RunResult r = RunMvmigrate(ExportArgs("alice", tree));
   ASSERT_EQ(r.exitCode, 0) << r.output;
 
   gwsim::Fault slow;
@@ -310,13 +285,13 @@ TEST_F(RoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   std::mt19937 random(20260106);
   std::uniform_int_distribution<int> delayMs(100, 900);
   for (int round = 0; round < 5; ++round) {
-    pid_t child = StartImport(tree, imported);
+    pid_t child = StartMvmigrate(ImportArgs(tree, imported));
     ASSERT_GT(child, 0);
     usleep(static_cast<useconds_t>(delayMs(random)) * 1000);
     KillNow(child);
     WaitForCreatesToFinish();
   }
-  r = Run(ImportArgs(tree, imported));
+  r = RunMvmigrate(ImportArgs(tree, imported));
   ASSERT_EQ(r.exitCode, 0) << r.output;
 
   std::map<std::string, int> counts = BobSubjects();
@@ -358,7 +333,7 @@ TEST_F(RoundTripTest, AMessageInterruptedByAKillIsWrittenOnlyWhenTheServerLacksI
     const std::string tree = host_.root() + "/tree" + std::to_string(round),
                       imported = host_.root() + "/imported" + std::to_string(round);
     ++round;
-    RunResult r = Run(ExportArgs("alice", tree));
+    RunResult r = RunMvmigrate(ExportArgs("alice", tree));
     ASSERT_EQ(r.exitCode, 0) << r.output;
 
     gwsim::Fault slow;
@@ -367,7 +342,7 @@ TEST_F(RoundTripTest, AMessageInterruptedByAKillIsWrittenOnlyWhenTheServerLacksI
     slow.requestName = "createItemRequest";
     slow.nameOrdinal = 3;
     server_->AddFault(slow);
-    pid_t child = StartImport(tree, imported);
+    pid_t child = StartMvmigrate(ImportArgs(tree, imported));
     ASSERT_GT(child, 0);
     for (int i = 0; i < 2000 && Requests("createItemRequest") < 3; ++i) usleep(10000);
     KillNow(child);
@@ -384,7 +359,7 @@ TEST_F(RoundTripTest, AMessageInterruptedByAKillIsWrittenOnlyWhenTheServerLacksI
     }
 
     server_->ClearRequests();
-    r = Run(ImportArgs(tree, imported));
+    r = RunMvmigrate(ImportArgs(tree, imported));
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(Requests("createItemRequest"), row.createsInRerun);
     std::map<std::string, int> counts = BobSubjects();
@@ -396,7 +371,7 @@ TEST_F(RoundTripTest, AMessageInterruptedByAKillIsWrittenOnlyWhenTheServerLacksI
 
     // Settled either way: a third run writes nothing.
     server_->ClearRequests();
-    r = Run(ImportArgs(tree, imported));
+    r = RunMvmigrate(ImportArgs(tree, imported));
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(Requests("createItemRequest"), 0u);
     server_->Stop();
