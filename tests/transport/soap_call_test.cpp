@@ -1,6 +1,9 @@
 // SoapCall and DoPost against the simulator: the envelope and headers on
 // the wire, busy-server retries and their waits, the status code, redirects,
 // HTTPS, broken transfers, chunked answers and the keep-alive call.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -317,8 +320,19 @@ TEST_F(SoapCallTest, AResponseFileThatCannotBeWrittenFailsTheCall) {
   EXPECT_EQ(SoapCall(kLoginBody, "loginRequest", path.c_str()), 0);
   EXPECT_EQ(gGWSError, 0);
 
-  if (!testing_support::FileExists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
-  EXPECT_EQ(DoPost(gSession.soapEndpoint, Envelope(kLoginBody).c_str(), "/dev/full"), 0);
+  // A file that opens but takes no byte, as on a full disk: the process may
+  // write nothing past its limit for the length of the call.
+  struct rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  struct rlimit none = before;
+  none.rlim_cur = 0;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
+  const int posted = DoPost(gSession.soapEndpoint, Envelope(kLoginBody).c_str(),
+                            (host_.workDir() + "full.xml").c_str());
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(posted, 0);
   EXPECT_EQ(CountLog("MV Info: retrying Post 2 (error=23)"), 2);  // a write error, not a success
 }
 
