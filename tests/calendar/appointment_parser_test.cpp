@@ -257,15 +257,5 @@ TEST_F(CalendarTest, TheKeyListKeepsGrowing) {
   EXPECT_FALSE(host_.HasLog("MV Warning: too many recurring entries"));
 }
 
-TEST_F(CalendarTest, TheItemsOwnTextBodyIsItsDescription) {
-  // "Agenda\n" in base64; no HTML attachment, so no conversion either.
-  EXPECT_EQ(kApptParsed, Parse(kHour + "<gwt:message><gwt:part contentType=\"text/plain\" "
-                                       "length=\"7\">QWdlbmRhCg==</gwt:part></gwt:message>"));
-  ASSERT_EQ(1, record_->partCount);
-  EXPECT_STREQ("Message.txt", record_->parts[0]->name);
-  EXPECT_EQ(kPartTextBody, record_->parts[0]->kind);
-  EXPECT_EQ("Agenda\n", testing_support::ReadFileBytes(WorkFile("PRT00700.TMP")));
-}
-
 }  // namespace
 }  // namespace calendar_test

@@ -72,8 +72,6 @@ TEST_F(CalendarTest, CalendarFoldersGoToTheHostOnceASeries) {
       {"a fetch answered with HTTP 500: nothing stored, reported with its id", {}, 0, {},
        gwsim::FaultKind::kStatus, 500, {0, 6, 6, 6, 0}, 2, 2,
        {"APPT.ALLDAY@1\t\tgetItemRequest failed, httpResponse=500"}},
-      {"a fetch answered with a GroupWise code: the same", {}, 0, {}, gwsim::FaultKind::kCode,
-       59906, {0, 6, 6, 6, 0}, 2, 2, {"APPT.ALLDAY@1\t\tgetItemRequest failed, code=59906"}},
   };
   ASSERT_NO_FATAL_FAILURE(Connect(kCalendar));
   for (const FolderCase &c : cases) {

@@ -9,7 +9,7 @@ static size_t CollectPiece(char *data, size_t size, size_t count, void *user) {
 }
 
 PostResult Client::Post(const std::string &url, const std::string &body,
-                        const std::string &soapAction, bool followRedirects) {
+                        const std::string &soapAction) {
   PostResult result;
   curl_slist *headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8");
   headers = curl_slist_append(headers, ("SOAPAction: \"" + soapAction + "\"").c_str());
@@ -21,17 +21,13 @@ PostResult Client::Post(const std::string &url, const std::string &body,
   curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, CollectPiece);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &result);
-  curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+  curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 10L);
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
   result.code = curl_easy_perform(curl_);
   curl_slist_free_all(headers);
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &result.status);
   curl_easy_getinfo(curl_, CURLINFO_NUM_CONNECTS, &result.newConnections);
-  char *location = nullptr;
-  if (curl_easy_getinfo(curl_, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
-    result.location = location;
-  }
   for (const std::string &piece : result.pieces) result.body += piece;
   return result;
 }

@@ -20,10 +20,10 @@ struct PostResult {
   std::vector<std::string> pieces;  // one entry per write-callback call
   std::string body;                 // the pieces joined
   long newConnections = 0;          // connections opened by this transfer
-  std::string location;             // Location of a redirect not followed
 };
 
-// Posts to url + "/soap" with a quoted SOAPAction, on one reused handle.
+// Posts to url + "/soap" with a quoted SOAPAction, on one reused handle,
+// following redirects.
 class Client {
  public:
   Client() : curl_(curl_easy_init()) {}
@@ -31,7 +31,7 @@ class Client {
   Client(const Client &) = delete;
   Client &operator=(const Client &) = delete;
   PostResult Post(const std::string &url, const std::string &body,
-                  const std::string &soapAction, bool followRedirects = true);
+                  const std::string &soapAction);
 
  private:
   CURL *curl_;

@@ -32,7 +32,7 @@ struct LogonForm {
   }
 };
 
-TEST(GetLogonParameters, FillsLabelsAndServerPrompt) {
+TEST(GetLogonParameters, FillsLabelsAndServerPromptAndMarksKindFour) {
   TestHost host;
   ASSERT_EQ(host.Init({"/DEBUG"}), 0);
   ResetRunSettings();
@@ -49,17 +49,14 @@ TEST(GetLogonParameters, FillsLabelsAndServerPrompt) {
   EXPECT_NE(std::string(form.serverText).find(":7191"), std::string::npos);
   // The switches apply from the first call on.
   EXPECT_EQ(gRunSettings.debug, 1);
-}
 
-TEST(GetLogonParameters, KeepsAFilledServerTextAndMarksKindFour) {
-  TestHost host;
-  ASSERT_EQ(host.Init(), 0);
-  LogonForm form;
-  memcpy(form.serverText, "https://gw.example.com:7191", 28);
-  EXPECT_EQ(form.Call(4), 0);
-  EXPECT_STREQ(form.serverText, "https://gw.example.com:7191");
-  EXPECT_STREQ(form.a8, "Upcoming events only");
-  for (int kind : {0, 1, 3, 5, 7}) {
+  // A server text the host filled is kept; only kind 4 gets the a8 label.
+  LogonForm filled;
+  memcpy(filled.serverText, "https://gw.example.com:7191", 28);
+  EXPECT_EQ(filled.Call(4), 0);
+  EXPECT_STREQ(filled.serverText, "https://gw.example.com:7191");
+  EXPECT_STREQ(filled.a8, "Upcoming events only");
+  for (int kind : {1, 3, 5, 7}) {
     LogonForm other;
     other.Call(kind);
     EXPECT_STREQ(other.a8, "") << "kind " << kind;

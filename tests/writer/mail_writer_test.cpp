@@ -21,20 +21,12 @@
 namespace writer_test {
 namespace {
 
-// 2019-05-02T14:30:59Z
-FILETIME May2019() { return U64ToFileTime(132012810590000000ull); }
-
 class MailWriterTest : public WriterTest {
  protected:
   void SetUp() override {
     WriterTest::SetUp();
     ASSERT_NO_FATAL_FAILURE(ConnectMailbox());
     CopyText(gSession.targetContainer, sizeof gSession.targetContainer, "MBX@16");
-  }
-  std::string BodyFile(const HostMessage *record, int index) const {
-    char path[1100];
-    FormatPartFileName(path, sizeof path, host_.workDir().c_str(), record->msgSeq, index);
-    return path;
   }
 };
 

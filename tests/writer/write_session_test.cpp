@@ -201,9 +201,6 @@ TEST_F(InitWriteTest, EachWriterHasItsOwnFilesSuccessTestAndWarning) {
        "MV Warning: failed to create calendar entry, event=Item, HTTP response=200, GWS "
        "Error=53",
        {"\tItem\tHTTP response=200, code=53"}},
-      {"a task fails on a non-zero code", kWriterTask, 53, kCreateFailed, "soapreq4.tmp",
-       "MV Warning: failed to create task, name=Item, HTTP response=200",
-       {"\tItem\tHTTP response=200, code=53"}},
       {"mail with code 0 is created", kWriterMail, 0, kCreateDone, "soapreq5.tmp", "", {}},
   };
   ASSERT_NO_FATAL_FAILURE(ConnectMailbox());

@@ -84,6 +84,12 @@ void WriterTest::ExpectGoldenWrite(HostMessage *record, const char *golden, size
   EXPECT_FALSE(testing_support::FileExists(host_.workDir() + answerFile));
 }
 
+std::string WriterTest::BodyFile(const HostMessage *record, int index) const {
+  char path[1100];
+  FormatPartFileName(path, sizeof path, host_.workDir().c_str(), record->msgSeq, index);
+  return path;
+}
+
 void WriterTest::ConnectMailbox(const std::vector<std::string> &params) {
   ASSERT_NO_FATAL_FAILURE(Connect(kMailboxContent, params));
 }

@@ -20,6 +20,8 @@ struct RecordDeleter {
 };
 using RecordPtr = std::unique_ptr<HostMessage, RecordDeleter>;
 RecordPtr NewRecord();
+// 2019-05-02T14:30:59Z
+inline FILETIME May2019() { return U64ToFileTime(132012810590000000ull); }
 void AddRecipient(HostMessage *record, const char *name, const char *address, int kind);
 // Appends a part; its file (when content is not null) goes into directory.
 void AddPart(HostMessage *record, const char *name, int kind, const std::string &directory,
@@ -47,6 +49,8 @@ class WriterTest : public plugin_test::PluginTest {
   // The fixture's mailbox (see kMailboxContent) with the user logged on.
   void ConnectMailbox(const std::vector<std::string> &params = {});
   std::string PartDir() const { return host_.root() + "/parts/"; }
+  // The file of record's index-th part in the work directory.
+  std::string BodyFile(const HostMessage *record, int index) const;
 };
 
 }  // namespace writer_test
