@@ -14,6 +14,7 @@
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/folder_report.h"
 #include "host/mvmigrate/plugin_loader.h"
+#include "host/mvmigrate/private_files.h"
 #include "platform/bounded_text.h"
 
 namespace {
@@ -140,7 +141,13 @@ int FoldersWithPassword(const HostOptions &host, const LogonOptions &logon,
 }  // namespace
 
 int ReadPassword(const LogonOptions &logon, std::string *password, std::string *error) {
+  if (!logon.trustedKey.empty()) {
+    // The key stands in for the password: none is read or asked for.
+    password->clear();
+    return CheckSecretFile(logon.trustedKey, "trusted key file", error);
+  }
   if (!logon.passwordFile.empty()) {
+    if (int rc = CheckSecretFile(logon.passwordFile, "password file", error); rc != kExitOk) return rc;
     std::ifstream in(logon.passwordFile);
     if (!in) {
       *error = "cannot open password file " + logon.passwordFile;
@@ -167,7 +174,8 @@ int RunUserList(const HostOptions &host, const std::string &in, const std::strin
     std::cerr << "mvmigrate: cannot open user list " << in << "\n";
     return kExitNoInput;
   }
-  int rc = SetUpHost(host, {});
+  // The conversion keeps no log or state: it makes no output directory.
+  int rc = SetUpHost(host, {}, false);
   if (rc != kExitOk) return rc;
   PluginApi api;
   rc = LoadOrReport(host, {"GetUserList"}, &api);

@@ -588,7 +588,8 @@ int RunImport(const HostOptions &host, const LogonOptions &logon, const ImportOp
   ImportReport report;
   int rc = RunImportWithPassword(host, logon, options, password, &report);
   if (rc != kExitOk && rc != kExitImportFailed && rc != kExitImportInterrupted) return rc;
-  std::cout << FormatImportSummary(report);
+  // With "--report -" standard output holds the report alone.
+  (options.reportPath == "-" ? std::cerr : std::cout) << FormatImportSummary(report) << std::flush;
   if (!options.reportPath.empty() && report::WriteTextFile(options.reportPath, FormatImportJson(report), &error) != 0) {
     std::cerr << "mvmigrate: " << error << "\n";
     return kExitCantCreate;
