@@ -91,6 +91,7 @@ int ListFolders(const PluginApi &api, const LogonOptions &logon, const std::stri
   char pass[4096];
   CopyText(user, sizeof user, logon.user.c_str());
   CopyText(pass, sizeof pass, password.c_str());
+  AskLogonForm(api);
   int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr, nullptr, nullptr, 1,
                          logon.allAddressBooks ? 1 : 0, nullptr, nullptr, &NotifyHost);

@@ -467,6 +467,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   char user[1024], pass[4096];
   CopyText(user, sizeof user, logon.user.c_str());
   CopyText(pass, sizeof pass, password.c_str());
+  AskLogonForm(api);
   int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr, 1, 0, nullptr, nullptr, &HostNotify);
   memset(pass, 0, sizeof pass);

@@ -445,6 +445,7 @@ int LogonForImport(const PluginApi &api, const LogonOptions &logon, const std::s
   char pass[4096];
   CopyText(user, sizeof user, logon.user.c_str());
   CopyText(pass, sizeof pass, password.c_str());
+  AskLogonForm(api);
   int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0, nullptr, nullptr,
                          &NotifyImportHost);

@@ -311,10 +311,14 @@ TEST(ExportReportTest, ReportTargetsKeepTheirKind) {
       case kNoDirectory:
       case kDirectory:
         EXPECT_NE(error.find(path), std::string::npos) << error;
-        if (c.target == kDirectory) EXPECT_TRUE(exists && S_ISDIR(st.st_mode));
+        if (c.target == kDirectory) {
+          EXPECT_TRUE(exists && S_ISDIR(st.st_mode));
+        }
         break;
     }
-    if (c.target != kStdout) EXPECT_FALSE(testing_support::FileExists(path + ".tmp"));
+    if (c.target != kStdout) {
+      EXPECT_FALSE(testing_support::FileExists(path + ".tmp"));
+    }
   }
   umask(savedUmask);
 }
