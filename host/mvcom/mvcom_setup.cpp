@@ -3,10 +3,14 @@
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <direct.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,8 +33,26 @@ static int IsSeparator(char c) { return c == '/' || c == '\\'; }
 static void MakeOneDirectory(const char *path) { _mkdir(path); }
 #else
 static int IsSeparator(char c) { return c == '/'; }
-static void MakeOneDirectory(const char *path) { mkdir(path, 0777); }
+static void MakeOneDirectory(const char *path) { mkdir(path, 0700); }
 #endif
+
+// Opens path for appending, made owner-only (an older run may have left it
+// readable by others): the log and the state hold the mailbox's content.
+static FILE *OpenPrivateFile(const char *path, const char *mode) {
+#if defined(_WIN32)
+  return fopen(path, mode);
+#else
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  FILE *file = fchmod(fd, 0600) == 0 ? fdopen(fd, mode) : nullptr;
+  if (file == nullptr) {
+    int savedErrno = errno;
+    close(fd);
+    errno = savedErrno;
+  }
+  return file;
+#endif
+}
 
 int MakeDirectories(const char *path) {
   if (path == nullptr || path[0] == '\0') return -1;
@@ -91,7 +113,7 @@ static void TakeLists(const MvcomConfig *config) {
 static int OpenLogFile(void) {
   if (gMvcom.dataDir.empty()) return 0;
   std::string path = gMvcom.dataDir + "mvmigrate.log";
-  gMvcom.logFile = fopen(path.c_str(), "a");
+  gMvcom.logFile = OpenPrivateFile(path.c_str(), "a");
   if (gMvcom.logFile == nullptr) {
     SetInitError("cannot open log file %s: %s", path.c_str(), strerror(errno));
     return -1;
@@ -107,6 +129,10 @@ static int OpenState(const MvcomConfig *config) {
     path = gMvcom.dataDir + "mvmigrate.db";
   else
     return 0;  // nowhere to keep it: every item counts as new
+  // SQLite gives its WAL and shared-memory files the mode of the database,
+  // so an owner-only database keeps them owner-only too.
+  const bool special = path[0] == ':' || path.compare(0, 5, "file:") == 0;  // ":memory:", URIs
+  if (FILE *made = special ? nullptr : OpenPrivateFile(path.c_str(), "a")) fclose(made);
   return OpenMigrationState(path.c_str());
 }
 

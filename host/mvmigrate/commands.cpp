@@ -14,6 +14,7 @@
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/folder_report.h"
 #include "host/mvmigrate/plugin_loader.h"
+#include "host/mvmigrate/private_files.h"
 #include "platform/bounded_text.h"
 
 namespace {
@@ -90,6 +91,7 @@ int ListFolders(const PluginApi &api, const LogonOptions &logon, const std::stri
   char pass[4096];
   CopyText(user, sizeof user, logon.user.c_str());
   CopyText(pass, sizeof pass, password.c_str());
+  AskLogonForm(api);
   int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr, nullptr, nullptr, 1,
                          logon.allAddressBooks ? 1 : 0, nullptr, nullptr, &NotifyHost);
@@ -140,7 +142,13 @@ int FoldersWithPassword(const HostOptions &host, const LogonOptions &logon,
 }  // namespace
 
 int ReadPassword(const LogonOptions &logon, std::string *password, std::string *error) {
+  if (!logon.trustedKey.empty()) {
+    // The key stands in for the password: none is read or asked for.
+    password->clear();
+    return CheckSecretFile(logon.trustedKey, "trusted key file", error);
+  }
   if (!logon.passwordFile.empty()) {
+    if (int rc = CheckSecretFile(logon.passwordFile, "password file", error); rc != kExitOk) return rc;
     std::ifstream in(logon.passwordFile);
     if (!in) {
       *error = "cannot open password file " + logon.passwordFile;
@@ -167,7 +175,8 @@ int RunUserList(const HostOptions &host, const std::string &in, const std::strin
     std::cerr << "mvmigrate: cannot open user list " << in << "\n";
     return kExitNoInput;
   }
-  int rc = SetUpHost(host, {});
+  // The conversion keeps no log or state: it makes no output directory.
+  int rc = SetUpHost(host, {}, false);
   if (rc != kExitOk) return rc;
   PluginApi api;
   rc = LoadOrReport(host, {"GetUserList"}, &api);

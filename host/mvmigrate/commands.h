@@ -18,7 +18,9 @@ int RunUserList(const HostOptions &host, const std::string &in, const std::strin
 // Logs on, prints the folder tree (or JSON), logs off.
 int RunFolders(const HostOptions &host, const LogonOptions &logon, bool json);
 
-// Reads the password as the options say. Returns kExitOk, or with *error
-// set kExitNoInput (the password file cannot be opened) or kExitUsage (no
-// password given and no terminal to ask on).
+// Reads the password as the options say; a trusted-application logon
+// (--trusted-key) needs none and leaves it empty. The password file and the
+// key file must be owner-only. Returns kExitOk, or with *error set
+// kExitNoInput (the file cannot be opened), kExitConfig (the file is open to
+// group or others) or kExitUsage (no password given and no terminal to ask on).
 int ReadPassword(const LogonOptions &logon, std::string *password, std::string *error);

@@ -282,14 +282,8 @@ void KeepOtherFoldersFailures(const std::string &path, const std::string &previo
   std::string current = ReadWholeFile(path, &exists);
   std::string merged = MergeFailedIds(previous, exists ? current : "");
   if (exists && merged == current) return;
-  const std::string tmp = path + ".tmp";
-  FilePtr f = OpenFile(tmp.c_str(), "wb");
-  if (!f || fwrite(merged.data(), 1, merged.size(), f.get()) != merged.size() || fflush(f.get()) != 0) {
-    com_Log("MV Error: cannot write %s", tmp.c_str());
-    return;
-  }
-  f.reset();
-  if (rename(tmp.c_str(), path.c_str()) != 0) com_Log("MV Error: cannot replace %s", path.c_str());
+  std::string error;
+  if (report::WriteTextFile(path, merged, &error) != 0) com_Log("MV Error: %s", error.c_str());
 }
 
 // The store of a folder class, made on first use and kept by the run; null
@@ -473,6 +467,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   char user[1024], pass[4096];
   CopyText(user, sizeof user, logon.user.c_str());
   CopyText(pass, sizeof pass, password.c_str());
+  AskLogonForm(api);
   int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr, 1, 0, nullptr, nullptr, &HostNotify);
   memset(pass, 0, sizeof pass);
@@ -517,12 +512,15 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
 
   run.report.interrupted = InterruptRequested() != 0;
   run.report.seconds = SecondsSince(run.started);
+  // With "--report -" standard output holds the report alone.
+  std::ostream &summaryOut = options.reportPath == "-" ? std::cerr : std::cout;
   if (options.dryRun)
     PrintDryRun(run.report);
   else if (options.jsonSummary)
-    std::cout << report::FormatReportJson(run.report);
+    summaryOut << report::FormatReportJson(run.report);
   else
-    std::cout << report::FormatSummary(run.report);
+    summaryOut << report::FormatSummary(run.report);
+  std::cout << std::flush;
   if (!options.reportPath.empty() && report::WriteReportFile(options.reportPath, run.report, &error) != 0) {
     std::cerr << "mvmigrate: " << error << "\n";
     if (exitCode == kExitOk) exitCode = kExitCantCreate;

@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "host/mvcom/mvcom_host.h"
+#include "host/mvmigrate/private_files.h"
 #include "platform/win_compat.h"
 
 namespace {
@@ -95,8 +96,13 @@ void TerminalMessageBox(const char *text, const char *caption) {
   }
 }
 
-int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraParams) {
+int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraParams,
+              bool makeDirectories) {
+  MakeCreatedFilesPrivate();
   std::vector<std::string> params;
+  // Before the user's switches, which are read after it, so that the
+  // plug-in logs the password as "*****" unless asked otherwise.
+  if (!options.logScrambledPassword) params.push_back("/HPW");
   std::string error;
   if (CollectSwitches(options, &params, &error) != 0) {
     std::cerr << "mvmigrate: " << error << "\n";
@@ -112,8 +118,12 @@ int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraP
   for (const std::string &e : options.excludeSubjects) excludes.push_back(e.c_str());
 
   const std::string out = WithSlash(options.outDir);
-  const std::string dataDir = options.dataDir.empty() ? out + "data/" : WithSlash(options.dataDir);
-  const std::string workDir = options.workDir.empty() ? out + "work/" : WithSlash(options.workDir);
+  std::string dataDir = options.dataDir.empty() ? out + "data/" : WithSlash(options.dataDir);
+  std::string workDir = options.workDir.empty() ? out + "work/" : WithSlash(options.workDir);
+  if (!makeDirectories) {
+    dataDir.clear();
+    workDir.clear();
+  }
   std::string programDir = "./";
   {
     char exe[4096];
@@ -128,6 +138,7 @@ int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraP
   // The output directories first: one that cannot be made is exit 73, not a
   // failed set-up of the host library.
   for (const std::string &dir : {dataDir, workDir}) {
+    if (dir.empty()) continue;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {

@@ -30,6 +30,7 @@ struct HostOptions {
   std::string from, to;  // YYYY-MM-DD
   std::vector<std::string> excludeSubjects;
   std::string addressMap;
+  bool logScrambledPassword = false;  // the logon line shows the password scrambled, not "*****"
 };
 
 // Parses "YYYY-MM-DD" into a file time at 00:00:00 (endOfDay: 23:59:59).
@@ -44,9 +45,12 @@ int CollectSwitches(const HostOptions &options, std::vector<std::string> *params
                     std::string *error);
 
 // Configures MVCOM (directories, parameters, log, dates, filters) and
-// installs the terminal message box. Returns kExitOk or an exit code with
-// the reason printed on stderr.
-int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraParams);
+// installs the terminal message box; everything created from then on is
+// owner-only. Without makeDirectories no data or work directory, log or
+// state is made. Returns kExitOk or an exit code with the reason printed on
+// stderr.
+int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraParams,
+              bool makeDirectories = true);
 
 // Deletes the plug-in's transient files (answers, requests, id lists) from
 // workDir, which ends with "/"; a name that is absent or cannot be removed

@@ -445,6 +445,7 @@ int LogonForImport(const PluginApi &api, const LogonOptions &logon, const std::s
   char pass[4096];
   CopyText(user, sizeof user, logon.user.c_str());
   CopyText(pass, sizeof pass, password.c_str());
+  AskLogonForm(api);
   int result = api.Logon(user, pass, logon.server.c_str(), nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0, nullptr, nullptr,
                          &NotifyImportHost);
@@ -588,7 +589,8 @@ int RunImport(const HostOptions &host, const LogonOptions &logon, const ImportOp
   ImportReport report;
   int rc = RunImportWithPassword(host, logon, options, password, &report);
   if (rc != kExitOk && rc != kExitImportFailed && rc != kExitImportInterrupted) return rc;
-  std::cout << FormatImportSummary(report);
+  // With "--report -" standard output holds the report alone.
+  (options.reportPath == "-" ? std::cerr : std::cout) << FormatImportSummary(report) << std::flush;
   if (!options.reportPath.empty() && report::WriteTextFile(options.reportPath, FormatImportJson(report), &error) != 0) {
     std::cerr << "mvmigrate: " << error << "\n";
     return kExitCantCreate;

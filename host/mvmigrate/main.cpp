@@ -7,6 +7,7 @@
 #include "host/mvmigrate/export_command.h"
 #include "host/mvmigrate/host_setup.h"
 #include "host/mvmigrate/import_command.h"
+#include "host/mvmigrate/private_files.h"
 
 #ifndef MVGWS_VERSION
 #define MVGWS_VERSION "0"
@@ -18,14 +19,17 @@ const char kFooter[] = R"(Switches are handed to the plug-in as host parameters,
 switches file first, then every --switch. A value follows its switch:
   mvmigrate --switch /DEBUG --switch /GN --switch Archive folders ...
 The password is never taken from the command line: --password-file FILE,
-else the environment variable MVMIGRATE_PASSWORD, else a prompt.
+else the environment variable MVMIGRATE_PASSWORD, else a prompt. The
+password file and the --trusted-key file must be owner-only (chmod 600).
+Everything mvmigrate writes is owner-only; --report - prints the report.
 
 Exit codes:
   0  done
   64 usage error                      69 server unreachable or not answering
   66 an input file cannot be opened   70 plug-in missing or lacking an entry point
   73 an output file cannot be created 76 the server's answer could not be used
-  77 logon refused (user or password) 78 log, state or filters cannot be set up
+  77 logon refused (user or password) 78 log, state or filters cannot be set up,
+                                         or a password or key file open to others
   75 export: some items failed (listed in the summary; --retry-failed takes them again)
   75 import: some items failed (listed in the summary; a rerun retries them)
   130 export, import: stopped by Ctrl-C after the current item (run again to go on))";
@@ -45,6 +49,7 @@ void AddLogonOptions(CLI::App *cmd, LogonOptions *logon) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  MakeCreatedFilesPrivate();
   CLI::App app{"mvmigrate: migrate GroupWise mailboxes through the MVGWS plug-in"};
   app.set_version_flag("--version", "mvmigrate " MVGWS_VERSION);
   app.footer(kFooter);
@@ -67,6 +72,8 @@ int main(int argc, char **argv) {
   app.add_flag_function(
       "-v,--verbose", [&](int64_t count) { host.verbosity = count >= 2 ? 3 : 2; },
       "show the log's lines on stderr too (-vv: debug lines as well)");
+  app.add_flag("--log-scrambled-password", host.logScrambledPassword,
+               "write the password scrambled into the logon line of the log (default \"*****\")");
   app.add_flag_callback("-q,--quiet", [&] { host.verbosity = 0; }, "show only errors on stderr");
 
   std::string userIn, userOut;
@@ -90,7 +97,8 @@ int main(int argc, char **argv) {
   exporter->add_option("--max-attach-size", exportOptions.maxAttachKB, "leave out attachments above this many KB");
   exporter->add_flag("--dry-run", exportOptions.dryRun, "list the folders and their counts, export nothing");
   exporter->add_flag("--retry-failed", exportOptions.retryFailed, "export only the items the last run listed as failed");
-  exporter->add_option("--report", exportOptions.reportPath, "write the run's report as JSON to this file");
+  exporter->add_option("--report", exportOptions.reportPath,
+                       "write the run's report as JSON to this file (\"-\": standard output)");
   bool noRules = false;
   exporter->add_flag("--no-rules", noRules, "leave the mail rules out (else OUT/rules/: the rules file and rules.sieve)");
 
@@ -103,7 +111,8 @@ int main(int argc, char **argv) {
   importer->add_option("--folder", importOptions.folders, "only this folder (\"Cabinet^Projects\") and its subfolders; repeatable")
       ->allow_extra_args(false);
   importer->add_flag("--dry-run", importOptions.dryRun, "read and convert every item, write nothing, log on to nothing");
-  importer->add_option("--report", importOptions.reportPath, "write the run's report as JSON to this file");
+  importer->add_option("--report", importOptions.reportPath,
+                       "write the run's report as JSON to this file (\"-\": standard output)");
 
   bool demoTls = false, demoJson = false;
   CLI::App *demo = app.add_subcommand(

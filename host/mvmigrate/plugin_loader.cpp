@@ -67,3 +67,12 @@ void UnloadPlugin(PluginApi *api) {
   if (api->handle != nullptr) dlclose(api->handle);
   *api = PluginApi();
 }
+
+void AskLogonForm(const PluginApi &api) {
+  if (api.GetLogonParameters == nullptr) return;
+  char user[kHostLabelSize] = "", pass[kHostLabelSize] = "", server[kHostLabelSize] = "";
+  char a7[kHostLabelSize] = "", a8[kHostLabelSize] = "", a13[kHostLabelSize] = "", a15[kHostLabelSize] = "";
+  char serverText[kHostServerSize] = "";
+  api.GetLogonParameters(1, nullptr, nullptr, user, pass, server, a7, a8, nullptr, nullptr, nullptr, serverText,
+                         a13, nullptr, a15);
+}

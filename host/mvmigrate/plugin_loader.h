@@ -35,5 +35,10 @@ std::string DefaultPluginPath();
 int LoadPlugin(const std::string &path, const std::vector<std::string> &required, PluginApi *api,
                std::string *error);
 
+// Asks the plug-in for its logon form, as every host does before Logon: the
+// plug-in reads the switches then, so that those about the logon line
+// (/HPW) already hold for it. Does nothing when the entry point is absent.
+void AskLogonForm(const PluginApi &api);
+
 // dlclose; the api is emptied.
 void UnloadPlugin(PluginApi *api);

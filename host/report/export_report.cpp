@@ -1,12 +1,10 @@
 // The closing summary and the JSON report of an export run.
 #include "host/report/export_report.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "host/report/output_file.h"
 #include "platform/bounded_text.h"
-#include "platform/file_guard.h"
 
 namespace report {
 
@@ -204,27 +202,8 @@ int WriteReportFile(const std::string &path, const ExportReport &report, std::st
   return WriteTextFile(path, FormatReportJson(report), error);
 }
 
-int WriteTextFile(const std::string &path, const std::string &json, std::string *error) {
-  const std::string tmp = path + ".tmp";
-  {
-    FilePtr f = OpenFile(tmp.c_str(), "wb");
-    if (!f) {
-      *error = "cannot create " + tmp + ": " + strerror(errno);
-      return -1;
-    }
-    if (fwrite(json.data(), 1, json.size(), f.get()) != json.size() || fflush(f.get()) != 0) {
-      *error = "cannot write " + tmp + ": " + strerror(errno);
-      f.reset();
-      remove(tmp.c_str());
-      return -1;
-    }
-  }
-  if (rename(tmp.c_str(), path.c_str()) != 0) {
-    *error = "cannot rename " + tmp + " to " + path + ": " + strerror(errno);
-    remove(tmp.c_str());
-    return -1;
-  }
-  return 0;
+int WriteTextFile(const std::string &path, const std::string &text, std::string *error) {
+  return WriteOutputFile(path, text, false, error);
 }
 
 }  // namespace report

@@ -115,8 +115,9 @@ std::string FormatReportJson(const ExportReport &report);
 // JSON string literal of text (quotes included).
 std::string JsonText(const std::string &text);
 
-// Writes the JSON report to path through a temporary file renamed into
-// place. Returns 0, or -1 with *error set (path then unchanged).
+// Writes the JSON report to path as WriteOutputFile does ("-" standard
+// output, a device or FIFO in place, else a temporary file renamed over
+// path, owner-only). Returns 0, or -1 with *error set (path then unchanged).
 int WriteReportFile(const std::string &path, const ExportReport &report, std::string *error);
 
 // Writes text to path the same way. Returns 0, or -1 with *error set.

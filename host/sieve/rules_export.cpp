@@ -9,6 +9,7 @@
 #include <cstring>
 #include <set>
 
+#include "host/report/output_file.h"
 #include "host/sieve/rules_file.h"
 
 namespace sieve {
@@ -30,32 +31,6 @@ int ReadWhole(const std::string &path, std::string *text) {
   close(fd);
   errno = savedErrno;  // the caller reports why the read failed
   return n < 0 ? -1 : 0;
-}
-
-// Writes text to path through "path.tmp", synced, then renamed.
-int ReplaceFile(const std::string &path, const std::string &text, std::string *error) {
-  const std::string tmp = path + ".tmp";
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = "cannot create " + tmp + ": " + strerror(errno);
-    return -1;
-  }
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bool ok = done == text.size() && fsync(fd) == 0;
-  int savedErrno = errno;
-  if (close(fd) != 0) ok = false;
-  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-    *error = "cannot write " + path + ": " + strerror(ok ? errno : savedErrno);
-    unlink(tmp.c_str());
-    return -1;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -88,7 +63,7 @@ int ExportRules(const std::string &workDir, const std::string &outDir, RulesExpo
   }
   result->found = true;
   const std::string dir = Slashed(outDir) + "rules";
-  if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = "cannot create " + dir + ": " + strerror(errno);
     return -1;
   }
@@ -103,8 +78,8 @@ int ExportRules(const std::string &workDir, const std::string &outDir, RulesExpo
     text = MergeRulesFiles(earlier, text, &result->added);
   }
   std::string script = SieveScript(ParseRulesFile(text), &result->counts, &result->warnings);
-  if (ReplaceFile(dir + "/" + kRulesFile, text, error) != 0) return -1;
-  if (ReplaceFile(dir + "/" + kSieveFile, script, error) != 0) return -1;
+  if (report::WriteOutputFile(dir + "/" + kRulesFile, text, true, error) != 0) return -1;
+  if (report::WriteOutputFile(dir + "/" + kSieveFile, script, true, error) != 0) return -1;
   int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     fsync(fd);

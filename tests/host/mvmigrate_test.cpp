@@ -1,8 +1,10 @@
 // The host program as a user runs it: loading the plug-in, exit codes,
 // the user list conversion and the folder listing against the simulator.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -71,12 +73,18 @@ TEST(Mvmigrate, UnreadableInputAndUncreatableOutputHaveTheirExitCodes) {
   TestHost host;
   ASSERT_TRUE(WriteFileBytes(host.root() + "/pw", "pw\n"));
   ASSERT_TRUE(WriteFileBytes(host.root() + "/file", "a file, not a directory\n"));
+  const std::string openPw = host.root() + "/open-pw", openKey = host.root() + "/open-key";
+  const std::string key = host.root() + "/key";
+  ASSERT_TRUE(WriteFileBytes(openPw, "pw\n") && WriteFileBytes(openKey, "Movaro\nK\n") &&
+              WriteFileBytes(key, "Movaro\nK\n"));
+  ASSERT_EQ(chmod(openPw.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(openKey.c_str(), 0640), 0);
   const std::string server = " --server http://127.0.0.1:1 --user alice";
   const std::string out = " --out '" + host.root() + "/out'";
   const struct {
     std::string args;
     int exitCode;
-    const char *message;
+    std::string message;
     const char *why;
   } cases[] = {
       {out + " export" + server + " --password-file '" + host.root() + "/none'", 66,
@@ -90,6 +98,14 @@ TEST(Mvmigrate, UnreadableInputAndUncreatableOutputHaveTheirExitCodes) {
       {out + " --data-dir '" + host.root() + "/file/data' export" + server + " --password-file '" + host.root() +
            "/pw'",
        73, "cannot create directory", "the data directory lies below a file"},
+      {out + " export" + server + " --password-file '" + openPw + "'", 78,
+       "permissions 0644 for password file " + openPw + " are too open",
+       "a password file others can read is refused, named"},
+      {out + " folders" + server + " --trusted-key '" + openKey + "'", 78,
+       "permissions 0640 for trusted key file " + openKey + " are too open",
+       "a key file its group can read is refused, named"},
+      {out + " folders" + server + " --trusted-key '" + key + "'", 69, "could not be reached",
+       "a trusted logon asks for no password: no terminal, no MVMIGRATE_PASSWORD, yet it goes on to the server"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.why);
@@ -120,9 +136,13 @@ TEST(Mvmigrate, UserListConvertsUtf16File) {
   }
   std::string in = host.root() + "/in.txt", out = host.root() + "/out.csv";
   ASSERT_TRUE(WriteFileBytes(in, utf16));
-  RunResult r = RunMvmigrate("--out '" + host.root() + "' userlist '" + in + "' '" + out + "'");
+  RunResult r = RunMvmigrate("--out '" + host.root() + "/unused' userlist '" + in + "' '" + out + "'", "umask 022;");
   EXPECT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(ReadFileBytes(out), "z@x;z@x;Zo\xC3\xAB\n");
+  EXPECT_FALSE(testing_support::FileExists(host.root() + "/unused")) << "the conversion needs no output directory";
+  struct stat st = {};
+  ASSERT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u) << "owner-only under umask 022";
   EXPECT_EQ(RunMvmigrate("--out '" + host.root() + "' userlist '" + host.root() + "/missing' '" + out + "'")
                 .exitCode,
             66);
@@ -145,8 +165,54 @@ TEST(Mvmigrate, FoldersAsJsonFromTheSimulator) {
   EXPECT_NE(r.output.find("{\"path\": \"Mailbox\", \"class\": 0, \"count\": "), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("\"class\": 2"), std::string::npos) << "a calendar";
-  // The password is not in the log.
-  EXPECT_EQ(ReadFileBytes(host.root() + "/data/mvmigrate.log").find("secret"), std::string::npos);
+  // The password is not in the log, not even scrambled unless asked for.
+  const std::string log = ReadFileBytes(host.root() + "/data/mvmigrate.log");
+  EXPECT_EQ(log.find("secret"), std::string::npos);
+  EXPECT_NE(log.find("user=alice/*****\n"), std::string::npos) << log;
+  r = RunMvmigrate("-q --out '" + host.root() + "/scrambled' --log-scrambled-password folders --server " +
+                   server.url() + " --user alice --password-file '" + pw + "'");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::string scrambledLog = ReadFileBytes(host.root() + "/scrambled/data/mvmigrate.log");
+  const size_t at = scrambledLog.find("user=alice/");
+  ASSERT_NE(at, std::string::npos) << scrambledLog;
+  const std::string shown = scrambledLog.substr(at + 11, scrambledLog.find('\n', at) - at - 11);
+  EXPECT_EQ(shown.size(), 6u) << "the scramble keeps the length: " << shown;
+  EXPECT_NE(shown, "secret");
+  EXPECT_NE(shown, "*****");
+}
+
+// A whole run under the usual umask 022: every directory the host makes is
+// 0700 and every file 0600 (mail, calendars, tasks, contacts, rules, state,
+// log, failed-ids), and the log has no password.
+TEST(Mvmigrate, EverythingARunWritesIsOwnerOnly) {
+  TestHost host;
+  const std::string out = host.root() + "/out";
+  RunResult r = RunMvmigrate("-q --out '" + out + "' demo", "umask 022;");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  int files = 0, dirs = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(out, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    ASSERT_FALSE(ec) << ec.message();
+    struct stat st = {};
+    ASSERT_EQ(lstat(it->path().c_str(), &st), 0) << it->path();
+    SCOPED_TRACE(it->path().string());
+    if (S_ISDIR(st.st_mode)) {
+      ++dirs;
+      EXPECT_EQ(st.st_mode & 07777, 0700u);
+    } else {
+      ++files;
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
+  }
+  EXPECT_GE(files, 10) << "mail, calendar, tasks, contacts, rules, log and state";
+  EXPECT_GE(dirs, 10);
+  for (const char *name : {"/data/mvmigrate.log", "/data/mvmigrate.db", "/rules/rules.sieve"})
+    EXPECT_TRUE(testing_support::FileExists(out + name)) << name;
+  const std::string log = ReadFileBytes(out + "/data/mvmigrate.log");
+  EXPECT_NE(log.find("/*****\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("hunter2"), std::string::npos);
 }
 
 TEST(Mvmigrate, RefusedLogonAndUnreachableServerHaveTheirExitCodes) {

@@ -1,6 +1,7 @@
 // Setting the host library up: the log, bounded parameters and globals,
 // excluded subjects and the address map.
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -71,6 +72,41 @@ TEST_F(MvcomTest, ParametersAndGlobalsAreCopiedBounded) {
   std::string tooLong = host_.root() + "/" + std::string(300, 'd');  // cannot fit 256 bytes
   host_.config().workDir = tooLong.c_str();
   EXPECT_EQ(Reinit(), -1);
+}
+
+// The log and the state hold the mailbox's content: owner-only under the
+// usual umask 022, also when an older run left the log readable by all.
+TEST_F(MvcomTest, LogStateAndDirectoriesAreOwnerOnly) {
+  const std::string data = host_.root() + "/private/data/";
+  ASSERT_EQ(mkdir((host_.root() + "/private").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(data.c_str(), 0700), 0);
+  ASSERT_TRUE(WriteFileBytes(data + "mvmigrate.log", "an older run's line\n"));
+  ASSERT_EQ(chmod((data + "mvmigrate.log").c_str(), 0644), 0);
+  const std::string work = host_.root() + "/private/work/a";
+  host_.config().dataDir = data.c_str();
+  host_.config().workDir = work.c_str();
+  const mode_t savedUmask = umask(022);
+  const int rc = Reinit();
+  umask(savedUmask);
+  ASSERT_EQ(rc, 0) << mvcom_LastError();
+  const struct {
+    std::string path;
+    unsigned mode;
+    const char *why;
+  } cases[] = {
+      {data + "mvmigrate.log", 0600, "the log an older run left readable by all"},
+      {data + "mvmigrate.db", 0600, "the migration state"},
+      {data + "mvmigrate.db-wal", 0600, "its write-ahead log takes the database's mode"},
+      {data + "mvmigrate.db-shm", 0600, "its shared memory index too"},
+      {host_.root() + "/private/work", 0700, "a work directory made with its parents"},
+      {work, 0700, "the work directory itself"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    struct stat st = {};
+    ASSERT_EQ(stat(c.path.c_str(), &st), 0) << c.path;
+    EXPECT_EQ(st.st_mode & 07777, c.mode) << c.path;
+  }
 }
 
 TEST_F(MvcomTest, ExcludedSubjectsAreCaseInsensitiveRegexes) {

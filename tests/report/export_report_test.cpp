@@ -1,6 +1,9 @@
 // The export report: status counting, the closing summary and the JSON
 // document with every failed item.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/report/export_report.h"
 #include "host/report/import_report.h"
@@ -214,15 +217,89 @@ TEST(ExportReportTest, JsonTextsAreValidUtf8) {
   }
 }
 
-TEST(ExportReportTest, ReportFileReplacedWhole) {
+// Where a report may go: a new or regular file is replaced whole and made
+// owner-only, a FIFO (as a device would be) is written in place and stays a
+// FIFO, "-" is standard output; the umask is the usual 022 throughout.
+TEST(ExportReportTest, ReportTargetsKeepTheirKind) {
   testing_support::TestHost host;
-  const std::string path = host.root() + "/report.json";
-  std::string error;
-  ASSERT_EQ(report::WriteReportFile(path, Sample(), &error), 0) << error;
-  EXPECT_EQ(testing_support::ReadFileBytes(path), report::FormatReportJson(Sample()));
-  EXPECT_FALSE(testing_support::FileExists(path + ".tmp"));
-  EXPECT_EQ(report::WriteReportFile(host.root() + "/no/dir/r.json", Sample(), &error), -1);
-  EXPECT_NE(error.find("/no/dir/r.json"), std::string::npos) << error;
+  const mode_t savedUmask = umask(022);
+  enum Target { kNew, kRegular, kFifo, kStdout, kNoDirectory, kDirectory };
+  const struct {
+    Target target;
+    int rc;
+    const char *why;
+  } cases[] = {
+      {kNew, 0, "a new name gets an owner-only regular file"},
+      {kRegular, 0, "a regular file readable by all is replaced and made owner-only"},
+      {kFifo, 0, "a FIFO takes the text in place and is not replaced (as /dev/null must not be)"},
+      {kStdout, 0, "\"-\" is standard output"},
+      {kNoDirectory, -1, "a missing directory is an error naming the path"},
+      {kDirectory, -1, "a directory is an error and stays a directory"},
+  };
+  const std::string text = report::FormatReportJson(Sample());
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    std::string path = host.root() + "/r" + std::to_string(++n) + ".json";
+    int fifoReader = -1;
+    switch (c.target) {
+      case kRegular:
+        ASSERT_TRUE(testing_support::WriteFileBytes(path, "older report, longer than the new one" + text));
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+        break;
+      case kFifo:
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        // Opened for reading first, without waiting, so that the writer's
+        // open finds a reader and nothing here can block.
+        fifoReader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fifoReader, 0);
+        break;
+      case kStdout: path = "-"; break;
+      case kNoDirectory: path = host.root() + "/no/dir/r.json"; break;
+      case kDirectory: ASSERT_EQ(mkdir(path.c_str(), 0700), 0); break;
+      case kNew: break;
+    }
+    std::string error;
+    if (c.target == kStdout) testing::internal::CaptureStdout();
+    const int rc = report::WriteReportFile(path, Sample(), &error);
+    const std::string printed = c.target == kStdout ? testing::internal::GetCapturedStdout() : "";
+    EXPECT_EQ(rc, c.rc) << error;
+    struct stat st = {};
+    const bool exists = stat(path.c_str(), &st) == 0;
+    switch (c.target) {
+      case kNew:
+      case kRegular:
+        EXPECT_EQ(testing_support::ReadFileBytes(path), text);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        break;
+      case kFifo: {
+        std::string got;
+        char buf[4096];
+        ssize_t r;
+        while ((r = read(fifoReader, buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(r));
+        close(fifoReader);
+        EXPECT_EQ(got, text);
+        EXPECT_TRUE(exists && S_ISFIFO(st.st_mode)) << "the FIFO was replaced";
+        break;
+      }
+      case kStdout:
+        EXPECT_EQ(printed, text);
+        EXPECT_FALSE(testing_support::FileExists("-"));
+        break;
+      case kNoDirectory:
+      case kDirectory:
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        if (c.target == kDirectory) {
+          EXPECT_TRUE(exists && S_ISDIR(st.st_mode));
+        }
+        break;
+    }
+    if (c.target != kStdout) {
+      EXPECT_FALSE(testing_support::FileExists(path + ".tmp"));
+    }
+  }
+  umask(savedUmask);
 }
 
 }  // namespace

@@ -77,8 +77,12 @@ std::string ReadFileBytes(const std::string &path) {
 }
 
 bool WriteFileBytes(const std::string &path, const std::string &bytes) {
+  const bool existed = FileExists(path);
   std::ofstream out(path, std::ios::binary);
   out << bytes;
+  out.close();
+  // New files are owner-only, as mvmigrate wants of a password or key file.
+  if (!existed && out && chmod(path.c_str(), 0600) != 0) return false;
   return static_cast<bool>(out);
 }
 

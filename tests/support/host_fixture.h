@@ -45,6 +45,7 @@ class TestHost {
 
 // Whole file as bytes; "" when it cannot be read.
 std::string ReadFileBytes(const std::string &path);
+// Writes bytes to path; a file it makes is owner-only (0600).
 bool WriteFileBytes(const std::string &path, const std::string &bytes);
 bool FileExists(const std::string &path);
 
