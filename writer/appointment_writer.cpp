@@ -126,10 +126,10 @@ int WriteAppointmentBody(FILE *request, void *context) {
   fprintf(request, "<options>\n<priority>%s</priority>\n</options>\n",
           PriorityWordOf(record->taskPriority));
   const char *attendees = a.attendees.empty() ? nullptr : a.attendees.c_str();
-  WriteTextBody(record, request, attendees);
+  if (!WriteTextBody(record, request, attendees)) return kBodyPartUnreadable;
   if (RecipientCount(record) != 0) WriteDistribution(a, request);
   if (record->recurKind != 0) BuildRecurrenceRule(record, request);
-  WriteAttachments(record, request, a.partDirectory, attendees);
+  if (!WriteAttachments(record, request, a.partDirectory, attendees)) return kBodyPartUnreadable;
   fprintf(request, "</item>\n</m:%s>\n", kCreateItem);
   return 1;
 }

@@ -86,8 +86,8 @@ void Base64Finish(Base64Writer *w) {
 
 // The file's bytes, then the appendix, base64-encoded onto the request in
 // blocks; small files get small buffers (a mail body should not cost a
-// 100 KB allocation per item).
-void EncodeFileAndAppendix(FILE *file, int64_t totalBytes, const char *appendix, FILE *request) {
+// 100 KB allocation per item). Returns 0 when reading the file failed.
+int EncodeFileAndAppendix(FILE *file, int64_t totalBytes, const char *appendix, FILE *request) {
   size_t blockSize = kBase64InputBlock;
   if (totalBytes < static_cast<int64_t>(blockSize)) blockSize = static_cast<size_t>(totalBytes) + 3;
   Base64Writer w = {request, {0, 0, 0}, 0, std::vector<char>(blockSize / 3 * 4 + 4), 0};
@@ -98,6 +98,7 @@ void EncodeFileAndAppendix(FILE *file, int64_t totalBytes, const char *appendix,
     Base64Feed(&w, reinterpret_cast<const unsigned char *>(appendix), strlen(appendix));
   }
   Base64Finish(&w);
+  return ferror(file) ? 0 : 1;
 }
 
 // Opens a part file and gives the base64 length of its bytes plus appendix.
@@ -106,9 +107,26 @@ FilePtr OpenPartFile(const char *path, const char *appendix, int64_t *totalBytes
   FilePtr file = OpenFile(path, "rb");
   int64_t size = 0;
   if (file && com_GetFileSize(path, &size) != 0) file.reset();
+  if (!file) com_Log("MV Warning: part file %s could not be read", path);
   if (appendix != nullptr) size += static_cast<int64_t>(strlen(appendix));
   *totalBytes = size;
   return file;
+}
+
+// The part's bytes as base64 between head and tail; 0 when the part file
+// cannot be opened or read through.
+int EncodePart(const char *path, const char *appendix, const char *head, const char *tail,
+               FILE *request) {
+  int64_t totalBytes = 0;
+  FilePtr file = OpenPartFile(path, appendix, &totalBytes);
+  if (!file) return 0;
+  fprintf(request, head, Base64Length(totalBytes));
+  if (!EncodeFileAndAppendix(file.get(), totalBytes, appendix, request)) {
+    com_Log("MV Warning: part file %s could not be read", path);
+    return 0;
+  }
+  fputs(tail, request);
+  return 1;
 }
 
 struct ContentTypeRule {
@@ -206,8 +224,8 @@ int WriteMailBody(FILE *request, void *context) {
   fprintf(request, kMailStatus, record->unread == 0 ? 1 : 0);
   WriteDistribution(record, request);
   // Mail carries no attendee list: the body goes as the host gave it.
-  WriteTextBody(record, request);
-  WriteAttachments(record, request, mail->partDirectory);
+  if (!WriteTextBody(record, request)) return kBodyPartUnreadable;
+  if (!WriteAttachments(record, request, mail->partDirectory)) return kBodyPartUnreadable;
   fprintf(request, kMailOptions, PriorityWord(record->importance));
   fprintf(request, kMailItemEnd, kCreateItem);
   return 1;
@@ -261,31 +279,23 @@ void FormatGWDate(FILETIME date, char *out, size_t cap) {
              st.wMinute, st.wSecond);
 }
 
-void WriteTextBody(const HostMessage *record, FILE *request, const char *appendix) {
+int WriteTextBody(const HostMessage *record, FILE *request, const char *appendix) {
   const int count = PartCount(record);
   int index = -1;
   for (int i = 0; i < count && index < 0; ++i) {
     if (record->parts[i] != nullptr && record->parts[i]->kind == kPartTextBody) index = i;
   }
-  if (index < 0) return;
+  if (index < 0) return 1;
   char path[kPartPathSize];
   FormatPartFileName(path, sizeof path, gSession.workDir, record->msgSeq, index);
-  int64_t totalBytes = 0;
-  FilePtr file = OpenPartFile(path, appendix, &totalBytes);
-  if (!file) return;
-  fprintf(request, "<message>\n<part contentType=\"text/plain\" length=\"%" PRId64 "\">\n",
-          Base64Length(totalBytes));
-  EncodeFileAndAppendix(file.get(), totalBytes, appendix, request);
-  fputs("\n</part>\n</message>\n", request);
+  return EncodePart(path, appendix,
+                    "<message>\n<part contentType=\"text/plain\" length=\"%" PRId64 "\">\n",
+                    "\n</part>\n</message>\n", request);
 }
 
-void WriteBase64File(const char *partPath, FILE *request, const char *appendix) {
-  int64_t totalBytes = 0;
-  FilePtr file = OpenPartFile(partPath, appendix, &totalBytes);
-  if (!file) return;
-  fprintf(request, "<size>%" PRId64 "</size>\n<data>\n", Base64Length(totalBytes));
-  EncodeFileAndAppendix(file.get(), totalBytes, appendix, request);
-  fputs("\n</data>\n", request);
+int WriteBase64File(const char *partPath, FILE *request, const char *appendix) {
+  return EncodePart(partPath, appendix, "<size>%" PRId64 "</size>\n<data>\n", "\n</data>\n",
+                    request);
 }
 
 const char *ContentTypeFor(const char *partName) {
@@ -296,7 +306,7 @@ const char *ContentTypeFor(const char *partName) {
   return type;
 }
 
-void WriteAttachments(HostMessage *record, FILE *request, const char *partDirectory,
+int WriteAttachments(HostMessage *record, FILE *request, const char *partDirectory,
                       const char *htmlAppendix) {
   const int count = PartCount(record);
   int written = 0;
@@ -319,10 +329,11 @@ void WriteAttachments(HostMessage *record, FILE *request, const char *partDirect
     if (html) fputs("<hidden>1</hidden>\n", request);
     char path[kPartPathSize];
     FormatPartFileName(path, sizeof path, partDirectory, record->msgSeq, i);
-    WriteBase64File(path, request, html ? htmlAppendix : nullptr);
+    if (!WriteBase64File(path, request, html ? htmlAppendix : nullptr)) return 0;
     fputs("</attachment>\n", request);
   }
   if (written > 0) fputs("</attachments>\n", request);
+  return 1;
 }
 
 int ReadResponseCode(const char *responsePath) {

@@ -22,19 +22,21 @@ int64_t Base64Length(int64_t n);
 // (its part file in the work directory), base64-encoded. appendix, when not
 // null, is encoded after the file's bytes as if it ended the file (for the
 // attendee list of appointments and tasks; the host's file is not changed).
-// Writes nothing when there is no text-body part or its file cannot be opened.
-void WriteTextBody(const HostMessage *record, FILE *request, const char *appendix = nullptr);
+// Writes nothing when there is no text-body part. Returns 1, or 0 when the
+// part's file cannot be read (the item must then not be sent).
+int WriteTextBody(const HostMessage *record, FILE *request, const char *appendix = nullptr);
 
 // Writes "<size>L</size>\n<data>\n", the file (and appendix) base64-encoded
-// without line breaks, and "\n</data>\n". Writes nothing at all when the
-// part file cannot be opened.
-void WriteBase64File(const char *partPath, FILE *request, const char *appendix = nullptr);
+// without line breaks, and "\n</data>\n". Returns 1, or 0 when the part
+// file cannot be read (logged with its path; what was written is then void).
+int WriteBase64File(const char *partPath, FILE *request, const char *appendix = nullptr);
 
 // Writes the <attachments> block for the file attachments and the HTML body
 // of record (part files in partDirectory); the HTML body goes as hidden
 // "text.htm" (the record's part is renamed so), with htmlAppendix, when not
 // null, encoded after its bytes. Writes nothing when there is no such part.
-void WriteAttachments(HostMessage *record, FILE *request, const char *partDirectory,
+// Returns 1, or 0 as soon as one part file cannot be read.
+int WriteAttachments(HostMessage *record, FILE *request, const char *partDirectory,
                       const char *htmlAppendix = nullptr);
 
 // The <gwt:code> of a response file: 0 when it has none, 1 when it cannot be

@@ -67,7 +67,9 @@ int WriteTaskBody(FILE *request, void *context) {
   fprintf(request, kTaskDays, due, start, start);
   // The recipients travel only as the list after the text.
   const std::string attendees = AttendeeListText(record);
-  WriteTextBody(record, request, attendees.empty() ? nullptr : attendees.c_str());
+  if (!WriteTextBody(record, request, attendees.empty() ? nullptr : attendees.c_str())) {
+    return kBodyPartUnreadable;
+  }
   fprintf(request, kTaskEnd, kCreateItem);
   return 1;
 }

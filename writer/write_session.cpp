@@ -94,13 +94,14 @@ void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter,
   ++*counter;
 }
 
-// Writes the request file; 1 when it holds the whole body.
+// Writes the request file; 1 when it holds the whole body, else 0 or
+// kBodyPartUnreadable.
 int WriteRequestFile(const std::string &requestPath, CreateBodyFn writeBody, void *context) {
   FilePtr request = CreateFileFresh(requestPath.c_str(), "w");
   if (!request) return 0;
   int written = writeBody(request.get(), context);
-  if (ferror(request.get())) written = 0;
-  if (fclose(request.release()) != 0) written = 0;
+  if (written == 1 && ferror(request.get())) written = 0;
+  if (fclose(request.release()) != 0 && written == 1) written = 0;
   return written;
 }
 
@@ -132,7 +133,13 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
   if (itemName == nullptr) itemName = "";
   std::string requestPath = WorkFile(info.requestFile);
   std::string responsePath = WorkFile(info.responseFile);
-  if (!WriteRequestFile(requestPath, writeBody, context) ||
+  const int written = WriteRequestFile(requestPath, writeBody, context);
+  if (written == kBodyPartUnreadable) {
+    remove(requestPath.c_str());
+    ReportWriteFailure(itemName, "a part file could not be read");
+    return kCreateNotSent;
+  }
+  if (written != 1 ||
       SoapCallFile(requestPath.c_str(), kCreateRequestName, responsePath.c_str()) < 0) {
     ReportNotSent(itemName, requestPath);
     return kCreateNotSent;

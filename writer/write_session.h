@@ -25,7 +25,10 @@ enum {
 };
 
 // Writes one createItemRequest body into the open request file. Returns 1,
-// or 0 when the body could not be formed (nothing is then sent).
+// 0 when the body could not be formed, or kBodyPartUnreadable when a part file
+// the item lists could not be read (nothing is sent in either case: a mail
+// without its body or an attachment must not be reported as created).
+enum { kBodyPartUnreadable = -1 };
 typedef int (*CreateBodyFn)(FILE *request, void *context);
 
 struct CreateOutcome {

@@ -62,7 +62,7 @@ TEST_F(MailWriterTest, MailRequestsMatchTheGoldenFiles) {
          AddPart(r, "Message.txt", kPartTextBody, work, "ab");
        }},
       {"HTML body as hidden text.htm, content types by name, part files of abc, ab and "
-       "nothing, a missing part file, an empty text body, sentTime 0",
+       "nothing, an empty text body, sentTime 0",
        "attachments.txt",
        [](HostMessage *r, const std::string &work, const std::string &parts) {
          CopyText(r->subject, sizeof r->subject, "Files");
@@ -72,7 +72,6 @@ TEST_F(MailWriterTest, MailRequestsMatchTheGoldenFiles) {
          AddPart(r, "report.docx", kPartFile, parts, "abc");
          AddPart(r, "data.pdf.zip", kPartFile, parts, "ab");
          AddPart(r, "empty.bin", kPartFile, parts, "");
-         AddPart(r, "gone.pdf", kPartFile, parts, nullptr);
        }},
   };
   size_t sent = 0;
@@ -99,6 +98,44 @@ TEST_F(MailWriterTest, HostFilesAndRecordAreLeftAsTheHostNeedsThem) {
   EXPECT_EQ("Body text", testing_support::ReadFileBytes(BodyFile(record.get(), 0)));
   EXPECT_EQ(SentBody("createItemRequest", 0), SentBody("createItemRequest", 1));
   EXPECT_EQ("text.htm", std::string(record->parts[1]->name));
+}
+
+// A part the item lists but whose file is gone fails the item: sending it
+// without its body or with an empty attachment would be reported as created.
+TEST_F(MailWriterTest, AnItemWithAnUnreadablePartFileFailsAndIsNotSent) {
+  struct Case {
+    const char *why;
+    int32_t itemKind;
+    int bodyKind;       // the part whose file is missing
+    bool bodyInWorkDir;  // text bodies live in the work directory
+  };
+  const Case cases[] = {
+      {"a mail whose text body file is missing", kItemMail, kPartTextBody, true},
+      {"a mail whose attachment file is missing", kItemMail, kPartFile, false},
+      {"a mail whose HTML body file is missing", kItemMail, kPartHtmlBody, false},
+      {"a task whose text body file is missing", kItemTask, kPartTextBody, true},
+      {"an appointment whose attachment file is missing", kItemAppointment, kPartFile, false},
+  };
+  int seq = 100;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    itemErrors_.clear();
+    RecordPtr record = NewRecord();
+    record->msgSeq = seq++;  // no row finds the part files of another
+    record->itemKind = c.itemKind;
+    CopyText(record->subject, sizeof record->subject, "Parts");
+    CopyText(record->title, sizeof record->title, "Parts");
+    if (c.bodyKind != kPartTextBody) {
+      AddPart(record.get(), "Message.txt", kPartTextBody, host_.workDir(), "text");
+    }
+    AddPart(record.get(), "gone.pdf", c.bodyKind, c.bodyInWorkDir ? host_.workDir() : PartDir(),
+            nullptr);
+    size_t before = Sent("createItemRequest").size();
+    WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr);
+    EXPECT_EQ(before, Sent("createItemRequest").size());
+    ASSERT_EQ(1u, itemErrors_.size());
+    EXPECT_EQ("\tParts\ta part file could not be read", itemErrors_[0]);
+  }
 }
 
 TEST_F(MailWriterTest, KindSevenIsPassedOverWithoutFailure) {
@@ -232,13 +269,13 @@ TEST_F(Base64BlockTest, DataBlocksCarryTheEncodedLengthAndNoLineBreaks) {
     ASSERT_TRUE(testing_support::WriteFileBytes(part, c.content));
     FILE *request = fopen(out.c_str(), "wb");
     ASSERT_NE(nullptr, request);
-    WriteBase64File(part.c_str(), request, c.appendix);
+    EXPECT_EQ(1, WriteBase64File(part.c_str(), request, c.appendix));
     fclose(request);
     EXPECT_EQ(c.block, testing_support::ReadFileBytes(out));
   }
   FILE *request = fopen(out.c_str(), "wb");
   ASSERT_NE(nullptr, request);
-  WriteBase64File((host_.workDir() + "no-such-file").c_str(), request);
+  EXPECT_EQ(0, WriteBase64File((host_.workDir() + "no-such-file").c_str(), request));
   fclose(request);
   EXPECT_EQ("", testing_support::ReadFileBytes(out));
 }
