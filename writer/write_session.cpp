@@ -220,6 +220,18 @@ const FolderRecord *FindFolderByPath(const std::string &path) {
   return nullptr;
 }
 
+// Mail never goes into a calendar, task list or address book that happens to
+// bear the mail folder's name (exports from other servers have mail folders
+// called "Calendar" or "Contacts"): such a level becomes "<name> (mail)"
+// beside it.
+const char kMailBesideSuffix[] = " (mail)";
+
+// The record of path when it is a mail folder.
+const FolderRecord *FindMailFolder(const std::string &path) {
+  const FolderRecord *record = FindFolderByPath(path);
+  return record != nullptr && record->folderClass == kFolderClassMail ? record : nullptr;
+}
+
 // The well-known names, for a path of one level only.
 void MapWellKnownName(std::string *path) {
   if (EqualsNoCase(path->c_str(), "Sent") || EqualsNoCase(path->c_str(), "Sent Mail")) {
@@ -290,9 +302,15 @@ void CreateMissingLevels(const std::string &path, const char *folderName) {
     std::string level = path.substr(start, end - start);
     start = end + 1;
     if (level.empty()) continue;
+    const FolderRecord *existing = FindFolderByPath(prefix + level);
+    if (existing != nullptr && existing->folderClass != kFolderClassMail) {
+      com_Log("MV Info: %s%s is not a mail folder, mail goes to %s%s beside it", prefix.c_str(),
+              level.c_str(), level.c_str(), kMailBesideSuffix);
+      level += kMailBesideSuffix;
+      existing = FindMailFolder(prefix + level);
+    }
     prefix += level;
     DebugLog("debug: Creating folder %s", prefix.c_str());
-    const FolderRecord *existing = FindFolderByPath(prefix);
     if (existing != nullptr) {
       parentId = existing->id;
     } else if (!CreateFolderLevel(NewFolderName(level), prefix, &copyNumber, &parentId,
@@ -318,7 +336,7 @@ void InitWriteMailFolder(const HostMessage *record, const char *folderName) {
     path = std::string(groupFolder) + "^" + folderName;
   }
   MapWellKnownName(&path);
-  const FolderRecord *found = FindFolderByPath(path);
+  const FolderRecord *found = FindMailFolder(path);
   if (found != nullptr) {
     SetTarget(found->id);
     DebugLog("debug: found existing folder, id=%s", found->id);

@@ -90,6 +90,13 @@ TEST_F(InitWriteTest, TargetFolderIsFoundMappedOrCreatedLevelByLevel) {
       {"a refused create without id leaves no target", "Full", "root", 0, "",
        {{200, CreateAnswer("", 58652)}}, "", {"ROOT.alice@16|Full"}, "",
        "MV Warning: unable to create folder Full, code=58652"},
+      {"mail named like the calendar goes to a mail folder beside it, never into the calendar",
+       "Calendar", "root", 0, "", {{200, ok1}}, "NEW1@16", {"ROOT.alice@16|Calendar (mail)"},
+       "Calendar (mail); ",
+       "MV Info: Calendar is not a mail folder, mail goes to Calendar (mail) beside it"},
+      {"a task list as a middle level is replaced the same way", "Checklist^Done", "", 0, "",
+       {{200, ok1}, {200, ok2}}, "NEW2@16", {"ROOT.alice@16|Checklist (mail)", "NEW1@16|Done"},
+       "Checklist (mail); Checklist (mail)^Done; ", ""},
       {"a class outside 0 to 3 leaves no target", "Odd", "root", 9, "", {}, "", {}, "",
        "MV Warning: unknown folder class 9 for Odd"},
   };
