@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "host/maildir/maildir_paths.h"
+#include "host/maildir/tree_links.h"
 #include "platform/bounded_text.h"
 
 namespace fs = std::filesystem;
@@ -24,14 +25,24 @@ bool IsMaildirSubdirectory(const std::string &name) {
   return name == "cur" || name == "new" || name == "tmp";
 }
 
+// How a walk stays inside the tree it was given.
+struct TreeWalk {
+  std::string root;
+  std::vector<std::string> *skipped;  // links not followed; may be null
+};
+
 // The directory's subdirectory names, sorted; unreadable directories give none.
-std::vector<std::string> Subdirectories(const fs::path &dir) {
+std::vector<std::string> Subdirectories(const fs::path &dir, const TreeWalk &walk) {
   std::vector<std::string> names;
   std::error_code ec;
   fs::directory_iterator it(dir, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     std::error_code typeError;
-    if (it->is_directory(typeError)) names.push_back(it->path().filename().string());
+    if (!it->is_directory(typeError)) continue;
+    // cur/, new/ and tmp/ are never folders; ListMessages judges them.
+    if (IsMaildirSubdirectory(it->path().filename().string())) continue;
+    if (!FollowEntry(walk.root, it->path().string(), walk.skipped)) continue;
+    names.push_back(it->path().filename().string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -50,22 +61,23 @@ std::string JoinLevels(std::vector<std::string> levels) {
 }
 
 // Nested layout: every directory below dir, with the levels that lead to it.
-void CollectNested(const fs::path &dir, std::vector<std::string> *levels,
+void CollectNested(const fs::path &dir, const TreeWalk &walk, std::vector<std::string> *levels,
                    std::vector<FolderSource> *out) {
-  for (const std::string &name : Subdirectories(dir)) {
+  for (const std::string &name : Subdirectories(dir, walk)) {
     if (IsMaildirSubdirectory(name)) continue;
     levels->push_back(DecodeLevel(name));
     fs::path child = dir / name;
     if (IsMaildir(child)) out->push_back({JoinLevels(*levels), child.string()});
-    CollectNested(child, levels, out);
+    CollectNested(child, walk, levels, out);
     levels->pop_back();
   }
 }
 
 // Maildir++ layout: the root is INBOX and ".A.B" is folder A^B.
-void CollectMaildirPlusPlus(const fs::path &root, std::vector<FolderSource> *out) {
+void CollectMaildirPlusPlus(const fs::path &root, const TreeWalk &walk,
+                            std::vector<FolderSource> *out) {
   out->push_back({MapTopLevel("INBOX"), root.string()});
-  for (const std::string &name : Subdirectories(root)) {
+  for (const std::string &name : Subdirectories(root, walk)) {
     if (name.size() < 2 || name[0] != '.' || name == "..") continue;
     fs::path child = root / name;
     if (!IsMaildir(child)) continue;
@@ -183,18 +195,20 @@ bool HasSeenFlag(const std::string &fileName) {
   return fileName.find('S', info + 3) != std::string::npos;
 }
 
-int ListFolders(const std::string &mailRoot, std::vector<FolderSource> *out, std::string *error) {
+int ListFolders(const std::string &mailRoot, std::vector<FolderSource> *out, std::string *error,
+                std::vector<std::string> *skipped) {
   out->clear();
   fs::path root(mailRoot);
   if (!IsDirectory(root)) {
     *error = "no Maildir tree at " + mailRoot;
     return -1;
   }
+  const TreeWalk walk = {mailRoot, skipped};
   if (IsMaildir(root)) {
-    CollectMaildirPlusPlus(root, out);
+    CollectMaildirPlusPlus(root, walk, out);
   } else {
     std::vector<std::string> levels;
-    CollectNested(root, &levels, out);
+    CollectNested(root, walk, &levels, out);
   }
   std::stable_sort(out->begin(), out->end(),
                    [](const FolderSource &a, const FolderSource &b) { return a.path < b.path; });
@@ -202,21 +216,25 @@ int ListFolders(const std::string &mailRoot, std::vector<FolderSource> *out, std
 }
 
 int ListMessages(const std::string &folderDirectory, std::vector<MessageFile> *out,
-                 std::string *error) {
+                 std::string *error, const std::string &treeRoot,
+                 std::vector<std::string> *skipped) {
   out->clear();
+  const std::string &root = treeRoot.empty() ? folderDirectory : treeRoot;
   int readable = 0;
   for (const char *sub : {"cur", "new"}) {
     fs::path dir = fs::path(folderDirectory) / sub;
+    if (!FollowEntry(root, dir.string(), skipped)) continue;
     std::error_code ec;
     fs::directory_iterator it(dir, ec), end;
     if (ec) continue;
     ++readable;
     const bool inNew = sub[0] == 'n';
     for (; !ec && it != end; it.increment(ec)) {
-      std::error_code typeError;
-      if (!it->is_regular_file(typeError)) continue;
       std::string name = it->path().filename().string();
       if (name.empty() || name[0] == '.') continue;
+      if (!FollowEntry(root, it->path().string(), skipped)) continue;
+      std::error_code typeError;
+      if (!it->is_regular_file(typeError)) continue;
       out->push_back({it->path().string(), name, !inNew && HasSeenFlag(name)});
     }
   }

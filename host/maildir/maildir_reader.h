@@ -44,12 +44,18 @@ bool HasSeenFlag(const std::string &fileName);
 // it. The top level is mapped by MapTopLevel. Two directories that map to one
 // path both appear. Returns 0, or -1 with *error set when mailRoot is not a
 // readable directory (directories below it that cannot be read are skipped).
-int ListFolders(const std::string &mailRoot, std::vector<FolderSource> *out, std::string *error);
+// A directory link leading outside mailRoot or back up into its own path is
+// not followed; each such link goes to *skipped (may be null).
+int ListFolders(const std::string &mailRoot, std::vector<FolderSource> *out, std::string *error,
+                std::vector<std::string> *skipped = nullptr);
 
 // The message files in cur/ and new/ of a folder directory (dot files and
 // subdirectories skipped), sorted by file name; files in new/ are unseen.
 // Returns 0, or -1 with *error set when neither cur/ nor new/ can be read.
+// A link (file, or cur/ or new/ itself) leading outside treeRoot (the folder
+// directory when empty) is not read; each goes to *skipped (may be null).
 int ListMessages(const std::string &folderDirectory, std::vector<MessageFile> *out,
-                 std::string *error);
+                 std::string *error, const std::string &treeRoot = std::string(),
+                 std::vector<std::string> *skipped = nullptr);
 
 }  // namespace maildir

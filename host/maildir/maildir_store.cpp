@@ -62,7 +62,7 @@ class MaildirImportSource : public store::ImportSource {
 
   int ListFolders(std::vector<store::SourceFolder> *out, std::string *error) override {
     std::vector<FolderSource> found;
-    if (maildir::ListFolders(root_, &found, error) != 0) return -1;
+    if (maildir::ListFolders(root_, &found, error, &skippedLinks_) != 0) return -1;
     for (const FolderSource &f : found) {
       store::SourceFolder folder;
       folder.path = f.path;
@@ -76,7 +76,7 @@ class MaildirImportSource : public store::ImportSource {
   int ListItems(const store::SourceFolder &folder, std::vector<store::SourceItem> *out,
                 std::string *error) override {
     std::vector<MessageFile> files;
-    if (ListMessages(folder.directory, &files, error) != 0) return -1;
+    if (ListMessages(folder.directory, &files, error, root_, &skippedLinks_) != 0) return -1;
     for (const MessageFile &file : files) {
       store::SourceItem item;
       item.file = file.path;

@@ -396,6 +396,14 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
   com_Deallocate_All(run->record, nullptr);
 }
 
+// Each link a source did not follow is a warning, under the folder listed.
+void ReportSkippedLinks(ImportReport *report, store::ImportSource *source, const std::string &folder) {
+  for (const std::string &text : source->TakeSkippedLinks()) {
+    report->warnings.push_back({folder, "", "", text});
+    com_Log("MV Warning: %s", text.c_str());
+  }
+}
+
 // One folder of a source found below DIR.
 struct SelectedFolder {
   store::ImportSource *source;
@@ -409,7 +417,9 @@ void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
   folder.directory = source.directory;
   std::vector<store::SourceItem> items;
   std::string error;
-  if (selected.source->ListItems(source, &items, &error) != 0) {
+  const int listed = selected.source->ListItems(source, &items, &error);
+  ReportSkippedLinks(run->report, selected.source, folder.path);
+  if (listed != 0) {
     com_Log("MV Error: %s", error.c_str());
     run->report->folders.push_back(folder);
     return;
@@ -525,6 +535,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   if (rc != kExitOk) return rc;
   char workDir[256];
   com_GetGlobal(kGlobalWorkDir, workDir);
+  for (const auto &source : sources) ReportSkippedLinks(report, source.get(), "");
 
   PluginApi api;
   if (!options.dryRun) {

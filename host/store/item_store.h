@@ -134,6 +134,18 @@ class ImportSource {
   // and its part files deleted).
   virtual int Convert(const SourceItem &item, HostMessage *record, std::string *subject,
                       std::vector<std::string> *warnings, std::string *reason) = 0;
+
+  // The links that ListFolders and ListItems met and did not follow (leading
+  // outside the import's tree, or back into their own path), each as "PATH:
+  // why", since the last call; the loop lists each as a warning.
+  std::vector<std::string> TakeSkippedLinks() {
+    std::vector<std::string> taken;
+    taken.swap(skippedLinks_);
+    return taken;
+  }
+
+ protected:
+  std::vector<std::string> skippedLinks_;
 };
 
 // The sources of an import directory: Maildir below DIR/mail (or DIR itself

@@ -97,6 +97,91 @@ TEST_F(MaildirReaderTest, MessagesComeFromCurAndNewWithTheirSeenFlagAndAbsentTre
   EXPECT_NE(error.find("absent"), std::string::npos) << error;
 }
 
+// A link placed in the tree must not lead the import to files elsewhere,
+// nor round in circles; links within the tree are read as they stand.
+TEST_F(MaildirReaderTest, LinksLeadingOutOfTheTreeOrBackUpAreNotFollowed) {
+  struct Case {
+    const char *why;
+    void (*build)(const fs::path &tree, const fs::path &outside);
+    std::vector<std::string> folders;   // as Folders() gives them
+    std::vector<std::string> messages;  // file names in Mailbox
+    std::vector<std::string> skipped;   // relative to the tree, then the reason
+  };
+  const char kOut[] = "a link leading outside the imported tree, not followed";
+  const char kNowhere[] = "a link leading nowhere, not followed";
+  const char kLoop[] = "a link back to a folder that holds it, not followed";
+  const Case cases[] = {
+      {"a message file linked to a file outside",
+       [](const fs::path &tree, const fs::path &outside) {
+         fs::create_symlink(outside / "secret", tree / "Mailbox/cur/1:2,S");
+       },
+       {"Mailbox=Mailbox"}, {"2:2,S"}, {"Mailbox/cur/1:2,S", kOut}},
+      {"a message file linked to another message inside is read",
+       [](const fs::path &tree, const fs::path &) {
+         fs::create_symlink(tree / "Mailbox/cur/2:2,S", tree / "Mailbox/cur/1:2,S");
+       },
+       {"Mailbox=Mailbox"}, {"1:2,S", "2:2,S"}, {}},
+      {"a dangling link leads nowhere",
+       [](const fs::path &tree, const fs::path &) {
+         fs::create_symlink(tree / "gone", tree / "Mailbox/new/3");
+       },
+       {"Mailbox=Mailbox"}, {"2:2,S"}, {"Mailbox/new/3", kNowhere}},
+      {"a folder linked to a Maildir outside",
+       [](const fs::path &tree, const fs::path &outside) {
+         fs::create_symlink(outside, tree / "Stolen");
+       },
+       {"Mailbox=Mailbox"}, {"2:2,S"}, {"Stolen", kOut}},
+      {"cur/ linked to a directory outside",
+       [](const fs::path &tree, const fs::path &outside) {
+         fs::remove_all(tree / "Mailbox/cur");
+         fs::create_symlink(outside / "cur", tree / "Mailbox/cur");
+       },
+       {"Mailbox=Mailbox"}, {}, {"Mailbox/cur", kOut}},
+      {"a folder linked back to the folder holding it",
+       [](const fs::path &tree, const fs::path &) {
+         fs::create_symlink(tree / "Mailbox", tree / "Mailbox/Again");
+       },
+       {"Mailbox=Mailbox"}, {"2:2,S"}, {"Mailbox/Again", kLoop}},
+      {"a folder linked to another folder inside is read",
+       [](const fs::path &tree, const fs::path &) {
+         fs::create_directories(tree / "Cabinet");
+         fs::create_symlink(tree / "Mailbox", tree / "Cabinet/Copy");
+       },
+       {"Cabinet^Copy=Cabinet/Copy", "Mailbox=Mailbox"}, {"2:2,S"}, {}},
+  };
+  const fs::path outside = fs::path(host_.root()) / "outside";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    fs::remove_all(Root());
+    fs::remove_all(outside);
+    for (const char *sub : {"cur", "new", "tmp"}) fs::create_directories(outside / sub);
+    ASSERT_TRUE(testing_support::WriteFileBytes((outside / "secret").string(), "Subject: s\n\ns\n"));
+    ASSERT_TRUE(testing_support::WriteFileBytes((outside / "cur/9:2,S").string(), "Subject: s\n\ns\n"));
+    MakeMaildir("Mailbox");
+    Touch("Mailbox/cur/2:2,S");
+    c.build(Root(), outside);
+
+    std::vector<maildir::FolderSource> folders;
+    std::vector<std::string> skipped;
+    std::string error;
+    ASSERT_EQ(maildir::ListFolders(Root().string(), &folders, &error, &skipped), 0) << error;
+    std::vector<std::string> gotFolders;
+    for (const auto &f : folders)
+      gotFolders.push_back(f.path + "=" + fs::path(f.directory).lexically_relative(Root()).string());
+    EXPECT_EQ(c.folders, gotFolders);
+    std::vector<maildir::MessageFile> messages;
+    maildir::ListMessages((Root() / "Mailbox").string(), &messages, &error, Root().string(),
+                          &skipped);
+    std::vector<std::string> names;
+    for (const auto &m : messages) names.push_back(m.name);
+    EXPECT_EQ(c.messages, names);
+    std::vector<std::string> expected;
+    for (size_t i = 0; i + 1 < c.skipped.size(); i += 2)
+      expected.push_back((Root() / c.skipped[i]).string() + ": " + c.skipped[i + 1]);
+    EXPECT_EQ(expected, skipped);
+  }
+}
+
 struct Utf7Case {
   const char *in;
   const char *out;
