@@ -19,6 +19,7 @@
 #include "host/ical/ical_reader.h"
 #include "host/ical/ical_writer.h"
 #include "host/maildir/maildir_paths.h"
+#include "host/maildir/tree_links.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
 #include "plugin/host_message.h"
@@ -47,15 +48,24 @@ int MakeDirectories(const std::string &path) {
   return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST ? 0 : -1;
 }
 
+// What an import's walk must stay inside; links it does not follow go to
+// skipped (may be null).
+struct TreeGuard {
+  std::string root;
+  std::vector<std::string> *skipped;
+};
+
 // Entries of a directory (dot entries skipped), sorted; directories and
-// regular files apart.
-void ListDirectory(const std::string &dir, std::vector<std::string> *files, std::vector<std::string> *dirs) {
+// regular files apart. With a guard, links it forbids are left out.
+void ListDirectory(const std::string &dir, std::vector<std::string> *files, std::vector<std::string> *dirs,
+                   const TreeGuard *guard = nullptr) {
   DIR *d = opendir(dir.c_str());
   if (d == nullptr) return;
   while (struct dirent *e = readdir(d)) {
     if (e->d_name[0] == '.') continue;
     struct stat st;
     const std::string path = JoinPath(dir, e->d_name);
+    if (guard != nullptr && !maildir::FollowEntry(guard->root, path, guard->skipped)) continue;
     if (stat(path.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode) && dirs != nullptr) dirs->push_back(e->d_name);
     if (S_ISREG(st.st_mode) && files != nullptr) files->push_back(e->d_name);
@@ -261,8 +271,12 @@ class IcalImportSource : public store::ImportSource {
       return -1;
     }
     std::vector<store::SourceFolder> found;
-    ListVdirs(JoinPath(inDir_, "calendars"), "", store::kClassCalendar, &found);
-    ListVdirs(JoinPath(inDir_, "tasks"), "", store::kClassTaskList, &found);
+    const TreeGuard guard = {inDir_, &skippedLinks_};
+    for (const char *root : {"calendars", "tasks"}) {
+      const std::string dir = JoinPath(inDir_, root);
+      if (!maildir::FollowEntry(inDir_, dir, &skippedLinks_)) continue;
+      ListVdirs(dir, "", root[0] == 't' ? store::kClassTaskList : store::kClassCalendar, guard, &found);
+    }
     ListLooseFiles(inDir_, "", &found);
     std::stable_sort(found.begin(), found.end(), [](const store::SourceFolder &a, const store::SourceFolder &b) {
       return a.path != b.path ? a.path < b.path : a.folderClass < b.folderClass;
@@ -279,7 +293,9 @@ class IcalImportSource : public store::ImportSource {
       files.push_back(folder.directory);
     } else {
       std::vector<std::string> names;
-      ListDirectory(folder.directory, &names, nullptr);
+      // The folder listing has reported the links it passed over.
+      const TreeGuard guard = {inDir_, nullptr};
+      ListDirectory(folder.directory, &names, nullptr, &guard);
       for (const std::string &name : names)
         if (EndsWith(name, kItemExtension)) files.push_back(JoinPath(folder.directory, name));
     }
@@ -372,9 +388,9 @@ class IcalImportSource : public store::ImportSource {
 
   // Every directory below a vdir root that holds .ics files is a folder.
   static void ListVdirs(const std::string &dir, const std::string &relative, int defaultClass,
-                        std::vector<store::SourceFolder> *out) {
+                        const TreeGuard &guard, std::vector<store::SourceFolder> *out) {
     std::vector<std::string> files, dirs;
-    ListDirectory(dir, &files, &dirs);
+    ListDirectory(dir, &files, &dirs, &guard);
     int kinds = 0;
     for (const std::string &name : files) {
       if (!EndsWith(name, kItemExtension)) continue;
@@ -389,13 +405,22 @@ class IcalImportSource : public store::ImportSource {
     }
     if (kinds != 0) AddByKinds(kinds, defaultClass, maildir::FolderPathOf(relative), dir, out);
     for (const std::string &sub : dirs)
-      ListVdirs(JoinPath(dir, sub), relative.empty() ? sub : relative + "/" + sub, defaultClass, out);
+      ListVdirs(JoinPath(dir, sub), relative.empty() ? sub : relative + "/" + sub, defaultClass, guard, out);
   }
 
   // .ics files outside the vdir roots and the other formats' trees.
   void ListLooseFiles(const std::string &dir, const std::string &relative, std::vector<store::SourceFolder> *out) {
     std::vector<std::string> files, dirs;
-    ListDirectory(dir, &files, &dirs);
+    // The other formats' roots at the top are judged by their own walks.
+    std::vector<std::string> skipped;
+    const TreeGuard guard = {inDir_, &skipped};
+    ListDirectory(dir, &files, &dirs, &guard);
+    for (const std::string &text : skipped) {
+      bool ownRoot = false;
+      for (const char *root : {"calendars", "tasks", "mail", "contacts"})
+        ownRoot = ownRoot || (relative.empty() && text.rfind(JoinPath(dir, root) + ":", 0) == 0);
+      if (!ownRoot) skippedLinks_.push_back(text);
+    }
     for (const std::string &name : files) {
       if (!EndsWith(name, kItemExtension)) continue;
       const std::string stem = name.substr(0, name.size() - strlen(kItemExtension));

@@ -7,6 +7,7 @@
 
 #include "host/maildir/maildir_paths.h"
 #include "host/maildir/maildir_reader.h"
+#include "host/maildir/tree_links.h"
 #include "host/maildir/maildir_writer.h"
 #include "host/maildir/message_import.h"
 
@@ -58,10 +59,12 @@ class MaildirExportStore : public store::ExportStore {
 
 class MaildirImportSource : public store::ImportSource {
  public:
-  explicit MaildirImportSource(const std::string &inDir) : root_(ImportMailRoot(inDir)) {}
+  explicit MaildirImportSource(const std::string &inDir) : tree_(inDir), root_(ImportMailRoot(inDir)) {}
 
   int ListFolders(std::vector<store::SourceFolder> *out, std::string *error) override {
     std::vector<FolderSource> found;
+    // DIR/mail itself may be a link out of the tree given.
+    if (root_ != tree_ && !FollowEntry(tree_, root_, &skippedLinks_)) return 0;
     if (maildir::ListFolders(root_, &found, error, &skippedLinks_) != 0) return -1;
     for (const FolderSource &f : found) {
       store::SourceFolder folder;
@@ -94,6 +97,7 @@ class MaildirImportSource : public store::ImportSource {
   }
 
  private:
+  std::string tree_;  // the import's directory
   std::string root_;
 };
 

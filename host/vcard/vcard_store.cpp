@@ -12,6 +12,7 @@
 #include <set>
 
 #include "host/maildir/maildir_paths.h"
+#include "host/maildir/tree_links.h"
 #include "host/vcard/vcard_reader.h"
 #include "host/vcard/vcard_writer.h"
 #include "plugin/host_message.h"
@@ -168,10 +169,11 @@ class VcardExportStore : public store::ExportStore {
 
 class VcardImportSource : public store::ImportSource {
  public:
-  explicit VcardImportSource(const std::string &inDir) : root_(WithoutSlash(inDir) + "/contacts") {}
+  explicit VcardImportSource(const std::string &inDir)
+      : tree_(WithoutSlash(inDir)), root_(WithoutSlash(inDir) + "/contacts") {}
 
   int ListFolders(std::vector<store::SourceFolder> *out, std::string *) override {
-    if (IsDirectory(root_)) Walk(root_, "", out);
+    if (IsDirectory(root_) && maildir::FollowEntry(tree_, root_, &skippedLinks_)) Walk(root_, "", out);
     std::sort(out->begin(), out->end(),
               [](const store::SourceFolder &a, const store::SourceFolder &b) { return a.path < b.path; });
     return 0;
@@ -181,6 +183,8 @@ class VcardImportSource : public store::ImportSource {
     for (const std::string &name : ListDirectory(folder.directory)) {
       const std::string path = folder.directory + "/" + name;
       if (!EndsWithVcf(name) || IsDirectory(path)) continue;
+      // Walk has reported the links it passed over.
+      if (!maildir::FollowEntry(tree_, path, nullptr)) continue;
       const std::vector<Card> *cards = Cards(path);
       if (cards == nullptr || cards->empty()) {
         store::SourceItem item;
@@ -227,6 +231,7 @@ class VcardImportSource : public store::ImportSource {
     bool hasCards = false;
     for (const std::string &name : ListDirectory(dir)) {
       const std::string path = dir + "/" + name;
+      if (!maildir::FollowEntry(tree_, path, &skippedLinks_)) continue;
       struct stat st;
       if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         // A linked directory is not followed: a link to a parent would never end.
@@ -255,6 +260,7 @@ class VcardImportSource : public store::ImportSource {
     return &cached_;
   }
 
+  std::string tree_;  // the import's directory: no link leads out of it
   std::string root_;
   std::string cachedPath_;
   std::vector<Card> cached_;
