@@ -4,6 +4,7 @@
 #include "folders/folder_table.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -29,7 +30,7 @@ const char kFolderTagFormat[] = "%s {MV:%d:FCLASS:%d}";
 
 // What one <gwt:folder> entry of the answer says, collected until its end tag.
 struct FolderEntry {
-  char name[kFolderValueChars + 1];
+  char name[kFolderTextSize];  // whole, until ShortenFolderName
   char folderType[kFolderValueChars + 1];
   char kind[kFolderValueChars + 1];  // the xsi:type after "gwt:", e.g. SharedFolder
   char id[kFolderValueChars + 1];
@@ -88,12 +89,32 @@ int DroppedBySharing(const FolderEntry &entry) {
   return keepNormal == 0;
 }
 
+// A name longer than kFolderValueChars keeps its start and gets "~" and a
+// digest of the whole name, so that two folders whose names differ only
+// past the cut stay two folders (and two directories on export). Shorter
+// names stay as they are.
+void ShortenFolderName(char *name, size_t cap) {
+  const size_t length = strnlen(name, cap);
+  if (length <= static_cast<size_t>(kFolderValueChars)) return;
+  uint32_t digest = 2166136261u;  // FNV-1a
+  for (size_t i = 0; i < length; ++i) {
+    digest ^= static_cast<unsigned char>(name[i]);
+    digest *= 16777619u;
+  }
+  const std::string whole(name, length);
+  size_t cut = kFolderValueChars - 9;  // room for "~" and eight hex digits
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  FormatText(name + cut, cap - cut, "~%08x", digest);
+  com_Log("MV Warning: folder name shortened to %s, the whole name: %s", name, whole.c_str());
+}
+
 // Decides about one complete entry and adds it. Returns 0 when the table is
 // full and reading must stop, else 1.
 int EndFolderEntry(FolderEntry *entry) {
   if (EqualsNoCase(entry->folderType, "root")) CopyText(gRootFolderId, sizeof gRootFolderId, entry->id);
   if (entry->parentId[0] == '\0') return 1;
   if (DroppedBySharing(*entry)) return 1;
+  ShortenFolderName(entry->name, sizeof entry->name);
   // Address books come from the address-book list.
   if (EqualsNoCase(entry->folderType, "Contacts") || EqualsNoCase(entry->folderType, "UserContacts"))
     return 1;
@@ -124,7 +145,7 @@ void ScanFolderList(FILE *file) {
   memset(&entry, 0, sizeof entry);
   const TagField entryFields[] = {
       {"<gwt:id>", kTagExact, entry.id, sizeof entry.id, kFolderValueChars, nullptr},
-      {"<gwt:name>", kTagExact, entry.name, sizeof entry.name, kFolderValueChars, nullptr},
+      {"<gwt:name>", kTagExact, entry.name, sizeof entry.name, -1, nullptr},
       {"<gwt:folderType>", kTagExact, entry.folderType, sizeof entry.folderType,
        kFolderValueChars, nullptr},
       {"<gwt:parent>", kTagExact, entry.parentId, sizeof entry.parentId, kFolderValueChars,

@@ -48,6 +48,19 @@ TEST_F(FolderTableTest, FolderListAnswersGiveTheirRecords) {
       "<gwt:container>F.alice@5</gwt:container></gwt:item>"
       "<gwt:item xsi:type=\"gwt:Appointment\"><gwt:id>OUT@1</gwt:id>"
       "<gwt:container>MBX.alice@1</gwt:container></gwt:item></gwm:items>");
+  // Names past 250 characters: two that differ only after the cut, one of
+  // exactly 250, and one whose cut falls inside a two-byte character.
+  std::string sameStart(260, 'a'), exact(250, 'b'), accents;
+  for (int i = 0; i < 130; ++i) accents += "\xc3\xa9";
+  const std::string count = underRoot + "<gwt:count>1</gwt:count>";
+  const std::string longNames = FolderList(
+      root + FolderElement("Folder", "L1@7", (sameStart + "1").c_str(), count.c_str()) +
+      FolderElement("Folder", "L2@7", (sameStart + "2").c_str(), count.c_str()) +
+      FolderElement("Folder", "L3@7", exact.c_str(), count.c_str()) +
+      FolderElement("Folder", "L4@7", accents.c_str(), count.c_str()));
+  const std::string longRows = std::string(241, 'a') + "~ec083c18 0 1; " + std::string(241, 'a') +
+                               "~ef0840d1 0 1; " + exact + " 0 1; " + accents.substr(0, 240) +
+                               "~9ec9dc1d 0 1; ";
   const struct {
     const char *why;
     std::string answer;
@@ -92,6 +105,9 @@ TEST_F(FolderTableTest, FolderListAnswersGiveTheirRecords) {
        FolderList(root + FolderElement("SystemFolder", "F.alice@5", "Dates",
                                        (underRoot + "<gwt:folderType>Calendar</gwt:folderType>").c_str())),
        0, true, "Dates 2 2; ", "ROOT.alice@16"},
+      {"names past 250 characters keep their start and a digest of the whole name, so folders "
+       "differing after the cut stay apart; a name of 250 stays as it is",
+       longNames, 0, false, longRows.c_str(), "ROOT.alice@16"},
   };
   Connect("<folder id=\"F.alice@5\" name=\"Dates\" type=\"Calendar\"/>");
   for (const auto &c : cases) {
