@@ -295,7 +295,9 @@ TEST_F(IcalRoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   server_->ClearRequests();
   r = RunMvmigrate(ImportArgs(tree, imported, "carol"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_GT(Requests("createItemRequest"), 20u) << "the last run writes what the killed ones left";
+  // How far a killed run got depends on when the kill lands (later under
+  // load); the last run writes whatever is left.
+  EXPECT_GT(Requests("createItemRequest"), 0u) << "the last run writes what the killed ones left";
   const std::multiset<std::string> clean = ServerItems("dave"), resumed = ServerItems("carol");
   EXPECT_GT(clean.size(), 50u);
   EXPECT_EQ(resumed, clean);
