@@ -61,7 +61,7 @@ struct FolderRun {
   const FolderRecord *folder;
   char sortName[kSortNameSize];
   int index;                 // items handed to SaveItem
-  int dataSize;
+  int64_t dataSize;  // summed wide: a folder passes 2 GiB
 };
 
 void WorkFile(char *out, size_t cap, const char *name) {
@@ -304,7 +304,8 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   }
   int result = ConvertMailFolder(&run, index);
   if (storedCount != nullptr) *storedCount = run.host.stored;
-  if (dataSize != nullptr) *dataSize = run.dataSize;
+  if (dataSize != nullptr)
+    *dataSize = run.dataSize > INT32_MAX ? INT32_MAX : static_cast<int>(run.dataSize);
   record->folderItemCount = run.folder->itemCount;
   return result;
 }
