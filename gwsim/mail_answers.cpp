@@ -122,7 +122,8 @@ void AppendAttachments(Mailbox *mailbox, const Item &item, const AnswerOptions &
     if (!a.contentType.empty()) AppendElement(out, "gwt:contentType", a.contentType);
     const int64_t size = a.itemReference ? ReferencedSize(mailbox, a) : a.Size();
     if (options.shownSizeCut >= 0)
-      AppendElement(out, "gwt:size", std::to_string(std::max<int64_t>(0, size - options.shownSizeCut)));
+      AppendElement(out, "gwt:size",
+                    std::to_string(std::max<int64_t>(0, size - options.shownSizeCut)));
     if (a.hidden) AppendElement(out, "gwt:hidden", "1");
     out->append("</gwt:attachment>");
   }

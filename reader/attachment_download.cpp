@@ -52,7 +52,8 @@ struct ChunkAnswer {
 uint64_t DigestRest(FILE *file) {
   uint64_t digest = 1469598103934665603ull;
   int c;
-  while ((c = getc(file)) != EOF) digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  while ((c = getc(file)) != EOF)
+    digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   return digest;
 }
 

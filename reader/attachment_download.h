@@ -65,7 +65,8 @@ struct ChunkedDownload {
   const char *id;            // attachment or body id
   const char *view;          // "" or kItemView
   const char *responseName;  // answer file in the work directory ("base64.tmp")
-  int64_t size;              // announced size in bytes (INT64_MAX: unknown); full pieces go on past it
+  int64_t size;              // announced size in bytes (INT64_MAX: unknown); read on past it
+                             // while pieces come back full
   int keepAlive;             // notify the host every 30 seconds between chunks
   const char *debugWhat;     // "attachment" / "embedded attachment": debug copy line
   ReferenceTexts *texts;     // null: only <gwt:code and <gwm:part are looked at
