@@ -25,6 +25,11 @@ struct AnswerOptions {
   size_t base64LineLength = 0;  // > 0: base64 broken by "\n" after this many characters
   size_t pieceCap = 0;          // > 0: a getAttachmentResponse carries at most this many bytes
   bool noPartPastEnd = false;   // a read at or past the end gets no gwm:part (else an empty one)
+  int64_t shownSizeCut = 0;     // > 0: attachments show their size less this much; < 0: no gwt:size
+  bool ignoreOffset = false;    // getAttachmentRequest always reads from the start
+  bool bodyIdEndTag = false;    // a body sent by id has an end tag instead of "/>"
+  bool bodyIdFirst = false;     // a body sent by id lists id before contentType
+  bool noBodyLength = false;    // a body sent by id has no length attribute
 };
 
 struct Options {

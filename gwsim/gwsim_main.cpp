@@ -69,6 +69,16 @@ int main(int argc, char **argv) {
                  "getAttachmentRequest returns at most BYTES per answer (0: what was asked)");
   app.add_flag("--no-part-past-end", options.answers.noPartPastEnd,
                "a getAttachmentRequest at or past the end gets no part (default: an empty one)");
+  app.add_option("--shown-size-cut", options.answers.shownSizeCut,
+                 "attachments show their size less BYTES (-1: no gwt:size at all)");
+  app.add_flag("--ignore-offset", options.answers.ignoreOffset,
+               "getAttachmentRequest always reads from the start, whatever <offset> says");
+  app.add_flag("--body-id-end-tag", options.answers.bodyIdEndTag,
+               "a body sent by id comes as <gwt:part ..></gwt:part> instead of self-closed");
+  app.add_flag("--body-id-first", options.answers.bodyIdFirst,
+               "a body sent by id lists id before contentType");
+  app.add_flag("--no-body-length", options.answers.noBodyLength,
+               "a body sent by id has no length attribute");
   CLI11_PARSE(app, argc, argv);
   if (hugeAttachment > 0) {
     itemCount = 1;

@@ -78,11 +78,14 @@ void AppendMessage(const Item &item, const AnswerOptions &options, std::string *
   out->append("<gwt:message>");
   for (const BodyPart &body : item.bodies) {
     out->append("<gwt:part");
+    const bool byId = body.data.size() > kInlineBodyLimit;
+    if (byId && options.bodyIdFirst) AppendAttribute(out, "id", body.id);
     AppendAttribute(out, "contentType", body.contentType);
-    AppendAttribute(out, "length", std::to_string(body.data.size()));
-    if (body.data.size() > kInlineBodyLimit) {
-      AppendAttribute(out, "id", body.id);
-      out->append("/>");
+    if (!byId || !options.noBodyLength)
+      AppendAttribute(out, "length", std::to_string(body.data.size()));
+    if (byId) {
+      if (!options.bodyIdFirst) AppendAttribute(out, "id", body.id);
+      out->append(options.bodyIdEndTag ? "></gwt:part>" : "/>");
       continue;
     }
     out->push_back('>');
@@ -102,7 +105,8 @@ int64_t ReferencedSize(Mailbox *mailbox, const Attachment &attachment) {
   return size;
 }
 
-void AppendAttachments(Mailbox *mailbox, const Item &item, std::string *out) {
+void AppendAttachments(Mailbox *mailbox, const Item &item, const AnswerOptions &options,
+                       std::string *out) {
   if (item.attachments.empty()) return;
   out->append("<gwt:attachments>");
   for (const Attachment &a : item.attachments) {
@@ -117,7 +121,9 @@ void AppendAttachments(Mailbox *mailbox, const Item &item, std::string *out) {
     AppendElement(out, "gwt:name", a.name);
     if (!a.contentType.empty()) AppendElement(out, "gwt:contentType", a.contentType);
     const int64_t size = a.itemReference ? ReferencedSize(mailbox, a) : a.Size();
-    AppendElement(out, "gwt:size", std::to_string(size));
+    if (options.shownSizeCut >= 0)
+      AppendElement(out, "gwt:size",
+                    std::to_string(std::max<int64_t>(0, size - options.shownSizeCut)));
     if (a.hidden) AppendElement(out, "gwt:hidden", "1");
     out->append("</gwt:attachment>");
   }
@@ -154,6 +160,7 @@ void AppendPiece(const Attachment &attachment, int64_t total, int64_t offset, in
   size_t wanted = kMaxPieceBytes;
   if (length >= 0) wanted = static_cast<size_t>(std::min<int64_t>(length, kMaxPieceBytes));
   if (options.pieceCap > 0) wanted = std::min(wanted, options.pieceCap);
+  if (options.ignoreOffset) offset = 0;
   std::string bytes;
   ReadAttachmentBytes(attachment, offset, wanted, &bytes);
   if (bytes.empty() && offset >= total && options.noPartPastEnd) return;
@@ -197,7 +204,7 @@ void AppendMailContent(Mailbox *mailbox, const Item &item, const AnswerOptions &
                        std::string *out) {
   AppendDistribution(item, out);
   AppendMessage(item, options, out);
-  AppendAttachments(mailbox, item, out);
+  AppendAttachments(mailbox, item, options, out);
   if (!item.priority.empty()) {
     out->append("<gwt:options>");
     AppendElement(out, "gwt:priority", item.priority);

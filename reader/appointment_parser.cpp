@@ -30,7 +30,6 @@ enum {
   kPathSize = kDirSize + 64,
 };
 
-const char kBodyPartStart[] = "<gwt:part ContentType=\"Text";
 
 // ---- the item ----
 
@@ -195,7 +194,7 @@ int HandleElementRow(AppointmentScan *scan, char *line) {
     const int result = GetAttachment(record, scan->file);
     if (result == kAttachFailed) scan->failed = 1;
     if (result == kAttachFull) scan->attachmentsFull = 1;
-  } else if (EqualsNoCaseN(line, kBodyPartStart, sizeof kBodyPartStart - 1)) {
+  } else if (IsTextBodyPart(line)) {
     // The item's own text body, as the mail parser reads it.
     const int rtf = com_FindText(line, "/rtf", 0) != nullptr;
     if (WriteBodyPart(record, scan->file, line, rtf) == 2) scan->failed = 1;

@@ -44,12 +44,23 @@ struct ChunkAnswer {
   int gotData;
   int64_t bytes;
   int writeFailed;
+  uint64_t digest;  // of the encoded data, to see a server send the same piece again
+  int repeated;     // the data was the previous answer's again
 };
+
+// FNV-1a over the rest of the answer from where its data starts.
+uint64_t DigestRest(FILE *file) {
+  uint64_t digest = 1469598103934665603ull;
+  int c;
+  while ((c = getc(file)) != EOF)
+    digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return digest;
+}
 
 // Scans one getAttachmentResponse: the status code, the texts of a
 // referenced item and, at the part element, its data into part.
 int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
-                    ChunkAnswer *answer) {
+                    uint64_t previousDigest, ChunkAnswer *answer) {
   FilePtr file = OpenFile(path, "r");
   if (!file) return 0;
   char code[kKeptTextSize] = "";
@@ -75,6 +86,15 @@ int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
       size_t length = strlen(line);
       // A self-closed part element is a read at the end: no data.
       if (length >= 2 && strcmp(line + length - 2, "/>") == 0) break;
+      long dataStart = ftell(file.get());
+      answer->digest = DigestRest(file.get());
+      // The same piece again past what the server declared is a server that
+      // ignores the offset: nothing of it is written twice.
+      if (previousDigest != 0 && answer->digest == previousDigest) {
+        answer->repeated = 1;
+        break;
+      }
+      if (dataStart < 0 || fseek(file.get(), dataStart, SEEK_SET) != 0) return 0;
       answer->bytes = DecodeBase64Line(file.get(), part, &answer->writeFailed);
       answer->gotData = answer->bytes > 0;
       break;
@@ -94,6 +114,14 @@ void NotifyKeepAlive(int64_t *nextKeepAlive) {
   if (gSession.hostNotify == nullptr) return;
   int value1 = 0, value2 = 0, stop = 0;
   gSession.hostNotify(0, "keepalive", 0, &value1, &value2, &stop);
+}
+
+// The most an attachment of unknown or understated size may bring: the
+// /MAXATTACHSIZE limit (thousands of bytes), which the host would not take
+// beyond anyway.
+int64_t MaxUndeclaredBytes() {
+  int64_t limit = static_cast<int64_t>(gRunSettings.maxAttachSize) * 1000;
+  return limit > 0 ? limit : INT64_MAX;
 }
 
 }  // namespace
@@ -129,6 +157,7 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
   WorkFilePath(responsePath, sizeof responsePath, download->responseName);
   static char body[kRequestSize];
   int64_t offset = 0;
+  uint64_t previousDigest = 0;
   int64_t nextKeepAlive = TransferClockNow() + kKeepAliveIntervalSeconds;
   for (;;) {
     if (!gRunSettings.calTest) {
@@ -150,8 +179,12 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
                                        ? "Substitute embedded base64 file now"
                                        : "Substitute base64 file now");
     }
-    ChunkAnswer answer = {0, 0, 0};
-    if (!ScanChunkAnswer(responsePath, download, part, &answer)) {
+    ChunkAnswer answer = {0, 0, 0, 0, 0};
+    // Up to the declared size every piece is taken as it comes (the data
+    // may well repeat); past it a repeat ends the download.
+    const int pastDeclared = download->size == INT64_MAX || offset >= download->size;
+    if (!ScanChunkAnswer(responsePath, download, part, pastDeclared ? previousDigest : 0,
+                         &answer)) {
       FormatText(download->failure, sizeof download->failure, "cannot read %s", responsePath);
       return 0;
     }
@@ -159,16 +192,32 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
       CopyText(download->failure, sizeof download->failure, "cannot write the part file");
       return 0;
     }
+    if (answer.repeated) {
+      com_Log("MV Warning: attachment data at offset %" PRId64
+              " repeats the piece before it, taking %" PRId64 " bytes as the whole",
+              offset, download->total);
+      return 1;
+    }
+    previousDigest = answer.digest;
     download->total += answer.bytes;
     if (answer.gotData) download->gotData = 1;
-    // A short piece (the server may cut what it sends) is followed by a
-    // request from where it ended; a full one moves on a whole chunk.
-    if (answer.bytes > 0 && answer.bytes < kAttachmentChunk &&
-        offset + answer.bytes < download->size)
+    if (!answer.gotData) return 1;
+    // The declared size may be missing or too small: a full piece always
+    // asks for more. A short piece (the server may cut what it sends) is
+    // followed by a request from where it ended while the size is not
+    // reached; otherwise it is the last.
+    if (answer.bytes >= kAttachmentChunk)
+      offset += kAttachmentChunk;
+    else if (offset + answer.bytes < download->size)
       offset += answer.bytes;
     else
-      offset += kAttachmentChunk;
-    if (offset > download->size || !answer.gotData) return 1;
+      return 1;
+    if ((download->size == INT64_MAX || offset > download->size) &&
+        offset > MaxUndeclaredBytes()) {
+      com_Log("MV Warning: attachment data goes on past %" PRId64 " bytes, stopping there",
+              offset);
+      return 1;
+    }
     if (download->keepAlive) NotifyKeepAlive(&nextKeepAlive);
   }
 }

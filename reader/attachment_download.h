@@ -65,7 +65,8 @@ struct ChunkedDownload {
   const char *id;            // attachment or body id
   const char *view;          // "" or kItemView
   const char *responseName;  // answer file in the work directory ("base64.tmp")
-  int64_t size;              // announced size in bytes; the loop ends past it
+  int64_t size;              // announced size in bytes (INT64_MAX: unknown); read on past it
+                             // while pieces come back full
   int keepAlive;             // notify the host every 30 seconds between chunks
   const char *debugWhat;     // "attachment" / "embedded attachment": debug copy line
   ReferenceTexts *texts;     // null: only <gwt:code and <gwm:part are looked at
@@ -81,9 +82,13 @@ void FormatAttachmentRequest(char *out, size_t cap, const char *method, const ch
                              const char *view, int64_t offset, int64_t length);
 
 // Fetches the data of download->id in 200000-byte chunks into part.
-// A chunk that brings fewer bytes than asked, while the size is not reached,
-// is followed by a request from where it ended; an answer without data (no
-// part element, or an empty one) ends the loop. Returns 1 when the loop ran
+// A full chunk always asks for the next (the size may be missing or too
+// small); a chunk that brings fewer bytes than asked, while the size is not
+// reached, is followed by a request from where it ended, and is the last
+// otherwise; an answer without data (no part element, or an empty one) ends
+// the loop. Past the size, a chunk that repeats the one before it (a server
+// that ignores the offset) ends the loop unwritten, and so does passing the
+// /MAXATTACHSIZE limit. Returns 1 when the loop ran
 // to its end (the code may still be non-zero), 0 when a chunk was not
 // answered with HTTP 200, the answer file cannot be read or a write to part
 // failed (download->failure says which).

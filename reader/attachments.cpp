@@ -48,13 +48,26 @@ int PartKind(const char *name, char *displayName, size_t displayCap, const char 
   return kind;
 }
 
-// The id="..", and length=".." of a self-closed body part element; returns
-// 1 when the element is self-closed and has an id.
-int ReadEmptyPartElement(const char *line, char *id, size_t cap, int64_t *length) {
+// True when the element opened on the line before ends without data: the
+// line was self-closed, or the next line of response is its end tag (which
+// is then read; any other line is left for the data).
+int ElementIsEmpty(const char *line, FILE *response) {
   size_t n = strlen(line);
-  if (n < 2 || strcmp(line + n - 2, "/>") != 0) return 0;
+  if (n >= 2 && strcmp(line + n - 2, "/>") == 0) return 1;
+  long start = ftell(response);
+  if (start < 0) return 0;
+  char next[64];
+  if (ReadResponseLine(next, sizeof next, response) && EqualsNoCase(next, "</gwt:part>")) return 1;
+  fseek(response, start, SEEK_SET);
+  return 0;
+}
+
+// The id="..", and length=".." of an empty body part element; returns 1
+// when the element is empty and has an id.
+int ReadEmptyPartElement(const char *line, FILE *response, char *id, size_t cap,
+                         int64_t *length) {
   const char *idStart = com_FindText(line, " id=\"", 1);
-  if (idStart == nullptr) return 0;
+  if (idStart == nullptr || !ElementIsEmpty(line, response)) return 0;
   idStart += 5;
   const char *idEnd = strchr(idStart, '"');
   if (idEnd == nullptr) return 0;
@@ -160,6 +173,13 @@ int GetAttachment(HostMessage *record, FILE *response) {
   return AddPartFile(record, partPath, displayName, kind) ? kAttachDone : kAttachFull;
 }
 
+int IsTextBodyPart(const char *line) {
+  if (!StartsWithNoCase(line, "<gwt:part")) return 0;
+  const char after = line[sizeof "<gwt:part" - 1];
+  if (after != ' ' && after != '>' && after != '/') return 0;
+  return com_FindText(line, " contentType=\"text", 1) != nullptr;
+}
+
 int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int rtf) {
   char partPath[kPathSize];
   FormatPartFileName(partPath, sizeof partPath, gSession.workDir, record->msgSeq,
@@ -173,7 +193,7 @@ int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int
   static char id[kAttachmentIdSize];
   int64_t length = 0;
   int writeFailed = 0;
-  if (partLine != nullptr && ReadEmptyPartElement(partLine, id, sizeof id, &length)) {
+  if (partLine != nullptr && ReadEmptyPartElement(partLine, response, id, sizeof id, &length)) {
     // A body too large to come inline is fetched by its id like an attachment.
     static ChunkedDownload download;
     download.id = id;

@@ -36,13 +36,18 @@ int ParseEmbeddedMessage(HostMessage *record, const char *path);
 
 // Writes the body part whose opening line `partLine` was just read from
 // response (its data on the following lines, or, when the element is empty
-// and self-closed with an id="..", fetched by that id in chunks) into a part
+// with an id="..", self-closed or with its end tag, fetched by that id in
+// chunks) into a part
 // file of kind 1 "Message.txt", converting RTF to HTML when rtf is set.
 // Returns 1 when added, 0 when the record cannot take another part (the
 // file is then deleted); 2 when the part file cannot be created or written
 // or the data could not be fetched (nothing is added, the file is deleted,
 // the reason is in AttachmentFailureReason()).
 int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int rtf);
+
+// True when line opens a gwt:part element whose contentType attribute is a
+// text type, wherever the attribute stands among the others.
+int IsTextBodyPart(const char *line);
 
 // Why the last GetAttachment or WriteBodyPart failed ("" when none did yet).
 const char *AttachmentFailureReason();

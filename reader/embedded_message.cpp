@@ -31,7 +31,6 @@ enum {
 };
 
 // The first 27 characters of a body part's opening line.
-const char kBodyPartStart[] = "<gwt:part ContentType=\"Text";
 
 // Deletes the part files of a temporary record and frees its lists.
 void FreeTemporaryRecord(HostMessage *record) {
@@ -159,7 +158,7 @@ int ParseEmbeddedMessage(HostMessage *record, const char *path) {
       if (!ReadElementValue(line, sizeof line, file.get())) break;
       CopyTextN(record->subject, sizeof record->subject, line, kSubjectChars);
       TrimPartialUtf8(record->subject);
-    } else if (EqualsNoCaseN(line, kBodyPartStart, sizeof kBodyPartStart - 1)) {
+    } else if (IsTextBodyPart(line)) {
       failed = WriteBodyPart(record, file.get(), line, com_FindText(line, "/rtf", 0) != nullptr) == 2;
     } else if (EqualsNoCase(line, "<gwt:from>")) {
       int status = 0;

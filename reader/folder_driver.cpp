@@ -61,7 +61,7 @@ struct FolderRun {
   const FolderRecord *folder;
   char sortName[kSortNameSize];
   int index;                 // items handed to SaveItem
-  int dataSize;
+  int64_t dataSize;  // summed wide: a folder passes 2 GiB
 };
 
 void WorkFile(char *out, size_t cap, const char *name) {
@@ -191,7 +191,12 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
   WorkFile(idPath, sizeof idPath, "msgids.tmp");
   int count = ListItemIds(*run, idPath);
   const int itemCount = run->folder->itemCount;
-  if (count != itemCount) {
+  // A negative count from the server is no count at all: nothing to adjust
+  // and no item to call skipped (the difference would not even fit an int).
+  const int countKnown = itemCount >= 0;
+  if (!countKnown)
+    com_Log("MV Warning: folder %s has no usable item count (%d)", run->sortName, itemCount);
+  if (countKnown && count != itemCount) {
     com_Log("Adjusting MailboxMessageCount by %d", count - itemCount);
     if (gSession.hostNotify != nullptr)
       gSession.hostNotify(0, "MailboxMessageCount", count - itemCount, &run->host.value1,
@@ -200,7 +205,7 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
   FilePtr idFile = OpenListedIds(idPath);
   if (idFile) {
     ConvertItems(run, idFile.get());
-    int skipped = itemCount - count;
+    int skipped = countKnown ? itemCount - count : 0;
     // Items a failed listing missed are no date-filter skips.
     if (gSession.dateFilter[0] != '\0' && skipped > 0 && !gSession.listingFailed) {
       com_Log("Messages skipped due to server-side date filter: %d", skipped);
@@ -304,7 +309,8 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   }
   int result = ConvertMailFolder(&run, index);
   if (storedCount != nullptr) *storedCount = run.host.stored;
-  if (dataSize != nullptr) *dataSize = run.dataSize;
+  if (dataSize != nullptr)
+    *dataSize = run.dataSize > INT32_MAX ? INT32_MAX : static_cast<int>(run.dataSize);
   record->folderItemCount = run.folder->itemCount;
   return result;
 }

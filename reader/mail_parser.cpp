@@ -30,7 +30,6 @@ enum {
   kPathSize = kDirSize + 64,
 };
 
-const char kBodyPartStart[] = "<gwt:part ContentType=\"Text";  // 27 characters
 const char kPlaceholderText[] = "This message, of type \"%s\", does not have any text.\n";
 
 // Reads the value line of the element whose tag was just read; "" for an
@@ -128,7 +127,7 @@ int ParseMailItem(HostMessage *record, const char *responsePath) {
       if (result == kAttachFull) attachmentsFull = 1;
       continue;
     }
-    if (EqualsNoCaseN(line, kBodyPartStart, sizeof kBodyPartStart - 1)) {
+    if (IsTextBodyPart(line)) {
       int rtf = com_FindText(line, "/rtf", 0) != nullptr;
       if (WriteBodyPart(record, f, line, rtf) == 2) return kMailFailed;
     }

@@ -91,7 +91,7 @@ struct Mode {
   size_t pieceCap;
 };
 
-class AttachmentModeTest : public ConvertTest, public ::testing::WithParamInterface<Mode> {
+class OffsetsTest : public ConvertTest {
  protected:
   // Offsets asked for, per attachment id, in order.
   std::map<std::string, std::vector<std::string>> Offsets() const {
@@ -107,6 +107,8 @@ class AttachmentModeTest : public ConvertTest, public ::testing::WithParamInterf
     return offsets;
   }
 };
+
+class AttachmentModeTest : public OffsetsTest, public ::testing::WithParamInterface<Mode> {};
 
 TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
   const Mode &mode = GetParam();
@@ -218,6 +220,90 @@ INSTANTIATE_TEST_SUITE_P(Shapes, AttachmentModeTest,
                                            Mode{"no part past the end", false, true, 0},
                                            Mode{"pieces of 64 KB", false, false, 65536}),
                          ModeName);
+
+// Answers the schema allows that hide how much data there is: every row
+// must still end, with all the data the server gave.
+struct HiddenSize {
+  const char *why;
+  gwsim::AnswerOptions answers;
+  int bigSize;
+  std::vector<std::string> bigOffsets;
+  int exactSize;
+  int longSize;
+  size_t longRequests;
+};
+
+gwsim::AnswerOptions Answers(int64_t shownSizeCut, bool ignoreOffset, bool bodyIdEndTag,
+                             bool bodyIdFirst, bool noBodyLength) {
+  gwsim::AnswerOptions a;
+  a.shownSizeCut = shownSizeCut;
+  a.ignoreOffset = ignoreOffset;
+  a.bodyIdEndTag = bodyIdEndTag;
+  a.bodyIdFirst = bodyIdFirst;
+  a.noBodyLength = noBodyLength;
+  return a;
+}
+
+class HiddenSizeTest : public OffsetsTest, public ::testing::WithParamInterface<HiddenSize> {};
+
+TEST_P(HiddenSizeTest, EveryAnswerEndsWithAllTheDataSent) {
+  const HiddenSize &c = GetParam();
+  SCOPED_TRACE(c.why);
+  ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
+  server_.SetAnswerOptions(c.answers);
+  ASSERT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0}), gHost.statuses);
+  const StoredItem *big = Find("Big");
+  ASSERT_NE(nullptr, big);
+  ASSERT_EQ(2u, big->parts.size());
+  EXPECT_EQ(c.bigSize, big->parts[1].size);
+  ASSERT_EQ(static_cast<size_t>(c.bigSize), big->parts[1].bytes.size());
+  bool same = true;
+  for (int i = 0; i < c.bigSize && same; ++i)
+    same = static_cast<unsigned char>(big->parts[1].bytes[i]) == i % 251;
+  EXPECT_TRUE(same) << "the data arrived changed";
+  std::map<std::string, std::vector<std::string>> offsets = Offsets();
+  EXPECT_EQ(c.bigOffsets, offsets["ATT.BIG"]);
+  const StoredItem *exact = Find("Exact");
+  ASSERT_NE(nullptr, exact);
+  ASSERT_EQ(2u, exact->parts.size());
+  EXPECT_EQ(c.exactSize, exact->parts[1].size);
+  const StoredItem *longBody = Find("Long");
+  ASSERT_NE(nullptr, longBody);
+  ASSERT_EQ(1u, longBody->parts.size());
+  EXPECT_EQ(1, longBody->parts[0].kind);
+  EXPECT_EQ(c.longSize, longBody->parts[0].size);
+  size_t longRequests = 0;
+  for (const auto &entry : offsets)
+    if (entry.first.find("LONG@1") == 0) longRequests += entry.second.size();
+  EXPECT_EQ(c.longRequests, longRequests) << "requests for the long body";
+}
+
+std::string HiddenSizeName(const ::testing::TestParamInfo<HiddenSize> &info) {
+  static const char *const kNames[] = {"NoSize", "Understated", "BodyEndTag", "BodyIdFirst",
+                                       "OffsetIgnored"};
+  return kNames[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, HiddenSizeTest,
+    ::testing::Values(
+        HiddenSize{"no gwt:size: full pieces go on, the short one is the last",
+                   Answers(-1, false, false, false, false), 450000,
+                   {"0", "200000", "400000"}, 200000, 40000, 1},
+        HiddenSize{"a size 300000 short: read past it while pieces come back full",
+                   Answers(300000, false, false, false, false), 450000,
+                   {"0", "200000", "400000"}, 200000, 40000, 1},
+        HiddenSize{"a body by id with its end tag is fetched like the self-closed one",
+                   Answers(0, false, true, false, false), 450000, {"0", "200000", "400000"},
+                   200000, 40000, 1},
+        HiddenSize{"a body part that lists id before contentType is still the body",
+                   Answers(0, false, true, true, false), 450000, {"0", "200000", "400000"},
+                   200000, 40000, 1},
+        HiddenSize{"a server that ignores the offset: a repeated piece ends the read, unwritten",
+                   Answers(-1, true, false, false, true), 200000, {"0", "200000"}, 200000,
+                   40000, 2}),
+    HiddenSizeName);
 
 class AttachmentTest : public ConvertTest {};
 

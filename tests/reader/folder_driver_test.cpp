@@ -177,14 +177,28 @@ TEST_F(FolderDriverTest, MailRulesAreFetchedOnceOverTwoFolders) {
 }
 
 TEST_F(FolderDriverTest, FolderStructureOnlyStillCorrectsTheCount) {
-  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D114"}));
-  gFolderTable.records[FolderIndex("Mailbox")]->itemCount = 5;
-  EXPECT_EQ(0, Convert("Mailbox"));
-  EXPECT_TRUE(Sent("getItemRequest").empty());
-  ASSERT_EQ(1u, gHost.notes.size());
-  EXPECT_EQ(-2, gHost.notes[0].second);
-  EXPECT_TRUE(gHost.statuses.empty());
-  EXPECT_EQ(0, storedCount_);
+  const struct {
+    const char *why;
+    int itemCount;
+    std::vector<int> notes;
+  } cases[] = {
+      {"a count of 5 for 3 listed items is corrected by -2", 5, {-2}},
+      {"a negative count (-2147483649 reads as the lowest int) is unknown: no correction",
+       INT32_MIN, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D114"}));
+    gFolderTable.records[FolderIndex("Mailbox")]->itemCount = c.itemCount;
+    gHost = HostLog();
+    EXPECT_EQ(0, Convert("Mailbox"));
+    EXPECT_TRUE(Sent("getItemRequest").empty());
+    std::vector<int> notes;
+    for (const auto &note : gHost.notes) notes.push_back(note.second);
+    EXPECT_EQ(c.notes, notes);
+    EXPECT_TRUE(gHost.statuses.empty());
+    EXPECT_EQ(0, storedCount_);
+  }
 }
 
 TEST_F(FolderDriverTest, AFolderTheServerWillNotListIsReportedNotFilledFromAnother) {
