@@ -48,7 +48,6 @@ const SaveRule kTaskSave = {1, 1};
 // Tasks are known to the host's duplicate store under this folder text,
 // whatever the task list is called.
 const char kTaskDupFolder[] = "Tasks";
-const char kBodyPartStart[] = "<gwt:part contentType=\"text";
 
 // ---- ParseTask ----
 
@@ -153,7 +152,6 @@ const TaskTag kTaskTags[] = {
     {"<gwt:from>", kTagNoCase, ReadAssigner},
     {"<gwt:priority>", kTagNoCase, ReadPriority},
     {"<gwt:attachment>", kTagNoCase, ReadAttachment},
-    {kBodyPartStart, kTagPrefixNoCase, ReadBodyPart},
 };
 
 // ---- ReadTaskFolder ----
@@ -226,6 +224,11 @@ int ParseTask(HostMessage *record, const char *responsePath) {
   record->taskPriority = 1;
   int result = kTaskRead;
   while (result == kTaskRead && ReadResponseLine(line, sizeof line, file.get())) {
+    // The body part is known by its element and attributes, in any order.
+    if (IsTextBodyPart(line)) {
+      result = ReadBodyPart(record, line, file.get());
+      continue;
+    }
     for (const TaskTag &t : kTaskTags) {
       if (!TagMatches(line, t.tag, t.match)) continue;
       result = t.handle(record, line, file.get());

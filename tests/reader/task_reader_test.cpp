@@ -134,6 +134,10 @@ TEST_F(TaskParserTest, TheTextBodyIsTheTasksOwnOrMadeFromItsHtml) {
   const BodyCase cases[] = {
       {"the task's own text part becomes its text body", textPart, {"Message.txt"}, {1},
        "Call Bob\n"},
+      {"a text part whose length comes before its type is the body too",
+       "<gwt:message><gwt:part length=\"9\" contentType=\"text/plain\">Q2FsbCBCb2IK</gwt:part>"
+       "</gwt:message>",
+       {"Message.txt"}, {1}, "Call Bob\n"},
       {"an HTML body alone gets a text body made from it", htmlAttachment,
        {"text.htm", "Message.txt"}, {9, 1}, "Call Bob"},
       {"with its own text part the HTML is not converted", textPart + htmlAttachment,
