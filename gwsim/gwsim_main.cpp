@@ -100,26 +100,21 @@ int main(int argc, char **argv) {
       return 1;
     }
   }
-  if (taskCount > 0) {
+  // The generators of the other item kinds: count, generator, what is missing when it fails.
+  const struct {
+    int count;
+    bool (*generate)(gwsim::Mailbox *, const std::string &, int);
+    const char *failure;
+  } kindGenerators[] = {
+      {taskCount, gwsim::GenerateTasks, "no user to generate the tasks for"},
+      {appointmentCount, gwsim::GenerateAppointments, "no user with a Calendar to generate appointments for"},
+      {contactCount, gwsim::GenerateContacts, "no user to generate the contacts for"},
+  };
+  for (const auto &g : kindGenerators) {
+    if (g.count <= 0) continue;
     auto lock = server.mailbox().Lock();
-    if (!gwsim::GenerateTasks(&server.mailbox(), GenerationTarget(server.mailbox()), taskCount)) {
-      fprintf(stderr, "gwsim: no user to generate the tasks for\n");
-      return 1;
-    }
-  }
-  if (appointmentCount > 0) {
-    auto lock = server.mailbox().Lock();
-    if (!gwsim::GenerateAppointments(&server.mailbox(), GenerationTarget(server.mailbox()),
-                                     appointmentCount)) {
-      fprintf(stderr, "gwsim: no user with a Calendar to generate appointments for\n");
-      return 1;
-    }
-  }
-  if (contactCount > 0) {
-    auto lock = server.mailbox().Lock();
-    if (!gwsim::GenerateContacts(&server.mailbox(), GenerationTarget(server.mailbox()),
-                                 contactCount)) {
-      fprintf(stderr, "gwsim: no user to generate the contacts for\n");
+    if (!g.generate(&server.mailbox(), GenerationTarget(server.mailbox()), g.count)) {
+      fprintf(stderr, "gwsim: %s\n", g.failure);
       return 1;
     }
   }
