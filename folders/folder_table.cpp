@@ -106,6 +106,10 @@ void ShortenFolderName(char *name, size_t cap) {
   while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
   FormatText(name + cut, cap - cut, "~%08x", digest);
   com_Log("MV Warning: folder name shortened to %s, the whole name: %s", name, whole.c_str());
+  // The host lists the names it keeps shortened, with the whole ones.
+  char notice[kFolderTextSize + kFolderValueChars + 2];
+  FormatText(notice, sizeof notice, "%s\t%s", name, whole.c_str());
+  com_SetExtendedError(kExtNoticeFolderShortened, 0, notice);
 }
 
 // Decides about one complete entry and adds it. Returns 0 when the table is

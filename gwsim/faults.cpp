@@ -16,7 +16,8 @@ namespace {
 const char kBusyFaultText[] = "The server cannot service this request right now";
 
 bool Matches(const Fault &fault, int requestNumber, const std::string &requestName,
-             int nameOrdinal) {
+             int nameOrdinal, const std::string &requestId) {
+  if (!fault.requestId.empty() && fault.requestId != requestId) return false;
   if (fault.requestNumber != 0 && fault.requestNumber != requestNumber) return false;
   if (!fault.requestName.empty() && fault.requestName != requestName) return false;
   if (!fault.requestName.empty() && fault.nameOrdinal != 0 && fault.nameOrdinal != nameOrdinal) {
@@ -59,9 +60,9 @@ void SendCut(const std::string &answer, size_t sent, httplib::Response *response
 }  // namespace
 
 bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string &requestName,
-               int nameOrdinal, Fault *taken) {
+               int nameOrdinal, const std::string &requestId, Fault *taken) {
   for (auto it = faults->begin(); it != faults->end(); ++it) {
-    if (!Matches(*it, requestNumber, requestName, nameOrdinal)) continue;
+    if (!Matches(*it, requestNumber, requestName, nameOrdinal, requestId)) continue;
     *taken = *it;
     if (it->times > 0 && --it->times == 0) faults->erase(it);
     return true;

@@ -16,9 +16,10 @@ namespace gwsim {
 // naming neither matches every request), copies it to *taken and uses up
 // one of its times (a fault with times 0 stays). Returns false when none
 // matches.
-// `nameOrdinal` is the request's number among those of its name.
+// `nameOrdinal` is the request's number among those of its name,
+// `requestId` the text of its <id> element ("" when it has none).
 bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string &requestName,
-               int nameOrdinal, Fault *taken);
+               int nameOrdinal, const std::string &requestId, Fault *taken);
 
 // True for the faults that answer instead of the request's handler (the
 // request then changes nothing in the store).

@@ -79,6 +79,9 @@ struct Fault {
   // With requestName: only the Nth request of that name (1-based, counted
   // over the server's life), e.g. the third createItemRequest; 0: any.
   int nameOrdinal = 0;
+  // Only requests whose <id> element holds this text (one attachment that
+  // always fails, with times 0); empty: any.
+  std::string requestId;
   int times = 1;
 };
 

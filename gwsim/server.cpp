@@ -85,7 +85,8 @@ void Server::Impl::Serve(const httplib::Request &request, httplib::Response *res
     std::lock_guard<std::mutex> lock(mutex);
     record.number = ++requestCounter;
     const int nameOrdinal = ++nameCounters[record.requestName];
-    faulted = TakeFault(&faults, record.number, record.requestName, nameOrdinal, &fault);
+    faulted = TakeFault(&faults, record.number, record.requestName, nameOrdinal,
+                        ChildText(soap.element, "id"), &fault);
     requests.push_back(record);
   }
   if (faulted && fault.kind == FaultKind::kDelay && fault.delayMs > 0) {

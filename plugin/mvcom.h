@@ -56,6 +56,14 @@ enum {
   // side and when unknown). A skipped item (excluded subject, a further
   // occurrence of a series) is not reported this way.
   kExtErrorItemFailed = 120,
+  // Notices, not failures (the host lists them; nothing failed):
+  // a folder name too long to keep whole was shortened; the text is
+  // "<name as kept>\t<whole name>".
+  kExtNoticeFolderShortened = 130,
+  // An attachment of the item being read could not be read from the server
+  // and the item goes to SaveItem with a text part in its place; the text
+  // is "<attachment name>\t<reason>". Sent before that SaveItem.
+  kExtNoticeAttachmentLost = 131,
 };
 
 // Records an error for the host (see the codes above).

@@ -52,6 +52,7 @@ const Switch kSwitches[] = {
     {"/GWCAF", kText, nullptr, nullptr, &RunSettings::gwcaf},
     {"/GWTF", kText, nullptr, nullptr, &RunSettings::gwtf},
     {"/D159", kText, nullptr, nullptr, &RunSettings::d159},
+    {"/LOSTATTACHTEXT", kFlag, &RunSettings::lostAttachText, nullptr, nullptr},
 };
 
 // The value of a switch at `index`: the next parameter, when it exists and

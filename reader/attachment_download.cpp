@@ -152,6 +152,8 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
   download->code = 0;
   download->total = 0;
   download->gotData = 0;
+  download->pieces = 0;
+  download->refused = 0;
   download->failure[0] = '\0';
   char responsePath[kPathSize];
   WorkFilePath(responsePath, sizeof responsePath, download->responseName);
@@ -171,6 +173,9 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
         FormatText(download->failure, sizeof download->failure,
                    "attachment data at offset %" PRId64 " not received, httpResponse=%d", offset,
                    gHTTPResponse);
+        // No status at all is a transfer that broke, and 503 a server too
+        // busy for now: both may pass.
+        download->refused = gHTTPResponse != 0 && gHTTPResponse != 503;
         return 0;
       }
       KeepAttachmentDebugCopy(responsePath, download->debugWhat);
@@ -202,6 +207,15 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
     download->total += answer.bytes;
     if (answer.gotData) download->gotData = 1;
     if (!answer.gotData) return 1;
+    if (PiecesMakeNoProgress(++download->pieces, download->total)) {
+      com_Log("MV Warning: attachment data makes no progress: %" PRId64 " bytes in %d pieces",
+              download->total, download->pieces);
+      FormatText(download->failure, sizeof download->failure,
+                 "the server sent only %" PRId64 " bytes in %d pieces", download->total,
+                 download->pieces);
+      download->refused = 1;
+      return 0;
+    }
     // The declared size may be missing or too small: a full piece always
     // asks for more. A short piece (the server may cut what it sends) is
     // followed by a request from where it ended while the size is not
@@ -220,6 +234,16 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
     }
     if (download->keepAlive) NotifyKeepAlive(&nextKeepAlive);
   }
+}
+
+// A server that sends full pieces has brought at least (pieces - 1) full
+// chunks, far above the floor; one that caps its pieces well below the size
+// asked for still passes as long as they average kMinPieceAverage bytes (1%
+// of a chunk). Only a server answering with a few bytes at a time, which
+// would take thousands of requests per attachment, is stopped, after
+// kProgressCheckPieces pieces.
+int PiecesMakeNoProgress(int pieces, int64_t total) {
+  return pieces >= kProgressCheckPieces && total < static_cast<int64_t>(pieces) * kMinPieceAverage;
 }
 
 const char *AttachmentFailureReason() { return gFailureReason; }

@@ -74,8 +74,24 @@ struct ChunkedDownload {
   int code;        // <gwt:code> of the last answer that had one before its data
   int64_t total;   // decoded bytes written
   int gotData;     // some answer carried data
+  int pieces;      // answers that carried data
+  // The server answered but would not deliver the data (an HTTP error
+  // status, or pieces that make no progress): asking again in the same way
+  // is not expected to help. 0 for a lost connection or a local fault.
+  int refused;
   char failure[kFailureTextSize];  // why the download failed
 };
+
+enum {
+  // A download that has had this many pieces must have brought at least
+  // kMinPieceAverage bytes per piece on average, or it is stopped.
+  kProgressCheckPieces = 16,
+  kMinPieceAverage = 2000,
+};
+
+// True when `pieces` answers with data brought too few bytes in all for
+// the download to go on (see DownloadInChunks).
+int PiecesMakeNoProgress(int pieces, int64_t total);
 
 // Builds the request body for method/id/view/offset/length into out.
 void FormatAttachmentRequest(char *out, size_t cap, const char *method, const char *id,
@@ -88,7 +104,9 @@ void FormatAttachmentRequest(char *out, size_t cap, const char *method, const ch
 // otherwise; an answer without data (no part element, or an empty one) ends
 // the loop. Past the size, a chunk that repeats the one before it (a server
 // that ignores the offset) ends the loop unwritten, and so does passing the
-// /MAXATTACHSIZE limit. Returns 1 when the loop ran
+// /MAXATTACHSIZE limit. A server that answers every piece with a few bytes
+// is stopped once the pieces make no progress (PiecesMakeNoProgress), and
+// the download fails. Returns 1 when the loop ran
 // to its end (the code may still be non-zero), 0 when a chunk was not
 // answered with HTTP 200, the answer file cannot be read or a write to part
 // failed (download->failure says which).

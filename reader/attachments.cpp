@@ -17,6 +17,7 @@
 #include "reader/attachment_download.h"
 #include "reader/base64_decode.h"
 #include "reader/body_conversion.h"
+#include "reader/lost_attachment.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -136,6 +137,7 @@ int GetAttachment(HostMessage *record, FILE *response) {
       part.reset();
       remove(partPath);
       SetAttachmentFailure(a.name, download.failure);
+      if (download.refused) return StoreLostAttachment(record, partPath, a.name, download.failure);
       return kAttachFailed;
     }
     code = download.code;

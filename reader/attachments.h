@@ -15,7 +15,8 @@ enum {
 // Results of GetAttachment.
 enum {
   kAttachFull = 0,    // the record cannot take another part: fetch no more
-  kAttachDone = 1,    // handled (added, skipped as Mime.822, or refused by the server with a code)
+  kAttachDone = 1,    // handled (added, skipped as Mime.822, refused by the server with a code,
+                      // or, under /LOSTATTACHTEXT, not delivered and replaced by a text part)
   kAttachFailed = 2,  // download or part file failed: the whole item must fail
 };
 

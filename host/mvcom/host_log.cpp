@@ -70,9 +70,11 @@ void com_SetExtendedError(int code, int zero, const char *text) {
   CopyText(gMvcom.extendedText, sizeof gMvcom.extendedText, text);
   // The plug-in names each calendar it has read with the folder code and no
   // reason ("<folder>\t<reason>" is a failure): a notice, not an error.
+  // The other notices the plug-in has logged in its own words.
+  const bool notice = code == kExtNoticeFolderShortened || code == kExtNoticeAttachmentLost;
   if (code == 109 && strchr(gMvcom.extendedText, '\t') == nullptr)
     com_Log("MV Info: folder %s read", gMvcom.extendedText);
-  else
+  else if (!notice)
     com_Log("MV Error: extended error %d: %s", code, gMvcom.extendedText);
   if (gMvcom.extendedSink != nullptr)
     gMvcom.extendedSink(code, text ? text : "", gMvcom.extendedSinkUser);

@@ -20,6 +20,7 @@
 
 #include "gwsim/gwsim.h"
 #include "host/mvcom/mvcom_host.h"
+#include "host/maildir/maildir_paths.h"
 #include "host/mvmigrate/folder_report.h"
 #include "host/mvmigrate/import_command.h"
 #include "host/mvmigrate/plugin_loader.h"
@@ -53,6 +54,11 @@ struct ExportRun {
   int64_t listedCount = 0;      // the folder's count corrected by the plug-in's listing
   bool pendingFailure = false;  // the current item failed (sink or SaveItem)
   report::FailedItem failure;
+  // Sentences of the current item's attachments the plug-in replaced by a
+  // text part; listed with the item once it is stored.
+  std::vector<std::string> pendingLost;
+  // (name kept, whole name) of every folder name the plug-in shortened.
+  std::vector<std::pair<std::string, std::string>> shortenedNames;
   progress::ProgressDisplay display;
   progress::ProgressState state;
   struct timespec started = {};
@@ -123,8 +129,12 @@ int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   if (result != store::kStored && result != store::kAlreadyPresent) {
     com_Log("MV Error: %s", error.c_str());
     NoteFailure(run, id, subject, error.empty() ? "not written" : error);
+    run->pendingLost.clear();
     return kSaveFailedRecord;
   }
+  for (const std::string &text : run->pendingLost)
+    run->report.lostAttachments.push_back({run->folder->path, id, subject, text});
+  run->pendingLost.clear();
   if (result == store::kAlreadyPresent) {
     ++run->folder->alreadyPresent;
     run->report.earlier.push_back({run->folder->path, id, subject, "already in the output folder"});
@@ -146,6 +156,7 @@ int MV_CALL ItemNotify(HostMessage *record, const char *, int status, int *, int
   // An item the plug-in reported as failed never counts as stored.
   report::CountItem(run->folder, failed ? report::kStatusSkippedOrFailed : status, failed);
   CommitFailure(run);
+  run->pendingLost.clear();  // an item not stored keeps nothing of what it lost
   ++run->state.folderDone;
   ++run->state.items;
   ShowRunProgress(run, false);
@@ -203,11 +214,47 @@ void NoteFolderFailure(ExportRun *run, const std::string &text) {
   ++run->folder->failed;
 }
 
+// "FIRST\tSECOND" of a notice as its two texts.
+std::pair<std::string, std::string> NoticeTexts(const std::string &text) {
+  size_t tab = text.find('\t');
+  if (tab == std::string::npos) return {text, ""};
+  return {text.substr(0, tab), text.substr(tab + 1)};
+}
+
+void NoteNotice(ExportRun *run, int code, const std::string &text) {
+  std::pair<std::string, std::string> texts = NoticeTexts(text);
+  if (code == kExtNoticeFolderShortened) {
+    run->shortenedNames.push_back(texts);
+    return;
+  }
+  run->pendingLost.push_back("The attachment " + texts.first + " could not be read from the server: " + texts.second);
+}
+
+// Lists each shortened level of the selected folders' paths once, with the
+// whole name the server gave and the directory it is written to.
+void NoteShortenedFolders(const std::vector<FolderEntry> &folders, const std::vector<int> &selected,
+                          ExportRun *run) {
+  for (int index : selected) {
+    std::string prefix;
+    for (const std::string &level : maildir::SplitFolderPath(folders[static_cast<size_t>(index)].path)) {
+      prefix += (prefix.empty() ? "" : "^") + level;
+      for (const auto &name : run->shortenedNames) {
+        if (name.first != level) continue;
+        bool listed = false;
+        for (const report::ShortenedFolder &f : run->report.shortenedFolders) listed = listed || f.path == prefix;
+        if (!listed) run->report.shortenedFolders.push_back({prefix, name.second, maildir::EncodeLevel(level)});
+        break;
+      }
+    }
+  }
+}
+
 void ExtendedErrorSink(int code, const char *text, void *) {
   ExportRun *run = gRun;
   if (run == nullptr || text == nullptr) return;
   if (IsCalendarDoneNotice(code, text)) return;
   if (code == kExtErrorFolder) return NoteFolderFailure(run, text);
+  if (code == kExtNoticeAttachmentLost || code == kExtNoticeFolderShortened) return NoteNotice(run, code, text);
   if (code != kExtErrorItemFailed) return;
   std::string all = text;
   size_t tab1 = all.find('\t');
@@ -407,7 +454,12 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   }
 
   std::vector<std::string> extra = {"/D327", failedIds};
-  if (options.retryFailed) extra.push_back("/D328");
+  // A retry takes only the items that failed before: an attachment the
+  // server still will not deliver is then replaced by a text part.
+  if (options.retryFailed) {
+    extra.push_back("/D328");
+    extra.push_back("/LOSTATTACHTEXT");
+  }
   if (options.dryRun) extra.push_back("/D114");
   if (options.rules && !options.dryRun) extra.push_back("/MAILRULES");
   if (options.maxAttachKB > 0) {
@@ -487,6 +539,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
       folders[i].path = path;
     }
     std::vector<int> selected = SelectFolders(folders, host.outDir, options, &run);
+    NoteShortenedFolders(folders, selected, &run);
     for (const std::string &w : options.folders) {
       bool found = false;
       for (const FolderEntry &f : folders) found = found || FolderWanted(f.path, {w});

@@ -108,6 +108,24 @@ std::string CountsJson(const FolderSummary &f, bool withPath) {
 
 const char *Bool(bool b) { return b ? "true" : "false"; }
 
+// "Folder names shortened (N):" and a line per name: its path, its
+// directory and the whole name. "" when there is none.
+std::string ShortenedFoldersSummary(const std::vector<ShortenedFolder> &folders) {
+  if (folders.empty()) return "";
+  std::string out = "\nFolder names shortened (" + std::to_string(folders.size()) + "):\n";
+  for (const ShortenedFolder &f : folders)
+    out += "  " + f.path + "  directory " + f.onDisk + "  whole name: " + f.name + "\n";
+  return out;
+}
+
+std::string ShortenedFoldersJson(const std::vector<ShortenedFolder> &folders) {
+  std::string out = "[";
+  for (size_t i = 0; i < folders.size(); ++i)
+    out += std::string(i == 0 ? "\n    " : ",\n    ") + "{\"path\": " + JsonText(folders[i].path) +
+           ", \"name\": " + JsonText(folders[i].name) + ", \"on_disk\": " + JsonText(folders[i].onDisk) + "}";
+  return out + "\n  ]";
+}
+
 }  // namespace
 
 std::string JsonText(const std::string &text) {
@@ -141,6 +159,9 @@ std::string FormatSummary(const ExportReport &report) {
       out += "  " + f.path + "  " + f.what + ", " + std::to_string(f.total) + (f.total == 1 ? " item\n" : " items\n");
   }
   if (!report.warnings.empty()) out += "\n" + WarningsSummary(report.warnings);
+  if (!report.lostAttachments.empty())
+    out += "\n" + ItemListSummary("Stored with a lost attachment", report.lostAttachments);
+  out += ShortenedFoldersSummary(report.shortenedFolders);
   if (!report.earlier.empty()) out += "\n" + ItemListSummary("Already exported, not written again", report.earlier);
   if (!report.failures.empty()) {
     out += "\nFailed items (" + std::to_string(report.failures.size()) + "):\n";
@@ -186,6 +207,9 @@ std::string FormatReportJson(const ExportReport &report) {
     out += "\n  ],\n";
   }
   if (!report.warnings.empty()) out += "  \"warnings\": " + WarningsJson(report.warnings, "    ") + ",\n";
+  if (!report.lostAttachments.empty())
+    out += "  \"lost_attachments\": " + ItemListJson(report.lostAttachments, "    ", "lost") + ",\n";
+  if (!report.shortenedFolders.empty()) out += "  \"shortened_folders\": " + ShortenedFoldersJson(report.shortenedFolders) + ",\n";
   if (!report.earlier.empty()) out += "  \"earlier_items\": " + ItemListJson(report.earlier, "    ", "why") + ",\n";
   out += "  \"failed_items\": [";
   for (size_t i = 0; i < report.failures.size(); ++i) {

@@ -55,6 +55,14 @@ struct RulesSummary {
   int commented = 0;      // kept there as comments
 };
 
+// A folder name too long to keep whole: the plug-in keeps its start and a
+// digest of the whole name, and the folder's directory takes that name.
+struct ShortenedFolder {
+  std::string path;    // "^"-joined path up to the shortened level, as exported
+  std::string name;    // the level's whole name, as the server gave it
+  std::string onDisk;  // the level's directory name
+};
+
 struct ExportReport {
   std::string server, user, outDir;
   bool dryRun = false;
@@ -68,6 +76,10 @@ struct ExportReport {
   std::vector<EarlierItem> earlier;
   KindCounts kinds;                    // items stored (now or by an interrupted run), by kind
   std::vector<ItemWarning> warnings;   // items stored with something changed or left out
+  // Items stored with a text part in place of an attachment the server
+  // would not deliver (a retry of failed items): text is the part's sentence.
+  std::vector<ItemWarning> lostAttachments;
+  std::vector<ShortenedFolder> shortenedFolders;
   std::vector<NotExportedFolder> notExported;
   RulesSummary rules;
 };
@@ -86,7 +98,8 @@ const size_t kSummaryFailuresShown = 20;
 
 // The closing summary: a table with a line per folder and the totals; when
 // there are any, the line "stored by kind: ...", the folders not exported,
-// the warnings and the items already exported ("earlier"); then the failed
+// the warnings, the items stored with a lost attachment, the folder names
+// shortened and the items already exported ("earlier"); then the failed
 // items, one per line (at most kSummaryFailuresShown lines). Plain text
 // ending with a newline.
 std::string FormatSummary(const ExportReport &report);
@@ -105,6 +118,8 @@ std::string RulesLine(const RulesSummary &rules);
 //  "rules": {"total": 3, "new": 1, "sieve": 2, "comments": 1},   only when rules were exported
 //  "not_exported": [{"path": ..., "class": "contacts", "total": 3}],   only when there are any
 //  "warnings": [{"folder": ..., "item": ..., "subject": ..., "warning": ...}],   only when there are any
+//  "lost_attachments": [{"folder": ..., "item": ..., "subject": ..., "lost": ...}],  only when there are any
+//  "shortened_folders": [{"path": ..., "name": ..., "on_disk": ...}],  only when there are any
 //  "earlier_items": [{"folder": ..., "item": ..., "subject": ..., "why": ...}],  only when there are any
 //  "failed_items": [{"folder": ..., "id": ..., "subject": ..., "reason": ...}]}
 // "earlier" and "duplicates" hold the same count: "earlier" is the word of

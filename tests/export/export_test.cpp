@@ -219,15 +219,31 @@ struct FaultCase {
   int times;
   size_t cutAt;
   size_t failed;  // items the run lists as failed
+  // "": the fault is gone for the retry; else it hits only this attachment
+  // of MAIL.RICH@1, on every request, and stays for the retry.
+  const char *attachment;
   const char *why;
 };
 
+// The id gwsim gave the attachment `name` of item `itemId`.
+std::string AttachmentId(gwsim::Server *server, const std::string &itemId, const std::string &name) {
+  auto lock = server->mailbox().Lock();
+  const gwsim::Item *item = server->mailbox().FindItem(itemId);
+  if (item == nullptr) return "";
+  for (const gwsim::Attachment &a : item->attachments)
+    if (a.name == name) return a.id;
+  return "";
+}
+
 TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
   const FaultCase cases[] = {
-      {gwsim::FaultKind::kBusy503, 503, "getItemRequest", 3, 0, 1, "a 503 storm longer than the retries fails one item"},
-      {gwsim::FaultKind::kBusyFault500, 500, "getItemRequest", 2, 0, 0, "busy faults are retried"},
-      {gwsim::FaultKind::kStatus, 500, "getItemRequest", 1, 0, 1, "HTTP 500 on one item"},
-      {gwsim::FaultKind::kCutAt, 200, "getAttachmentRequest", 1, 100, 0, "a cut attachment piece is asked for again"},
+      {gwsim::FaultKind::kBusy503, 503, "getItemRequest", 3, 0, 1, "", "a 503 storm longer than the retries fails one item"},
+      {gwsim::FaultKind::kBusyFault500, 500, "getItemRequest", 2, 0, 0, "", "busy faults are retried"},
+      {gwsim::FaultKind::kStatus, 500, "getItemRequest", 1, 0, 1, "", "HTTP 500 on one item"},
+      {gwsim::FaultKind::kCutAt, 200, "getAttachmentRequest", 1, 100, 0, "", "a cut attachment piece is asked for again"},
+      {gwsim::FaultKind::kStatus, 500, "getAttachmentRequest", 0, 0, 1, "archive.zip",
+       "an attachment that fails on every request fails its item; the retry stores the item with a text part in "
+       "its place and lists it"},
   };
   int n = 0;
   for (const FaultCase &c : cases) {
@@ -239,6 +255,8 @@ TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
     fault.requestName = c.requestName;
     fault.times = c.times;
     fault.cutAt = c.cutAt;
+    fault.requestId = AttachmentId(server_.get(), "MAIL.RICH@1", c.attachment);
+    ASSERT_EQ(fault.requestId.empty(), c.attachment[0] == '\0');
     server_->AddFault(fault);
     const std::string out = host_.root() + "/fault" + std::to_string(n++);
     const std::string reportPath = out + "-report.json";
@@ -253,16 +271,70 @@ TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
     if (failed == 0) continue;
     EXPECT_NE(json.find("\"id\": \"MAIL."), std::string::npos) << "the failed item's GroupWise id: " << json;
     // The failed ones are fetched again, and only they.
-    server_->ClearFaults();
+    if (c.attachment[0] == '\0') server_->ClearFaults();
     server_->ClearRequests();
-    RunResult retry = RunMvmigrate(Args(out, "--retry-failed"));
+    RunResult retry = RunMvmigrate(Args(out, "--retry-failed --report '" + reportPath + "'"));
     EXPECT_EQ(retry.exitCode, 0) << retry.output;
     EXPECT_EQ(ListDirectory(out + "/mail/Mailbox/cur").size(), 5u);
     size_t fetched = 0;
     for (const gwsim::RecordedRequest &q : server_->Requests()) fetched += q.requestName == "getItemRequest";
     EXPECT_GE(fetched, failed);
     EXPECT_LT(fetched, 5u) << "the items exported before are not fetched again";
+    json = ReadFileBytes(reportPath);
+    if (c.attachment[0] == '\0') {
+      EXPECT_EQ(json.find("lost_attachments"), std::string::npos) << json;
+      continue;
+    }
+    const std::string sentence = std::string("The attachment ") + c.attachment +
+                                 " could not be read from the server: attachment data at offset 0 not received, "
+                                 "httpResponse=500";
+    const std::map<std::string, Message> tree = Tree(out);
+    const Message *rich = BySubject(tree, "Grüße & <Angebote>");
+    ASSERT_NE(rich, nullptr);
+    const readback::Leaf *lost = Attachment(*rich, std::string(c.attachment) + " (not read).txt");
+    ASSERT_NE(lost, nullptr) << rich->structure;
+    EXPECT_EQ(lost->bytes, sentence + "\r\n");
+    EXPECT_NE(Attachment(*rich, "figures.csv"), nullptr) << "the other attachments are kept";
+    // The item is named as every list names it: by its message id, which this one has none of.
+    EXPECT_NE(json.find("  \"lost_attachments\": [\n    {\"folder\": \"Mailbox\", \"item\": \"\", "
+                        "\"subject\": \"Grüße & <Angebote>\", \"lost\": \"" +
+                        sentence + "\"}],\n"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(retry.output.find("Stored with a lost attachment (1):\n  Mailbox  "), std::string::npos)
+        << retry.output;
   }
+}
+
+// A folder name past 250 characters is kept short on disk; the summary and
+// the report name it with its whole name and its directory.
+TEST_F(ExportTest, ShortenedFolderNamesAreListedWithTheirWholeNames) {
+  StartServer();
+  const std::string whole = std::string(260, 'a') + "1";
+  {
+    auto lock = server_->mailbox().Lock();
+    gwsim::Folder *cabinet = server_->mailbox().FindFolderByType("alice", "Cabinet");
+    ASSERT_NE(cabinet, nullptr);
+    gwsim::Folder folder;
+    folder.parentId = cabinet->id;
+    folder.owner = "alice";
+    folder.name = whole;
+    ASSERT_FALSE(server_->mailbox().AddFolder(folder).empty());
+  }
+  const std::string out = host_.root() + "/long";
+  RunResult r = RunMvmigrate(Args(out, "--report '" + out + "-report.json'"));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::string kept = std::string(241, 'a') + "~ec083c18";
+  struct stat st;
+  EXPECT_EQ(stat((out + "/mail/Cabinet/" + kept + "/cur").c_str(), &st), 0);
+  EXPECT_NE(r.output.find("Folder names shortened (1):\n  Cabinet^" + kept + "  directory " + kept +
+                          "  whole name: " + whole + "\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(ReadFileBytes(out + "-report.json")
+                .find("\"shortened_folders\": [\n    {\"path\": \"Cabinet^" + kept + "\", \"name\": \"" + whole +
+                      "\", \"on_disk\": \"" + kept + "\"}\n  ],\n"),
+            std::string::npos);
 }
 
 // A folder whose listing the server refuses must not be filled with the

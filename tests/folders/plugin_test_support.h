@@ -66,6 +66,7 @@ class PluginTest : public ::testing::Test {
   char user_[256], password_[1024];  // the host's buffers, as Logon left them
   std::vector<std::string> itemErrors_;    // kExtErrorItemFailed texts
   std::vector<std::string> folderErrors_;  // kExtErrorFolder texts
+  std::vector<std::string> notices_;       // "CODE: text" of the notices (codes 130, 131)
 
  private:
   static void ErrorSink(int code, const char *text, void *user);

@@ -307,22 +307,106 @@ INSTANTIATE_TEST_SUITE_P(
 
 class AttachmentTest : public ConvertTest {};
 
-TEST_F(AttachmentTest, AFailingChunkFailsTheWholeItem) {
-  ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
-  gwsim::Fault fault;
-  fault.kind = gwsim::FaultKind::kStatus;
-  fault.status = 500;
-  fault.requestName = "getAttachmentRequest";
-  fault.times = 1;
-  server_.AddFault(fault);
-  ASSERT_EQ(0, Convert("Mailbox"));
-  EXPECT_EQ(nullptr, Find("Big"));
-  EXPECT_EQ(6, gHost.statuses[0]);
-  ASSERT_EQ(1u, itemErrors_.size());
-  EXPECT_EQ(0u, itemErrors_[0].find("BIG@1\tBig\tattachment \"archive.zip\": "));
-  EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
-  EXPECT_FALSE(FileExists(WorkFile("PRT00701.TMP")));
-  EXPECT_EQ(6u, gHost.stored.size()) << "the other items are stored";
+// An attachment the server does not deliver: with a status fault on its
+// id, or in pieces of a few bytes. The item fails whole, unless the run
+// asks for a text part in the attachment's place (/LOSTATTACHTEXT) and the
+// server, not the connection, is at fault.
+TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
+  const struct {
+    const char *why;
+    int status;   // HTTP status of the fault on ATT.BIG; 0: none
+    int times;    // of the fault (0: every request)
+    size_t pieceCap;
+    bool lostText;
+    const char *reason;  // why archive.zip was not read; "" when it was
+    bool stored;
+    size_t bigRequests;
+  } cases[] = {
+      {"HTTP 500 on one piece fails the whole item", 500, 1, 0, false,
+       "attachment data at offset 0 not received, httpResponse=500", false, 1},
+      {"HTTP 500 on every request, with the switch: a text part in its place, the item stored",
+       500, 0, 0, true, "attachment data at offset 0 not received, httpResponse=500", true, 1},
+      {"a server busy for now (503, asked again once) still fails the item with the switch", 503,
+       0, 0, true, "attachment data at offset 0 not received, httpResponse=503", false, 2},
+      {"pieces of 10 bytes are stopped after 16 requests", 0, 0, 10, false,
+       "the server sent only 160 bytes in 16 pieces", false, 16},
+      {"pieces of 10 bytes, with the switch: replaced, the small attachment after it read whole",
+       0, 0, 10, true, "the server sent only 160 bytes in 16 pieces", true, 16},
+      {"pieces of 1999 bytes fall below the floor of 2000 on average", 0, 0, 1999, false,
+       "the server sent only 31984 bytes in 16 pieces", false, 16},
+      {"pieces of 2000 bytes make progress enough: read whole", 0, 0, 2000, false, "", true, 225},
+  };
+  // A folder per case, each with its own attachment ids.
+  std::string folders;
+  const size_t count = sizeof cases / sizeof cases[0];
+  for (size_t i = 0; i < count; ++i) {
+    const std::string n = std::to_string(i);
+    folders += "<folder name=\"Case" + n + "\">" +
+               Item("BIG@" + n, "Big",
+                    "<text>see attached</text><attachment id=\"ATT.BIG" + n +
+                        "\" name=\"archive.zip\" contentType=\"application/zip\" size=\"450000\"/>"
+                        "<attachment id=\"ATT.SMALL" + n + "\" name=\"notes.txt\">tiny</attachment>") +
+               "</folder>";
+  }
+  ASSERT_NO_FATAL_FAILURE(Connect(folders));
+  for (size_t i = 0; i < count; ++i) {
+    const auto &c = cases[i];
+    SCOPED_TRACE(c.why);
+    const std::string n = std::to_string(i);
+    gHost = HostLog();
+    itemErrors_.clear();
+    notices_.clear();
+    server_.ClearFaults();
+    server_.ClearRequests();
+    gRunSettings.lostAttachText = c.lostText;
+    gwsim::AnswerOptions answers;
+    answers.pieceCap = c.pieceCap;
+    server_.SetAnswerOptions(answers);
+    if (c.status != 0) {
+      gwsim::Fault fault;
+      fault.kind = gwsim::FaultKind::kStatus;
+      fault.status = c.status;
+      fault.requestName = "getAttachmentRequest";
+      fault.requestId = "ATT.BIG" + n;
+      fault.times = c.times;
+      server_.AddFault(fault);
+    }
+    ASSERT_EQ(0, Convert("Case" + n));
+    size_t bigRequests = 0;
+    for (size_t k = 0; k < Sent("getAttachmentRequest").size(); ++k)
+      bigRequests += SentBody("getAttachmentRequest", k).find("<id>ATT.BIG" + n + "</id>") != std::string::npos;
+    EXPECT_EQ(c.bigRequests, bigRequests);
+    const std::string reason = c.reason;
+    if (!c.stored) {
+      EXPECT_EQ(nullptr, Find("Big"));
+      EXPECT_EQ(std::vector<int>{6}, gHost.statuses);
+      ASSERT_EQ(1u, itemErrors_.size());
+      EXPECT_EQ("BIG@" + n + "\tBig\tattachment \"archive.zip\": " + reason,
+                itemErrors_[0]);
+      EXPECT_TRUE(notices_.empty());
+      EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
+      EXPECT_FALSE(FileExists(WorkFile("PRT00701.TMP")));
+      continue;
+    }
+    EXPECT_EQ(std::vector<int>{0}, gHost.statuses);
+    EXPECT_TRUE(itemErrors_.empty());
+    const StoredItem *big = Find("Big");
+    ASSERT_NE(nullptr, big);
+    ASSERT_EQ(3u, big->parts.size());
+    EXPECT_EQ("notes.txt", big->parts[2].name);
+    EXPECT_EQ("tiny", big->parts[2].bytes);
+    if (reason.empty()) {
+      EXPECT_EQ("archive.zip", big->parts[1].name);
+      EXPECT_EQ(450000u, big->parts[1].bytes.size());
+      EXPECT_TRUE(notices_.empty());
+      continue;
+    }
+    EXPECT_EQ("archive.zip (not read).txt", big->parts[1].name);
+    EXPECT_EQ(0, big->parts[1].kind);
+    EXPECT_EQ("The attachment archive.zip could not be read from the server: " + reason + "\r\n",
+              big->parts[1].bytes);
+    EXPECT_EQ(std::vector<std::string>{"131: archive.zip\t" + reason}, notices_);
+  }
 }
 
 TEST_F(AttachmentTest, D331MapsQuotesAndDropsOtherHighBytes) {

@@ -139,7 +139,7 @@ TEST(ExportReportTest, RecordsAreCountedByKind) {
   }
 }
 
-TEST(ExportReportTest, KindsNotExportedFoldersWarningsAndEarlierItemsFollowTheTotals) {
+TEST(ExportReportTest, KindsNotExportedFoldersWarningsLostAttachmentsShortenedNamesAndEarlierItemsFollowTheTotals) {
   ExportReport r = Sample();
   r.failures.clear();
   r.kinds.count[report::kKindMail] = 2;
@@ -148,6 +148,11 @@ TEST(ExportReportTest, KindsNotExportedFoldersWarningsAndEarlierItemsFollowTheTo
   r.notExported.push_back({"Contacts", "contacts", 1});
   r.warnings.push_back({"Calendar", "APPT.1@1", "Standup", "zone \"Mars Standard Time\" unknown: written in UTC"});
   r.earlier.push_back({"Mailbox", "", "Delivery Status Notification", "exported by an earlier run"});
+  r.lostAttachments.push_back({"Mailbox", "M.1@1", "Scan", "The attachment scan.pdf could not be read from the server: "
+                               "attachment data at offset 0 not received, httpResponse=500"});
+  const std::string whole = std::string(251, 'a') + "/b";
+  r.shortenedFolders.push_back({"Cabinet^" + std::string(241, 'a') + "~0f3e2a11", whole,
+                                std::string(241, 'a') + "~0f3e2a11"});
   EXPECT_EQ(report::FormatSummary(r),
             "folder              items   stored    earlier  by date  skipped   failed\n"
             "Mailbox                 4        2          1        0        0        1\n"
@@ -161,6 +166,14 @@ TEST(ExportReportTest, KindsNotExportedFoldersWarningsAndEarlierItemsFollowTheTo
             "Warnings (1):\n"
             "  Calendar  APPT.1@1  subject=\"Standup\"  zone \"Mars Standard Time\" unknown: written in UTC\n"
             "\n"
+            "Stored with a lost attachment (1):\n"
+            "  Mailbox  M.1@1  subject=\"Scan\"  The attachment scan.pdf could not be read from the server: "
+            "attachment data at offset 0 not received, httpResponse=500\n"
+            "\n"
+            "Folder names shortened (1):\n"
+            "  Cabinet^" + std::string(241, 'a') + "~0f3e2a11  directory " + std::string(241, 'a') +
+            "~0f3e2a11  whole name: " + whole + "\n"
+            "\n"
             "Already exported, not written again (1):\n"
             "  Mailbox  (unknown)  subject=\"Delivery Status Notification\"  exported by an earlier run\n");
   const std::string json = report::FormatReportJson(r);
@@ -172,6 +185,14 @@ TEST(ExportReportTest, KindsNotExportedFoldersWarningsAndEarlierItemsFollowTheTo
                       "  \"warnings\": [\n"
                       "    {\"folder\": \"Calendar\", \"item\": \"APPT.1@1\", \"subject\": \"Standup\", "
                       "\"warning\": \"zone \\\"Mars Standard Time\\\" unknown: written in UTC\"}],\n"
+                      "  \"lost_attachments\": [\n"
+                      "    {\"folder\": \"Mailbox\", \"item\": \"M.1@1\", \"subject\": \"Scan\", \"lost\": \"The attachment "
+                      "scan.pdf could not be read from the server: attachment data at offset 0 not received, "
+                      "httpResponse=500\"}],\n"
+                      "  \"shortened_folders\": [\n"
+                      "    {\"path\": \"Cabinet^" + std::string(241, 'a') + "~0f3e2a11\", \"name\": \"" + whole +
+                      "\", \"on_disk\": \"" + std::string(241, 'a') + "~0f3e2a11\"}\n"
+                      "  ],\n"
                       "  \"earlier_items\": [\n"
                       "    {\"folder\": \"Mailbox\", \"item\": \"\", \"subject\": \"Delivery Status Notification\", "
                       "\"why\": \"exported by an earlier run\"}],\n"

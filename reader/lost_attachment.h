@@ -1,0 +1,21 @@
+// An attachment the server will not deliver, stored as a short text part in
+// its place when the run asks for that (/LOSTATTACHTEXT), so that one such
+// attachment no longer keeps its whole item out of every run.
+#pragma once
+
+#include <cstddef>
+
+struct HostMessage;
+
+// The part's text: "The attachment NAME could not be read from the server:
+// REASON" and a line end, into out (cap bytes).
+void FormatLostAttachmentText(char *out, size_t cap, const char *name, const char *reason);
+
+// With /LOSTATTACHTEXT on: writes the text into the part file at partPath,
+// enters it as the record's next part, "NAME (not read).txt", logs it and
+// tells the host (kExtNoticeAttachmentLost, "NAME\tREASON"). Returns the
+// result GetAttachment gives: kAttachDone when the part was added,
+// kAttachFull when the record takes no more parts, and kAttachFailed (the
+// item fails as before) when the switch is off or the file cannot be written.
+int StoreLostAttachment(HostMessage *record, const char *partPath, const char *name,
+                        const char *reason);
