@@ -38,11 +38,11 @@ struct RunSettings {
   char gwcaf[kSettingTextSize];          // /GWCAF calendar folder for writing
   char gwtf[kSettingTextSize];           // /GWTF task folder for writing
   char d159[kSettingTextSize];           // /D159 organizer to match
-  // /LOSTATTACHTEXT: an attachment the server answers but will not deliver
-  // (an HTTP error, pieces that make no progress) no longer fails its item:
-  // the item is stored with a text part in its place and the host is told
-  // (kExtNoticeAttachmentLost). Off by default; a host sets it when it
-  // retries the items that failed before.
+  // /LOSTATTACHTEXT: under /D328, an attachment the server answers but
+  // will not deliver (an HTTP error, pieces that make no progress) no longer
+  // fails the mail retried: it is stored with a text part in the
+  // attachment's place and the host is told (kExtNoticeAttachmentLost).
+  // Off by default; a host sets it when it retries the items that failed.
   int32_t lostAttachText;
 };
 

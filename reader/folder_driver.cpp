@@ -22,6 +22,7 @@
 #include "reader/failed_ids.h"
 #include "reader/item_fetch.h"
 #include "reader/item_loop.h"
+#include "reader/lost_attachment.h"
 #include "reader/mail_parser.h"
 #include "reader/rules_export.h"
 #include "reader/task_reader.h"
@@ -175,6 +176,7 @@ int ListItemIds(const FolderRun &run, const char *idPath) {
   gSession.listingFailed = 0;
   if (gRunSettings.d328) {
     int count = ReadFailedIds(run.sortName, idPath);
+    AllowLostAttachments(count >= 0);
     if (count >= 0) {
       // The earlier run's list replaces the listing: no date filter applies.
       gSession.dateFilter[0] = '\0';
@@ -213,6 +215,7 @@ int ConvertMailFolder(FolderRun *run, int folderNumber) {
     }
     if (gRunSettings.logUuid) com_Log("[UUID:END]");
   }
+  AllowLostAttachments(0);
   // Every folder block of the failed-ids list gets its end line.
   RecordFailedId("", "");
   return 0;

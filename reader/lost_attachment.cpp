@@ -12,6 +12,15 @@
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
 
+namespace {
+
+// Set while the mail loop reads the ids an earlier run listed as failed.
+int gLostAttachmentsAllowed = 0;
+
+}  // namespace
+
+void AllowLostAttachments(int allowed) { gLostAttachmentsAllowed = allowed; }
+
 void FormatLostAttachmentText(char *out, size_t cap, const char *name, const char *reason) {
   FormatText(out, cap, "The attachment %s could not be read from the server: %s\r\n", name,
              reason);
@@ -19,7 +28,9 @@ void FormatLostAttachmentText(char *out, size_t cap, const char *name, const cha
 
 int StoreLostAttachment(HostMessage *record, const char *partPath, const char *name,
                         const char *reason) {
-  if (!gRunSettings.lostAttachText) return kAttachFailed;
+  // A first failure fails the item, to be tried again; only an attachment
+  // that fails once more on the retry is given up.
+  if (!gRunSettings.lostAttachText || !gLostAttachmentsAllowed) return kAttachFailed;
   char text[kAttachmentNameSize + kFailureTextSize + 64];
   FormatLostAttachmentText(text, sizeof text, name, reason);
   {

@@ -7,15 +7,21 @@
 
 struct HostMessage;
 
+// Whether the items read now are retries of items that failed before (the
+// mail loop's ids came from the failed-ids list): only then may an
+// attachment be replaced. Cleared at each folder's end.
+void AllowLostAttachments(int allowed);
+
 // The part's text: "The attachment NAME could not be read from the server:
 // REASON" and a line end, into out (cap bytes).
 void FormatLostAttachmentText(char *out, size_t cap, const char *name, const char *reason);
 
-// With /LOSTATTACHTEXT on: writes the text into the part file at partPath,
+// With /LOSTATTACHTEXT on, for an item retried (AllowLostAttachments): writes the text into the part file at partPath,
 // enters it as the record's next part, "NAME (not read).txt", logs it and
 // tells the host (kExtNoticeAttachmentLost, "NAME\tREASON"). Returns the
 // result GetAttachment gives: kAttachDone when the part was added,
 // kAttachFull when the record takes no more parts, and kAttachFailed (the
-// item fails as before) when the switch is off or the file cannot be written.
+// item fails as before) when the switch is off, the item is no retry or the
+// file cannot be written.
 int StoreLostAttachment(HostMessage *record, const char *partPath, const char *name,
                         const char *reason);

@@ -11,6 +11,7 @@
 #include "convert_support.h"
 #include "gwsim/base64.h"
 #include "gwsim/gwsim.h"
+#include "platform/bounded_text.h"
 #include "plugin/run_settings.h"
 #include "plugin/mvcom.h"
 #include "reader/attachment_download.h"
@@ -309,8 +310,9 @@ class AttachmentTest : public ConvertTest {};
 
 // An attachment the server does not deliver: with a status fault on its
 // id, or in pieces of a few bytes. The item fails whole, unless the run
-// asks for a text part in the attachment's place (/LOSTATTACHTEXT) and the
-// server, not the connection, is at fault.
+// asks for a text part in the attachment's place (/LOSTATTACHTEXT), the
+// item is a retry of one that failed before (/D328) and the server, not
+// the connection, is at fault.
 TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
   const struct {
     const char *why;
@@ -318,23 +320,27 @@ TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
     int times;    // of the fault (0: every request)
     size_t pieceCap;
     bool lostText;
+    bool retry;          // the item is read from the failed-ids list
     const char *reason;  // why archive.zip was not read; "" when it was
     bool stored;
     size_t bigRequests;
   } cases[] = {
-      {"HTTP 500 on one piece fails the whole item", 500, 1, 0, false,
+      {"HTTP 500 on one piece fails the whole item", 500, 1, 0, false, false,
        "attachment data at offset 0 not received, httpResponse=500", false, 1},
-      {"HTTP 500 on every request, with the switch: a text part in its place, the item stored",
-       500, 0, 0, true, "attachment data at offset 0 not received, httpResponse=500", true, 1},
-      {"a server busy for now (503, asked again once) still fails the item with the switch", 503,
-       0, 0, true, "attachment data at offset 0 not received, httpResponse=503", false, 2},
-      {"pieces of 10 bytes are stopped after 16 requests", 0, 0, 10, false,
+      {"HTTP 500 on every request, retried with the switch: a text part in its place, stored",
+       500, 0, 0, true, true, "attachment data at offset 0 not received, httpResponse=500", true, 1},
+      {"the switch alone does not give up an item on its first failure", 500, 0, 0, true, false,
+       "attachment data at offset 0 not received, httpResponse=500", false, 1},
+      {"a server busy for now (503, asked again once) still fails the retried item", 503, 0, 0,
+       true, true, "attachment data at offset 0 not received, httpResponse=503", false, 2},
+      {"pieces of 10 bytes are stopped after 16 requests", 0, 0, 10, false, false,
        "the server sent only 160 bytes in 16 pieces", false, 16},
-      {"pieces of 10 bytes, with the switch: replaced, the small attachment after it read whole",
-       0, 0, 10, true, "the server sent only 160 bytes in 16 pieces", true, 16},
-      {"pieces of 1999 bytes fall below the floor of 2000 on average", 0, 0, 1999, false,
+      {"pieces of 10 bytes, retried with the switch: replaced, the small attachment read whole",
+       0, 0, 10, true, true, "the server sent only 160 bytes in 16 pieces", true, 16},
+      {"pieces of 1999 bytes fall below the floor of 2000 on average", 0, 0, 1999, false, false,
        "the server sent only 31984 bytes in 16 pieces", false, 16},
-      {"pieces of 2000 bytes make progress enough: read whole", 0, 0, 2000, false, "", true, 225},
+      {"pieces of 2000 bytes make progress enough: read whole", 0, 0, 2000, false, false, "", true,
+       225},
   };
   // A folder per case, each with its own attachment ids.
   std::string folders;
@@ -359,6 +365,11 @@ TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
     server_.ClearFaults();
     server_.ClearRequests();
     gRunSettings.lostAttachText = c.lostText;
+    gRunSettings.d328 = c.retry;
+    const std::string failedIds = WorkFile("failed-ids.txt");
+    ASSERT_TRUE(testing_support::WriteFileBytes(
+        failedIds, "FolderNumber=" + n + ", FolderType=0;Case" + n + "\nmsgid=BIG@" + n + ";Big\nmsgid=;\n"));
+    CopyText(gRunSettings.d327Path, sizeof gRunSettings.d327Path, failedIds.c_str());
     gwsim::AnswerOptions answers;
     answers.pieceCap = c.pieceCap;
     server_.SetAnswerOptions(answers);
