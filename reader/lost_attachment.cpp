@@ -21,18 +21,14 @@ int gLostAttachmentsAllowed = 0;
 
 void AllowLostAttachments(int allowed) { gLostAttachmentsAllowed = allowed; }
 
-void FormatLostAttachmentText(char *out, size_t cap, const char *name, const char *reason) {
-  FormatText(out, cap, "The attachment %s could not be read from the server: %s\r\n", name,
-             reason);
-}
-
 int StoreLostAttachment(HostMessage *record, const char *partPath, const char *name,
                         const char *reason) {
   // A first failure fails the item, to be tried again; only an attachment
   // that fails once more on the retry is given up.
   if (!gRunSettings.lostAttachText || !gLostAttachmentsAllowed) return kAttachFailed;
   char text[kAttachmentNameSize + kFailureTextSize + 64];
-  FormatLostAttachmentText(text, sizeof text, name, reason);
+  FormatText(text, sizeof text, "The attachment %s could not be read from the server: %s\r\n", name,
+             reason);
   {
     FilePtr part = OpenFile(partPath, "wb");
     if (!part) return kAttachFailed;

@@ -3,8 +3,6 @@
 // attachment no longer keeps its whole item out of every run.
 #pragma once
 
-#include <cstddef>
-
 struct HostMessage;
 
 // Whether the items read now are retries of items that failed before (the
@@ -12,16 +10,14 @@ struct HostMessage;
 // attachment be replaced. Cleared at each folder's end.
 void AllowLostAttachments(int allowed);
 
-// The part's text: "The attachment NAME could not be read from the server:
-// REASON" and a line end, into out (cap bytes).
-void FormatLostAttachmentText(char *out, size_t cap, const char *name, const char *reason);
-
-// With /LOSTATTACHTEXT on, for an item retried (AllowLostAttachments): writes the text into the part file at partPath,
-// enters it as the record's next part, "NAME (not read).txt", logs it and
-// tells the host (kExtNoticeAttachmentLost, "NAME\tREASON"). Returns the
-// result GetAttachment gives: kAttachDone when the part was added,
-// kAttachFull when the record takes no more parts, and kAttachFailed (the
-// item fails as before) when the switch is off, the item is no retry or the
-// file cannot be written.
+// With /LOSTATTACHTEXT on, for an item retried (AllowLostAttachments):
+// writes "The attachment NAME could not be read from the server: REASON"
+// and a line end into the part file at partPath, enters it as the record's
+// next part, "NAME (not read).txt", logs it and tells the host
+// (kExtNoticeAttachmentLost, "NAME\tREASON"). Returns the result
+// GetAttachment gives: kAttachDone when the part was added, kAttachFull when
+// the record takes no more parts, and kAttachFailed (the item fails as
+// before) when the switch is off, the item is no retry or the file cannot
+// be written.
 int StoreLostAttachment(HostMessage *record, const char *partPath, const char *name,
                         const char *reason);

@@ -209,7 +209,8 @@ std::string FormatReportJson(const ExportReport &report) {
   if (!report.warnings.empty()) out += "  \"warnings\": " + WarningsJson(report.warnings, "    ") + ",\n";
   if (!report.lostAttachments.empty())
     out += "  \"lost_attachments\": " + ItemListJson(report.lostAttachments, "    ", "lost") + ",\n";
-  if (!report.shortenedFolders.empty()) out += "  \"shortened_folders\": " + ShortenedFoldersJson(report.shortenedFolders) + ",\n";
+  if (!report.shortenedFolders.empty())
+    out += "  \"shortened_folders\": " + ShortenedFoldersJson(report.shortenedFolders) + ",\n";
   if (!report.earlier.empty()) out += "  \"earlier_items\": " + ItemListJson(report.earlier, "    ", "why") + ",\n";
   out += "  \"failed_items\": [";
   for (size_t i = 0; i < report.failures.size(); ++i) {
