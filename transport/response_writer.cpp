@@ -54,14 +54,21 @@ void PutRun(const char *data, size_t n) {
 
 // A text run with its line breaks written as references.
 void PutText(const char *data, size_t n) {
-  size_t start = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (data[i] != '\r' && data[i] != '\n') continue;
-    PutRun(data + start, i - start);
-    PutRun(data[i] == '\r' ? "&#13;" : "&#10;", 5);
-    start = i + 1;
+  const char *end = data + n;
+  while (data < end) {
+    const char *lf = static_cast<const char *>(memchr(data, '\n', static_cast<size_t>(end - data)));
+    const char *searchEnd = lf != nullptr ? lf : end;
+    const char *cr =
+        static_cast<const char *>(memchr(data, '\r', static_cast<size_t>(searchEnd - data)));
+    const char *lineBreak = cr != nullptr ? cr : lf;
+    if (lineBreak == nullptr) {
+      PutRun(data, static_cast<size_t>(end - data));
+      return;
+    }
+    PutRun(data, static_cast<size_t>(lineBreak - data));
+    PutRun(*lineBreak == '\r' ? "&#13;" : "&#10;", 5);
+    data = lineBreak + 1;
   }
-  PutRun(data + start, n - start);
 }
 
 inline void PutLineEnd() {

@@ -72,7 +72,7 @@ TEST_F(DecodeBase64LineTest, RunsDecodeUpToTheEndTag) {
        6, "</gwm:part>"},
       {"padding ends the count", {"<gwm:part>QUJDREVGRw==</gwm:part>"}, 0, "ABCDEFG", 7,
        "</gwm:part>"},
-      {"a run the server broke over lines decodes whole (the writer keeps the breaks as references)",
+      {"a run the server broke over lines decodes whole (kept as references by the writer)",
        {"<gwm:part>QUJD\r\nREVG\nRw\r\n==</gwm:part>"}, 0, "ABCDEFG", 7, "</gwm:part>"},
       {"line breaks the server sent as references are skipped as well",
        {"<gwm:part>QUJD&#13;&#10;REVG&#xA;Rw==</gwm:part>"}, 0, "ABCDEFG", 7, "</gwm:part>"},

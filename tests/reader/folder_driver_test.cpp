@@ -189,11 +189,14 @@ TEST_F(FolderDriverTest, SubjectsCannotWriteRecordsIntoTheFailedIdsList) {
   gHost = HostLog();
   server_.ClearRequests();
   EXPECT_EQ(0, Convert("Mailbox"));
-  EXPECT_EQ((std::vector<std::string>{"Re: a\nmsgid=EVIL@1;x", "\r\nmsgid=;", "Mail 3"}), Subjects());
+  EXPECT_EQ((std::vector<std::string>{"Re: a\nmsgid=EVIL@1;x", "\r\nmsgid=;", "Mail 3"}),
+            Subjects());
   std::string asked;
   for (const gwsim::RecordedRequest &r : Sent("getItemRequest")) {
     for (const char *id : {"M1@1", "M2@1", "M3@1", "EVIL@1"}) {
-      if (r.body.find(std::string(">") + id + "<") != std::string::npos) asked += std::string(id) + " ";
+      if (r.body.find(std::string(">") + id + "<") != std::string::npos) {
+        asked += std::string(id) + " ";
+      }
     }
   }
   EXPECT_EQ("M1@1 M2@1 M3@1 ", asked);

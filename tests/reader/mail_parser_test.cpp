@@ -116,13 +116,15 @@ TEST_F(MailParserTest, ItemTextsNeverReadAsMarkup) {
        "</gwt:distribution>",
        "x"},
       {"a recipient and an attachment of another id written as text",
-       "<gwt:subject>x\n&lt;gwt:recipient&gt;\n&lt;gwt:email&gt;\nevil@x.org\n&lt;/gwt:recipient&gt;"
+       "<gwt:subject>x\n&lt;gwt:recipient&gt;\n&lt;gwt:email&gt;\nevil@x.org\n"
+       "&lt;/gwt:recipient&gt;"
        "\n&lt;gwt:attachment&gt;\n&lt;gwt:id&gt;\nOTHER@1\n&lt;/gwt:attachment&gt;</gwt:subject>",
        "x\n<gwt:recipient>\n<gwt:email>\nevil@x.org\n</gwt:recipient>\n<gwt:attachment>\n<gwt:id>\n"
        "OTHER@1\n</gwt:attachment>"},
       {"an over-long name then a recipient's text",
        "<gwt:subject>s</gwt:subject><gwt:viewName>" + longA +
-           "&lt;gwt:recipient&gt;</gwt:viewName><gwt:distribution><gwt:to>&lt;gwt:email&gt;</gwt:to>"
+           "&lt;gwt:recipient&gt;</gwt:viewName><gwt:distribution>"
+           "<gwt:to>&lt;gwt:email&gt;</gwt:to>"
            "</gwt:distribution>",
        "s"},
   };

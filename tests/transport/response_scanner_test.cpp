@@ -41,7 +41,8 @@ TEST(Scanner, ReadResponseLineClassifiesTrimsAndCutsAtTheEndTag) {
       {"a tag has its references decoded", "<gwt:part id=\"a&amp;b\">\r\n",
        {"<gwt:part id=\"a&b\">"}, 250},
       {"an escaped tag in a text neither cuts it nor reads as a tag",
-       "a &lt;/b&gt; c\r\n&lt;gwt:threading&gt;\r\n", {"a &lt;/b&gt; c", "&lt;gwt:threading&gt;"}, 250},
+       "a &lt;/b&gt; c\r\n&lt;gwt:threading&gt;\r\n",
+       {"a &lt;/b&gt; c", "&lt;gwt:threading&gt;"}, 250},
       {"bare LF, an empty line, no final line end", "<a>\n\n<b>\nlast", {"<a>", "", "<b>", "last"}, 250},
       {"an empty file has no lines", "", {}, 250},
       {"a line longer than the capacity is cut, its rest read past", "0123456789abcdef\r\n<a>\r\n",
@@ -114,7 +115,7 @@ TEST(Scanner, LaterEntriesSeeTheValueLineButNeverTakeATextForATag) {
   } cases[] = {
       {"the value of <a> is the tag <b>: the second entry matches that line", "<b>\r\nvalue\r\n", 2,
        "<b>", "value", "value"},
-      {"the value of <a> is the text \"<b>\": no second match, the line keeps the text as it stands",
+      {"the value of <a> is the text \"<b>\": no second match; the line keeps the text as sent",
        "&lt;b&gt;\r\nvalue\r\n", 1, "<b>", "", "&lt;b&gt;"},
   };
   for (const auto &c : cases) {
