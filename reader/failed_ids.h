@@ -15,9 +15,9 @@ constexpr const char kReportBreaks[] = "\r\n\t";
 void CopyOneLine(char *out, size_t cap, const char *text, const char *breaks);
 
 // Appends "FolderNumber=%d, FolderType=%d;%s\n" (line breaks in the name
-// as blanks) for the folder about to be
-// converted to the work file "failedIds.tmp". Without /D327, or when the file
-// cannot be opened, nothing happens.
+// as blanks) for the folder about to be converted to the work file
+// "failedIds.tmp". Without /D327, or when the file cannot be opened, nothing
+// happens.
 void RecordFailedFolder(int folderNumber, int folderClass, const char *sortName);
 
 // Appends "msgid=%s;%s\n" (id, subject; line breaks in them as blanks,
