@@ -70,9 +70,9 @@ void ScanItem(FILE *file, const char *sourceContainer, char *id, char *container
   while (ReadResponseLine(line, sizeof line, file)) {
     if (EqualsNoCase(line, "</gwt:item>")) return;
     if (EqualsNoCase(line, "<gwt:id>")) {
-      if (ReadResponseLine(line, sizeof line, file)) CopyText(id, kItemIdSize, line);
+      if (ReadElementValue(line, sizeof line, file)) CopyText(id, kItemIdSize, line);
     } else if (StartsWithNoCase(line, "<gwt:container")) {
-      if (ReadResponseLine(line, sizeof line, file)) CopyText(container, kItemIdSize, line);
+      if (ReadElementValue(line, sizeof line, file)) CopyText(container, kItemIdSize, line);
       // An item may name several containers; the one asked for ends the search.
       if (EqualsNoCaseN(container, sourceContainer, sourceLength)) return;
     }
@@ -126,7 +126,7 @@ void GetCursorId(const char *responsePath, char *cursorId, size_t cap) {
   char line[kCursorIdSize];
   while (ReadResponseLine(line, sizeof line, file.get())) {
     if (!EqualsNoCase(line, "<gwm:cursor>")) continue;
-    if (ReadResponseLine(line, sizeof line, file.get())) CopyText(cursorId, cap, line);
+    if (ReadElementValue(line, sizeof line, file.get())) CopyText(cursorId, cap, line);
     return;
   }
 }

@@ -124,6 +124,74 @@ int DecodeBase64Group(const char *group, unsigned char *out) {
   return padding >= 3 ? 0 : 3 - padding;
 }
 
+namespace {
+
+// The decoder's progress through one text run.
+struct Base64Run {
+  DecodeBuffer *buffer;
+  int mapD331;
+  long total;
+  uint8_t group[4];
+  int inGroup;
+};
+
+// Takes one character of the run; returns 0 at the "<" that ends it.
+int TakeCharacter(Base64Run *run, int c, FILE *input) {
+  uint8_t cls = kTables.charClass[c];
+  if (cls == kB64Skip) return 1;
+  if (cls == kB64Stop) {
+    ungetc(c, input);  // the caller's next line is the end tag
+    return 0;
+  }
+  run->group[run->inGroup++] = cls;
+  if (run->inGroup == 4) {
+    run->total += PutGroup(run->buffer, run->group, run->mapD331);
+    run->inGroup = 0;
+  }
+  return 1;
+}
+
+// The code point of a numeric character reference ("&#10;", "&#xA;"), or -1.
+long ReferencedCharacter(const char *ref, int n) {
+  if (n < 4 || ref[1] != '#' || ref[n - 1] != ';') return -1;
+  const int hex = ref[2] == 'x' || ref[2] == 'X';
+  long value = 0;
+  for (int i = hex ? 3 : 2; i < n - 1; ++i) {
+    const char c = ref[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return -1;
+    value = value * (hex ? 16 : 10) + digit;
+  }
+  return value;
+}
+
+// At "&": a reference to a line break or a blank (the response writer
+// writes the line breaks of a text run so, and servers may too) is skipped
+// like the character itself; anything else is taken as it comes. Returns 0
+// at the "<" that ends the run.
+int TakeReference(Base64Run *run, FILE *input) {
+  char ref[10] = {'&'};
+  int n = 1;
+  int c;
+  while (n < static_cast<int>(sizeof ref) && (c = getc(input)) != EOF) {
+    ref[n++] = static_cast<char>(c);
+    if (c == ';' || c == '<') break;
+  }
+  const long referenced = ReferencedCharacter(ref, n);
+  if (referenced >= 0 && referenced < 256 &&
+      kTables.charClass[static_cast<unsigned char>(referenced)] == kB64Skip)
+    return 1;
+  for (int i = 0; i < n; ++i) {
+    if (!TakeCharacter(run, static_cast<unsigned char>(ref[i]), input)) return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
 long DecodeBase64Line(FILE *input, FILE *output, int *writeFailed) {
   if (writeFailed != nullptr) *writeFailed = 0;
   if (output == nullptr || input == nullptr) return 0;
@@ -133,25 +201,13 @@ long DecodeBase64Line(FILE *input, FILE *output, int *writeFailed) {
   buffer.output = output;
   buffer.failed = 0;
   buffer.used = 0;
-  const int mapD331 = gRunSettings.d331 != 0;
-  long total = 0;
-  uint8_t group[4];
-  int inGroup = 0;
+  Base64Run run = {&buffer, gRunSettings.d331 != 0, 0, {0, 0, 0, 0}, 0};
   int c;
   while ((c = getc(input)) != EOF) {
-    uint8_t cls = kTables.charClass[c];
-    if (cls == kB64Skip) continue;
-    if (cls == kB64Stop) {
-      ungetc(c, input);  // the caller's next line is the end tag
-      break;
-    }
-    group[inGroup++] = cls;
-    if (inGroup == 4) {
-      total += PutGroup(&buffer, group, mapD331);
-      inGroup = 0;
-    }
+    const int goOn = c == '&' ? TakeReference(&run, input) : TakeCharacter(&run, c, input);
+    if (!goOn) break;
   }
   FlushDecoded(&buffer);
   if (writeFailed != nullptr) *writeFailed = buffer.failed;
-  return total;
+  return run.total;
 }

@@ -39,18 +39,33 @@ int ReadListLine(char *line, size_t cap, FILE *file) {
 
 }  // namespace
 
+void CopyOneLine(char *out, size_t cap, const char *text, const char *breaks) {
+  if (out == nullptr || cap == 0) return;
+  CopyText(out, cap, text != nullptr ? text : "");
+  for (char *p = out; *p != '\0'; ++p) {
+    if (strchr(breaks, *p) != nullptr) *p = ' ';
+  }
+}
+
 void RecordFailedFolder(int folderNumber, int folderClass, const char *sortName) {
   if (!gRunSettings.d327) return;
   FilePtr file = OpenWorkFile();
   if (!file) return;
-  fprintf(file.get(), "FolderNumber=%d, FolderType=%d;%s\n", folderNumber, folderClass, sortName);
+  static char name[kListLineSize];
+  CopyOneLine(name, sizeof name, sortName, kRecordBreaks);
+  fprintf(file.get(), "FolderNumber=%d, FolderType=%d;%s\n", folderNumber, folderClass, name);
 }
 
 void RecordFailedId(const char *id, const char *subject) {
   if (!gRunSettings.d327) return;
   FilePtr file = OpenWorkFile();
   if (!file) return;
-  fprintf(file.get(), "msgid=%s;%s\n", id, subject);
+  // Each record is one line whatever the item's texts hold: a line break in
+  // a subject would start a record of the sender's choosing.
+  static char idText[kListLineSize], subjectText[kListLineSize];
+  CopyOneLine(idText, sizeof idText, id, kRecordBreaks);
+  CopyOneLine(subjectText, sizeof subjectText, subject, kRecordBreaks);
+  fprintf(file.get(), "msgid=%s;%s\n", idText, subjectText);
   if (id[0] != '\0') ++gSession.failedCount;
 }
 
@@ -60,12 +75,14 @@ int ReadFailedIds(const char *sortName, const char *idFilePath) {
   if (!list) return -1;
   FilePtr ids = OpenFile(idFilePath, "w");
   if (!ids) return -1;
-  static char line[kListLineSize];
+  static char line[kListLineSize], wanted[kListLineSize];
+  // The name as RecordFailedFolder wrote it.
+  CopyOneLine(wanted, sizeof wanted, sortName, kRecordBreaks);
   int count = 0;
   while (ReadListLine(line, sizeof line, list.get())) {
     if (strstr(line, "FolderNumber=") == nullptr) continue;
     const char *name = strchr(line, ';');
-    if (name == nullptr || strcmp(name + 1, sortName) != 0) continue;
+    if (name == nullptr || strcmp(name + 1, wanted) != 0) continue;
     while (ReadListLine(line, sizeof line, list.get())) {
       if (StartsWith(line, "msgid=;")) break;
       char *separator = strchr(line, ';');

@@ -3,12 +3,25 @@
 // earlier run's list holds for a folder.
 #pragma once
 
-// Appends "FolderNumber=%d, FolderType=%d;%s\n" for the folder about to be
-// converted to the work file "failedIds.tmp". Without /D327, or when the file
-// cannot be opened, nothing happens.
+#include <cstddef>
+
+// The characters that end a line of the list (CR, LF) and, with the tab,
+// the fields of a failed item's report text.
+constexpr const char kRecordBreaks[] = "\r\n";
+constexpr const char kReportBreaks[] = "\r\n\t";
+
+// Copies text into out (cap bytes) with each character of breaks written as
+// a blank, so that an item's own text cannot add lines or fields to a record.
+void CopyOneLine(char *out, size_t cap, const char *text, const char *breaks);
+
+// Appends "FolderNumber=%d, FolderType=%d;%s\n" (line breaks in the name
+// as blanks) for the folder about to be converted to the work file
+// "failedIds.tmp". Without /D327, or when the file cannot be opened, nothing
+// happens.
 void RecordFailedFolder(int folderNumber, int folderClass, const char *sortName);
 
-// Appends "msgid=%s;%s\n" (id, subject) and counts a non-empty id in the
+// Appends "msgid=%s;%s\n" (id, subject; line breaks in them as blanks,
+// so that every record stays one line) and counts a non-empty id in the
 // session's failure count; RecordFailedId("", "") ends the folder's block.
 // Without /D327 nothing happens; a file that cannot be opened is passed over.
 void RecordFailedId(const char *id, const char *subject);

@@ -268,8 +268,12 @@ const FolderReaderEntry *FindFolderReader(int32_t folderClass) {
 }  // namespace
 
 void ReportFailedItem(const char *id, const char *subject, const char *reason) {
-  char text[kItemIdSize + 1024 + kReasonSize];
-  FormatText(text, sizeof text, "%s\t%s\t%s", id, subject, reason);
+  char text[kItemIdSize + 1024 + kReasonSize], idText[kItemIdSize], subjectText[1024];
+  char reasonText[kReasonSize];
+  CopyOneLine(idText, sizeof idText, id, kReportBreaks);
+  CopyOneLine(subjectText, sizeof subjectText, subject, kReportBreaks);
+  CopyOneLine(reasonText, sizeof reasonText, reason, kRecordBreaks);
+  FormatText(text, sizeof text, "%s\t%s\t%s", idText, subjectText, reasonText);
   com_SetExtendedError(kExtErrorItemFailed, 0, text);
 }
 

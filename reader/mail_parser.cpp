@@ -106,10 +106,13 @@ int ParseMailItem(HostMessage *record, const char *responsePath) {
   char viewName[kViewNameSize] = "";
   int attachmentsFull = 0;
   while (ReadResponseLine(line, sizeof line, f)) {
-    // The threading block, a category and a body part pass their last line
-    // on to the tests after them; every other test ends the line's handling.
+    // The threading block and a body part pass their last line on to the
+    // tests after them; every other test ends the line's handling.
     if (EqualsNoCase(line, "<gwt:threading>")) SkipThreading(line, f);
-    if (EqualsNoCase(line, "<gwt:category>")) AppendCategory(record, line, f);
+    if (EqualsNoCase(line, "<gwt:category>")) {
+      AppendCategory(record, line, f);
+      continue;
+    }
     if (EqualsNoCase(line, "<gwt:subject>")) {
       ReadValue(line, f);
       CopyTextN(record->subject, sizeof record->subject, line, kSubjectChars);

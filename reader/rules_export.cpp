@@ -52,7 +52,7 @@ int Begins(const char *line, const char *tag) { return StartsWithNoCase(line, ta
 
 // Reads the next line as an element value of at most kRuleValueChars.
 void ReadRuleValue(FILE *input, char *line, char *value) {
-  if (!ReadResponseLine(line, kRuleLineSize, input)) line[0] = '\0';
+  ReadElementValue(line, kRuleLineSize, input);
   CopyTextN(value, kValueSize, line, kRuleValueChars);
 }
 

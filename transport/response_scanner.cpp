@@ -3,28 +3,38 @@
 #include "transport/response_scanner.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/bounded_text.h"
 #include "plugin/mvcom.h"
 
-int ReadResponseLine(char *buffer, int capacity, FILE *file) {
-  if (buffer == nullptr || capacity < 2 || file == nullptr) return 0;
-  if (fgets(buffer, capacity, file) == nullptr) return 0;
-  com_LineTerminate(buffer);
-  com_Unescape(buffer);
-  com_rtrim(buffer);
-  // A text that shares its line with its end tag (a network chunk ended
-  // right after the start tag) keeps only the text. The search starts at
-  // the second byte, so that a line that is itself an end tag stays whole
-  // while a one-character text still loses its end tag.
-  if (buffer[0] != '\0') {
-    char *endTag = strstr(buffer + 1, "</");
-    if (endTag != nullptr) *endTag = '\0';
+namespace {
+
+// Reads past the rest of a line that did not fit its buffer. Returns 1 when
+// text was passed over (not only the line end).
+int SkipRestOfLine(FILE *file) {
+  int skipped = 0;
+  int c;
+  while ((c = getc(file)) != EOF && c != '\n') {
+    if (c != '\r') skipped = 1;
   }
-  return 1;
+  return skipped;
 }
 
-namespace {
+// A text cut at its bound never ends in half a reference ("&am") or half a
+// UTF-8 character.
+void DropCutEnd(char *text) {
+  char *amp = strrchr(text, '&');
+  if (amp != nullptr && strchr(amp, ';') == nullptr) *amp = '\0';
+  TrimPartialUtf8(text);
+}
+
+// Decodes a text line in place: references, then the blanks and line ends
+// they may have left at the end.
+void DecodeText(char *text) {
+  com_Unescape(text);
+  com_rtrim(text);
+}
 
 // Copies a value with at most maxChars bytes (maxChars < 0: no limit),
 // never ending inside a UTF-8 sequence that was cut.
@@ -40,7 +50,41 @@ void CopyValue(char *value, int capacity, int maxChars, const char *line) {
   if (copied < length) TrimPartialUtf8(value);
 }
 
+// The line after an element's start tag, as it stands; its end tag (an
+// empty element) gives "".
+int ReadValueLine(char *line, int capacity, FILE *file) {
+  if (!ReadResponseLine(line, capacity, file)) {
+    if (capacity > 0) line[0] = '\0';
+    return 0;
+  }
+  if (line[0] == '<' && line[1] == '/') line[0] = '\0';
+  return 1;
+}
+
 }  // namespace
+
+int ReadResponseLine(char *buffer, int capacity, FILE *file) {
+  if (buffer == nullptr || capacity < 2 || file == nullptr) return 0;
+  if (fgets(buffer, capacity, file) == nullptr) return 0;
+  const size_t length = strlen(buffer);
+  const int cut = length > 0 && buffer[length - 1] != '\n' && SkipRestOfLine(file);
+  com_LineTerminate(buffer);
+  // Only a line that begins with "<" in the answer is markup: the writer
+  // keeps every text run on one line, and a text has no "<" of its own.
+  const int tag = buffer[0] == '<';
+  if (cut && !tag) DropCutEnd(buffer);
+  // A text that shares its line with its end tag (a network chunk ended
+  // right after the start tag) keeps only the text. The search starts at
+  // the second byte, so that a line that is itself an end tag stays whole
+  // while a one-character text still loses its end tag.
+  if (buffer[0] != '\0') {
+    char *endTag = strstr(buffer + 1, "</");
+    if (endTag != nullptr) *endTag = '\0';
+  }
+  if (tag) com_Unescape(buffer);
+  com_rtrim(buffer);
+  return 1;
+}
 
 int TagMatches(const char *line, const char *tag, TagMatch match) {
   if (line == nullptr || tag == nullptr) return 0;
@@ -58,12 +102,9 @@ int TagMatches(const char *line, const char *tag, TagMatch match) {
 }
 
 int ReadElementValue(char *line, int capacity, FILE *file) {
-  if (!ReadResponseLine(line, capacity, file)) {
-    if (capacity > 0) line[0] = '\0';
-    return 0;
-  }
-  if (line[0] == '<' && line[1] == '/') line[0] = '\0';
-  return 1;
+  const int read = ReadValueLine(line, capacity, file);
+  if (line[0] != '<') DecodeText(line);
+  return read;
 }
 
 int ScanTagTable(char *line, int lineCapacity, const TagField *table, int count, FILE *file) {
@@ -72,8 +113,16 @@ int ScanTagTable(char *line, int lineCapacity, const TagField *table, int count,
     const TagField &field = table[i];
     if (!TagMatches(line, field.tag, field.match)) continue;
     ++matched;
-    ReadElementValue(line, lineCapacity, file);
-    CopyValue(field.value, field.capacity, field.maxChars, line);
+    // The line keeps the value as it stands, so that neither a later entry
+    // nor the parser after the scan can take a text for a tag.
+    ReadValueLine(line, lineCapacity, file);
+    if (line[0] == '<') {
+      CopyValue(field.value, field.capacity, field.maxChars, line);
+    } else {
+      std::string text(line);
+      DecodeText(&text[0]);
+      CopyValue(field.value, field.capacity, field.maxChars, text.c_str());
+    }
     if (field.seen != nullptr) *field.seen = 1;
   }
   return matched;

@@ -1,21 +1,25 @@
 // Reading a response file: ReadResponseLine (one tag or text per line,
-// references decoded, trailing blanks removed, text cut before its end tag),
-// the "tag line, value on the next line" helper every parser uses, and the
-// GroupWise date texts.
+// trailing blanks removed, text cut before its end tag), element values with
+// their references decoded, the "tag line, value on the next line" helper
+// every parser uses, and the GroupWise date texts.
 #pragma once
 
 #include <cstdio>
 
 #include "platform/win_compat.h"
 
-// Reads one line of at most capacity - 1 bytes. Returns 1 when a line was
-// read, 0 at end of file.
+// Reads one line of at most capacity - 1 bytes; the rest of a longer line is
+// read past, never taken for a line of its own. A line that begins with "<"
+// is a tag and has its references decoded; any other line is a text and
+// comes as it stands ("&lt;gwt:id&gt;"), so that no text can ever compare
+// equal to a tag. Returns 1 when a line was read, 0 at end of file.
 int ReadResponseLine(char *buffer, int capacity, FILE *file);
 
-// Reads the value line of the element whose opening tag was just read. An
-// empty element (<gwt:subject></gwt:subject>) has no value line: its end tag
-// comes next, and the value is then "". Returns 1 when a line was read, 0 at
-// end of file (line then "").
+// Reads the value line of the element whose opening tag was just read, with
+// its references decoded (line breaks the server sent inside the value
+// included). An empty element (<gwt:subject></gwt:subject>) has no value
+// line: its end tag comes next, and the value is then "". Returns 1 when a
+// line was read, 0 at end of file (line then "").
 int ReadElementValue(char *line, int capacity, FILE *file);
 
 // How a parser's table entry compares a line with its tag.
@@ -42,9 +46,10 @@ struct TagField {
 };
 
 // Applies a table to the current line, entries in table order. At a match
-// the value line is read into `line` (replacing the current line, so later
-// entries see the value line, as the scanning order requires) and copied
-// into the entry's field. Returns the number of entries that matched; 0
+// the value line is read into `line` as it stands (replacing the current
+// line, so later entries see the value line, as the scanning order
+// requires; a text there never matches a tag) and copied, decoded, into the
+// entry's field. Returns the number of entries that matched; 0
 // leaves line unchanged. At end of file a matched field (and line) becomes "".
 int ScanTagTable(char *line, int lineCapacity, const TagField *table, int count, FILE *file);
 

@@ -61,6 +61,15 @@ TEST_F(FolderTableTest, FolderListAnswersGiveTheirRecords) {
   const std::string longRows = std::string(241, 'a') + "~ec083c18 0 1; " + std::string(241, 'a') +
                                "~ef0840d1 0 1; " + exact + " 0 1; " + accents.substr(0, 240) +
                                "~9ec9dc1d 0 1; ";
+  // A name's text that would end the entry and open another if it were read
+  // as markup: after a line break, and past the line's bound (2400).
+  const std::string fakeEnd = "&lt;/gwt:folder&gt;";
+  const std::string five = underRoot + "<gwt:count>5</gwt:count>";
+  const std::string hostileNames = FolderList(
+      root + FolderElement("Folder", "N1@7", ("Notes\n" + fakeEnd).c_str(), five.c_str()) +
+      FolderElement("Folder", "N2@7", (std::string(2399, 'A') + fakeEnd).c_str(), five.c_str()));
+  const std::string hostileRows =
+      "Notes\n</gwt:folder> 0 5; " + std::string(241, 'A') + "~c410f606 0 5; ";
   const struct {
     const char *why;
     std::string answer;
@@ -108,6 +117,9 @@ TEST_F(FolderTableTest, FolderListAnswersGiveTheirRecords) {
       {"names past 250 characters keep their start and a digest of the whole name, so folders "
        "differing after the cut stay apart; a name of 250 stays as it is",
        longNames, 0, false, longRows.c_str(), "ROOT.alice@16"},
+      {"a name's text never reads as markup: after a line break it stays in the name; past the "
+       "line's bound it is read past (the name is the 1023 characters held)",
+       hostileNames, 0, false, hostileRows.c_str(), "ROOT.alice@16"},
   };
   Connect("<folder id=\"F.alice@5\" name=\"Dates\" type=\"Calendar\"/>");
   for (const auto &c : cases) {

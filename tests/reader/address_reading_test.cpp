@@ -83,6 +83,17 @@ TEST_F(AddressReadingTest, RecipientElementsGiveNameAddressKindAndStatus) {
        "", "a@x.org", 3, 2},
       {"accepted", "<gwt:accepted>2019-05-02T11:00:00Z</gwt:accepted>", "", "", 3, 1},
       {"replied", "<gwt:replied>2019-05-02T11:00:00Z</gwt:replied>", "", "", 3, 3},
+      // A name's text never reads as markup: not after a line break, not past
+      // the line's bound (10000).
+      {"a line break then another address and a blind-copy type in the name (cleaned away as an "
+       "address in a name is)",
+       "<gwt:displayName>Eve\n&lt;gwt:email&gt;\nevil@x.org\n&lt;gwt:distType&gt;\nBC"
+       "</gwt:displayName>" + email,
+       "Eve", "a@x.org", 3, 1},
+      {"9999 x n then a reply's tag in the name: the reply state stays",
+       "<gwt:displayName>" + std::string(9999, 'n') + "&lt;gwt:declined&gt;</gwt:displayName>"
+       "<gwt:distType>BC</gwt:distType>" + email,
+       std::string(250, 'n'), "a@x.org", 12, 1},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.why);

@@ -10,6 +10,7 @@
 #include "platform/win_compat.h"
 #include "host/mvcom/mvcom_host.h"
 #include "plugin/mvcom.h"
+#include "reader/folder_driver.h"
 
 namespace reader_test {
 namespace {
@@ -158,6 +159,52 @@ TEST_F(FolderDriverTest, FailedIdsOfAnEarlierRunAreConvertedInFileOrder) {
   EXPECT_NE(std::string::npos,
             ReadFileBytes(WorkFile("failedIds.tmp")).find("msgid=GONE@1;\nmsgid=;\n"))
       << ReadFileBytes(WorkFile("failedIds.tmp"));
+}
+
+// A subject is the sender's text: its line breaks must not add records to
+// the list, neither an id of the sender's choosing nor the end of a block.
+TEST_F(FolderDriverTest, SubjectsCannotWriteRecordsIntoTheFailedIdsList) {
+  auto item = [](const char *id, const char *subject) {
+    return std::string("<item id=\"") + id + "\" subject=\"" + subject +
+           "\" created=\"2026-01-01T09:00:00Z\" delivered=\"2026-01-01T09:00:00Z\">"
+           "<from name=\"Dan\" email=\"dan@example.com\"/><text>Body</text></item>";
+  };
+  const std::string mailbox = "<folder name=\"Mailbox\" type=\"Mailbox\">" +
+                              item("M1@1", "Re: a&#10;msgid=EVIL@1;x") +
+                              item("M2@1", "&#13;&#10;msgid=;") + item("M3@1", "Mail 3") +
+                              item("EVIL@1", "Private") + "</folder>";
+  const std::string failedIds = host_.dataDir() + "failed.txt";
+  ASSERT_NO_FATAL_FAILURE(Connect(mailbox, {"/D327", failedIds}));
+  gHost.saveCodes = {1234, 1234, 1234, 0};
+  EXPECT_EQ(0, Convert("Mailbox"));
+  const std::string list = ReadFileBytes(WorkFile("failedIds.tmp"));
+  EXPECT_EQ("FolderNumber=" + std::to_string(FolderIndex("Mailbox")) +
+                ", FolderType=0;Mailbox\nmsgid=M1@1;Re: a msgid=EVIL@1;x\nmsgid=M2@1;  msgid=;\n"
+                "msgid=M3@1;Mail 3\nmsgid=;\n",
+            list);
+
+  // The next run takes exactly the three that failed, M3 included.
+  ASSERT_TRUE(WriteFileBytes(failedIds, list));
+  ASSERT_NO_FATAL_FAILURE(Connect(mailbox, {"/D328", "/D327", failedIds}));
+  gHost = HostLog();
+  server_.ClearRequests();
+  EXPECT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<std::string>{"Re: a\nmsgid=EVIL@1;x", "\r\nmsgid=;", "Mail 3"}),
+            Subjects());
+  std::string asked;
+  for (const gwsim::RecordedRequest &r : Sent("getItemRequest")) {
+    for (const char *id : {"M1@1", "M2@1", "M3@1", "EVIL@1"}) {
+      if (r.body.find(std::string(">") + id + "<") != std::string::npos) {
+        asked += std::string(id) + " ";
+      }
+    }
+  }
+  EXPECT_EQ("M1@1 M2@1 M3@1 ", asked);
+
+  // The host splits the failed item's text at its tabs: id, subject, reason.
+  itemErrors_.clear();
+  ReportFailedItem("M1@1", "a\tb\r\nc", "refused\nagain");
+  EXPECT_EQ((std::vector<std::string>{"M1@1\ta b  c\trefused again"}), itemErrors_);
 }
 
 TEST_F(FolderDriverTest, MailRulesAreFetchedOnceOverTwoFolders) {

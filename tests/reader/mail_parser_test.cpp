@@ -92,6 +92,63 @@ TEST_F(MailParserTest, ElementsLandInTheirFields) {
   }
 }
 
+// What a sender writes into an item's texts stays in its element: a line
+// break or an over-long value never lets the rest be read as markup.
+TEST_F(MailParserTest, ItemTextsNeverReadAsMarkup) {
+  const std::string tail =
+      "<gwt:from><gwt:displayName>Ann</gwt:displayName><gwt:email>ann@x.org</gwt:email>"
+      "</gwt:from><gwt:distribution><gwt:recipients><gwt:recipient><gwt:email>bob@x.org"
+      "</gwt:email></gwt:recipient></gwt:recipients></gwt:distribution>"
+      "<gwt:status><gwt:read>1</gwt:read></gwt:status><gwt:message><gwt:part "
+      "contentType=\"text/plain\">SGVsbG8N\r\nCndvcmxk\r\n</gwt:part></gwt:message>";
+  const std::string longA(1999, 'A');
+  const struct {
+    const char *why;
+    std::string head;  // before the sender, recipient, read state and body
+    std::string subject;
+  } cases[] = {
+      {"a line break then the threading tag's text",
+       "<gwt:subject>Hi\r\n&lt;gwt:threading&gt;</gwt:subject>", "Hi\r\n<gwt:threading>"},
+      {"1999 x A then the threading tag's text: one value, cut",
+       "<gwt:subject>" + longA + "&lt;gwt:threading&gt;</gwt:subject>", std::string(256, 'A')},
+      {"the threading tag's text alone in an element the parser does not read",
+       "<gwt:subject>x</gwt:subject><gwt:distribution><gwt:to>&lt;gwt:threading&gt;</gwt:to>"
+       "</gwt:distribution>",
+       "x"},
+      {"a recipient and an attachment of another id written as text",
+       "<gwt:subject>x\n&lt;gwt:recipient&gt;\n&lt;gwt:email&gt;\nevil@x.org\n"
+       "&lt;/gwt:recipient&gt;"
+       "\n&lt;gwt:attachment&gt;\n&lt;gwt:id&gt;\nOTHER@1\n&lt;/gwt:attachment&gt;</gwt:subject>",
+       "x\n<gwt:recipient>\n<gwt:email>\nevil@x.org\n</gwt:recipient>\n<gwt:attachment>\n<gwt:id>\n"
+       "OTHER@1\n</gwt:attachment>"},
+      {"an over-long name then a recipient's text",
+       "<gwt:subject>s</gwt:subject><gwt:viewName>" + longA +
+           "&lt;gwt:recipient&gt;</gwt:viewName><gwt:distribution>"
+           "<gwt:to>&lt;gwt:email&gt;</gwt:to>"
+           "</gwt:distribution>",
+       "s"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    // No server: an attachment download would fail the item.
+    EXPECT_EQ(kMailStore, Parse(c.head + tail));
+    EXPECT_EQ(c.subject, record_->subject);
+    EXPECT_STREQ("Ann", record_->fromName);
+    EXPECT_STREQ("ann@x.org", record_->fromAddress);
+    EXPECT_EQ(1, record_->recipCount);
+    if (record_->recipCount == 1) {
+      EXPECT_STREQ("bob@x.org", record_->recips[0]->address);
+    }
+    EXPECT_EQ(0, record_->unread);
+    EXPECT_EQ(1, record_->partCount) << "the body and nothing else";
+    if (record_->partCount == 1) {
+      EXPECT_EQ(1, record_->parts[0]->kind);
+    }
+    EXPECT_EQ("Hello\r\nworld", ReadFileBytes(WorkFile("PRT00700.TMP")));
+    com_Deallocate_All(record_, nullptr);
+  }
+}
+
 struct PlaceholderCase {
   const char *why;
   std::string inner;

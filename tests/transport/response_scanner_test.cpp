@@ -1,5 +1,6 @@
-// The response scanner: line reading with decoding and end-tag cutting, the
-// tag-table scan every parser uses, and the GroupWise date texts.
+// The response scanner: line reading with end-tag cutting and bounds, values
+// decoded only once a line is known as text, the tag-table scan every parser
+// uses, and the GroupWise date texts.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -23,7 +24,8 @@ std::unique_ptr<FILE, int (*)(FILE *)> FileWith(const std::string &bytes) {
   return file;
 }
 
-TEST(Scanner, ReadResponseLineDecodesTrimsAndCutsAtTheEndTag) {
+TEST(Scanner, ReadResponseLineClassifiesTrimsAndCutsAtTheEndTag) {
+  const std::string longText = std::string(1999, 'A') + "&lt;gwt:threading&gt;";
   const struct {
     const char *why;
     std::string input;
@@ -34,14 +36,22 @@ TEST(Scanner, ReadResponseLineDecodesTrimsAndCutsAtTheEndTag) {
        "<gwt:name>\r\nInbox</gwt:name>\r\n", {"<gwt:name>", "Inbox"}, 250},
       {"an end-tag line is not cut to nothing", "</gwt:item>\r\n", {"</gwt:item>"}, 250},
       {"a one-character text loses its end tag too", "x</gwt:subject>\r\n", {"x"}, 250},
-      {"references decoded, trailing blanks removed", "Tom &amp; Jerry &lt;3   \t\r\n",
-       {"Tom & Jerry <3"}, 250},
-      {"decoding comes before the cut", "a &lt;/b&gt; c\r\n", {"a "}, 250},
-      {"a text that is only an escaped end tag stays", "&lt;/b&gt;\r\n", {"</b>"}, 250},
+      {"a text comes as it stands, trailing blanks removed", "Tom &amp; Jerry &lt;3   \t\r\n",
+       {"Tom &amp; Jerry &lt;3"}, 250},
+      {"a tag has its references decoded", "<gwt:part id=\"a&amp;b\">\r\n",
+       {"<gwt:part id=\"a&b\">"}, 250},
+      {"an escaped tag in a text neither cuts it nor reads as a tag",
+       "a &lt;/b&gt; c\r\n&lt;gwt:threading&gt;\r\n",
+       {"a &lt;/b&gt; c", "&lt;gwt:threading&gt;"}, 250},
       {"bare LF, an empty line, no final line end", "<a>\n\n<b>\nlast", {"<a>", "", "<b>", "last"}, 250},
       {"an empty file has no lines", "", {}, 250},
-      {"a line longer than the capacity arrives in pieces", "0123456789abcdef\r\n<a>\r\n",
-       {"012345678", "9abcdef", "<a>"}, 10},
+      {"a line longer than the capacity is cut, its rest read past", "0123456789abcdef\r\n<a>\r\n",
+       {"012345678", "<a>"}, 10},
+      {"1999 x A then an escaped tag: the tag text never comes back as a line",
+       longText + "\r\n<b>\r\n", {std::string(1999, 'A'), "<b>"}, 2000},
+      {"a line that just fits its capacity loses nothing", "012345678\r\n<a>\r\n",
+       {"012345678", "<a>"}, 10},
+      {"a cut never ends in half a reference", "0123&amp;xy\r\n<a>\r\n", {"0123", "<a>"}, 8},
   };
   for (const auto &c : cases) {
     auto file = FileWith(c.input);
@@ -75,6 +85,10 @@ TEST(Scanner, TagTableEntryMatchesByItsComparisonAndCutsTheValue) {
       {"<a>", "ab\xC3\x84\r\n", "<a>", kTagExact, 4, -1, 1, "ab"},
       {"<a>", "abcdefgh\r\n", "<a>", kTagExact, 6, -1, 1, "abcde"},
       {"<a>", "short\r\n", "<a>", kTagExact, 64, 250, 1, "short"},
+      // The value decoded, with the line breaks the writer kept as references.
+      {"<gwt:subject>", "Hi&#13;&#10;&lt;gwt:threading&gt;\r\n", "<gwt:subject>", kTagExact, 64, -1,
+       1, "Hi\r\n<gwt:threading>"},
+      {"<a>", "</a>\r\n", "<a>", kTagExact, 32, -1, 1, ""},  // an empty element
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.line + std::string(" / ") + c.next);
@@ -92,17 +106,30 @@ TEST(Scanner, TagTableEntryMatchesByItsComparisonAndCutsTheValue) {
   }
 }
 
-TEST(Scanner, LaterEntriesSeeTheValueLineNotTheTag) {
-  // The value of <a> is "<b>": the second entry then matches that value line.
-  char a[32] = "", b[32] = "";
-  const TagField table[] = {{"<a>", kTagExact, a, sizeof a, -1, nullptr},
-                            {"<b>", kTagExact, b, sizeof b, -1, nullptr}};
-  auto file = FileWith("<b>\r\nvalue\r\n");
-  char line[64] = "<a>";
-  EXPECT_EQ(ScanTagTable(line, sizeof line, table, 2, file.get()), 2);
-  EXPECT_STREQ(a, "<b>");
-  EXPECT_STREQ(b, "value");
-  EXPECT_STREQ(line, "value");
+TEST(Scanner, LaterEntriesSeeTheValueLineButNeverTakeATextForATag) {
+  const struct {
+    const char *why;
+    std::string file;  // the lines after "<a>"
+    int matched;
+    const char *a, *b, *line;
+  } cases[] = {
+      {"the value of <a> is the tag <b>: the second entry matches that line", "<b>\r\nvalue\r\n", 2,
+       "<b>", "value", "value"},
+      {"the value of <a> is the text \"<b>\": no second match; the line keeps the text as sent",
+       "&lt;b&gt;\r\nvalue\r\n", 1, "<b>", "", "&lt;b&gt;"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    char a[32] = "", b[32] = "";
+    const TagField table[] = {{"<a>", kTagExact, a, sizeof a, -1, nullptr},
+                              {"<b>", kTagExact, b, sizeof b, -1, nullptr}};
+    auto file = FileWith(c.file);
+    char line[64] = "<a>";
+    EXPECT_EQ(ScanTagTable(line, sizeof line, table, 2, file.get()), c.matched);
+    EXPECT_STREQ(a, c.a);
+    EXPECT_STREQ(b, c.b);
+    EXPECT_STREQ(line, c.line);
+  }
 }
 
 // Expected file times computed with the C library, not the platform layer.

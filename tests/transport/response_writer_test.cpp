@@ -52,6 +52,12 @@ TEST(ResponseWriter, ChunkBoundariesGiveTheDocumentedLines) {
       {"pending text carried over", {"<a>x", "", "</a>"}, "<a>\r\nx\r\n</a>\r\n"},
       {"\">\" ending a chunk keeps the flag", {"<a>x>", "y</a>"}, "<a>\r\nx>\r\ny\r\n</a>\r\n"},
       {"text before the first tag", {"ab<c>"}, "ab<c>\r\n"},
+      // A text run keeps its line breaks as references, so it stays one line.
+      {"line breaks inside a text run", {"<a>Hi\r\n&lt;b&gt;\n</a>"},
+       "<a>\r\nHi&#13;&#10;&lt;b&gt;&#10;\r\n</a>\r\n"},
+      {"line breaks in a text that starts a chunk", {"<a>", "x\ny</a>"}, "<a>\r\nx&#10;y</a>\r\n"},
+      {"line breaks before the first tag and inside a tag stay",
+       {"\n<a\nb=\"1\">\n<c>"}, "\n<a\nb=\"1\">\r\n&#10;\r\n<c>\r\n"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(Reshape(c.chunks), c.expected) << c.name;
@@ -60,7 +66,7 @@ TEST(ResponseWriter, ChunkBoundariesGiveTheDocumentedLines) {
 }
 
 // An XML-like answer with empty elements, attributes, entities, stray ">"
-// in text and, when asked, runs longer than the writer's buffer.
+// and line breaks in text and, when asked, runs longer than the writer's buffer.
 std::string MakeAnswer(std::mt19937 &rng, bool longRuns) {
   static const char *const kTags[] = {"gwt:item", "gwt:id", "gwm:status", "x"};
   std::uniform_int_distribution<int> pick(0, 7);
@@ -70,9 +76,9 @@ std::string MakeAnswer(std::mt19937 &rng, bool longRuns) {
     switch (pick(rng)) {
       case 0: s += "<" + tag + "/>"; break;
       case 1: s += "<" + tag + " a=\"1\">" + end; break;
-      case 2: s += "<" + tag + ">a > b &amp; c" + end; break;
+      case 2: s += "<" + tag + ">a > b &amp;\r\nc\n" + end; break;
       case 3: s += "<" + tag + ">" + std::string(longRuns ? 300000 : pick(rng) * 50, 'Q') + end; break;
-      case 4: s += "text between elements"; break;
+      case 4: s += "\ntext between\r\nelements"; break;
       default: s += "<" + tag + ">v" + std::to_string(i) + end;
     }
   }
