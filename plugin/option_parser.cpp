@@ -52,6 +52,7 @@ const Switch kSwitches[] = {
     {"/GWCAF", kText, nullptr, nullptr, &RunSettings::gwcaf},
     {"/GWTF", kText, nullptr, nullptr, &RunSettings::gwtf},
     {"/D159", kText, nullptr, nullptr, &RunSettings::d159},
+    {"/STALLSECONDS", kNumber, nullptr, &RunSettings::stallSeconds, nullptr},
 };
 
 // The value of a switch at `index`: the next parameter, when it exists and
@@ -95,6 +96,7 @@ void ApplySwitch(const Switch &sw, int index) {
 void ResetRunSettings() {
   memset(&gRunSettings, 0, sizeof gRunSettings);
   gRunSettings.maxAttachSize = 4294900;
+  gRunSettings.stallSeconds = kDefaultStallSeconds;
   CopyText(gRunSettings.gn, sizeof gRunSettings.gn, "root");
 }
 

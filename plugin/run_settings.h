@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
-enum { kSettingTextSize = 256 };
+enum {
+  kSettingTextSize = 256,
+  kDefaultStallSeconds = 120,
+};
 
 struct RunSettings {
   int32_t hpw;         // /HPW: hide the password in the logon line
@@ -38,6 +41,9 @@ struct RunSettings {
   char gwcaf[kSettingTextSize];          // /GWCAF calendar folder for writing
   char gwtf[kSettingTextSize];           // /GWTF task folder for writing
   char d159[kSettingTextSize];           // /D159 organizer to match
+  // /STALLSECONDS: a transfer attempt that receives and sends no byte for
+  // this long fails (and is retried); 120 unless set, for tests.
+  int32_t stallSeconds;
 };
 
 extern RunSettings gRunSettings;

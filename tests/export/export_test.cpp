@@ -228,6 +228,8 @@ TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
       {gwsim::FaultKind::kBusyFault500, 500, "getItemRequest", 2, 0, 0, "busy faults are retried"},
       {gwsim::FaultKind::kStatus, 500, "getItemRequest", 1, 0, 1, "HTTP 500 on one item"},
       {gwsim::FaultKind::kCutAt, 200, "getAttachmentRequest", 1, 100, 0, "a cut attachment piece is asked for again"},
+      {gwsim::FaultKind::kHtmlPage, 200, "getItemRequest", 1, 0, 1, "an HTML page with HTTP 200 is no mail"},
+      {gwsim::FaultKind::kCutMidElement, 200, "getItemRequest", 1, 0, 1, "an answer cut after its status is no mail"},
   };
   int n = 0;
   for (const FaultCase &c : cases) {
@@ -262,6 +264,34 @@ TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
     for (const gwsim::RecordedRequest &q : server_->Requests()) fetched += q.requestName == "getItemRequest";
     EXPECT_GE(fetched, failed);
     EXPECT_LT(fetched, 5u) << "the items exported before are not fetched again";
+  }
+}
+
+// A folder list that is no answer must not read as an empty mailbox.
+TEST_F(ExportTest, ABrokenFolderListFailsTheRunAndTheNextRunExportsEverything) {
+  const struct {
+    const char *why;
+    gwsim::FaultKind kind;
+  } cases[] = {
+      {"an HTML page with HTTP 200", gwsim::FaultKind::kHtmlPage},
+      {"a Fault with HTTP 200", gwsim::FaultKind::kSoapFault200},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    StartServer();
+    gwsim::Fault fault;
+    fault.kind = c.kind;
+    fault.requestName = "getFolderListRequest";
+    server_->AddFault(fault);
+    const std::string out = host_.root() + "/list" + std::to_string(n++);
+    RunResult first = RunMvmigrate(Args(out));
+    EXPECT_EQ(first.exitCode, 76) << first.output;
+    EXPECT_NE(first.output.find("logon to"), std::string::npos) << first.output;
+    EXPECT_TRUE(ListDirectory(out + "/mail/Mailbox/cur").empty());
+    RunResult second = RunMvmigrate(Args(out));
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_EQ(ListDirectory(out + "/mail/Mailbox/cur").size(), 5u);
   }
 }
 
