@@ -16,7 +16,6 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "transport/http_transfer.h"
-#include "transport/response_scanner.h"
 #include "transport/retry_wait.h"
 #include "transport/soap_answer.h"
 
@@ -88,10 +87,9 @@ void ReadFaultText(const char *responsePath, char *fault, size_t cap) {
   }
 }
 
-// The verdict on the last call's answer.
+// The verdict on the last call's answer: what was read, and why it cannot
+// be used ("" when it can).
 struct LastAnswer {
-  int transferDone;  // the last attempt's transfer ended without a libcurl error
-  int httpStatus;
   SoapAnswer answer;
   char problem[kAnswerFaultTextSize + 64];
 };
@@ -102,8 +100,6 @@ LastAnswer gLastAnswer;
 // its status element. Returns 1 when the answer is usable.
 int JudgeAnswer(int transferDone, const char *responsePath) {
   LastAnswer &last = gLastAnswer;
-  last.transferDone = transferDone;
-  last.httpStatus = gHTTPResponse;
   ReadSoapAnswer(responsePath, &last.answer);
   gGWSError = last.answer.code;
   if (gHTTPResponse != 200) {
