@@ -219,7 +219,9 @@ void SkipByte(AnswerScan *scan, char c) {
   memmove(scan->recent, scan->recent + 1, sizeof scan->recent - 1);
   scan->recent[sizeof scan->recent - 1] = c;
   const size_t n = strlen(scan->skipEnd);
-  if (memcmp(scan->recent + sizeof scan->recent - n, scan->skipEnd, n) == 0) scan->skipEnd = nullptr;
+  if (memcmp(scan->recent + sizeof scan->recent - n, scan->skipEnd, n) == 0) {
+    scan->skipEnd = nullptr;
+  }
 }
 
 void StartTag(AnswerScan *scan) {
@@ -243,7 +245,9 @@ void ScanBlock(AnswerScan *scan, const char *data, size_t size) {
     } else {
       const char *lt = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
       const char *textEnd = lt != nullptr ? lt : end;
-      if (scan->captureKind != kCaptureNone) CaptureBytes(scan, p, static_cast<size_t>(textEnd - p));
+      if (scan->captureKind != kCaptureNone) {
+        CaptureBytes(scan, p, static_cast<size_t>(textEnd - p));
+      }
       if (lt == nullptr) return;
       StartTag(scan);
       p = lt + 1;

@@ -134,9 +134,9 @@ TEST_F(LogonTest, EachFailureHasItsResultCode) {
     CopyText(gSession.userRecipType, sizeof gSession.userRecipType, "Resource");
     if (c.failing != nullptr)
       FaultEvery(c.failing, c.status,
-                 c.body != nullptr
-                     ? c.body
-                     : plugin_test::Answer("loginResponse", "<gwm:gwVersion>8.0.2</gwm:gwVersion>"));
+                 c.body != nullptr ? c.body
+                                   : plugin_test::Answer("loginResponse",
+                                                         "<gwm:gwVersion>8.0.2</gwm:gwVersion>"));
     EXPECT_EQ(c.result, LogOn(c.user, c.password, {}, c.mode));
     EXPECT_EQ(c.loggedOn, gSession.loggedOn);
     EXPECT_EQ(c.categories, gCategoryTable.count);

@@ -49,7 +49,8 @@ TEST(SoapAnswer, ShapeAndStatusCodeOfSavedAnswers) {
     const char *faultText;
   } cases[] = {
       {"a whole answer with status 0", whole, kAnswerWhole, 0, ""},
-      {"a refusal is a whole answer with its code", ItemAnswer("", "59906"), kAnswerWhole, 59906, ""},
+      {"a refusal is a whole answer with its code", ItemAnswer("", "59906"), kAnswerWhole, 59906,
+       ""},
       {"a code line in the subject is text, not the status",
        ItemAnswer("<gwt:subject>x\n&lt;gwt:code&gt;\n59905</gwt:subject>", "0"), kAnswerWhole, 0,
        ""},
