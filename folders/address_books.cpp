@@ -102,7 +102,8 @@ void CountBookEntries() {
       com_fcopy(responsePath, debugPath);
       DebugLog("debug: copied AB getItems response to %s", debugPath);
     }
-    if (gHTTPResponse == 200) {
+    // A broken or refused answer lists no entry; the book keeps the list's count.
+    if (gHTTPResponse == 200 && SoapAnswerUsable() && gGWSError == 0) {
       record->itemCount = CountResponseIds(responsePath);
       remove(responsePath);
     } else {

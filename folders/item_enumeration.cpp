@@ -95,6 +95,18 @@ int ReadCursorBlocks(FILE *idFile, const char *folderId, const char *cursorId,
       break;
     }
     CopyCursorResponse(responsePath);
+    // A block that is no whole answer, or a refused one, would end the
+    // listing as an empty block does and leave the rest of the folder out.
+    if (!SoapAnswerUsable()) {
+      com_Log("MV Warning: failed to retrieve message block %d, %s", block, SoapAnswerProblem());
+      gSession.listingFailed = 1;
+      break;
+    }
+    if (gGWSError != 0) {
+      com_Log("MV Warning: failed to retrieve message block %d, code=%d", block, gGWSError);
+      gSession.listingFailed = 1;
+      break;
+    }
     int blockMatches = 0, itemsSeen = 0;
     total += ExtractMsgIds(idFile, responsePath, sourceContainer, folderId, &blockMatches,
                            &itemsSeen);
@@ -190,6 +202,14 @@ int GetItemIds(const char *folderId, const char *idFilePath, int checkContainer)
   SoapCall(body, "createCursorRequest", responsePath);
   if (gHTTPResponse != 200) {
     com_Log("MV Error: failed to create cursor, httpResponse=%d", gHTTPResponse);
+    return 0;
+  }
+  if (!SoapAnswerUsable()) {
+    com_Log("MV Error: failed to create cursor, %s", SoapAnswerProblem());
+    return 0;
+  }
+  if (gGWSError != 0) {
+    com_Log("MV Error: failed to create cursor, code=%d", gGWSError);
     return 0;
   }
 

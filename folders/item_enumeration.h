@@ -18,9 +18,11 @@ enum {
 // checkContainer non-zero keeps only items whose container is the folder
 // itself. Fills gSession.dateFilter with the filter sent (empty when none).
 // Returns 0 when the cursor cannot be created, carries no id, or the id file
-// cannot be opened; a failed block ends the listing with the ids found so
-// far. Once a cursor exists it is always destroyed. With /FAKESERVER writes
-// the single line "Fake Msg ID Here" and returns 0 without a request.
+// cannot be opened; a failed block (not HTTP 200, an answer that is not a
+// whole SOAP envelope, or a status code other than 0) ends the listing with
+// the ids found so far and sets gSession.listingFailed. Once a cursor exists
+// it is always destroyed. With /FAKESERVER writes the single line "Fake Msg
+// ID Here" and returns 0 without a request.
 int GetItemIds(const char *folderId, const char *idFilePath, int checkContainer);
 
 // Appends the ids of one saved readCursorResponse to idFile and returns how

@@ -1,9 +1,13 @@
 // The simulator's misbehaviour: fault selection and the shaping of faulty
-// answers (status faults, busy answers, redirects, cut and chunked bodies).
+// answers (status faults, busy answers, redirects, cut, chunked, stalled and
+// broken bodies).
 #include "gwsim/faults.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <memory>
+#include <thread>
 
 #include "gwsim/soap_xml.h"
 
@@ -14,6 +18,11 @@ const char kSoapContentType[] = "text/xml; charset=utf-8";
 namespace {
 
 const char kBusyFaultText[] = "The server cannot service this request right now";
+const char kHtmlErrorPage[] =
+    "<!DOCTYPE html>\n<html><head><title>502 Bad Gateway</title></head>\n"
+    "<body><h1>Bad Gateway</h1><p>The upstream server did not answer.</p></body></html>\n";
+const size_t kPromisedBytes = 4096;  // what kCloseAfterStatus declares and never sends
+const int kStallStepMs = 20;
 
 bool Matches(const Fault &fault, int requestNumber, const std::string &requestName,
              int nameOrdinal, const std::string &requestId) {
@@ -57,6 +66,37 @@ void SendCut(const std::string &answer, size_t sent, httplib::Response *response
       });
 }
 
+// Headers that promise `declared` bytes, then the end of the connection.
+void SendHeadersOnly(size_t declared, httplib::Response *response) {
+  response->status = 200;
+  response->set_content_provider(declared, kSoapContentType,
+                                 [](size_t, size_t, httplib::DataSink &) { return false; });
+}
+
+// The first half of the answer, then silence for up to delayMs while the
+// client is still there, then the end of the connection.
+void SendStalled(const std::string &answer, int delayMs, httplib::Response *response) {
+  auto body = std::make_shared<std::string>(answer.substr(0, answer.size() / 2));
+  response->set_chunked_content_provider(
+      kSoapContentType, [body, delayMs](size_t, httplib::DataSink &sink) {
+        if (!sink.write(body->data(), body->size())) return false;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
+        while (std::chrono::steady_clock::now() < until && sink.is_writable()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(kStallStepMs));
+        }
+        return false;
+      });
+}
+
+// The request's own response with status 0, cut just after the code, so
+// that the status line is there but the envelope never ends.
+std::string CutInsideStatus(const std::string &requestName) {
+  const std::string whole = ResponseEnvelope(ResponseNameFor(requestName), "", 0, "");
+  const size_t code = whole.find("</gwt:code>");
+  return code == std::string::npos ? whole.substr(0, whole.size() / 2)
+                                   : whole.substr(0, code + strlen("</gwt:code>"));
+}
+
 }  // namespace
 
 bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string &requestName,
@@ -73,7 +113,9 @@ bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string 
 bool FaultReplacesAnswer(FaultKind kind) {
   return kind == FaultKind::kStatus || kind == FaultKind::kBusy503 ||
          kind == FaultKind::kBusyFault500 || kind == FaultKind::kRedirect ||
-         kind == FaultKind::kFixedAnswer || kind == FaultKind::kCode;
+         kind == FaultKind::kFixedAnswer || kind == FaultKind::kCode ||
+         kind == FaultKind::kHtmlPage || kind == FaultKind::kSoapFault200 ||
+         kind == FaultKind::kCloseAfterStatus || kind == FaultKind::kCutMidElement;
 }
 
 std::vector<size_t> ChunkEnds(const Fault &fault, const std::string &answer) {
@@ -127,6 +169,25 @@ void ApplyFault(const Fault &fault, const std::string &answer, const std::string
       response->set_content(ResponseEnvelope(ResponseNameFor(requestName), "", fault.status,
                                              "Simulated failure"),
                             kSoapContentType);
+      return;
+    case FaultKind::kHtmlPage:
+      response->status = 200;
+      response->set_content(kHtmlErrorPage, "text/html; charset=utf-8");
+      return;
+    case FaultKind::kSoapFault200:
+      response->status = 200;
+      response->set_content(FaultEnvelope("SOAP-ENV:Server", "Simulated fault with HTTP 200"),
+                            kSoapContentType);
+      return;
+    case FaultKind::kCloseAfterStatus:
+      SendHeadersOnly(kPromisedBytes, response);
+      return;
+    case FaultKind::kCutMidElement:
+      response->status = 200;
+      response->set_content(CutInsideStatus(requestName), kSoapContentType);
+      return;
+    case FaultKind::kStall:
+      SendStalled(answer, fault.delayMs, response);
       return;
     case FaultKind::kCloseMidAnswer: {
       std::vector<size_t> ends;

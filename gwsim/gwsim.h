@@ -62,6 +62,12 @@ enum class FaultKind {
   kChunkAfterGt,   // send the normal answer chunked, a chunk ending after every ">"
   kFixedAnswer,    // answer 200 with `body` as the whole HTTP body
   kCode,           // answer 200 with the request's own response and gwt:code `status`
+  kHtmlPage,       // answer 200 with an HTML error page, as a proxy in front of the server might
+  kSoapFault200,   // answer 200 with a SOAP Fault instead of the response
+  kCloseAfterStatus,  // send the status line and headers (Content-Length set), then close
+  kCutMidElement,  // answer 200 with the request's own response (status 0) cut inside its
+                   // status element, as a whole HTTP answer: only the XML shows the cut
+  kStall,          // send the first half of the normal answer, then nothing for delayMs, then close
 };
 
 struct Fault {

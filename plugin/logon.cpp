@@ -247,6 +247,20 @@ int ReadLoginResponse(const char *responsePath) {
   return kLogonFailed;
 }
 
+// 1 when the answer to a list request (after HTTP 200) is a whole answer
+// with status 0; else logs why and returns 0.
+int ListAnswerGood(const char *requestName) {
+  if (!SoapAnswerUsable()) {
+    com_Log("MV Warning: %s failed, %s", requestName, SoapAnswerProblem());
+    return 0;
+  }
+  if (gGWSError != 0) {
+    com_Log("MV Warning: %s failed, code=%d", requestName, gGWSError);
+    return 0;
+  }
+  return 1;
+}
+
 // The folder, category and address-book lists. Returns the logon result.
 int ReadMailboxLists(int allBooks) {
   char responsePath[kPathSize];
@@ -259,13 +273,15 @@ int ReadMailboxLists(int allBooks) {
     com_Log("MV Warning: getFolderListRequest failed with httpResponse %d", gHTTPResponse);
     return kLogonFailed;
   }
+  // A broken or refused list read as a list would be an empty mailbox.
+  if (!ListAnswerGood("getFolderListRequest")) return kLogonFailed;
   ParseGWFolders(responsePath);
   remove(responsePath);
 
   SoapCall(kCategoryListRequest, "getCategoryListRequest", responsePath);
   if (gHTTPResponse != 200) {
     com_Log("MV Warning: getCategoryListRequest failed with httpResponse %d", gHTTPResponse);
-  } else {
+  } else if (ListAnswerGood("getCategoryListRequest")) {
     KeepDebugCopy(gRunSettings.mailDebug || gRunSettings.calDebug, responsePath,
                   "categorylist.xml", "getCategoryListRequest");
     ParseCategoryList(responsePath);
@@ -278,6 +294,7 @@ int ReadMailboxLists(int allBooks) {
     com_Log("MV Warning: getAddressBookListRequest failed with httpResponse %d", gHTTPResponse);
     return kLogonFailed;
   }
+  if (!ListAnswerGood("getAddressBookListRequest")) return kLogonFailed;
   ParseGWABList(responsePath, allBooks);
   remove(responsePath);
   return kLogonDone;
@@ -325,6 +342,11 @@ int LogonToServer(char *user, char *password, int allBooks) {
   if (gHTTPResponse != 200) {
     com_Log("MV Warning: LoginRequest failed with httpResponse %d", gHTTPResponse);
     return kLogonHttpFailed;
+  }
+  // A refusal is a whole answer with its code; anything else is no answer.
+  if (!SoapAnswerUsable()) {
+    com_Log("MV Warning: LoginRequest failed, %s", SoapAnswerProblem());
+    return kLogonFailed;
   }
 
   int result = ReadLoginResponse(responsePath);

@@ -53,6 +53,7 @@ const Switch kSwitches[] = {
     {"/GWTF", kText, nullptr, nullptr, &RunSettings::gwtf},
     {"/D159", kText, nullptr, nullptr, &RunSettings::d159},
     {"/LOSTATTACHTEXT", kFlag, &RunSettings::lostAttachText, nullptr, nullptr},
+    {"/STALLSECONDS", kNumber, nullptr, &RunSettings::stallSeconds, nullptr},
 };
 
 // The value of a switch at `index`: the next parameter, when it exists and
@@ -96,6 +97,7 @@ void ApplySwitch(const Switch &sw, int index) {
 void ResetRunSettings() {
   memset(&gRunSettings, 0, sizeof gRunSettings);
   gRunSettings.maxAttachSize = 4294900;
+  gRunSettings.stallSeconds = kDefaultStallSeconds;
   CopyText(gRunSettings.gn, sizeof gRunSettings.gn, "root");
 }
 

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
-enum { kSettingTextSize = 256 };
+enum {
+  kSettingTextSize = 256,
+  kDefaultStallSeconds = 120,
+};
 
 struct RunSettings {
   int32_t hpw;         // /HPW: hide the password in the logon line
@@ -44,6 +47,9 @@ struct RunSettings {
   // attachment's place and the host is told (kExtNoticeAttachmentLost).
   // Off by default; a host sets it when it retries the items that failed.
   int32_t lostAttachText;
+  // /STALLSECONDS: a transfer attempt that receives and sends no byte for
+  // this long fails (and is retried); 120 unless set, for tests.
+  int32_t stallSeconds;
 };
 
 extern RunSettings gRunSettings;

@@ -179,6 +179,14 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
         return 0;
       }
       KeepAttachmentDebugCopy(responsePath, download->debugWhat);
+      if (!SoapAnswerUsable()) {
+        com_Log("MV Warning: failed to retrieve attachment at offset %" PRId64 ", %s", offset,
+                SoapAnswerProblem());
+        FormatText(download->failure, sizeof download->failure,
+                   "attachment data at offset %" PRId64 " not received, %s", offset,
+                   SoapAnswerProblem());
+        return 0;
+      }
     } else {
       MessageBoxA(responsePath, strcmp(download->responseName, "base64X.tmp") == 0
                                        ? "Substitute embedded base64 file now"

@@ -196,6 +196,11 @@ int SummariseAttachedItem(const char *id, int appointment, FILE *part, int *html
       return kSummaryFailed;
     }
     KeepAttachmentDebugCopy(responsePath, "attachment");
+    if (!SoapAnswerUsable()) {
+      com_Log("MV Warning: failed to retrieve attached item %s, %s", id, SoapAnswerProblem());
+      FormatText(failure, cap, "attached item not received, %s", SoapAnswerProblem());
+      return kSummaryFailed;
+    }
     if (gGWSError != 0) {
       *code = gGWSError;
       return kSummaryRefused;

@@ -81,7 +81,12 @@ void ExportMailRulesOnce() {
     com_Log("MV Warning: unable to retrieve mailbox rules, response %d", gHTTPResponse);
     return;
   }
-  // A refused list is no list: an empty export would say the mailbox has no rules.
+  // A refused or broken list is no list: an empty export would say the
+  // mailbox has no rules.
+  if (!SoapAnswerUsable()) {
+    com_Log("MV Warning: unable to retrieve mailbox rules, %s", SoapAnswerProblem());
+    return;
+  }
   if (gGWSError != 0) {
     com_Log("MV Warning: unable to retrieve mailbox rules, code=%d", gGWSError);
     return;

@@ -62,6 +62,14 @@ int FetchItemAnswer(const ItemFetchKind &kind, const char *id, int position,
     FormatText(reason, cap, "getItemRequest failed, httpResponse=%d", gHTTPResponse);
     return 0;
   }
+  // An HTML page, a cut answer or a Fault sent with HTTP 200 is no item: it
+  // would be stored empty and never fetched again.
+  if (!SoapAnswerUsable()) {
+    FormatLabel(label, sizeof label, kind.httpLabel, id, position);
+    com_Log("MV Warning: failed to retrieve %s %s, %s", kind.noun, label, SoapAnswerProblem());
+    FormatText(reason, cap, "getItemRequest failed, %s", SoapAnswerProblem());
+    return 0;
+  }
   if (gGWSError != 0) {
     FormatLabel(label, sizeof label, kind.codeLabel, id, position);
     com_Log("MV Warning: failed to retrieve %s %s, code=%d", kind.noun, label, gGWSError);

@@ -28,7 +28,8 @@ struct ItemFetchKind {
 
 // Fetches the item id into responsePath as kind says; position is its
 // kLabelPosition number. Returns 1 when the server gave the item; otherwise
-// logs the warning, writes "getItemRequest failed, httpResponse=%d" or
+// logs the warning, writes "getItemRequest failed, httpResponse=%d",
+// "getItemRequest failed, <why the answer is unusable>" or
 // "getItemRequest failed, code=%d" into reason (cap bytes) and returns 0.
 int FetchItemAnswer(const ItemFetchKind &kind, const char *id, int position,
                     const char *responsePath, char *reason, size_t cap);

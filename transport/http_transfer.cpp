@@ -160,6 +160,11 @@ void SetPostOptions(CURL *curl, const char *url, BodyStream *stream) {
   SetBodyOptions(curl, stream);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderSink);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(kTransferTimeoutSeconds));
+  // A stalled server would otherwise hold each attempt for the whole hour.
+  const int32_t stall = gRunSettings.stallSeconds > 0 ? gRunSettings.stallSeconds
+                                                      : static_cast<int32_t>(kDefaultStallSeconds);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stall));
   curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_ALLOW_BEAST));
   // A redirected SOAP request must be posted again: libcurl would otherwise
   // turn it into a GET without the envelope after a 301 or 302.

@@ -1,5 +1,6 @@
 // SoapCall: wraps one request element in the SOAP envelope with the session
-// id, posts it, retries a busy server and records the GroupWise status code.
+// id, posts it, retries a busy server and judges the answer: a whole SOAP
+// envelope and the code of its status element.
 #include "transport/soap_call.h"
 
 #include <curl/curl.h>
@@ -15,8 +16,8 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "transport/http_transfer.h"
-#include "transport/response_scanner.h"
 #include "transport/retry_wait.h"
+#include "transport/soap_answer.h"
 
 namespace {
 
@@ -86,18 +87,32 @@ void ReadFaultText(const char *responsePath, char *fault, size_t cap) {
   }
 }
 
-// The value of the first <gwt:code> element, or 0.
-int ReadStatusCode(const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
-  if (!file) return 0;
-  char *line = gSession.lineBuffer;
-  while (ReadResponseLine(line, kLineBufferSize, file.get())) {
-    if (StartsWithNoCase(line, "<gwt:code>")) {
-      if (!ReadResponseLine(line, kLineBufferSize, file.get())) return 0;
-      return ParseLeadingInt(line);
-    }
+// The verdict on the last call's answer: what was read, and why it cannot
+// be used ("" when it can).
+struct LastAnswer {
+  SoapAnswer answer;
+  char problem[kAnswerFaultTextSize + 64];
+};
+
+LastAnswer gLastAnswer;
+
+// Reads the verdict of the answer in responsePath and sets gGWSError from
+// its status element. Returns 1 when the answer is usable.
+int JudgeAnswer(int transferDone, const char *responsePath) {
+  LastAnswer &last = gLastAnswer;
+  ReadSoapAnswer(responsePath, &last.answer);
+  gGWSError = last.answer.code;
+  if (gHTTPResponse != 200) {
+    FormatText(last.problem, sizeof last.problem, "HTTP response=%d", gHTTPResponse);
+  } else if (!transferDone) {
+    CopyText(last.problem, sizeof last.problem, "the transfer of the answer failed");
+  } else if (last.answer.shape == kAnswerFault) {
+    FormatText(last.problem, sizeof last.problem, "%s: %s", SoapAnswerShapeText(kAnswerFault),
+               last.answer.faultText);
+  } else {
+    CopyText(last.problem, sizeof last.problem, SoapAnswerShapeText(last.answer.shape));
   }
-  return 0;
+  return last.problem[0] == '\0';
 }
 
 // Posts the envelope until an answer is final: a 503 is retried once, a
@@ -185,6 +200,7 @@ size_t BuildSoapEnvelope(const char *body, char *out, size_t cap) {
 
 int SoapCall(const char *body, const char *requestName, const char *responsePath) {
   if (body == nullptr) body = "";
+  gHTTPResponse = 0;  // a call that sends nothing must not pass for the last one
   int result = 0;
   {
     HeaderListGuard headerGuard;
@@ -206,12 +222,12 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
     }
     free(envelope);
   }
-  gGWSError = ReadStatusCode(responsePath);
-  return result;
+  return JudgeAnswer(result, responsePath);
 }
 
 int SoapCallFile(const char *requestPath, const char *requestName, const char *responsePath) {
   int64_t fileLength = 0;
+  gHTTPResponse = 0;
   FilePtr request = OpenFile(requestPath, "rb");
   if (!request || com_GetFileSize(requestPath, &fileLength) != 0) return -1;
   int result = 0;
@@ -231,6 +247,9 @@ int SoapCallFile(const char *requestPath, const char *requestName, const char *r
       result = PostWithRetries(streamed, responsePath);
     }
   }
-  gGWSError = ReadStatusCode(responsePath);
-  return result;
+  return JudgeAnswer(result, responsePath);
 }
+
+int SoapAnswerUsable() { return gLastAnswer.problem[0] == '\0'; }
+
+const char *SoapAnswerProblem() { return gLastAnswer.problem; }

@@ -150,7 +150,11 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
   if (DebugSwitchSet(info)) {
     KeepCreateDebugCopies(info, &gCreateDebugCounters[writer], requestPath, responsePath);
   }
-  int success = outcome->httpStatus == 200 && (info.success == kHttpOnly || outcome->code == 0);
+  // An HTML page, a cut answer or a Fault sent with HTTP 200 creates nothing
+  // that can be told: the item fails and is sent again on the next run.
+  const int usable = SoapAnswerUsable();
+  int success =
+      outcome->httpStatus == 200 && usable && (info.success == kHttpOnly || outcome->code == 0);
   if (success) {
     if (info.deletesFiles) {
       remove(responsePath.c_str());
@@ -158,12 +162,18 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
     }
     return kCreateDone;
   }
+  char reason[kReasonSize];
+  if (outcome->httpStatus == 200 && !usable) {
+    com_Log("MV Warning: failed to create %s %s, %s", info.noun, itemName, SoapAnswerProblem());
+    CopyText(reason, sizeof reason, SoapAnswerProblem());
+    ReportWriteFailure(itemName, reason);
+    return kCreateFailed;
+  }
   if (info.warningHasCode) {
     com_Log(info.warning, itemName, outcome->httpStatus, outcome->code);
   } else {
     com_Log(info.warning, itemName, outcome->httpStatus);
   }
-  char reason[kReasonSize];
   FormatText(reason, sizeof reason, "HTTP response=%d, code=%d", outcome->httpStatus,
              outcome->code);
   ReportWriteFailure(itemName, reason);
@@ -268,6 +278,11 @@ int CreateFolderLevel(const std::string &name, const std::string &prefix, int *c
   }
   if (gHTTPResponse != 200) {
     com_Log("MV Error: failed to create folder %s, HTTP response=%d", name.c_str(), gHTTPResponse);
+    ClearTarget(folderName);
+    return 0;
+  }
+  if (!SoapAnswerUsable()) {
+    com_Log("MV Error: failed to create folder %s, %s", name.c_str(), SoapAnswerProblem());
     ClearTarget(folderName);
     return 0;
   }

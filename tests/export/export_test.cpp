@@ -244,6 +244,12 @@ TEST_F(ExportTest, FaultsLeaveEveryItemExportedOrListedAsFailed) {
       {gwsim::FaultKind::kStatus, 500, "getAttachmentRequest", 0, 0, 1, "archive.zip",
        "an attachment that fails on every request fails its item; the retry stores the item with a text part in "
        "its place and lists it"},
+      {gwsim::FaultKind::kBusy503, 503, "getItemRequest", 3, 0, 1, "a 503 storm longer than the retries fails one item"},
+      {gwsim::FaultKind::kBusyFault500, 500, "getItemRequest", 2, 0, 0, "busy faults are retried"},
+      {gwsim::FaultKind::kStatus, 500, "getItemRequest", 1, 0, 1, "HTTP 500 on one item"},
+      {gwsim::FaultKind::kCutAt, 200, "getAttachmentRequest", 1, 100, 0, "a cut attachment piece is asked for again"},
+      {gwsim::FaultKind::kHtmlPage, 200, "getItemRequest", 1, 0, 1, "", "an HTML page with HTTP 200 is no mail"},
+      {gwsim::FaultKind::kCutMidElement, 200, "getItemRequest", 1, 0, 1, "", "an answer cut after its status is no mail"},
   };
   int n = 0;
   for (const FaultCase &c : cases) {
@@ -325,6 +331,34 @@ TEST_F(ExportTest, ShortenedFolderNamesAreListedWithTheirWholeNames) {
                 .find("\"shortened_folders\": [\n    {\"path\": \"Cabinet^" + kept + "\", \"name\": \"" + whole +
                       "\", \"on_disk\": \"" + kept + "\"}\n  ],\n"),
             std::string::npos);
+}
+
+// A folder list that is no answer must not read as an empty mailbox.
+TEST_F(ExportTest, ABrokenFolderListFailsTheRunAndTheNextRunExportsEverything) {
+  const struct {
+    const char *why;
+    gwsim::FaultKind kind;
+  } cases[] = {
+      {"an HTML page with HTTP 200", gwsim::FaultKind::kHtmlPage},
+      {"a Fault with HTTP 200", gwsim::FaultKind::kSoapFault200},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    StartServer();
+    gwsim::Fault fault;
+    fault.kind = c.kind;
+    fault.requestName = "getFolderListRequest";
+    server_->AddFault(fault);
+    const std::string out = host_.root() + "/list" + std::to_string(n++);
+    RunResult first = RunMvmigrate(Args(out));
+    EXPECT_EQ(first.exitCode, 76) << first.output;
+    EXPECT_NE(first.output.find("logon to"), std::string::npos) << first.output;
+    EXPECT_TRUE(ListDirectory(out + "/mail/Mailbox/cur").empty());
+    RunResult second = RunMvmigrate(Args(out));
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_EQ(ListDirectory(out + "/mail/Mailbox/cur").size(), 5u);
+  }
 }
 
 // A folder whose listing the server refuses must not be filled with the

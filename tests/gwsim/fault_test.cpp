@@ -1,7 +1,8 @@
 // The simulator's answer shapes, seen by a libcurl client through a real
-// socket. Status, busy, code, fixed-answer and redirect faults are seen by
-// the plug-in's own tests (transport, reader, logon), which fail when one of
-// them answers otherwise.
+// socket. Status, busy, code, fixed-answer and redirect faults, and the
+// broken answers (HTML page, close after the status line, cut status, Fault
+// with 200, stall), are seen by the plug-in's own tests (transport, reader,
+// logon), which fail when one of them answers otherwise.
 #include <atomic>
 #include <thread>
 

@@ -104,6 +104,7 @@ TEST_F(LogonTest, EachFailureHasItsResultCode) {
     int result, loggedOn, categories;
     const char *logLine;    // null: no request and an empty log
     const char *recipType;  // the user's type afterwards: from this answer when one was read
+    const char *body = nullptr;  // the 200 answer; null: a login answer without a session id
   } cases[] = {
       {"mode 0 does nothing", "alice", "secret", 0, 0, nullptr, 1, 0, 0, nullptr, "Resource"},
       {"unknown user", "nobody", "secret", 1, 0, nullptr, 1, 0, 0,
@@ -114,6 +115,10 @@ TEST_F(LogonTest, EachFailureHasItsResultCode) {
        "MV Warning: LoginRequest failed with httpResponse 500", "Resource"},
       {"answer without a session id", "alice", "secret", 1, 200, "loginRequest", 4, 1, 0,
        "MV Error: unable to obtain GW session ID", ""},
+      {"login answered by an HTML page with HTTP 200: no answer, not a refusal", "alice",
+       "secret", 1, 200, "loginRequest", 4, 0, 0,
+       "MV Warning: LoginRequest failed, the answer is not a SOAP envelope", "Resource",
+       "<html><body>Bad Gateway</body></html>"},
       {"failed folder list", "alice", "secret", 1, 500, "getFolderListRequest", 4, 1, 0,
        "MV Warning: getFolderListRequest failed with httpResponse 500", "User"},
       {"failed category list still logs on", "alice", "secret", 1, 500, "getCategoryListRequest",
@@ -129,7 +134,9 @@ TEST_F(LogonTest, EachFailureHasItsResultCode) {
     CopyText(gSession.userRecipType, sizeof gSession.userRecipType, "Resource");
     if (c.failing != nullptr)
       FaultEvery(c.failing, c.status,
-                 plugin_test::Answer("loginResponse", "<gwm:gwVersion>8.0.2</gwm:gwVersion>"));
+                 c.body != nullptr ? c.body
+                                   : plugin_test::Answer("loginResponse",
+                                                         "<gwm:gwVersion>8.0.2</gwm:gwVersion>"));
     EXPECT_EQ(c.result, LogOn(c.user, c.password, {}, c.mode));
     EXPECT_EQ(c.loggedOn, gSession.loggedOn);
     EXPECT_EQ(c.categories, gCategoryTable.count);

@@ -192,6 +192,28 @@ TEST_F(ImportCommandTest, ImportCreatesEachMessageOnceAndRetriesFailedWrites) {
       << FormatImportSummary(again);
 }
 
+// An HTML page sent with HTTP 200 creates nothing that can be told: the mail
+// is listed as failed and written by the next run.
+TEST_F(ImportCommandTest, ACreateAnsweredByAnHtmlPageFailsAndIsSentAgain) {
+  StartServer();
+  gwsim::Fault page;
+  page.kind = gwsim::FaultKind::kHtmlPage;
+  page.requestName = "createItemRequest";
+  server_->AddFault(page);
+  options_.folders = {"Mailbox"};
+  ImportReport failing;
+  EXPECT_EQ(Run(&failing), 75);
+  ASSERT_EQ(failing.failures.size(), 1u) << FormatImportSummary(failing);
+  EXPECT_EQ(failing.failures[0].reason, "the answer is not a SOAP envelope");
+  EXPECT_EQ(BobItems().size(), 2u);
+  ImportReport retry;
+  ASSERT_EQ(Run(&retry), 0) << FormatImportSummary(retry);
+  EXPECT_EQ(retry.folders[0].created, 1);
+  EXPECT_EQ(BobItems(), (std::vector<std::string>{"Mailbox: Grüße aus Köln – €",
+                                                  "Mailbox: Quarterly report",
+                                                  "Mailbox: Réunion à l'hôtel"}));
+}
+
 TEST_F(ImportCommandTest, ImportedMailCarriesTheRecordsFields) {
   StartServer();
   options_.folders = {"Mailbox"};

@@ -194,6 +194,9 @@ TEST_F(RulesExportTest, ARefusedRuleListWritesNoExportFile) {
       {"HTTP 500", 500, "", "MV Warning: unable to retrieve mailbox rules, response 500"},
       {"HTTP 200 with a non-zero code", 200, refused,
        "MV Warning: unable to retrieve mailbox rules, code=59905"},
+      {"HTTP 200 with an HTML page: no list, not an empty one", 200,
+       "<html><body>Bad Gateway</body></html>",
+       "MV Warning: unable to retrieve mailbox rules, the answer is not a SOAP envelope"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.why);
