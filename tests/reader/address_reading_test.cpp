@@ -165,6 +165,8 @@ TEST(CleanTextTest, NamesAndAddressesAreTidiedInPlace) {
       {"address: only one trailing full stop goes", true, "ann@x.org..", "ann@x.org."},
       {"address: empty stays empty", true, "", ""},
       {"address: a lone comma becomes empty", true, ",", ""},
+      {"address: an @ inside an open quote closes it, so the comma after still ends it", true,
+       "\"ann@x.org, ben@x.org", "\"ann@x.org"},
       {"name: the address part and the blanks before it go", false, "Ann Lee  <ann@x.org>", "Ann Lee"},
       {"name: an address alone loses trailing blanks", false, "ann@x.org  ", "ann@x.org"},
       {"name: without @ nothing changes", false, "Ann Lee <sales> ", "Ann Lee <sales> "},

@@ -4,6 +4,7 @@
 // short pieces.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,12 +12,17 @@
 #include "convert_support.h"
 #include "gwsim/base64.h"
 #include "gwsim/gwsim.h"
+#include "host/mvcom/mvcom_host.h"
 #include "plugin/run_settings.h"
 #include "plugin/mvcom.h"
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
 #include "transport/response_scanner.h"
 #include "reader/mail_parser.h"
+#include "transport/keep_alive.h"
+#include "platform/win_compat.h"
+#include "platform/bounded_text.h"
+#include "plugin/session_state.h"
 
 namespace reader_test {
 namespace {
@@ -70,7 +76,8 @@ const std::string kMailbox() {
          "</item></attachment>"
          "<attachment name=\"Kick-off\"><item id=\"APPT@1\" kind=\"Appointment\" "
          "subject=\"Kick-off\" created=\"2026-01-03T08:00:00Z\" "
-         "delivered=\"2026-01-03T08:00:00Z\"><text>Room 4.</text></item></attachment>"
+         "delivered=\"2026-01-03T08:00:00Z\" start=\"2026-01-09T10:00:00Z\" "
+         "end=\"2026-01-09T11:00:00Z\"><text>Room 4.</text></item></attachment>"
          "<attachment name=\"Send the slides\" ref=\"TASK@1\"/>") +
     Item("LONG@1", "Long", "<text size=\"40000\"/>") +
     "</folder><folder name=\"Checklist\" type=\"Checklist\">"
@@ -151,6 +158,9 @@ TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
     EXPECT_EQ("65536", big_offsets[1]);
     EXPECT_EQ("393216", big_offsets[6]);
   }
+  size_t innerIds = 0;
+  for (const auto &entry : offsets) innerIds += entry.first.find("INNER@1") == 0;
+  EXPECT_EQ(1u, innerIds) << "of the attached message only its HTML body is fetched, not plan.pdf";
   const StoredItem *exact = Find("Exact");
   ASSERT_NE(nullptr, exact);
   ASSERT_EQ(2u, exact->parts.size());
@@ -193,7 +203,9 @@ TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
   const StoredPart &kickoff = fwd->parts[2];
   EXPECT_EQ("Kick-off", kickoff.name);
   EXPECT_EQ(0u, kickoff.bytes.find("Attached appointment:\r\n\r\nSubject: Kick-off\r\n"));
-  EXPECT_NE(std::string::npos, kickoff.bytes.find("\r\n\r\nRoom 4.\r\n")) << kickoff.bytes;
+  EXPECT_NE(std::string::npos,
+            kickoff.bytes.find("\r\nAppointment Date: Fri, 09 Jan 2026 10:00:00\r\n\r\nRoom 4.\r\n"))
+      << kickoff.bytes;
   const StoredPart &task = fwd->parts[3];
   EXPECT_EQ("Task information.txt", task.name);
   EXPECT_EQ(0u, task.bytes.find("Task Information:\r\n\r\nFrom: \r\nSubject: Send the slides\r\n"))
@@ -307,22 +319,100 @@ INSTANTIATE_TEST_SUITE_P(
 
 class AttachmentTest : public ConvertTest {};
 
+// Answers to a download whose requests /CALTEST replaces by the message
+// box: two full pieces, then a short one; a clock 31 seconds on per reading.
+int gPieces = 0;
+void WriteNextPiece(const char *path, const char *) {
+  std::string data(gPieces++ < 2 ? kAttachmentChunk : 50000, 'x'), encoded;
+  gwsim::AppendBase64(data.data(), data.size(), 0, &encoded);
+  testing_support::WriteFileBytes(path, "<gwm:getAttachmentResponse>\n<gwm:part>\n" + encoded +
+                                            "\n</gwm:part>\n</gwm:getAttachmentResponse>\n");
+}
+int64_t gClock = 0;
+int64_t JumpingClock() { return gClock += 31; }
+int gKeepAlives = 0;
+int MV_CALL CountKeepAlives(int, const char *key, int, int *, int *, int *) {
+  gKeepAlives += strcmp(key, "keepalive") == 0;
+  return 0;
+}
+
+TEST_F(AttachmentTest, ADownloadKeepsTheHostAliveBetweenItsPiecesWhenAsked) {
+  const struct {
+    const char *why;
+    int keepAlive;
+    int notices;
+  } cases[] = {
+      {"an attachment: after each piece but the last", 1, 2},
+      {"an attached message's body: never", 0, 0},
+  };
+  CopyText(gSession.workDir, sizeof gSession.workDir, host_.workDir().c_str());
+  const MessageBoxHook oldHook = GetMessageBoxHook();
+  SetMessageBoxHook(WriteNextPiece);
+  SetTransferClock(JumpingClock);
+  gSession.hostNotify = CountKeepAlives;
+  gRunSettings.calTest = 1;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    gPieces = gKeepAlives = 0;
+    ChunkedDownload download = {};
+    download.id = "ATT.1";
+    download.view = "";
+    download.responseName = "base64.tmp";
+    download.size = 450000;
+    download.keepAlive = c.keepAlive;
+    download.debugWhat = "attachment";
+    FILE *part = fopen((host_.workDir() + "piece.bin").c_str(), "wb");
+    ASSERT_NE(nullptr, part);
+    EXPECT_EQ(1, DownloadInChunks(&download, part));
+    fclose(part);
+    EXPECT_EQ(450000, download.total);
+    EXPECT_EQ(c.notices, gKeepAlives);
+  }
+  gRunSettings.calTest = 0;
+  gSession.hostNotify = nullptr;
+  SetTransferClock(nullptr);
+  SetMessageBoxHook(oldHook);
+}
+
 TEST_F(AttachmentTest, AFailingChunkFailsTheWholeItem) {
-  ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
-  gwsim::Fault fault;
-  fault.kind = gwsim::FaultKind::kStatus;
-  fault.status = 500;
-  fault.requestName = "getAttachmentRequest";
-  fault.times = 1;
-  server_.AddFault(fault);
-  ASSERT_EQ(0, Convert("Mailbox"));
-  EXPECT_EQ(nullptr, Find("Big"));
-  EXPECT_EQ(6, gHost.statuses[0]);
-  ASSERT_EQ(1u, itemErrors_.size());
-  EXPECT_EQ(0u, itemErrors_[0].find("BIG@1\tBig\tattachment \"archive.zip\": "));
-  EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
-  EXPECT_FALSE(FileExists(WorkFile("PRT00701.TMP")));
-  EXPECT_EQ(6u, gHost.stored.size()) << "the other items are stored";
+  std::string refusal = plugin_test::Answer("getAttachmentResponse", "");
+  refusal.replace(refusal.find("<gwt:code>0<") + 10, 1, "59905");
+  const struct {
+    const char *why;
+    gwsim::FaultKind kind;
+    std::string body;  // of a fixed answer
+    int ordinal;       // which getAttachmentRequest
+    const char *reason;
+  } cases[] = {
+      {"HTTP 500 on the first piece", gwsim::FaultKind::kStatus, "", 1,
+       "attachment data at offset 0 not received, httpResponse=500"},
+      {"the second piece refused: what came is a piece, not the whole",
+       gwsim::FaultKind::kFixedAnswer, refusal, 2, "download broken off with code 59905"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    mvcom_Shutdown();  // a fresh migration state: nothing is a duplicate yet
+    remove((host_.dataDir() + "mvmigrate.db").c_str());
+    ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
+    gHost = HostLog();
+    itemErrors_.clear();
+    gwsim::Fault fault;
+    fault.kind = c.kind;
+    fault.body = c.body;
+    fault.requestName = "getAttachmentRequest";
+    // The simulator counts requests over its life, which the rows share.
+    fault.nameOrdinal = static_cast<int>(Sent("getAttachmentRequest").size()) + c.ordinal;
+    server_.AddFault(fault);
+    ASSERT_EQ(0, Convert("Mailbox"));
+    EXPECT_EQ(nullptr, Find("Big"));
+    ASSERT_FALSE(gHost.statuses.empty());
+    EXPECT_EQ(6, gHost.statuses[0]);
+    ASSERT_EQ(1u, itemErrors_.size());
+    EXPECT_EQ("BIG@1\tBig\tattachment \"archive.zip\": " + std::string(c.reason), itemErrors_[0]);
+    EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
+    EXPECT_FALSE(FileExists(WorkFile("PRT00701.TMP")));
+    EXPECT_EQ(6u, gHost.stored.size()) << "the other items are stored";
+  }
 }
 
 TEST_F(AttachmentTest, D331MapsQuotesAndDropsOtherHighBytes) {
