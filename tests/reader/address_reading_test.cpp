@@ -165,6 +165,7 @@ TEST(CleanTextTest, NamesAndAddressesAreTidiedInPlace) {
       {"address: only one trailing full stop goes", true, "ann@x.org..", "ann@x.org."},
       {"address: empty stays empty", true, "", ""},
       {"address: a lone comma becomes empty", true, ",", ""},
+      {"address: a comma the open quote kept inside the angle brackets goes", true, "\"<ann,>", "ann"},
       {"address: an @ inside an open quote closes it, so the comma after still ends it", true,
        "\"ann@x.org, ben@x.org", "\"ann@x.org"},
       {"name: the address part and the blanks before it go", false, "Ann Lee  <ann@x.org>", "Ann Lee"},

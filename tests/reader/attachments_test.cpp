@@ -4,6 +4,7 @@
 // short pieces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -70,7 +71,8 @@ const std::string kMailbox() {
          "subject=\"Minutes\" created=\"2026-01-02T08:00:00Z\" "
          "delivered=\"2026-01-02T08:30:15Z\"><from name=\"Bob Berger\" email=\"bob@example.com\"/>"
          "<to name=\"Carol Clark\" email=\"carol@example.com\"/>"
-         "<cc name=\"Erin Evans\" email=\"erin@example.com\"/><text>plain inner</text>"
+         "<cc name=\"Erin Evans\" email=\"erin@example.com\"/>"
+         "<bc name=\"Fay Fox\" email=\"fay@example.com\"/><text>plain inner</text>"
          "<html><![CDATA[<html><body>The plans</body></html>]]></html>"
          "<attachment name=\"plan.pdf\" contentType=\"application/pdf\" size=\"1000\"/>"
          "</item></attachment>"
@@ -197,6 +199,7 @@ TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
                                    "From: Bob Berger <bob@example.com><BR>\r\n"
                                    "To: Carol Clark <carol@example.com><BR>\r\n"
                                    "cc: Erin Evans <erin@example.com><BR>\r\n"
+                                   "cc: Fay Fox <fay@example.com><BR>\r\n"
                                    "Date: Fri, 02 Jan 2026 08:30:15<BR>\r\n\r\n"))
       << minutes.bytes;
   EXPECT_NE(std::string::npos, minutes.bytes.find("The plans"));
@@ -321,9 +324,10 @@ class AttachmentTest : public ConvertTest {};
 
 // Answers to a download whose requests /CALTEST replaces by the message
 // box: two full pieces, then a short one; a clock 31 seconds on per reading.
-int gPieces = 0;
+std::vector<int> gPieceSizes;  // the last size repeats
+size_t gPieces = 0;
 void WriteNextPiece(const char *path, const char *) {
-  std::string data(gPieces++ < 2 ? kAttachmentChunk : 50000, 'x'), encoded;
+  std::string data(gPieceSizes[std::min(gPieces++, gPieceSizes.size() - 1)], 'x'), encoded;
   gwsim::AppendBase64(data.data(), data.size(), 0, &encoded);
   testing_support::WriteFileBytes(path, "<gwm:getAttachmentResponse>\n<gwm:part>\n" + encoded +
                                             "\n</gwm:part>\n</gwm:getAttachmentResponse>\n");
@@ -351,9 +355,11 @@ TEST_F(AttachmentTest, ADownloadKeepsTheHostAliveBetweenItsPiecesWhenAsked) {
   SetTransferClock(JumpingClock);
   gSession.hostNotify = CountKeepAlives;
   gRunSettings.calTest = 1;
+  gPieceSizes = {kAttachmentChunk, kAttachmentChunk, 50000};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.why);
-    gPieces = gKeepAlives = 0;
+    gPieces = 0;
+    gKeepAlives = 0;
     ChunkedDownload download = {};
     download.id = "ATT.1";
     download.view = "";
@@ -372,6 +378,28 @@ TEST_F(AttachmentTest, ADownloadKeepsTheHostAliveBetweenItsPiecesWhenAsked) {
   gSession.hostNotify = nullptr;
   SetTransferClock(nullptr);
   SetMessageBoxHook(oldHook);
+}
+
+// Pieces that repeat are data as long as the declared length goes on.
+TEST_F(AttachmentTest, ABodyByIdIsReadToItsDeclaredLengthThoughItsPiecesRepeat) {
+  CopyText(gSession.workDir, sizeof gSession.workDir, host_.workDir().c_str());
+  const MessageBoxHook oldHook = GetMessageBoxHook();
+  SetMessageBoxHook(WriteNextPiece);
+  gRunSettings.calTest = 1;
+  gPieceSizes = {kAttachmentChunk};
+  gPieces = 0;
+  com_ResetObject(record_);
+  FILE *response = tmpfile();
+  ASSERT_NE(nullptr, response);
+  EXPECT_EQ(1, WriteBodyPart(record_, response,
+                             "<gwt:part contentType=\"text/plain\" length=\"400000\" id=\"B.1\"/>", 0));
+  fclose(response);
+  gRunSettings.calTest = 0;
+  SetMessageBoxHook(oldHook);
+  ASSERT_EQ(1, record_->partCount);
+  EXPECT_EQ(400000, record_->parts[0]->size);
+  EXPECT_EQ(3u, gPieces) << "the third piece, past the length, repeats and ends the read";
+  com_Deallocate_All(record_, nullptr);
 }
 
 TEST_F(AttachmentTest, AFailingChunkFailsTheWholeItem) {

@@ -103,12 +103,16 @@ struct PlaceholderCase {
   std::string text;
 };
 
-TEST_F(MailParserTest, AnItemWithoutTextGetsThePlaceholder) {
+TEST_F(MailParserTest, AnItemGetsItsTextOrThePlaceholder) {
   const PlaceholderCase cases[] = {
       {"with a view name", "<gwt:viewName>Phone Message</gwt:viewName>",
        "This message, of type \"Phone Message\", does not have any text.\n"},
       {"without one the quotes stay empty", "<gwt:subject>x</gwt:subject>",
        "This message, of type \"\", does not have any text.\n"},
+      {"an RTF body is the text, as HTML: no placeholder",
+       "<gwt:message><gwt:part contentType=\"text/rtf\">e1xydGYxIEhlbGxvXHBhcn0=</gwt:part></gwt:message>",
+       "<html>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
+       "<head>\n</head>\n<body>\nHello<br>\n</body>\n</html>\n"},
   };
   for (const PlaceholderCase &c : cases) {
     SCOPED_TRACE(c.why);
