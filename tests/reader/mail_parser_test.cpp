@@ -109,6 +109,9 @@ TEST_F(MailParserTest, AnItemGetsItsTextOrThePlaceholder) {
        "This message, of type \"Phone Message\", does not have any text.\n"},
       {"without one the quotes stay empty", "<gwt:subject>x</gwt:subject>",
        "This message, of type \"\", does not have any text.\n"},
+      {"an element whose name only starts like part is no body",
+       "<gwt:partner contentType=\"text/plain\">aGk=</gwt:partner>",
+       "This message, of type \"\", does not have any text.\n"},
       {"an RTF body is the text, as HTML: no placeholder",
        "<gwt:message><gwt:part contentType=\"text/rtf\">e1xydGYxIEhlbGxvXHBhcn0=</gwt:part></gwt:message>",
        "<html>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
