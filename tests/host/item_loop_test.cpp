@@ -171,6 +171,7 @@ TEST_F(ItemLoopTest, ExportHandsEachFolderToTheStoreOfItsClass) {
         "\"warning\": \"alarm left out\"}]",
         "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full\"}"},
        "a warning goes beside its item, a failed write is a failed item"},
+      {{0}, {"Mail"}, "", "", 64, {}, {}, {}, "--folder Mail names no folder: Mailbox only starts with it"},
   };
   int run = 0;
   for (const auto &row : rows) {
@@ -193,6 +194,41 @@ TEST_F(ItemLoopTest, ExportHandsEachFolderToTheStoreOfItsClass) {
     if (row.classes.count(2) != 0) {
       EXPECT_EQ(json.find("\"path\": \"Calendar\", \"class\""), std::string::npos) << json;
     }
+  }
+}
+
+TEST(FailedIdsMerge, ARunOverSomeFoldersKeepsTheOtherFoldersFailedIds) {
+  const std::string a = "FolderNumber=1, FolderType=0;A\nmsgid=A1@1;x\nmsgid=;\n";
+  const std::string b = "FolderNumber=2, FolderType=0;B\nmsgid=B1@1;y\nmsgid=;\n";
+  const std::string a2 = "FolderNumber=1, FolderType=0;A\nmsgid=A2@1;z\nmsgid=;\n";
+  const struct {
+    std::string previous, current, merged;
+    const char *why;
+  } rows[] = {
+      {a + b, a2, a2 + b, "export --folder A: A's new block replaces its old one, B's stays"},
+      {a + b, "", a + b, "a run that read no folder keeps every block"},
+      {b, "FolderNumber=1, FolderType=0;A\nmsgid=;", "FolderNumber=1, FolderType=0;A\nmsgid=;\n" + b,
+       "a current list without its last line end gets one before the kept blocks"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(MergeFailedIds(row.previous, row.current), row.merged);
+  }
+}
+
+TEST(ImportFolderSelection, AWantedFolderTakesItsSubfoldersNotNamesThatStartLikeIt) {
+  const struct {
+    const char *path;
+    bool wanted;
+    const char *why;
+  } rows[] = {
+      {"Cabinet", true, "the folder itself"},
+      {"Cabinet^Projects", true, "a folder below it"},
+      {"CabinetOld", false, "a name that only starts like it"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(ImportFolderWanted(row.path, {"Cabinet"}), row.wanted);
   }
 }
 

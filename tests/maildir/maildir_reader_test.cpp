@@ -78,6 +78,7 @@ TEST_F(MaildirReaderTest, MessagesComeFromCurAndNewWithTheirSeenFlagAndAbsentTre
   Touch("Mailbox/new/1700000003.M3.host");
   Touch("Mailbox/new/1700000000.M4.host:2,S");  // in new/: not seen yet
   Touch("Mailbox/cur/.hidden:2,S");
+  Touch("Mailbox/cur/1700000004.M6.host!2,S");  // the separator where ":" is not allowed
   Touch("Mailbox/tmp/1700000005.M5.host");  // being delivered
   fs::create_directories(Root() / "Mailbox/cur/subdir");
   std::vector<maildir::MessageFile> messages;
@@ -90,6 +91,7 @@ TEST_F(MaildirReaderTest, MessagesComeFromCurAndNewWithTheirSeenFlagAndAbsentTre
                      "1700000001.M2.Server:2,RF unseen",
                      "1700000002.M1.host:2,RS seen",
                      "1700000003.M3.host unseen",
+                     "1700000004.M6.host!2,S seen",
                  }));
   EXPECT_EQ(maildir::ListMessages((Root() / "absent").string(), &messages, &error), -1);
   std::vector<maildir::FolderSource> folders;
@@ -194,6 +196,7 @@ TEST(MaildirNamesTest, ModifiedUtf7DecodesAndKeepsWhatIsNot) {
       {"&ZeVnLIqe-", "日本語", "several characters in one run"},
       {"&2D3eAA-", "😀", "a surrogate pair"},
       {"R&-D", "R&D", "an escaped ampersand"},
+      {"&A,8-", "\xCF\xBF", "\",\" where base64 has \"/\""},
       {"a&Zm9v", "a&Zm9v", "a run without its end stays"},
       {"&Zm9v-", "&Zm9v-", "leftover bits: not UTF-16"},
       {"&3gA-", "&3gA-", "a lone low surrogate"},

@@ -38,22 +38,32 @@ TEST(MaildirStoreTest, WritesGoIntoTheFolderOpenedLast) {
   EXPECT_EQ(maildirStore->Write(record, host.workDir(), &bytes, nullptr, &error), store::kFailed)
       << "no folder open yet";
 
+  // Another item whose attachment file is gone: its message cannot be written.
+  HostMessage partless = record;
+  CopyText(partless.messageId, sizeof partless.messageId, "TWO.1@example.com");
+  HostPart missing = {};
+  CopyText(missing.name, sizeof missing.name, "gone.pdf");
+  partless.parts[0] = &missing;
+  partless.partCount = 1;
+
   const struct {
     const char *folder;
+    const HostMessage *item;
     int openResult, writeResult;
     size_t mailboxFiles, projectsFiles;
     const char *why;
   } steps[] = {
-      {"Mailbox", 0, store::kStored, 1, 0, "the first write lands in OUT/mail/Mailbox/cur"},
-      {"Mailbox", 0, store::kAlreadyPresent, 1, 0, "opened again, the folder already holds the item"},
-      {"Blocked^Sub", -1, store::kFailed, 1, 0, "a folder that cannot be made: the write fails, nothing in Mailbox"},
-      {"Cabinet^Projects", 0, store::kStored, 1, 1, "the next folder that opens takes its item"},
+      {"Mailbox", &record, 0, store::kStored, 1, 0, "the first write lands in OUT/mail/Mailbox/cur"},
+      {"Mailbox", &record, 0, store::kAlreadyPresent, 1, 0, "opened again, the folder already holds the item"},
+      {"Mailbox", &partless, 0, store::kFailed, 1, 0, "a message that cannot be written is a failure, not stored"},
+      {"Blocked^Sub", &record, -1, store::kFailed, 1, 0, "a folder that cannot be made: the write fails, nothing in Mailbox"},
+      {"Cabinet^Projects", &record, 0, store::kStored, 1, 1, "the next folder that opens takes its item"},
   };
   for (const auto &s : steps) {
     SCOPED_TRACE(s.why);
     error.clear();
     EXPECT_EQ(maildirStore->OpenFolder(s.folder, &error), s.openResult) << error;
-    EXPECT_EQ(maildirStore->Write(record, host.workDir(), &bytes, nullptr, &error), s.writeResult) << error;
+    EXPECT_EQ(maildirStore->Write(*s.item, host.workDir(), &bytes, nullptr, &error), s.writeResult) << error;
     EXPECT_EQ(maildirStore->Sync(&error), 0) << error;
     EXPECT_EQ(ListDirectory(out + "mail/Mailbox/cur").size(), s.mailboxFiles);
     EXPECT_EQ(ListDirectory(out + "mail/Cabinet/Projects/cur").size(), s.projectsFiles);

@@ -210,6 +210,10 @@ TEST_F(MaildirWriterTest, BodiesAndAttachmentsKeepTheirBytes) {
        "multipart/mixed(text/html,text/html)",
        {{"text/html", "", "<html>h</html>"}, {"text/html", "Message.htm", "<html>rtf</html>"}},
        "next to a real HTML body the converted one is kept as an attachment, named for what it holds"},
+      {{{kPartHtmlBody, "text.htm", "<html>one</html>"}, {kPartHtmlBody, "text.htm", "<html>two</html>"}},
+       "multipart/mixed(text/html,text/html)",
+       {{"text/html", "", "<html>one</html>"}, {"text/html", "text.htm", "<html>two</html>"}},
+       "of two HTML bodies the first is the body and the second an attachment, neither dropped"},
       {{{kPartFile, "Minutes.html", "<html>\r\nAttached message:<BR>\r\n"}},
        "multipart/mixed(text/plain,text/html)",
        {{"text/plain", "", ""}, {"text/html", "Minutes.html", "<html>\r\nAttached message:<BR>\r\n"}},
@@ -235,14 +239,19 @@ TEST_F(MaildirWriterTest, BodiesAndAttachmentsKeepTheirBytes) {
   }
 }
 
-TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
+TEST_F(MaildirWriterTest, BodyCharsetAndEncodingFollowTheBytes) {
+  const std::string line998(998, 'x'), line999(999, 'x');
   const struct {
-    const char *bytes, *charset, *decodedUtf8;
-    const char *why;
+    std::string bytes;
+    const char *charset;
+    std::string decodedUtf8;
+    const char *encoding, *why;
   } cases[] = {
-      {"plain", "us-ascii", "plain", "ASCII"},
-      {"Gr\xC3\xBC\xC3\x9F" "e", "utf-8", "Grüße", "UTF-8"},
-      {"Gr\xFC\xDF" "e", "windows-1252", "Grüße", "not UTF-8: the Windows code page"},
+      {"plain", "us-ascii", "plain", "7bit", "ASCII"},
+      {"Gr\xC3\xBC\xC3\x9F" "e", "utf-8", "Grüße", "quoted-printable", "UTF-8"},
+      {"Gr\xFC\xDF" "e", "windows-1252", "Grüße", "quoted-printable", "not UTF-8: the Windows code page"},
+      {line998, "us-ascii", line998, "7bit", "an ASCII line of 998 octets fits a 7bit part"},
+      {line999, "us-ascii", line999, "quoted-printable", "one octet more does not"},
   };
   int n = 0;
   for (const auto &c : cases) {
@@ -251,12 +260,13 @@ TEST_F(MaildirWriterTest, BodyCharsetFollowsTheBytes) {
     readback::Message m = ReadMessageFile(WriteOne(*r));
     ASSERT_EQ(m.leaves.size(), 1u);
     EXPECT_EQ(m.leaves[0].charset, c.charset);
+    EXPECT_EQ(m.leaves[0].encoding, c.encoding);
     // The bytes stay as they were; a single-part body ends with the message's line end.
-    EXPECT_EQ(m.leaves[0].bytes, std::string(c.bytes) + "\n");
+    EXPECT_EQ(m.leaves[0].bytes, c.bytes + "\n");
     gchar *utf8 = g_convert(m.leaves[0].bytes.data(), static_cast<gssize>(m.leaves[0].bytes.size()), "UTF-8",
                             c.charset, nullptr, nullptr, nullptr);
     ASSERT_NE(utf8, nullptr);
-    EXPECT_EQ(std::string(utf8), std::string(c.decodedUtf8) + "\n");
+    EXPECT_EQ(std::string(utf8), c.decodedUtf8 + "\n");
     g_free(utf8);
   }
 }

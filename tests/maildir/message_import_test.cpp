@@ -237,6 +237,7 @@ TEST(MessageIdentityTest, ContentHashKeyAndMessageIdAsTheOldKey) {
   const IdCase kCases[] = {
       {"Message-ID: <a.1@x>\nSubject: s\n\nbody\n", "mid:a.1@x", "the usual form"},
       {"Subject: s\nMESSAGE-ID:\n  <folded@x>\n\nbody\n", "mid:folded@x", "case ignored, folded value"},
+      {"Message-ID:\n\t<tab@x>\nSubject: s\n\nbody\n", "mid:tab@x", "folded with a tab"},
       {"Subject: s\n\nMessage-ID: <in-body@x>\n", "", "a Message-ID line in the body is not the header's"},
       {"Subject: s\nMessage-ID: <>\n\nbody\n", "", "an empty id is no id"},
   };

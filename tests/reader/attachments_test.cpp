@@ -4,6 +4,8 @@
 // short pieces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,13 +13,17 @@
 #include "convert_support.h"
 #include "gwsim/base64.h"
 #include "gwsim/gwsim.h"
-#include "platform/bounded_text.h"
+#include "host/mvcom/mvcom_host.h"
 #include "plugin/run_settings.h"
 #include "plugin/mvcom.h"
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
 #include "transport/response_scanner.h"
 #include "reader/mail_parser.h"
+#include "transport/keep_alive.h"
+#include "platform/win_compat.h"
+#include "platform/bounded_text.h"
+#include "plugin/session_state.h"
 
 namespace reader_test {
 namespace {
@@ -65,13 +71,15 @@ const std::string kMailbox() {
          "subject=\"Minutes\" created=\"2026-01-02T08:00:00Z\" "
          "delivered=\"2026-01-02T08:30:15Z\"><from name=\"Bob Berger\" email=\"bob@example.com\"/>"
          "<to name=\"Carol Clark\" email=\"carol@example.com\"/>"
-         "<cc name=\"Erin Evans\" email=\"erin@example.com\"/><text>plain inner</text>"
+         "<cc name=\"Erin Evans\" email=\"erin@example.com\"/>"
+         "<bc name=\"Fay Fox\" email=\"fay@example.com\"/><text>plain inner</text>"
          "<html><![CDATA[<html><body>The plans</body></html>]]></html>"
          "<attachment name=\"plan.pdf\" contentType=\"application/pdf\" size=\"1000\"/>"
          "</item></attachment>"
          "<attachment name=\"Kick-off\"><item id=\"APPT@1\" kind=\"Appointment\" "
          "subject=\"Kick-off\" created=\"2026-01-03T08:00:00Z\" "
-         "delivered=\"2026-01-03T08:00:00Z\"><text>Room 4.</text></item></attachment>"
+         "delivered=\"2026-01-03T08:00:00Z\" start=\"2026-01-09T10:00:00Z\" "
+         "end=\"2026-01-09T11:00:00Z\"><text>Room 4.</text></item></attachment>"
          "<attachment name=\"Send the slides\" ref=\"TASK@1\"/>") +
     Item("LONG@1", "Long", "<text size=\"40000\"/>") +
     "</folder><folder name=\"Checklist\" type=\"Checklist\">"
@@ -152,6 +160,9 @@ TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
     EXPECT_EQ("65536", big_offsets[1]);
     EXPECT_EQ("393216", big_offsets[6]);
   }
+  size_t innerIds = 0;
+  for (const auto &entry : offsets) innerIds += entry.first.find("INNER@1") == 0;
+  EXPECT_EQ(1u, innerIds) << "of the attached message only its HTML body is fetched, not plan.pdf";
   const StoredItem *exact = Find("Exact");
   ASSERT_NE(nullptr, exact);
   ASSERT_EQ(2u, exact->parts.size());
@@ -188,13 +199,16 @@ TEST_P(AttachmentModeTest, EveryKindOfAttachmentArrivesWhole) {
                                    "From: Bob Berger <bob@example.com><BR>\r\n"
                                    "To: Carol Clark <carol@example.com><BR>\r\n"
                                    "cc: Erin Evans <erin@example.com><BR>\r\n"
+                                   "cc: Fay Fox <fay@example.com><BR>\r\n"
                                    "Date: Fri, 02 Jan 2026 08:30:15<BR>\r\n\r\n"))
       << minutes.bytes;
   EXPECT_NE(std::string::npos, minutes.bytes.find("The plans"));
   const StoredPart &kickoff = fwd->parts[2];
   EXPECT_EQ("Kick-off", kickoff.name);
   EXPECT_EQ(0u, kickoff.bytes.find("Attached appointment:\r\n\r\nSubject: Kick-off\r\n"));
-  EXPECT_NE(std::string::npos, kickoff.bytes.find("\r\n\r\nRoom 4.\r\n")) << kickoff.bytes;
+  EXPECT_NE(std::string::npos,
+            kickoff.bytes.find("\r\nAppointment Date: Fri, 09 Jan 2026 10:00:00\r\n\r\nRoom 4.\r\n"))
+      << kickoff.bytes;
   const StoredPart &task = fwd->parts[3];
   EXPECT_EQ("Task information.txt", task.name);
   EXPECT_EQ(0u, task.bytes.find("Task Information:\r\n\r\nFrom: \r\nSubject: Send the slides\r\n"))
@@ -417,6 +431,125 @@ TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
     EXPECT_EQ("The attachment archive.zip could not be read from the server: " + reason + "\r\n",
               big->parts[1].bytes);
     EXPECT_EQ(std::vector<std::string>{"131: archive.zip\t" + reason}, notices_);
+  }
+}
+
+// Answers to a download whose requests /CALTEST replaces by the message
+// box: two full pieces, then a short one; a clock 31 seconds on per reading.
+std::vector<int> gPieceSizes;  // the last size repeats
+size_t gPieces = 0;
+void WriteNextPiece(const char *path, const char *) {
+  std::string data(gPieceSizes[std::min(gPieces++, gPieceSizes.size() - 1)], 'x'), encoded;
+  gwsim::AppendBase64(data.data(), data.size(), 0, &encoded);
+  testing_support::WriteFileBytes(path, "<gwm:getAttachmentResponse>\n<gwm:part>\n" + encoded +
+                                            "\n</gwm:part>\n</gwm:getAttachmentResponse>\n");
+}
+int64_t gClock = 0;
+int64_t JumpingClock() { return gClock += 31; }
+int gKeepAlives = 0;
+int MV_CALL CountKeepAlives(int, const char *key, int, int *, int *, int *) {
+  gKeepAlives += strcmp(key, "keepalive") == 0;
+  return 0;
+}
+
+TEST_F(AttachmentTest, ADownloadKeepsTheHostAliveBetweenItsPiecesWhenAsked) {
+  const struct {
+    const char *why;
+    int keepAlive;
+    int notices;
+  } cases[] = {
+      {"an attachment: after each piece but the last", 1, 2},
+      {"an attached message's body: never", 0, 0},
+  };
+  CopyText(gSession.workDir, sizeof gSession.workDir, host_.workDir().c_str());
+  const MessageBoxHook oldHook = GetMessageBoxHook();
+  SetMessageBoxHook(WriteNextPiece);
+  SetTransferClock(JumpingClock);
+  gSession.hostNotify = CountKeepAlives;
+  gRunSettings.calTest = 1;
+  gPieceSizes = {kAttachmentChunk, kAttachmentChunk, 50000};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    gPieces = 0;
+    gKeepAlives = 0;
+    ChunkedDownload download = {};
+    download.id = "ATT.1";
+    download.view = "";
+    download.responseName = "base64.tmp";
+    download.size = 450000;
+    download.keepAlive = c.keepAlive;
+    download.debugWhat = "attachment";
+    FILE *part = fopen((host_.workDir() + "piece.bin").c_str(), "wb");
+    ASSERT_NE(nullptr, part);
+    EXPECT_EQ(1, DownloadInChunks(&download, part));
+    fclose(part);
+    EXPECT_EQ(450000, download.total);
+    EXPECT_EQ(c.notices, gKeepAlives);
+  }
+  gRunSettings.calTest = 0;
+  gSession.hostNotify = nullptr;
+  SetTransferClock(nullptr);
+  SetMessageBoxHook(oldHook);
+}
+
+// Pieces that repeat are data as long as the declared length goes on.
+TEST_F(AttachmentTest, ABodyByIdIsReadToItsDeclaredLengthThoughItsPiecesRepeat) {
+  CopyText(gSession.workDir, sizeof gSession.workDir, host_.workDir().c_str());
+  const MessageBoxHook oldHook = GetMessageBoxHook();
+  SetMessageBoxHook(WriteNextPiece);
+  gRunSettings.calTest = 1;
+  gPieceSizes = {kAttachmentChunk};
+  gPieces = 0;
+  com_ResetObject(record_);
+  FILE *response = tmpfile();
+  ASSERT_NE(nullptr, response);
+  EXPECT_EQ(1, WriteBodyPart(record_, response,
+                             "<gwt:part contentType=\"text/plain\" length=\"400000\" id=\"B.1\"/>", 0));
+  fclose(response);
+  gRunSettings.calTest = 0;
+  SetMessageBoxHook(oldHook);
+  ASSERT_EQ(1, record_->partCount);
+  EXPECT_EQ(400000, record_->parts[0]->size);
+  EXPECT_EQ(3u, gPieces) << "the third piece, past the length, repeats and ends the read";
+  com_Deallocate_All(record_, nullptr);
+}
+
+TEST_F(AttachmentTest, APieceRefusedAfterDataFailsTheWholeItem) {
+  std::string refusal = plugin_test::Answer("getAttachmentResponse", "");
+  refusal.replace(refusal.find("<gwt:code>0<") + 10, 1, "59905");
+  const struct {
+    const char *why;
+    gwsim::FaultKind kind;
+    std::string body;  // of a fixed answer
+    int ordinal;       // which getAttachmentRequest
+    const char *reason;
+  } cases[] = {
+      {"the second piece refused: what came is a piece, not the whole",
+       gwsim::FaultKind::kFixedAnswer, refusal, 2, "download broken off with code 59905"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    mvcom_Shutdown();  // a fresh migration state: nothing is a duplicate yet
+    remove((host_.dataDir() + "mvmigrate.db").c_str());
+    ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
+    gHost = HostLog();
+    itemErrors_.clear();
+    gwsim::Fault fault;
+    fault.kind = c.kind;
+    fault.body = c.body;
+    fault.requestName = "getAttachmentRequest";
+    // The simulator counts requests over its life, which the rows share.
+    fault.nameOrdinal = static_cast<int>(Sent("getAttachmentRequest").size()) + c.ordinal;
+    server_.AddFault(fault);
+    ASSERT_EQ(0, Convert("Mailbox"));
+    EXPECT_EQ(nullptr, Find("Big"));
+    ASSERT_FALSE(gHost.statuses.empty());
+    EXPECT_EQ(6, gHost.statuses[0]);
+    ASSERT_EQ(1u, itemErrors_.size());
+    EXPECT_EQ("BIG@1\tBig\tattachment \"archive.zip\": " + std::string(c.reason), itemErrors_[0]);
+    EXPECT_FALSE(FileExists(WorkFile("PRT00700.TMP")));
+    EXPECT_FALSE(FileExists(WorkFile("PRT00701.TMP")));
+    EXPECT_EQ(6u, gHost.stored.size()) << "the other items are stored";
   }
 }
 

@@ -65,6 +65,8 @@ TEST_F(BodyConversionTest, RtfKeepsOuterTextAndParagraphs) {
        "{\\rtf1\\ansi\\f0 Start\\b{\\i mid}tail\\b0 end\\par}", "Startend<br>\n"},
       {"a hex escape is a character of the text around it, Windows-1252 without ansicpg",
        "{\\rtf1 caf\\'e9s ok\\par}", "caf\xC3\xA9s ok<br>\n"},
+      {"an escaped tab stays, other control characters go", "{\\rtf1 a\\'09b\\'01c\\par}",
+       "a\tbc<br>\n"},
       {"German in the default code page: umlauts, sharp s and the euro sign",
        "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\f0 Gr\\'fc\\'dfe aus K\\'f6ln \\'80 5\\par}",
        "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln \xE2\x82\xAC 5<br>\n"},

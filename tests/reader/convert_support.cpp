@@ -36,8 +36,9 @@ int MV_CALL ItemNotify(HostMessage *, const char *, int status, int *, int *, in
   return 0;
 }
 
-int MV_CALL Notify(int, const char *key, int value, int *, int *, int *) {
+int MV_CALL Notify(int, const char *key, int value, int *, int *, int *stop) {
   if (strcmp(key, "keepalive") != 0) gHost.notes.emplace_back(key, value);
+  if (gHost.stopOnCountNotice && strcmp(key, "MailboxMessageCount") == 0) *stop = 1;
   return 0;
 }
 

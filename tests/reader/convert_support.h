@@ -31,6 +31,7 @@ struct HostLog {
   std::vector<std::pair<std::string, int>> notes;  // HostNotify key and value
   std::vector<int> saveCodes;  // SaveItem answers in turn (then 0)
   int stopAfterStored = 0;     // > 0: ItemNotify sets stop after this many stored
+  bool stopOnCountNotice = false;  // HostNotify sets stop on "MailboxMessageCount"
 };
 
 class ConvertTest : public plugin_test::PluginTest {

@@ -47,8 +47,11 @@ std::vector<std::string> Subjects() {
 class FolderDriverTest : public ConvertTest {};
 
 TEST_F(FolderDriverTest, EveryMailIsStoredWithItsTextBody) {
-  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3)));
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/LOGUUID"}));
   EXPECT_EQ(0, Convert("Mailbox"));
+  // /LOGUUID: a start line per item, an end line per stored item and one at the folder's end.
+  EXPECT_EQ(3, host_.CountLog("[UUID:START]"));
+  EXPECT_EQ(4, host_.CountLog("[UUID:END]"));
   EXPECT_EQ((std::vector<std::string>{"Mail 1", "Mail 2", "Mail 3"}), Subjects());
   EXPECT_EQ((std::vector<int>{0, 0, 0}), gHost.statuses);
   ASSERT_EQ(1u, gHost.stored[1].parts.size());
@@ -95,6 +98,52 @@ TEST_F(FolderDriverTest, TheLoopEndsWhereTheHostOrTheLimitSays) {
     EXPECT_EQ(c.statuses, gHost.statuses);
     EXPECT_EQ(c.itemsFetched, Sent("getItemRequest").size());
   }
+}
+
+struct TurnAwayCase {
+  const char *why;
+  std::vector<std::string> switches;
+  const char *excludedSubject;  // the host's subject exclusion, or null
+  const char *onlyId;           // the one message id the host's search takes, or null
+  int folderCount;              // the folder's count as listed (3 items are there)
+  bool stopOnCountNotice;
+  std::vector<std::string> subjects;
+  std::vector<int> statuses;
+};
+
+TEST_F(FolderDriverTest, ItemsTheHostTurnsAwayAreNeitherStoredNorFetchedOnceItStops) {
+  const TurnAwayCase cases[] = {
+      {"/LSUB: the item whose line the host excludes is skipped with status 6", {"/LSUB"},
+       "subject=Mail 2", nullptr, 3, false, {"Mail 1", "Mail 3"}, {0, 6, 0}},
+      {"the host's search refusing every item skips each with status 6", {}, nullptr, "none", 3,
+       false, {}, {6, 6, 6}},
+      {"stop set in the count correction's notice: no item is fetched", {}, nullptr, nullptr, 5,
+       true, {}, {}},
+  };
+  for (const TurnAwayCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    const char *excluded[] = {c.excludedSubject};
+    const char *only[] = {c.onlyId};
+    host_.config().excludeSubjects = excluded;
+    host_.config().excludeCount = c.excludedSubject != nullptr ? 1 : 0;
+    host_.config().onlyMessageIds = only;
+    host_.config().onlyCount = c.onlyId != nullptr ? 1 : 0;
+    mvcom_Shutdown();  // a fresh migration state: nothing is a duplicate yet
+    remove((host_.dataDir() + "mvmigrate.db").c_str());
+    ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), c.switches));
+    gFolderTable.records[FolderIndex("Mailbox")]->itemCount = c.folderCount;
+    gHost = HostLog();
+    gHost.stopOnCountNotice = c.stopOnCountNotice;
+    server_.ClearRequests();
+    EXPECT_EQ(0, Convert("Mailbox"));
+    EXPECT_EQ(c.subjects, Subjects());
+    EXPECT_EQ(c.statuses, gHost.statuses);
+    if (c.stopOnCountNotice) {
+      EXPECT_TRUE(Sent("getItemRequest").empty());
+    }
+  }
+  host_.config().excludeSubjects = host_.config().onlyMessageIds = nullptr;
+  host_.config().excludeCount = host_.config().onlyCount = 0;
 }
 
 TEST_F(FolderDriverTest, AnItemMigratedBeforeIsNotStoredAgain) {
@@ -146,7 +195,11 @@ TEST_F(FolderDriverTest, FailedIdsOfAnEarlierRunAreConvertedInFileOrder) {
                              "FolderNumber=5, FolderType=0;Projects\nmsgid=P1@1;Mail 1\nmsgid=;\n"
                              "FolderNumber=4, FolderType=0;Mailbox\nmsgid=M1@1;Mail; 1\n"
                              "msgid=GONE@1;Deleted since\nmsgid=;\n"));
-  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D328", "/D327", failedIds}));
+  // The list replaces the listing, so the date range (which Mail 1 lies before)
+  // neither leaves ids out nor calls the two items not on the list date-filtered.
+  SYSTEMTIME from = {2026, 1, 0, 2, 0, 0, 0, 0};
+  ASSERT_TRUE(SystemTimeToFileTime(&from, &host_.config().dateFrom));
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(5), {"/D328", "/D327", failedIds}));
   server_.ClearRequests();
   EXPECT_EQ(0, Convert("Mailbox"));
   EXPECT_EQ((std::vector<std::string>{"Mail 3", "Mail 1"}), Subjects());
@@ -249,6 +302,9 @@ TEST_F(FolderDriverTest, FolderStructureOnlyStillCorrectsTheCount) {
 }
 
 TEST_F(FolderDriverTest, AFolderTheServerWillNotListIsReportedNotFilledFromAnother) {
+  // With a date range the items the listing missed are still no date-filter skips.
+  SYSTEMTIME from = {2026, 1, 0, 1, 0, 0, 0, 0};
+  ASSERT_TRUE(SystemTimeToFileTime(&from, &host_.config().dateFrom));
   ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(2)));
   ASSERT_EQ(0, Convert("Mailbox"));  // leaves Mailbox's ids in the id file
   gHost = HostLog();

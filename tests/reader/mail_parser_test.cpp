@@ -28,6 +28,7 @@ struct FieldCase {
   int importance;
   std::string categories;
   std::string messageId;
+  std::string fromName;
 };
 
 class MailParserTest : public ConvertTest {
@@ -55,29 +56,32 @@ TEST_F(MailParserTest, ElementsLandInTheirFields) {
       {"read 1 marks the item read; priority case is ignored",
        "<gwt:subject>Hi</gwt:subject><gwt:status><gwt:read>1</gwt:read></gwt:status>"
        "<gwt:options><gwt:priority>high</gwt:priority></gwt:options>",
-       "Hi", 0, 2, "", ""},
+       "Hi", 0, 2, "", "", ""},
       {"read 0 and read true leave the item unread; an unknown priority leaves it standard",
        "<gwt:status><gwt:read>0</gwt:read></gwt:status><gwt:status><gwt:read>true</gwt:read>"
        "</gwt:status><gwt:options><gwt:priority>Urgent</gwt:priority></gwt:options>",
-       "", 1, 1, "", ""},
+       "", 1, 1, "", "", ""},
       {"an empty subject element is an empty subject, not its end tag",
        "<gwt:subject></gwt:subject><gwt:status><gwt:read>1</gwt:read></gwt:status>",
-       "", 0, 1, "", ""},
+       "", 0, 1, "", "", ""},
       {"a second subject later in the item overwrites the first",
        "<gwt:subject>First</gwt:subject><gwt:options><gwt:priority>Low</gwt:priority>"
        "</gwt:options><gwt:subject>Second</gwt:subject>",
-       "Second", 1, 0, "", ""},
+       "Second", 1, 0, "", "", ""},
       {"nothing inside a threading block is kept, and its end passes on",
        "<gwt:threading><gwt:subject>In thread</gwt:subject><gwt:id>T1</gwt:id></gwt:threading>"
        "<gwt:categories><gwt:category>C1@55</gwt:category><gwt:category>C2@7</gwt:category>"
        "</gwt:categories>",
-       "", 1, 1, "Business;Travel;", ""},
+       "", 1, 1, "Business;Travel;", "", ""},
       {"a category id directly after the threading block is still read",
        "<gwt:threading><gwt:id>T1</gwt:id></gwt:threading><gwt:category>C2@55</gwt:category>"
        "<gwt:priority>Standard</gwt:priority>",
-       "", 1, 1, "Travel;", ""},
+       "", 1, 1, "Travel;", "", ""},
       {"the message id keeps 125 characters in both fields",
-       "<gwt:msgId>" + longId + "</gwt:msgId>", "", 1, 1, "", std::string(125, 'i')},
+       "<gwt:msgId>" + longId + "</gwt:msgId>", "", 1, 1, "", std::string(125, 'i'), ""},
+      {"the sender's name is tidied once more after its quotes go: no trailing blank",
+       "<gwt:from><gwt:displayName>&quot;ann@x.org &quot;</gwt:displayName></gwt:from>", "", 1,
+       1, "", "", "ann@x.org"},
   };
   for (const FieldCase &c : cases) {
     SCOPED_TRACE(c.why);
@@ -88,6 +92,7 @@ TEST_F(MailParserTest, ElementsLandInTheirFields) {
     EXPECT_EQ(c.categories, record_->categories);
     EXPECT_EQ(c.messageId, record_->messageId);
     EXPECT_EQ(c.messageId, record_->messageIdCopy);
+    EXPECT_EQ(c.fromName, record_->fromName);
     com_Deallocate_All(record_, nullptr);
   }
 }
@@ -155,12 +160,19 @@ struct PlaceholderCase {
   std::string text;
 };
 
-TEST_F(MailParserTest, AnItemWithoutTextGetsThePlaceholder) {
+TEST_F(MailParserTest, AnItemGetsItsTextOrThePlaceholder) {
   const PlaceholderCase cases[] = {
       {"with a view name", "<gwt:viewName>Phone Message</gwt:viewName>",
        "This message, of type \"Phone Message\", does not have any text.\n"},
       {"without one the quotes stay empty", "<gwt:subject>x</gwt:subject>",
        "This message, of type \"\", does not have any text.\n"},
+      {"an element whose name only starts like part is no body",
+       "<gwt:partner contentType=\"text/plain\">aGk=</gwt:partner>",
+       "This message, of type \"\", does not have any text.\n"},
+      {"an RTF body is the text, as HTML: no placeholder",
+       "<gwt:message><gwt:part contentType=\"text/rtf\">e1xydGYxIEhlbGxvXHBhcn0=</gwt:part></gwt:message>",
+       "<html>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
+       "<head>\n</head>\n<body>\nHello<br>\n</body>\n</html>\n"},
   };
   for (const PlaceholderCase &c : cases) {
     SCOPED_TRACE(c.why);

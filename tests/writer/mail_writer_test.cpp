@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -62,7 +64,7 @@ TEST_F(MailWriterTest, MailRequestsMatchTheGoldenFiles) {
          AddPart(r, "Message.txt", kPartTextBody, work, "ab");
        }},
       {"HTML body as hidden text.htm, content types by name, part files of abc, ab and "
-       "nothing, an empty text body, sentTime 0",
+       "nothing, an empty text body (the first text part: a later one is not sent), sentTime 0",
        "attachments.txt",
        [](HostMessage *r, const std::string &work, const std::string &parts) {
          CopyText(r->subject, sizeof r->subject, "Files");
@@ -72,6 +74,7 @@ TEST_F(MailWriterTest, MailRequestsMatchTheGoldenFiles) {
          AddPart(r, "report.docx", kPartFile, parts, "abc");
          AddPart(r, "data.pdf.zip", kPartFile, parts, "ab");
          AddPart(r, "empty.bin", kPartFile, parts, "");
+         AddPart(r, "Message.txt", kPartTextBody, work, "not the body");
        }},
   };
   size_t sent = 0;
@@ -237,6 +240,31 @@ TEST(MailPiecesTest, ContentTypesFollowTheLastTextFoundInTheName) {
     SCOPED_TRACE(c.why);
     EXPECT_STREQ(c.type, ContentTypeFor(c.name));
   }
+}
+
+TEST(MailPiecesTest, TheCreateAnswerGivesItsCodeAndAMissingAnswerIsAFailure) {
+  const struct {
+    const char *why;
+    const char *answer;  // null: no answer file
+    int code;
+  } cases[] = {
+      {"no answer file is no success", nullptr, 1},
+      {"the code of the status element", "<gwt:status>\n<gwt:code>\n59905\n</gwt:code>\n", 59905},
+      {"a status without a code is 0", "<gwt:status>\n</gwt:status>\n", 0},
+  };
+  char dir[] = "/tmp/mailpiecesXXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir));
+  const std::string path = std::string(dir) + "/crmail.xml";
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    remove(path.c_str());
+    if (c.answer != nullptr) {
+      ASSERT_TRUE(testing_support::WriteFileBytes(path, c.answer));
+    }
+    EXPECT_EQ(c.code, ReadResponseCode(path.c_str()));
+  }
+  remove(path.c_str());
+  rmdir(dir);
 }
 
 class Base64BlockTest : public WriterTest {};

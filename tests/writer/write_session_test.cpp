@@ -67,6 +67,7 @@ TEST_F(InitWriteTest, TargetFolderIsFoundMappedOrCreatedLevelByLevel) {
   const Case cases[] = {
       {"sent mail in any case is the existing Sent Items", "sENT mAIL", "root", 0, "", {},
        "SENT@16", {}, "", ""},
+      {"Sent alone is Sent Items too", "Sent", "root", 0, "", {}, "SENT@16", {}, "", ""},
       {"Inbox is the Mailbox", "inbox", "root", 0, "", {}, "MBX@16", {}, "", ""},
       {"a group folder other than exactly root is a first level, and Inbox below it stays "
        "Inbox",
