@@ -296,7 +296,9 @@ void PrintRound(const Series &s, const Figures &f) {
 }
 
 void PrintMedians(const std::vector<Series> &all) {
-  printf("\nmedians of %zu rounds\n", all.empty() ? 0 : all[0].rounds.size());
+  size_t rounds = 0;
+  for (const Series &s : all) rounds = std::max(rounds, s.rounds.size());
+  printf("\nmedians of %zu rounds\n", rounds);
   printf("| run | mvmigrate s | replay s | ours vs the replay | peak MiB |\n|---|---|---|---|---|\n");
   for (const Series &s : all) {
     std::vector<double> ours, replay, ratio, peak;
