@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "host/mvcom/mvcom_host.h"
@@ -87,14 +88,16 @@ struct TextShape {
 int ScanText(const std::string &path, TextShape *shape) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
-  std::vector<char> buf(65536 + 4);
+  // Left uninitialised (no 64 KB zero-fill per part): only what read() filled is looked at.
+  std::unique_ptr<char[]> block(new char[65536 + 4]);
+  char *const data = block.get();
   size_t carry = 0;  // bytes of an unfinished UTF-8 sequence from the last block
   size_t line = 0;
   ssize_t n;
-  while ((n = read(fd, buf.data() + carry, 65536)) > 0) {
+  while ((n = read(fd, data + carry, 65536)) > 0) {
     size_t len = carry + static_cast<size_t>(n);
     for (size_t i = carry; i < len; ++i) {
-      unsigned char c = static_cast<unsigned char>(buf[i]);
+      unsigned char c = static_cast<unsigned char>(data[i]);
       if (c >= 0x80) shape->ascii = false;
       if (c == '\n') {
         if (line > shape->longestLine) shape->longestLine = line;
@@ -106,12 +109,12 @@ int ScanText(const std::string &path, TextShape *shape) {
       if (c == 0) shape->nul = true;
     }
     const gchar *end = nullptr;
-    if (shape->utf8 && !g_utf8_validate(buf.data(), static_cast<gssize>(len), &end)) {
-      size_t valid = static_cast<size_t>(end - buf.data());
+    if (shape->utf8 && !g_utf8_validate(data, static_cast<gssize>(len), &end)) {
+      size_t valid = static_cast<size_t>(end - data);
       // A sequence may run across the block boundary: keep its start for the next block.
-      if (len - valid < 4 && (static_cast<unsigned char>(buf[valid]) & 0xC0) == 0xC0) {
+      if (len - valid < 4 && (static_cast<unsigned char>(data[valid]) & 0xC0) == 0xC0) {
         carry = len - valid;
-        memmove(buf.data(), buf.data() + valid, carry);
+        memmove(data, data + valid, carry);
         continue;
       }
       shape->utf8 = false;

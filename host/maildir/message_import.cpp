@@ -1,6 +1,7 @@
 // One Maildir message file into a HostMessage, with GMime.
 #include "host/maildir/message_import.h"
 
+#include <fcntl.h>
 #include <gmime/gmime.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -314,15 +316,50 @@ class PartWriter {
     record_->partCount++;
   }
 
-  int AddBytes(const GByteArray *bytes, const char *name, int kind, std::string *reason) {
+  // Writes the next part's file through write (false on failure) straight
+  // onto the file, so that a large attachment never lies whole in memory.
+  // *size gets the file's length. Returns 0, or -1 with *reason set.
+  int StreamNextFile(const std::function<bool(GMimeStream *)> &write, int64_t *size, std::string *reason) {
+    const std::string path = PartPath(record_->partCount);
+    GError *error = nullptr;
+    GMimeStream *file = g_mime_stream_fs_open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600, &error);
+    g_clear_error(&error);
+    bool written = file != nullptr && write(file) && g_mime_stream_flush(file) == 0;
+    if (written) *size = g_mime_stream_tell(file);
+    if (file != nullptr) {
+      written = g_mime_stream_close(file) == 0 && written;
+      g_object_unref(file);
+    }
+    if (!written || *size < 0) {
+      *reason = "cannot write part file " + path;
+      unlink(path.c_str());
+      return -1;
+    }
+    return 0;
+  }
+
+  // Adds the part whose content write puts onto the stream given; with
+  // dropEmpty, content that comes out empty adds no part.
+  int AddStreamed(const std::function<bool(GMimeStream *)> &write, const std::string &name, int kind,
+                  bool dropEmpty, std::string *reason) {
     if (record_->partCount >= kMaxParts) {
       com_Log("MV Info: too many message attachments (%d), cutting off", record_->partCount);
       return 0;
     }
-    const char *data = reinterpret_cast<const char *>(bytes->data);
-    if (WriteNextFile(data, bytes->len, reason) != 0) return -1;
-    Append(name, kind, bytes->len);
+    int64_t size = 0;
+    if (StreamNextFile(write, &size, reason) != 0) return -1;
+    if (dropEmpty && size == 0) {
+      unlink(PartPath(record_->partCount).c_str());
+      return 0;
+    }
+    Append(name.c_str(), kind, static_cast<size_t>(size));
     return 0;
+  }
+
+  // Writes the part's content with its transfer encoding undone.
+  static bool WriteDecoded(GMimePart *part, GMimeStream *to) {
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    return content == nullptr || g_mime_data_wrapper_write_to_stream(content, to) >= 0;
   }
 
   // The part's content with its transfer encoding undone.
@@ -380,25 +417,25 @@ class PartWriter {
   int AddLeaf(GMimePart *part, std::string *reason) {
     GMimeObject *object = GMIME_OBJECT(part);
     GMimeContentType *type = g_mime_object_get_content_type(object);
-    GPtr<GMimeStream> memory(g_mime_stream_mem_new());
-    GByteArray *bytes = DecodedContent(part, memory.get());
     const std::string filename = PartFileName(object);
     const bool inlineText = !IsAttachment(object) && filename.empty();
     if (inlineText && !haveText_ && g_mime_content_type_is_type(type, "text", "plain")) {
+      // The text body is converted to UTF-8 whole.
       haveText_ = true;
+      GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+      GByteArray *bytes = DecodedContent(part, memory.get());
       std::string text = ToUtf8(bytes, g_mime_content_type_get_parameter(type, "charset"));
       if (text.empty()) return 0;
       if (WriteNextFile(text.data(), text.size(), reason) != 0) return -1;
       Append("Message.txt", kPartTextBody, text.size());
       return 0;
     }
+    auto decoded = [part](GMimeStream *to) { return WriteDecoded(part, to); };
     if (inlineText && !haveHtml_ && g_mime_content_type_is_type(type, "text", "html")) {
       haveHtml_ = true;
-      if (bytes->len == 0) return 0;
-      return AddBytes(bytes, "text.htm", kPartHtmlBody, reason);
+      return AddStreamed(decoded, "text.htm", kPartHtmlBody, true, reason);
     }
-    std::string name = !filename.empty() ? filename : FallbackName(type);
-    return AddBytes(bytes, name.c_str(), kPartFile, reason);
+    return AddStreamed(decoded, !filename.empty() ? filename : FallbackName(type), kPartFile, false, reason);
   }
 
   // A multipart whose parts GMime could not find (its boundary cut or
@@ -422,13 +459,13 @@ class PartWriter {
 
   int AddAttachedMessage(GMimeObject *object, std::string *reason) {
     GMimeMessage *embedded = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-    GPtr<GMimeStream> memory(g_mime_stream_mem_new());
-    if (embedded != nullptr) g_mime_object_write_to_stream(GMIME_OBJECT(embedded), nullptr, memory.get());
-    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
     std::string name = PartFileName(object);
     const std::string innerSubject = embedded != nullptr ? HeaderText(GMIME_OBJECT(embedded), "Subject") : "";
     if (name.empty()) name = !innerSubject.empty() ? innerSubject + ".eml" : FallbackName(g_mime_object_get_content_type(object));
-    return AddBytes(bytes, name.c_str(), kPartFile, reason);
+    auto whole = [embedded](GMimeStream *to) {
+      return embedded == nullptr || g_mime_object_write_to_stream(GMIME_OBJECT(embedded), nullptr, to) >= 0;
+    };
+    return AddStreamed(whole, name, kPartFile, false, reason);
   }
 
   HostMessage *record_;

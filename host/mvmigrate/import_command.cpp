@@ -17,6 +17,7 @@
 
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/folder_report.h"
+#include "host/mvmigrate/import_group.h"
 #include "host/mvmigrate/import_journal.h"
 #include "host/mvmigrate/plugin_loader.h"
 #include "host/progress/progress.h"
@@ -62,9 +63,10 @@ struct ImportRun {
   std::string stateScope;   // "server|user|" before each folder path
   std::string workDir;
   std::string journalPath;  // DATA/import-pending.txt
-  // A pending message found on the server whose record could not be kept:
-  // not written again in this run. Empty when none.
-  std::string settledScope, settledKey;
+  // Messages a killed run created whose records could not be kept: not
+  // written again in this run (scope, "\n", key).
+  std::set<std::string> passOver;
+  ImportGroup group;
   HostMessage *record;
   ImportReport *report;
   progress::ProgressDisplay display;
@@ -287,8 +289,7 @@ void SettlePendingMessage(ImportRun *run) {
         // Keep the journal so that the next run checks the server again,
         // and pass the message over in this one.
         com_Log("MV Error: the message '%s' could not be recorded as imported", pending.subject.c_str());
-        run->settledScope = scope;
-        run->settledKey = pending.key;
+        run->passOver.insert(scope + "\n" + pending.key);
         return;
       }
     } else {
@@ -343,7 +344,7 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
   const std::string scope = run->stateScope + folder->path;
   const bool copyThisRun = !keysThisRun->insert(key).second;
   if (copyThisRun || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
-      (scope == run->settledScope && key == run->settledKey) || TakesOverOldRecord(run, scope, item, keysThisRun)) {
+      run->passOver.count(scope + "\n" + key) > 0 || TakesOverOldRecord(run, scope, item, keysThisRun)) {
     folder->alreadyImported++;
     NoteEarlier(run, source, *folder, item, copyThisRun ? "a copy of a message read before in this run"
                                                         : "imported by an earlier run");
@@ -385,7 +386,7 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
     } else {
       folder->created++;
       report::CountKind(&run->report->kinds, run->record->itemKind, run->record->contactFlag);
-      if (mvcom_RecordImported(scope.c_str(), key.c_str()) < 0)
+      if (RecordCreatedMessage(&run->group, {scope, key}) < 0)
         com_Log("MV Error: %s was created but could not be recorded; a rerun writes it again",
                 item.name.c_str());
     }
@@ -446,7 +447,10 @@ void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
     run->state.seconds = Elapsed(*run);
     progress::ShowProgress(&run->display, run->state, false);
   }
-  if (run->api != nullptr) run->api->CloseWrite(source.folderClass);
+  if (run->api != nullptr) {
+    run->api->CloseWrite(source.folderClass);
+    CommitImportGroup(&run->group);
+  }
   run->report->folders.push_back(folder);
 }
 
@@ -570,7 +574,13 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   run.display = progress::MakeProgressDisplay(stderr);
   run.started = std::chrono::steady_clock::now();
   InstallInterrupt();
-  if (!options.dryRun) SettlePendingMessage(&run);
+  if (!options.dryRun) {
+    const std::string createdPath = ImportCreatedPath(dataDir);
+    bool keepCreated = false;
+    SettleCreatedMessages(createdPath, &run.passOver, &keepCreated);
+    SettlePendingMessage(&run);
+    BeginImportGroups(&run.group, createdPath, keepCreated);
+  }
   for (const SelectedFolder &folder : folders) {
     if (InterruptRequested()) {
       report->interrupted = true;
@@ -583,6 +593,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   report->seconds = Elapsed(run);
   record.reset();
   if (!options.dryRun) {
+    EndImportGroups(&run.group);
     api.Logoff(0);
     UnloadPlugin(&api);
     RemovePluginWorkFiles(run.workDir);

@@ -1,6 +1,7 @@
-// The pending-message journal of `mvmigrate import`: one "name=value" line
-// per field; backslash, CR and LF in a value are written as \\, \r and \n so
-// that every field stays on its line.
+// The journal of `mvmigrate import`. The pending message: one "name=value"
+// line per field. The created messages: one line each, scope and key
+// separated by a tab. Backslash, CR, LF and tab in a value are written as
+// \\, \r, \n and \t so that every field stays on its line.
 #include "host/mvmigrate/import_journal.h"
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 namespace {
 
 const char kJournalName[] = "import-pending.txt";
+const char kCreatedName[] = "import-created.txt";
 const char kNewSuffix[] = ".new";
 
 // Seconds from 1601-01-01 to 1970-01-01.
@@ -30,6 +32,8 @@ std::string EscapeValue(const std::string &value) {
       out += "\\n";
     } else if (c == '\r') {
       out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
     } else {
       out += c;
     }
@@ -45,7 +49,7 @@ std::string UnescapeValue(const std::string &value) {
       continue;
     }
     char next = value[++i];
-    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next;
   }
   return out;
 }
@@ -64,27 +68,16 @@ int ParseTicks(const std::string &text, uint64_t *out) {
   return 1;
 }
 
-// The directory of path, for the sync that makes the rename durable.
-std::string DirectoryOf(const std::string &path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-// Syncs dir so that a rename in it survives a crash. Returns 0 or -1.
-int SyncDirectory(const std::string &dir) {
-  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  int result = fsync(fd);
-  close(fd);
-  return result;
+std::string DataFilePath(const std::string &dataDir, const char *name) {
+  if (dataDir.empty()) return name;
+  return dataDir + (dataDir.back() == '/' ? "" : "/") + name;
 }
 
 }  // namespace
 
-std::string ImportJournalPath(const std::string &dataDir) {
-  if (dataDir.empty()) return kJournalName;
-  return dataDir + (dataDir.back() == '/' ? "" : "/") + kJournalName;
-}
+std::string ImportJournalPath(const std::string &dataDir) { return DataFilePath(dataDir, kJournalName); }
+
+std::string ImportCreatedPath(const std::string &dataDir) { return DataFilePath(dataDir, kCreatedName); }
 
 int WriteImportJournal(const std::string &path, const ImportJournal &journal, std::string *error) {
   const std::string temporary = path + kNewSuffix;
@@ -98,7 +91,7 @@ int WriteImportJournal(const std::string &path, const ImportJournal &journal, st
           EscapeValue(journal.subject).c_str(), EscapeValue(journal.sender).c_str(),
           static_cast<unsigned long long>(journal.sentTime),
           static_cast<unsigned long long>(journal.writeStarted), journal.folderClass);
-  if (fflush(file.get()) != 0 || ferror(file.get()) || fsync(fileno(file.get())) != 0) {
+  if (fflush(file.get()) != 0 || ferror(file.get())) {
     *error = "cannot write " + temporary + ": " + strerror(errno);
     return -1;
   }
@@ -108,10 +101,6 @@ int WriteImportJournal(const std::string &path, const ImportJournal &journal, st
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
     *error = "cannot rename " + temporary + " to " + path + ": " + strerror(errno);
-    return -1;
-  }
-  if (SyncDirectory(DirectoryOf(path)) != 0) {
-    *error = "cannot sync the directory of " + path + ": " + strerror(errno);
     return -1;
   }
   return 0;
@@ -167,6 +156,55 @@ int RemoveImportJournal(const std::string &path) {
   remove((path + kNewSuffix).c_str());
   if (remove(path.c_str()) != 0 && errno != ENOENT) return -1;
   return 0;
+}
+
+int OpenCreatedList(const std::string &path, CreatedList *list, std::string *error) {
+  CloseCreatedList(list, false);
+  list->path = path;
+  list->fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (list->fd < 0) {
+    *error = "cannot open " + path + ": " + strerror(errno);
+    return -1;
+  }
+  return 0;
+}
+
+int NoteCreated(CreatedList *list, const CreatedMessage &message) {
+  if (list->fd < 0) return -1;
+  const std::string line = EscapeValue(message.scope) + "\t" + EscapeValue(message.key) + "\n";
+  ssize_t n;
+  do {
+    n = write(list->fd, line.data(), line.size());
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(line.size()) ? 0 : -1;
+}
+
+int ClearCreatedList(CreatedList *list) {
+  if (list->fd < 0) return -1;
+  return ftruncate(list->fd, 0) == 0 ? 0 : -1;
+}
+
+void CloseCreatedList(CreatedList *list, bool remove) {
+  if (list->fd >= 0) close(list->fd);
+  list->fd = -1;
+  if (remove && !list->path.empty()) unlink(list->path.c_str());
+}
+
+size_t ReadCreatedList(const std::string &path, std::vector<CreatedMessage> *messages) {
+  messages->clear();
+  FilePtr file = OpenFile(path.c_str(), "rb");
+  if (!file) return 0;
+  std::string line;
+  int c;
+  for (;;) {
+    line.clear();
+    while ((c = fgetc(file.get())) != EOF && c != '\n') line += static_cast<char>(c);
+    if (c == EOF) break;  // the end, or a line cut short
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos || tab == 0 || tab + 1 == line.size()) continue;
+    messages->push_back({UnescapeValue(line.substr(0, tab)), UnescapeValue(line.substr(tab + 1))});
+  }
+  return messages->size();
 }
 
 uint64_t ImportJournalNow() {

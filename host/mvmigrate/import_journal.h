@@ -1,11 +1,15 @@
-// The journal of the one message an import is writing: kept in
+// The journal of an import: the one message being written, kept in
 // DATA/import-pending.txt from before WriteMsg until the outcome is
 // recorded, so that a run started after a kill can ask the server whether
-// that message was created before it writes it again.
+// that message was created before it writes it again; and the messages the
+// server acknowledged since the migration state's last group commit, in
+// DATA/import-created.txt, which a run started after a kill records
+// without asking.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct ImportJournal {
   std::string key;       // the message's key in the import state
@@ -21,9 +25,12 @@ struct ImportJournal {
 // trailing "/").
 std::string ImportJournalPath(const std::string &dataDir);
 
-// Writes the journal to path + ".new", flushes it to disk, renames it over
-// path and syncs the directory. Returns 0, or -1 with *error set (a
-// half-written .new file may then remain; ReadImportJournal never reads it).
+// Writes the journal to path + ".new" and renames it over path, so that a
+// reader finds the old journal or the new one whole. It is not synced to
+// disk: a killed process loses nothing the kernel holds (see the import
+// loop on why that is all the journal must survive). Returns 0, or -1 with
+// *error set (a half-written .new file may then remain; ReadImportJournal
+// never reads it).
 int WriteImportJournal(const std::string &path, const ImportJournal &journal, std::string *error);
 
 // Reads the journal at path. Returns 1 when read, 0 when there is none,
@@ -35,6 +42,43 @@ int ReadImportJournal(const std::string &path, ImportJournal *journal);
 // Removes the journal and any leftover .new file. Returns 0 (also when
 // there was none), -1 when the journal exists and cannot be removed.
 int RemoveImportJournal(const std::string &path);
+
+// A message the server has created: its state scope and key.
+struct CreatedMessage {
+  std::string scope;
+  std::string key;
+};
+
+// DATA/import-created.txt for the data directory.
+std::string ImportCreatedPath(const std::string &dataDir);
+
+// The list of created messages, open for appending (fd -1 when closed).
+struct CreatedList {
+  std::string path;
+  int fd = -1;
+};
+
+// Opens (creating, owner-only) the list at path for appending. Returns 0,
+// or -1 with *error set.
+int OpenCreatedList(const std::string &path, CreatedList *list, std::string *error);
+
+// Appends one line for the message in one write, so that it reaches the
+// kernel before the call returns. Returns 0, or -1 (a torn line may remain;
+// ReadCreatedList passes over it).
+int NoteCreated(CreatedList *list, const CreatedMessage &message);
+
+// Empties the list (after the records of its messages were committed).
+// Returns 0 or -1.
+int ClearCreatedList(CreatedList *list);
+
+// Closes the list; when remove is set, removes its file too.
+void CloseCreatedList(CreatedList *list, bool remove);
+
+// Reads the whole lines of the list at path into *messages: a last line
+// without its end (a write cut short by a kill) and a line that is no
+// entry are passed over. Returns the entries read (0 also when there is no
+// file).
+size_t ReadCreatedList(const std::string &path, std::vector<CreatedMessage> *messages);
 
 // FILETIME ticks of the current time (UTC).
 uint64_t ImportJournalNow();

@@ -134,6 +134,12 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
        "Cron <root@host> backup", "", "cron@example.com", 1577872800, 0, 1, {"3  <anna@example.com>"},
        {{1, "Message.txt", "Hello Anna,\nthe backup finished: 3 files.\n"}},
        {"the header is not ended by a blank line; the text from line 5 on is kept as the body"}},
+      {"empty_parts.eml", true, "an empty HTML body adds no part; an empty attachment is kept, empty",
+       "Empty parts", "Ann", "ann@example.com", 1577952000, 0, 1, {"3  <bob@example.com>"},
+       {{1, "Message.txt", "See the empty file."},
+        {0, "empty.bin", ""},
+        {0, "data.bin", std::string("\x00\x01\x02\xff", 4)}},
+       {}},
       {"stray_header_line.eml", true, "a damaged field among the others does not end the header", "A stray line",
        "", "a@example.com", 1577872800, 0, 1, {}, {{1, "Message.txt", "body text\n"}}, {}},
   };
