@@ -3,6 +3,7 @@
 // trusted application "Movaro".
 #include <string>
 
+#include "gwsim/demo_originals.h"
 #include "gwsim/mailbox.h"
 #include "gwsim/task_samples.h"
 
@@ -149,6 +150,7 @@ void AddAliceFolders(DemoBuilder *b) {
   std::string root = RootOf(b->mailbox, "alice");
   std::string inbox = b->AddSystem(root, "Mailbox", "Mailbox");
   AddAliceInbox(b, inbox);
+  AddDemoOriginals(b->mailbox, inbox);
 
   std::string sent = b->AddSystem(root, "Sent Items", "SentItems");
   b->mailbox->FindFolder(sent)->showCount = false;

@@ -52,6 +52,7 @@ const Switch kSwitches[] = {
     {"/GWCAF", kText, nullptr, nullptr, &RunSettings::gwcaf},
     {"/GWTF", kText, nullptr, nullptr, &RunSettings::gwtf},
     {"/D159", kText, nullptr, nullptr, &RunSettings::d159},
+    {"/MIME822", kFlag, &RunSettings::mime822, nullptr, nullptr},
 };
 
 // The value of a switch at `index`: the next parameter, when it exists and

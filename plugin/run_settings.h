@@ -38,6 +38,7 @@ struct RunSettings {
   char gwcaf[kSettingTextSize];          // /GWCAF calendar folder for writing
   char gwtf[kSettingTextSize];           // /GWTF task folder for writing
   char d159[kSettingTextSize];           // /D159 organizer to match
+  int32_t mime822;  // /MIME822: received mail goes to the host as its original message
 };
 
 extern RunSettings gRunSettings;
