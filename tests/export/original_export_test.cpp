@@ -317,6 +317,13 @@ TEST_F(OriginalExportTest, ReceivedMailLeavesAsItArrived) {
       << json;
   RunResult summary = RunMvmigrate(Args(host_.root() + "/again"));
   EXPECT_NE(summary.output.find("mail: 5 as received, 0 converted\n"), std::string::npos) << summary.output;
+
+  // A rerun into the same tree writes nothing again.
+  const std::vector<std::string> before = ListDirectory(out + "/mail/Received/cur");
+  RunResult rerun = RunMvmigrate(Args(out));
+  EXPECT_EQ(rerun.exitCode, 0) << rerun.output;
+  EXPECT_NE(rerun.output.find("Already exported, not written again (5):"), std::string::npos) << rerun.output;
+  EXPECT_EQ(ListDirectory(out + "/mail/Received/cur"), before);
 }
 
 // The simulator's originals (the fixture's <original/>, the generator's)
