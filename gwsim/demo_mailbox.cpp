@@ -3,7 +3,9 @@
 // trusted application "Movaro".
 #include <string>
 
+#include "gwsim/demo_originals.h"
 #include "gwsim/mailbox.h"
+#include "gwsim/original_message.h"
 #include "gwsim/task_samples.h"
 
 namespace gwsim {
@@ -121,11 +123,15 @@ void AddAliceInbox(DemoBuilder *b, const std::string &inbox) {
                                         "item;amount\nhardware;12000\ntravel;3500\n"));
   b->mailbox->AddItem(budget);
 
-  b->mailbox->AddItem(DemoMail(inbox, "2026-03-02T08:05:00Z",
-                               "Lunch on Friday? Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln",
-                               "J\xc3\xbcrgen Wei\xc3\x9f", "juergen.weiss@example.de",
-                               "Hallo Alice,\n\nh\xc3\xa4ttest du Freitag Zeit f\xc3\xbcr "
-                               "ein Mittagessen?\n\nJ\xc3\xbcrgen\n"));
+  // From the Internet: GroupWise keeps the message as it arrived beside it.
+  Item lunch = DemoMail(inbox, "2026-03-02T08:05:00Z",
+                        "Lunch on Friday? Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln",
+                        "J\xc3\xbcrgen Wei\xc3\x9f", "juergen.weiss@example.de",
+                        "Hallo Alice,\n\nh\xc3\xa4ttest du Freitag Zeit f\xc3\xbcr "
+                        "ein Mittagessen?\n\nJ\xc3\xbcrgen\n");
+  lunch.msgId = "mittag-0302.88a1@example.de";
+  lunch.attachments.push_back(OriginalAttachment(lunch, ""));
+  b->mailbox->AddItem(lunch);
 
   Item inner = DemoMail(inbox, "2026-03-14T11:00:00Z", "Contract draft", "Dave Dorsey",
                         "dave@example.com", "Here is the first draft of the contract.\n");
@@ -149,6 +155,7 @@ void AddAliceFolders(DemoBuilder *b) {
   std::string root = RootOf(b->mailbox, "alice");
   std::string inbox = b->AddSystem(root, "Mailbox", "Mailbox");
   AddAliceInbox(b, inbox);
+  AddDemoOriginals(b->mailbox, inbox);
 
   std::string sent = b->AddSystem(root, "Sent Items", "SentItems");
   b->mailbox->FindFolder(sent)->showCount = false;

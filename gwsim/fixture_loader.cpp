@@ -15,6 +15,7 @@
 #include "gwsim/contact_fixture.h"
 #include "gwsim/item_filter.h"
 #include "gwsim/mailbox.h"
+#include "gwsim/original_message.h"
 #include "gwsim/rule_answers.h"
 #include "gwsim/task_answers.h"
 #include "platform/bounded_text.h"
@@ -139,6 +140,7 @@ struct Loader {
   bool LoadAddress(pugi::xml_node node, Item *item);
   bool LoadBody(pugi::xml_node node, const char *contentType, Item *item);
   bool LoadAttachment(pugi::xml_node node, Item *item);
+  bool LoadOriginal(pugi::xml_node node, Item *item);
   bool ReadData(pugi::xml_node node, std::string *data);
   bool CheckReferences();
   bool LoadFolder(pugi::xml_node node, const std::string &owner, const std::string &parent);
@@ -276,6 +278,23 @@ bool Loader::LoadAttachment(pugi::xml_node node, Item *item) {
   return true;
 }
 
+// The message as it arrived, made from what the item holds so far (so
+// <original> comes after the bodies and attachments); its text, when any,
+// is header lines added after Message-ID (In-Reply-To, References...).
+bool Loader::LoadOriginal(pugi::xml_node node, Item *item) {
+  if (node.first_attribute()) return Fail(node, "<original> takes no attributes");
+  std::string headers;
+  std::istringstream lines(node.text().get());
+  std::string line;
+  while (std::getline(lines, line)) {
+    size_t start = line.find_first_not_of(" \t\r");
+    if (start == std::string::npos) continue;
+    headers += line.substr(start, line.find_last_not_of(" \t\r") + 1 - start) + "\n";
+  }
+  item->attachments.push_back(OriginalAttachment(*item, headers));
+  return true;
+}
+
 // Structured mail content, or (qualified gwt:) further content as written.
 bool Loader::LoadItemChild(pugi::xml_node child, Item *item) {
   const char *name = child.name();
@@ -302,6 +321,7 @@ bool Loader::LoadItemChild(pugi::xml_node child, Item *item) {
   if (strcmp(name, "rtf") == 0) return LoadBody(child, "text/rtf", item);
   if (strcmp(name, "html") == 0) return LoadBody(child, "text/html", item);
   if (strcmp(name, "attachment") == 0) return LoadAttachment(child, item);
+  if (strcmp(name, "original") == 0) return LoadOriginal(child, item);
   if (strcmp(name, "task") == 0) {
     std::string fault;
     return ReadTaskFixture(child, item, &fault) || Fail(child, fault);

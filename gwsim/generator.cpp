@@ -6,6 +6,7 @@
 
 #include "gwsim/item_filter.h"
 #include "gwsim/mailbox.h"
+#include "gwsim/original_message.h"
 #include "platform/bounded_text.h"
 
 namespace gwsim {
@@ -66,6 +67,13 @@ bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount
       attachment.contentType = "application/octet-stream";
       attachment.generatedSize = attachments.size;
       item.attachments.push_back(attachment);
+    }
+    if (attachments.originals) {
+      char msgId[64];
+      FormatText(msgId, sizeof(msgId), "generated-%d@example.com", i + 1);
+      item.msgId = msgId;
+      item.source = "received";
+      item.attachments.push_back(OriginalAttachment(item, ""));
     }
     mailbox->AddItem(item);
   }

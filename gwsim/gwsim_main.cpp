@@ -59,6 +59,8 @@ int main(int argc, char **argv) {
   app.add_option("--attachment-size", attachments.size,
                  "BYTES in each generated attachment (made on demand)")
       ->check(CLI::NonNegativeNumber);
+  app.add_flag("--originals", attachments.originals,
+               "every generated mail a message id and its original message (Mime.822)");
   app.add_option("--huge-attachment", hugeAttachment,
                  "one generated mail with one attachment of BYTES (same as --generate-items 1 "
                  "--attachments-per-item 1 --attachment-size BYTES)")

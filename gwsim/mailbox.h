@@ -232,6 +232,9 @@ bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount
 struct GeneratedAttachments {
   int perItem = 0;   // attachments on every mail, named "attachment-<mail>-<k>.bin"
   int64_t size = 0;  // bytes of each, made on demand (byte i is i % 251)
+  // Each mail a message id and, as mail from the Internet has, its original
+  // message ("Mime.822", which then holds the attachments' bytes too).
+  bool originals = false;
 };
 // As above, the mails with sender, recipient, text body and attachments.
 bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount, int itemCount,

@@ -54,6 +54,7 @@ const Switch kSwitches[] = {
     {"/D159", kText, nullptr, nullptr, &RunSettings::d159},
     {"/LOSTATTACHTEXT", kFlag, &RunSettings::lostAttachText, nullptr, nullptr},
     {"/STALLSECONDS", kNumber, nullptr, &RunSettings::stallSeconds, nullptr},
+    {"/MIME822", kFlag, &RunSettings::mime822, nullptr, nullptr},
 };
 
 // The value of a switch at `index`: the next parameter, when it exists and

@@ -50,6 +50,7 @@ struct RunSettings {
   // /STALLSECONDS: a transfer attempt that receives and sends no byte for
   // this long fails (and is retried); 120 unless set, for tests.
   int32_t stallSeconds;
+  int32_t mime822;  // /MIME822: received mail goes to the host as its original message
 };
 
 extern RunSettings gRunSettings;

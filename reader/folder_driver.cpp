@@ -24,6 +24,7 @@
 #include "reader/item_loop.h"
 #include "reader/lost_attachment.h"
 #include "reader/mail_parser.h"
+#include "reader/original_message.h"
 #include "reader/rules_export.h"
 #include "reader/task_reader.h"
 #include "transport/soap_call.h"
@@ -307,6 +308,7 @@ extern "C" MV_EXPORT int MV_CALL ConvertFolder(HostMessage *record, SaveItemFn s
   run.search[1] = search2;
   run.search[2] = search3;
   run.maxAttachKB = maxAttachKB;
+  SetOriginalSizeLimit(maxAttachKB);
   run.folder = gFolderTable.records[index];
   CopyText(run.sortName, sizeof run.sortName, run.folder->sortName);
   com_Log("Converting folder %s, count=%d", run.sortName, run.folder->itemCount);

@@ -15,6 +15,7 @@
 #include "plugin/session_state.h"
 #include "reader/address_reading.h"
 #include "reader/attachments.h"
+#include "reader/original_message.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -105,6 +106,11 @@ int ParseMailItem(HostMessage *record, const char *responsePath) {
   static char line[kItemLineSize];
   char viewName[kViewNameSize] = "";
   int attachmentsFull = 0;
+  int original = kOriginalNone;
+  if (gRunSettings.mime822) {
+    original = TakeOriginal(record, f);
+    if (original == kOriginalFailed) return kMailFailed;
+  }
   while (ReadResponseLine(line, sizeof line, f)) {
     // The threading block and a body part pass their last line on to the
     // tests after them; every other test ends the line's handling.
@@ -124,7 +130,9 @@ int ParseMailItem(HostMessage *record, const char *responsePath) {
       continue;
     }
     if (EqualsNoCase(line, "<gwt:attachment>")) {
-      if (attachmentsFull) continue;
+      // The original holds every attachment already.
+      if (original == kOriginalTaken) SkipAttachment(f);
+      if (attachmentsFull || original == kOriginalTaken) continue;
       int result = GetAttachment(record, f);
       if (result == kAttachFailed) return kMailFailed;
       if (result == kAttachFull) attachmentsFull = 1;

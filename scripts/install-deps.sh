@@ -11,6 +11,9 @@ missing=()
 # Attachment types by name (GIO's shared MIME database) and the Python email
 # test corpus the round trip over real mail reads.
 packages+=(shared-mime-info libpython3.11-testsuite)
+# Received mail exported as it arrived: its signatures checked with gpg and
+# openssl, its threads with notmuch.
+packages+=(gnupg openssl notmuch)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done

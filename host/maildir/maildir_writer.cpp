@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "host/maildir/original_store.h"
 #include "host/mvcom/mvcom_host.h"
 #include "plugin/host_message.h"
 #include "platform/bounded_text.h"
@@ -269,6 +270,22 @@ void AddAddress(GMimeMessage *message, GMimeAddressType type, const std::string 
                              address.c_str());
 }
 
+// The headers that carry the export's own state (categories, the GroupWise
+// id): written into converted messages and put before an original's headers.
+void AddExportHeaders(GMimeObject *object, const HostMessage &record) {
+  std::string keywords, categories = FIELD(record, categories);
+  size_t start = 0;
+  while (start < categories.size()) {
+    size_t end = categories.find(';', start);
+    if (end == std::string::npos) end = categories.size();
+    if (end > start) keywords += (keywords.empty() ? "" : ", ") + categories.substr(start, end - start);
+    start = end + 1;
+  }
+  if (!keywords.empty()) g_mime_object_set_header(object, "Keywords", ToUtf8(keywords).c_str(), "utf-8");
+  std::string id = FIELD(record, messageId);
+  if (!id.empty()) g_mime_object_set_header(object, "X-GroupWise-Id", ToUtf8(id).c_str(), "utf-8");
+}
+
 void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::string &workDir) {
   GMimeObject *object = GMIME_OBJECT(message);
   AddAddress(message, GMIME_ADDRESS_TYPE_FROM, FIELD(record, fromName), FIELD(record, fromAddress));
@@ -302,17 +319,7 @@ void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::str
     g_mime_object_set_header(object, "Importance", kPriorities[record.importance].importance, nullptr);
     g_mime_object_set_header(object, "X-Priority", kPriorities[record.importance].priority, nullptr);
   }
-  std::string keywords, categories = FIELD(record, categories);
-  size_t start = 0;
-  while (start < categories.size()) {
-    size_t end = categories.find(';', start);
-    if (end == std::string::npos) end = categories.size();
-    if (end > start) keywords += (keywords.empty() ? "" : ", ") + categories.substr(start, end - start);
-    start = end + 1;
-  }
-  if (!keywords.empty()) g_mime_object_set_header(object, "Keywords", ToUtf8(keywords).c_str(), "utf-8");
-  std::string id = FIELD(record, messageId);
-  if (!id.empty()) g_mime_object_set_header(object, "X-GroupWise-Id", ToUtf8(id).c_str(), "utf-8");
+  AddExportHeaders(object, record);
 }
 
 // The MIME tree of the record: the text body, the HTML body (alternatives
@@ -497,6 +504,19 @@ std::string StableMessageId(const HostMessage &record, const std::string &workDi
   return Sha256Hex(ItemKey(record, workDir)).substr(0, 32) + "@groupwise.invalid";
 }
 
+std::string ExportHeaderBlock(const HostMessage &record) {
+  InitGMimeOnce();
+  GMimePart *holder = g_mime_part_new();
+  GMimeObject *object = GMIME_OBJECT(holder);
+  g_mime_header_list_clear(object->headers);
+  AddExportHeaders(object, record);
+  char *text = g_mime_header_list_to_string(object->headers, nullptr);
+  std::string block = text != nullptr ? text : "";
+  g_free(text);
+  g_object_unref(holder);
+  return block;
+}
+
 std::string MessageFlags(const HostMessage &record) { return record.unread ? "" : "S"; }
 
 int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
@@ -505,17 +525,23 @@ int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
   const std::string base = MessageFileBase(folder->folderPath, record, workDir);
   if (folder->present.count(base) != 0) return kWriteAlreadyPresent;
   InitGMimeOnce();
-  GMimeObject *body = BuildBody(record, workDir, error);
-  if (body == nullptr) return kWriteFailed;
-  GMimeMessage *message = g_mime_message_new(TRUE);
-  SetHeaders(message, record, workDir);
-  g_mime_message_set_mime_part(message, body);
-  g_object_unref(body);
-
   const std::string tmpPath = folder->directory + "/tmp/" + base;
   const std::string curPath = folder->directory + "/cur/" + base + ":2," + MessageFlags(record);
-  int64_t size = WriteMessageFile(message, tmpPath, !folder->deferSync, error);
-  g_object_unref(message);
+  int64_t size = 0;
+  const int original = FindOriginalPart(record);
+  if (original >= 0) {
+    size = WriteOriginalFile(ExportHeaderBlock(record), PartPath(workDir, record, original), tmpPath,
+                             !folder->deferSync, error);
+  } else {
+    GMimeObject *body = BuildBody(record, workDir, error);
+    if (body == nullptr) return kWriteFailed;
+    GMimeMessage *message = g_mime_message_new(TRUE);
+    SetHeaders(message, record, workDir);
+    g_mime_message_set_mime_part(message, body);
+    g_object_unref(body);
+    size = WriteMessageFile(message, tmpPath, !folder->deferSync, error);
+    g_object_unref(message);
+  }
   if (size < 0) return kWriteFailed;
   uint64_t ticks = FileTimeToU64(record.sentTime);
   if (ticks != 0) {

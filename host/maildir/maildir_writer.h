@@ -60,6 +60,11 @@ std::string MessageFileBase(const std::string &folderPath, const HostMessage &re
 // key at "groupwise.invalid", the same in every export.
 std::string StableMessageId(const HostMessage &record, const std::string &workDir);
 
+// The header lines the export adds of its own (Keywords from the
+// categories, X-GroupWise-Id), each ended by "\n", as a converted message
+// carries them.
+std::string ExportHeaderBlock(const HostMessage &record);
+
 // Maildir flags of the item after ":2,": "S" when read, else "".
 std::string MessageFlags(const HostMessage &record);
 

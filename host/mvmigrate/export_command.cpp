@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "gwsim/gwsim.h"
+#include "host/maildir/original_store.h"
 #include "host/mvcom/mvcom_host.h"
 #include "host/maildir/maildir_paths.h"
 #include "host/mvmigrate/folder_report.h"
@@ -53,6 +54,7 @@ struct ExportRun {
   report::FolderSummary *folder = nullptr;  // the folder being read
   int64_t listedCount = 0;      // the folder's count corrected by the plug-in's listing
   bool pendingFailure = false;  // the current item failed (sink or SaveItem)
+  int originalTooLargeKB = 0;   // the plug-in left the current item's original on the server
   report::FailedItem failure;
   // Sentences of the current item's attachments the plug-in replaced by a
   // text part; listed with the item once it is stored.
@@ -110,6 +112,22 @@ std::string ItemName(const HostMessage &record) {
   }
 }
 
+// Counts a mail written as it arrived or converted; one converted because
+// its original is too large is also a warning beside it.
+void CountMailForm(ExportRun *run, const HostMessage &record, const std::string &id, const std::string &subject) {
+  if (!run->report.forms.asked || record.itemKind != kItemMail) return;
+  if (maildir::FindOriginalPart(record) >= 0) {
+    ++run->report.forms.asReceived;
+    return;
+  }
+  ++run->report.forms.converted;
+  if (run->originalTooLargeKB <= 0) return;
+  ++run->report.forms.tooLarge;
+  run->report.warnings.push_back({run->folder != nullptr ? run->folder->path : "", id, subject,
+                                  "converted: its original message (" + std::to_string(run->originalTooLargeKB) +
+                                      " KB) is above the attachment size limit"});
+}
+
 int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   ExportRun *run = gRun;
   if (run == nullptr || record == nullptr) return kSaveFailedRecord;
@@ -140,6 +158,7 @@ int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
     run->report.earlier.push_back({run->folder->path, id, subject, "already in the output folder"});
   }
   report::CountKind(&run->report.kinds, record->itemKind, record->contactFlag);
+  CountMailForm(run, *record, id, subject);
   run->folder->bytes += bytes;
   run->state.bytes += bytes;
   return kSaveStored;
@@ -157,6 +176,7 @@ int MV_CALL ItemNotify(HostMessage *record, const char *, int status, int *, int
   report::CountItem(run->folder, failed ? report::kStatusSkippedOrFailed : status, failed);
   CommitFailure(run);
   run->pendingLost.clear();  // an item not stored keeps nothing of what it lost
+  run->originalTooLargeKB = 0;
   ++run->state.folderDone;
   ++run->state.items;
   ShowRunProgress(run, false);
@@ -172,6 +192,7 @@ int MV_CALL HostNotify(int, const char *key, int value, int *, int *, int *stop)
     if (run->folder != nullptr && run->listedCount > run->folder->total) run->folder->total = run->listedCount;
     run->state.folderTotal = run->listedCount;
   }
+  if (strcmp(key, "OriginalTooLarge") == 0) run->originalTooLargeKB = value > 0 ? value : 1;
   ShowRunProgress(run, false);
   if (InterruptRequested() && stop != nullptr) *stop = 1;
   return 0;
@@ -462,6 +483,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   }
   if (options.dryRun) extra.push_back("/D114");
   if (options.rules && !options.dryRun) extra.push_back("/MAILRULES");
+  if (options.originals) extra.push_back("/MIME822");
   if (options.maxAttachKB > 0) {
     extra.push_back("/MAXATTACHSIZE");
     extra.push_back(std::to_string(options.maxAttachKB));
@@ -509,6 +531,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   run.report.outDir = host.outDir;
   run.report.dryRun = options.dryRun;
   run.report.retryFailed = options.retryFailed;
+  run.report.forms.asked = options.originals && !options.dryRun;
   run.display = progress::MakeProgressDisplay(host.verbosity > 0 ? stderr : nullptr);
   clock_gettime(CLOCK_MONOTONIC, &run.started);
   gRun = &run;

@@ -21,6 +21,7 @@ struct ExportOptions {
   int maxAttachKB = 0;       // attachments above this many thousand bytes are left out; 0: no limit
   std::string reportPath;    // JSON report; empty: none
   bool jsonSummary = false;  // print the JSON report on stdout instead of the table
+  bool originals = true;     // /MIME822: received mail as it arrived (--no-originals: converted, as before)
   bool rules = true;         // /MAILRULES: the mail rules into OUT/rules/ (--no-rules turns it off)
   // The store of a folder class below OUT/ (null: that class is not
   // exported). Empty: store::MakeExportStore. Tests put stores of their own here.

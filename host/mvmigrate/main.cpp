@@ -99,7 +99,9 @@ int main(int argc, char **argv) {
   exporter->add_flag("--retry-failed", exportOptions.retryFailed, "export only the items the last run listed as failed");
   exporter->add_option("--report", exportOptions.reportPath,
                        "write the run's report as JSON to this file (\"-\": standard output)");
-  bool noRules = false;
+  bool noRules = false, noOriginals = false;
+  exporter->add_flag("--no-originals", noOriginals,
+                     "write received mail converted from GroupWise's record, not as it arrived");
   exporter->add_flag("--no-rules", noRules, "leave the mail rules out (else OUT/rules/: the rules file and rules.sieve)");
 
   LogonOptions importLogon;
@@ -130,6 +132,7 @@ int main(int argc, char **argv) {
   if (*userlist) return RunUserList(host, userIn, userOut);
   if (*folders) return RunFolders(host, logon, json);
   exportOptions.rules = !noRules;
+  exportOptions.originals = !noOriginals;
   if (*exporter) return RunExport(host, exportLogon, exportOptions);
   if (*importer) return RunImport(host, importLogon, importOptions);
   if (*demo) return RunExportDemo(host, demoTls, demoJson);

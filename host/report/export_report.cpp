@@ -140,6 +140,15 @@ std::string RulesLine(const RulesSummary &rules) {
          " kept as comments in rules/rules.sieve\n";
 }
 
+std::string MailFormsLine(const MailForms &forms) {
+  // A mailbox without any original mail reads as before.
+  if (!forms.asked || forms.asReceived + forms.tooLarge == 0) return "";
+  std::string line = "mail: " + std::to_string(forms.asReceived) + " as received, " + std::to_string(forms.converted) +
+                     " converted";
+  if (forms.tooLarge > 0) line += " (" + std::to_string(forms.tooLarge) + " with its original above the size limit)";
+  return line + "\n";
+}
+
 std::string FormatSummary(const ExportReport &report) {
   size_t width = 6;
   for (const FolderSummary &f : report.folders)
@@ -152,6 +161,7 @@ std::string FormatSummary(const ExportReport &report) {
   for (const FolderSummary &f : report.folders) out += SummaryRow(f, width);
   out += SummaryRow(Totals(report), width);
   if (AnyKind(report.kinds)) out += "stored by kind: " + KindsLine(report.kinds) + "\n";
+  out += MailFormsLine(report.forms);
   if (report.rules.exported) out += RulesLine(report.rules);
   if (!report.notExported.empty()) {
     out += "\nNot exported (no format for their class):\n";
@@ -193,6 +203,10 @@ std::string FormatReportJson(const ExportReport &report) {
   out += report.folders.empty() ? "],\n" : "\n  ],\n";
   out += "  \"totals\": " + CountsJson(Totals(report), false) + ",\n";
   if (AnyKind(report.kinds)) out += "  \"kinds\": " + KindsJson(report.kinds) + ",\n";
+  if (report.forms.asked)
+    out += "  \"mail_forms\": {\"as_received\": " + std::to_string(report.forms.asReceived) + ", \"converted\": " +
+           std::to_string(report.forms.converted) + ", \"original_too_large\": " +
+           std::to_string(report.forms.tooLarge) + "},\n";
   if (report.rules.exported)
     out += "  \"rules\": {\"total\": " + std::to_string(report.rules.rules) + ", \"new\": " +
            std::to_string(report.rules.added) + ", \"sieve\": " + std::to_string(report.rules.converted) +

@@ -63,6 +63,19 @@ struct ShortenedFolder {
   std::string onDisk;  // the level's directory name
 };
 
+// How the mail written was made, when the export asked for originals.
+struct MailForms {
+  bool asked = false;       // the plug-in was asked for received mail as it arrived
+  int64_t asReceived = 0;   // written as the original message
+  int64_t converted = 0;    // built from GroupWise's record (no original, or too large)
+  int64_t tooLarge = 0;     // of the converted, those whose original is above the size limit
+};
+
+// "mail: 3 as received, 2 converted (1 with its original above the size
+// limit)\n": the summary's line; "" when originals were not asked for or
+// none was met.
+std::string MailFormsLine(const MailForms &forms);
+
 struct ExportReport {
   std::string server, user, outDir;
   bool dryRun = false;
@@ -82,6 +95,7 @@ struct ExportReport {
   std::vector<ShortenedFolder> shortenedFolders;
   std::vector<NotExportedFolder> notExported;
   RulesSummary rules;
+  MailForms forms;
 };
 
 // Counts one item of status (see above) into folder; failed tells a status
@@ -115,6 +129,7 @@ std::string RulesLine(const RulesSummary &rules);
 //               "duplicates": 0, "date_filtered": 0, "skipped": 0, "failed": 1, "bytes": 5120}],
 //  "totals": {same fields but path},
 //  "kinds": {"mail": 2, "appointments": 0, ...},           only when something was stored
+//  "mail_forms": {"as_received": 3, "converted": 2, "original_too_large": 1},   only when asked for
 //  "rules": {"total": 3, "new": 1, "sieve": 2, "comments": 1},   only when rules were exported
 //  "not_exported": [{"path": ..., "class": "contacts", "total": 3}],   only when there are any
 //  "warnings": [{"folder": ..., "item": ..., "subject": ..., "warning": ...}],   only when there are any

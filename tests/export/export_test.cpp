@@ -90,7 +90,9 @@ const readback::Leaf *Attachment(const Message &m, const std::string &name) {
 TEST_F(ExportTest, FixtureMailboxComesBackFieldByField) {
   StartServer();
   const std::string out = host_.root() + "/out";
-  RunResult r = RunMvmigrate(Args(out, "--report '" + host_.root() + "/report.json'"));
+  // Converted from the record, as before originals were asked for: the
+  // rich mail's original is left on the server.
+  RunResult r = RunMvmigrate(Args(out, "--no-originals --report '" + host_.root() + "/report.json'"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   std::map<std::string, Message> tree = Tree(out);
   ASSERT_EQ(tree.size(), 5u) << r.output;

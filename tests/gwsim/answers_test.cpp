@@ -109,7 +109,7 @@ TEST_F(AnswersTest, FolderListShape) {
   }
   EXPECT_EQ((std::vector<std::string>{
                 "Alice Anders|gwt:SystemFolder|Root|no count|-",
-                "Mailbox|gwt:SystemFolder|Mailbox|4|Alice Anders",
+                "Mailbox|gwt:SystemFolder|Mailbox|8|Alice Anders",
                 "Sent Items|gwt:SystemFolder|SentItems|no count|Alice Anders",
                 "Calendar|gwt:SystemFolder|Calendar|9|Alice Anders",
                 "Contacts|gwt:ContactFolder|Contacts|0|Alice Anders",

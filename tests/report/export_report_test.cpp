@@ -220,6 +220,41 @@ TEST(ExportReportTest, MailRulesAreCountedAfterTheKinds) {
   EXPECT_EQ(report::FormatReportJson(r).find("\"rules\""), std::string::npos);
 }
 
+TEST(ExportReportTest, MailFormsAreCountedWhenOriginalsWereAskedFor) {
+  const struct {
+    report::MailForms forms;
+    const char *line;  // in the summary, "" when none
+    const char *json;  // in the report, "" when none
+    const char *why;
+  } cases[] = {
+      {{true, 3, 2, 1}, "mail: 3 as received, 2 converted (1 with its original above the size limit)\n",
+       "  \"mail_forms\": {\"as_received\": 3, \"converted\": 2, \"original_too_large\": 1},\n",
+       "originals met, one of them too large"},
+      {{true, 0, 4, 0}, "", "  \"mail_forms\": {\"as_received\": 0, \"converted\": 4, \"original_too_large\": 0},\n",
+       "no mail had an original: the summary reads as before, the report counts"},
+      {{false, 0, 4, 0}, "", "", "not asked for (--no-originals): as before"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    ExportReport r = Sample();
+    r.forms = c.forms;
+    const std::string summary = report::FormatSummary(r), json = report::FormatReportJson(r);
+    if (c.line[0] != '\0') {
+      EXPECT_NE(summary.find(std::string("total                   7        2          1        1        2        1\n") +
+                             c.line),
+                std::string::npos)
+          << summary;
+    } else {
+      EXPECT_EQ(summary.find("mail:"), std::string::npos) << summary;
+    }
+    if (c.json[0] != '\0') {
+      EXPECT_NE(json.find(c.json), std::string::npos) << json;
+    } else {
+      EXPECT_EQ(json.find("mail_forms"), std::string::npos) << json;
+    }
+  }
+}
+
 TEST(ExportReportTest, JsonTextsAreValidUtf8) {
   const struct {
     const char *in, *out, *why;
