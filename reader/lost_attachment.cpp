@@ -3,6 +3,7 @@
 #include "reader/lost_attachment.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
@@ -49,4 +50,18 @@ int StoreLostAttachment(HostMessage *record, const char *partPath, const char *n
   FormatText(notice, sizeof notice, "%s\t%s", name, reason);
   com_SetExtendedError(kExtNoticeAttachmentLost, 0, notice);
   return AddPartFile(record, partPath, partName, kPartFile) ? kAttachDone : kAttachFull;
+}
+
+int ConvertWithoutOriginal(const char *reason) {
+  if (!gRunSettings.lostAttachText || !gLostAttachmentsAllowed) return 0;
+  com_Log("MV Warning: the original message could not be read from the server (%s), the mail is "
+          "converted from its record",
+          reason);
+  // The failure text names the attachment already; the notice names it apart.
+  const char *prefix = "attachment \"Mime.822\": ";
+  if (strncmp(reason, prefix, strlen(prefix)) == 0) reason += strlen(prefix);
+  char notice[kAttachmentNameSize + kFailureTextSize + 2];
+  FormatText(notice, sizeof notice, "Mime.822\t%s", reason);
+  com_SetExtendedError(kExtNoticeAttachmentLost, 0, notice);
+  return 1;
 }

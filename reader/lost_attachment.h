@@ -21,3 +21,11 @@ void AllowLostAttachments(int allowed);
 // be written.
 int StoreLostAttachment(HostMessage *record, const char *partPath, const char *name,
                         const char *reason);
+
+// With /LOSTATTACHTEXT on, for an item retried: the original message
+// ("Mime.822") failed again, so the mail is converted from its record as it
+// would be without originals (its attachments fetched one by one) rather
+// than kept out of every run; logged, and the host told as for a lost
+// attachment (kExtNoticeAttachmentLost, "Mime.822\tREASON"). Returns 1 when
+// the mail is to be converted, 0 when it fails as before.
+int ConvertWithoutOriginal(const char *reason);

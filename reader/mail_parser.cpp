@@ -15,6 +15,7 @@
 #include "plugin/session_state.h"
 #include "reader/address_reading.h"
 #include "reader/attachments.h"
+#include "reader/lost_attachment.h"
 #include "reader/original_message.h"
 #include "transport/response_scanner.h"
 
@@ -109,7 +110,10 @@ int ParseMailItem(HostMessage *record, const char *responsePath) {
   int original = kOriginalNone;
   if (gRunSettings.mime822) {
     original = TakeOriginal(record, f);
-    if (original == kOriginalFailed) return kMailFailed;
+    if (original == kOriginalFailed) {
+      if (!ConvertWithoutOriginal(AttachmentFailureReason())) return kMailFailed;
+      original = kOriginalNone;
+    }
   }
   while (ReadResponseLine(line, sizeof line, f)) {
     // The threading block and a body part pass their last line on to the
