@@ -1,0 +1,95 @@
+// What every fuzz target shares: the input cut into the server's answers, a
+// host (MVCOM) in a temporary directory made once per process, the plug-in's
+// and the host's process-wide records put back before each run, and the
+// in-process server that answers the plug-in's requests from the input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct HostMessage;
+
+namespace store {
+class ImportSource;
+}
+
+namespace fuzz {
+
+// Between two answers of one input. Four "=" never occur in base64 or in
+// the answers the simulator gives, so seeds stay readable.
+extern const char kAnswerSeparator[];
+
+// One run's input: the first byte chooses how the run goes (chunk length of
+// the response writer, switches a target turns on); the rest is a list of
+// answers, the first for the request the target starts with and the others,
+// in turn, for every further request the plug-in makes. Once they are used
+// up the server is gone: every later request fails its transfer.
+struct Input {
+  uint8_t control = 0;
+  std::vector<std::string> answers;
+};
+
+Input SplitInput(const uint8_t *data, size_t size);
+
+// The length of the pieces the response writer gets, from the control byte:
+// one byte, a few bytes, a typical network read, or the whole answer at once.
+size_t ChunkLength(uint8_t control);
+
+// Starts a run: makes the temporary directory on the first call; empties its
+// data/ and work/; sets MVCOM up on them afresh (state in memory, a new log,
+// host parameters `params` as option switches), resets the plug-in's tables,
+// run settings and session and applies the switches; queues input.answers
+// from the one numbered `firstServed` for the in-process server. Every
+// target calls it first in each run.
+void BeginRun(const Input &input, size_t firstServed, const std::vector<std::string> &params);
+
+// Ends a run: frees the plug-in's tables (a target frees its own records).
+void EndRun();
+
+// A fresh record as the host hands one over (msgSeq 7, lists empty).
+HostMessage *NewRecord();
+// Frees the record's lists and part files, then the record.
+void FreeRecord(HostMessage *record);
+
+// Fetches one item as the readers do (getItemRequest through SoapCall, the
+// answer left at path). Returns FetchItemAnswer's result.
+int FetchItem(const char *path);
+
+// Aborts when the record breaks its own bounds: counts out of range, a list
+// entry missing, a text field or a part or recipient text without its end
+// within its field (an overrun AddressSanitizer cannot see inside a struct).
+void CheckRecord(const HostMessage *record);
+
+// Reads every item of every folder the source finds as the import loop
+// does (folders, their items, each converted into a record, checked and
+// freed). The file to read is laid out below ImportDir() by the target.
+void ImportAll(store::ImportSource *source);
+
+// The directory an import target lays its tree out in (emptied each run,
+// ends with "/"), and a file written there, parents made.
+const std::string &ImportDir();
+void WriteImportFile(const std::string &relativePath, const std::string &bytes);
+
+// Writes answer as the response writer stores it, in pieces of `chunk`
+// bytes, into the work directory under name. Returns the path ("" when the
+// file cannot be made).
+std::string WriteReshaped(const std::string &answer, size_t chunk, const char *name);
+
+// Writes bytes as they are into the work directory under name; the path.
+std::string WriteWorkFile(const char *name, const std::string &bytes);
+
+// ChunkLength of this run's control byte.
+size_t RunChunkLength();
+
+// The run's directories, each ending with "/".
+const std::string &WorkDir();
+const std::string &DataDir();
+
+// The in-process server's answers, for fuzz_transfer.cpp: the next one and
+// its HTTP status (200, or NNN when the answer begins with "HTTP NNN" and a
+// line end, which is then taken off), or 0 when none is left.
+int NextAnswer(std::string *answer, int *httpStatus);
+
+}  // namespace fuzz
