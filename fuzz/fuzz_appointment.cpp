@@ -4,22 +4,18 @@
 // handling), /D300 (a resource's calendar) and /D340 with a span of 30 days.
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "plugin/host_message.h"
+#include "plugin/run_settings.h"
 #include "reader/calendar_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::Input input = fuzz::SplitInput(data, size);
-  std::vector<std::string> params;
-  if (input.control & 0x08) params.push_back("/D179");
-  if (input.control & 0x10) params.push_back("/D300");
-  if (input.control & 0x20) {
-    params.push_back("/D340");
-    params.push_back("30");
-  }
-  fuzz::BeginRun(input, 0, params);
+  fuzz::BeginRun(input, 0, 0);
+  if (input.control & 0x08) gRunSettings.d179 = 1;
+  if (input.control & 0x10) gRunSettings.d300 = 1;
+  if (input.control & 0x20) gRunSettings.d340 = 30;
   HostMessage *record = fuzz::NewRecord();
   const std::string path = fuzz::WorkDir() + "cal.xml";
   if (fuzz::FetchItem(path.c_str())) {

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::Input input = fuzz::SplitInput(data, size);
-  fuzz::BeginRun(input, 0, {});
+  fuzz::BeginRun(input, 0, 0);
   HostMessage *record = fuzz::NewRecord();
   const std::string path = fuzz::WorkDir() + "contact.xml";
   if (fuzz::FetchItem(path.c_str())) {

@@ -82,7 +82,7 @@ void FillFolderTable() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::Input input = fuzz::SplitInput(data, size);
-  fuzz::BeginRun(input, 0, {});
+  fuzz::BeginRun(input, 0, 0);
   FillFolderTable();
   const ItemChoice &choice = kChoices[((input.control >> 3) & 7) % 5];
   HostMessage *record = fuzz::NewRecord();

@@ -32,7 +32,7 @@ void CheckFolderTable() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::Input input = fuzz::SplitInput(data, size);
-  fuzz::BeginRun(input, 0, {});
+  fuzz::BeginRun(input, 0, 0);
   char user[256] = "alice";
   char password[1024] = "secret";
   Logon(user, password, "http://fuzz.invalid", nullptr, nullptr, nullptr, nullptr, nullptr,

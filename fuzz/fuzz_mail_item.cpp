@@ -5,21 +5,17 @@
 // /MAXATTACHSIZE.
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "plugin/host_message.h"
+#include "plugin/run_settings.h"
 #include "reader/mail_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::Input input = fuzz::SplitInput(data, size);
-  std::vector<std::string> params;
-  if (input.control & 0x08) params.push_back("/D331");
-  if (input.control & 0x10) {
-    params.push_back("/MAXATTACHSIZE");
-    params.push_back("1");
-  }
-  fuzz::BeginRun(input, 0, params);
+  fuzz::BeginRun(input, 0, 0);
+  if (input.control & 0x08) gRunSettings.d331 = 1;
+  if (input.control & 0x10) gRunSettings.maxAttachSize = 1;
   HostMessage *record = fuzz::NewRecord();
   const std::string path = fuzz::WorkDir() + "msg.xml";
   if (fuzz::FetchItem(path.c_str())) {

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
   fuzz::Input input;
   input.control = data[0];
-  fuzz::BeginRun(input, 0, {});
+  fuzz::BeginRun(input, 0, 0);
   const std::string message(reinterpret_cast<const char *>(data + 1), size - 1);
   fuzz::WriteImportFile((input.control & 0x08) ? "mail/INBOX/cur/1700000000.1.fuzz:2,S"
                                                 : "mail/INBOX/new/1700000000.1.fuzz",

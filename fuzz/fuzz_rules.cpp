@@ -38,7 +38,7 @@ void CheckRulesFile(const std::string &path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::Input input = fuzz::SplitInput(data, size);
-  fuzz::BeginRun(input, 0, {});
+  fuzz::BeginRun(input, 0, 1);
   const std::string responsePath = fuzz::WorkDir() + "gwrules.xml";
   const std::string exportPath = fuzz::WorkDir() + "mboxrules.dat";
   SoapCall("<m:getRuleListRequest/>", "getRuleListRequest", responsePath.c_str());

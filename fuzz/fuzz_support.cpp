@@ -35,8 +35,7 @@ namespace {
 struct FuzzHost {
   std::string root;  // the temporary directory, made once
   std::string dataDir, workDir, importDir;
-  std::vector<std::string> params;
-  std::vector<const char *> paramPtrs;
+  int hostStarted;
   std::vector<std::string> answers;  // what the server still has to say
   size_t nextAnswer;
   size_t chunk;  // the response writer's piece length this run
@@ -47,13 +46,21 @@ FuzzHost gFuzz;
 // A wait between attempts costs no time here.
 void NoWait(uint32_t) {}
 
-// Removes everything below dir (not dir itself).
+const char kLogName[] = "mvmigrate.log";
+
+// Removes everything below dir (not dir itself) but the host's log, which
+// stays open for appending and is emptied instead: an open file deleted
+// would keep growing unseen.
 void EmptyDirectory(const std::string &dir) {
   DIR *d = opendir(dir.c_str());
   if (d == nullptr) return;
   while (struct dirent *entry = readdir(d)) {
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
     std::string path = dir + entry->d_name;
+    if (strcmp(entry->d_name, kLogName) == 0) {
+      if (truncate(path.c_str(), 0) != 0) abort();
+      continue;
+    }
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
@@ -69,6 +76,7 @@ void EmptyDirectory(const std::string &dir) {
 void RemoveTree() {
   if (gFuzz.root.empty()) return;
   mvcom_Shutdown();
+  unlink((gFuzz.dataDir + kLogName).c_str());
   EmptyDirectory(gFuzz.root + "/");
   rmdir(gFuzz.root.c_str());
 }
@@ -110,18 +118,12 @@ void ResetPlugin() {
   SetRetryWait(NoWait);
 }
 
-void StartHost(const std::vector<std::string> &params) {
-  // A fresh log each run: the runs would otherwise fill the disk with it.
-  unlink((gFuzz.dataDir + "mvmigrate.log").c_str());
-  gFuzz.params = params;
-  gFuzz.paramPtrs.clear();
-  for (const std::string &p : gFuzz.params) gFuzz.paramPtrs.push_back(p.c_str());
+// MVCOM on the temporary directory, its state in memory.
+void StartHost() {
   MvcomConfig config = {};
   config.programDir = gFuzz.root.c_str();
   config.dataDir = gFuzz.dataDir.c_str();
   config.workDir = gFuzz.workDir.c_str();
-  config.params = gFuzz.paramPtrs.data();
-  config.paramCount = static_cast<int>(gFuzz.paramPtrs.size());
   config.stderrLevel = 0;
   config.statePath = ":memory:";
   if (mvcom_Init(&config) != 0) {
@@ -156,14 +158,15 @@ size_t ChunkLength(uint8_t control) {
   return kLengths[control & 7];
 }
 
-void BeginRun(const Input &input, size_t firstServed, const std::vector<std::string> &params) {
+void BeginRun(const Input &input, size_t firstServed, int freshState) {
   if (gFuzz.root.empty()) MakeRoot();
   EmptyDirectory(gFuzz.workDir);
-  EmptyDirectory(gFuzz.dataDir);
   EmptyDirectory(gFuzz.importDir);
-  StartHost(params);
+  EmptyDirectory(gFuzz.dataDir);
+  if (!gFuzz.hostStarted || freshState) StartHost();
+  gFuzz.hostStarted = 1;
+  mvcom_SetDateRange(FILETIME{0, 0}, FILETIME{0, 0});
   ResetPlugin();
-  ParseOptions();
   gFuzz.answers.clear();
   for (size_t i = firstServed; i < input.answers.size(); ++i) gFuzz.answers.push_back(input.answers[i]);
   gFuzz.nextAnswer = 0;

@@ -37,13 +37,15 @@ Input SplitInput(const uint8_t *data, size_t size);
 // one byte, a few bytes, a typical network read, or the whole answer at once.
 size_t ChunkLength(uint8_t control);
 
-// Starts a run: makes the temporary directory on the first call; empties its
-// data/ and work/; sets MVCOM up on them afresh (state in memory, a new log,
-// host parameters `params` as option switches), resets the plug-in's tables,
-// run settings and session and applies the switches; queues input.answers
-// from the one numbered `firstServed` for the in-process server. Every
-// target calls it first in each run.
-void BeginRun(const Input &input, size_t firstServed, const std::vector<std::string> &params);
+// Starts a run: makes the temporary directory and sets MVCOM up on it (state
+// in memory) on the first call, and again when freshState is set (a target
+// whose parser records into the migration state, so that no run sees an
+// earlier one's records); empties data/, work/ and the import tree; resets
+// the plug-in's tables, run settings (a target sets its switches in
+// gRunSettings after this) and session; queues input.answers from the one
+// numbered `firstServed` for the in-process server. Every target calls it
+// first in each run.
+void BeginRun(const Input &input, size_t firstServed, int freshState);
 
 // Ends a run: frees the plug-in's tables (a target frees its own records).
 void EndRun();

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
   fuzz::Input input;
   input.control = data[0];
-  fuzz::BeginRun(input, 0, {});
+  fuzz::BeginRun(input, 0, 0);
   const std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
   fuzz::WriteImportFile("contacts/Friends/fuzz.vcf", text);
   const std::string &dir = fuzz::ImportDir();
