@@ -124,7 +124,9 @@ void StartHost() {
   config.programDir = gFuzz.root.c_str();
   config.dataDir = gFuzz.dataDir.c_str();
   config.workDir = gFuzz.workDir.c_str();
-  config.stderrLevel = 0;
+  // MVGWS_FUZZ_LOG=1 shows the log on stderr, to see what a run did.
+  const char *showLog = getenv("MVGWS_FUZZ_LOG");
+  config.stderrLevel = showLog != nullptr && showLog[0] == '1' ? 3 : 0;
   config.statePath = ":memory:";
   if (mvcom_Init(&config) != 0) {
     fprintf(stderr, "mvcom_Init: %s\n", mvcom_LastError());
