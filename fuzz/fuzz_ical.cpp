@@ -14,10 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   input.control = data[0];
   fuzz::BeginRun(input, 0, 0);
   const std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
-  fuzz::WriteImportFile((input.control & 0x08) ? "tasks/Checklist/fuzz.ics" : "calendars/Calendar/fuzz.ics",
-                        text);
+  fuzz::WriteImportFile(
+      (input.control & 0x08) ? "tasks/Checklist/fuzz.ics" : "calendars/Calendar/fuzz.ics", text);
   const std::string &dir = fuzz::ImportDir();
-  std::unique_ptr<store::ImportSource> source = ical::MakeIcalImportSource(dir.substr(0, dir.size() - 1));
+  std::unique_ptr<store::ImportSource> source =
+      ical::MakeIcalImportSource(dir.substr(0, dir.size() - 1));
   fuzz::ImportAll(source.get());
   fuzz::EndRun();
   return 0;

@@ -83,7 +83,8 @@ void RemoveTree() {
 
 void MakeRoot() {
   const char *tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/mvgws-fuzz-XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/mvgws-fuzz-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   if (mkdtemp(name.data()) == nullptr) {
@@ -170,7 +171,9 @@ void BeginRun(const Input &input, size_t firstServed, int freshState) {
   mvcom_SetDateRange(FILETIME{0, 0}, FILETIME{0, 0});
   ResetPlugin();
   gFuzz.answers.clear();
-  for (size_t i = firstServed; i < input.answers.size(); ++i) gFuzz.answers.push_back(input.answers[i]);
+  for (size_t i = firstServed; i < input.answers.size(); ++i) {
+    gFuzz.answers.push_back(input.answers[i]);
+  }
   gFuzz.nextAnswer = 0;
   gFuzz.chunk = ChunkLength(input.control);
 }
@@ -277,7 +280,9 @@ std::string WriteWorkFile(const char *name, const std::string &bytes) {
   std::string path = gFuzz.workDir + name;
   FilePtr file = OpenFile(path.c_str(), "wb");
   if (!file) return "";
-  if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return "";
+  if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+    return "";
+  }
   return path;
 }
 

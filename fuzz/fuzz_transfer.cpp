@@ -30,7 +30,8 @@ int DoPostBody(const char *, const PostBody &body, const char *responsePath) {
     char buffer[4096];
     int64_t left = body.fileLength;
     while (left > 0) {
-      size_t want = left < static_cast<int64_t>(sizeof buffer) ? static_cast<size_t>(left) : sizeof buffer;
+      size_t want = sizeof buffer;
+      if (left < static_cast<int64_t>(want)) want = static_cast<size_t>(left);
       size_t n = fread(buffer, 1, want, body.file);
       if (n == 0) return 0;
       left -= static_cast<int64_t>(n);

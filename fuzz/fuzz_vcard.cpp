@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
   fuzz::WriteImportFile("contacts/Friends/fuzz.vcf", text);
   const std::string &dir = fuzz::ImportDir();
-  std::unique_ptr<store::ImportSource> source = vcard::MakeVcardImportSource(dir.substr(0, dir.size() - 1));
+  std::unique_ptr<store::ImportSource> source =
+      vcard::MakeVcardImportSource(dir.substr(0, dir.size() - 1));
   fuzz::ImportAll(source.get());
   fuzz::EndRun();
   return 0;
