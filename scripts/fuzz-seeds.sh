@@ -108,6 +108,15 @@ def cut(log):
                 add("fuzz_create_response", control, earlier + [answer])
         elif name in ("readCursorRequest", "getFolderListRequest"):
             add("fuzz_response", 0x05, [answer])
+        if name == "createCursorRequest":
+            # The listing: the cursor, its blocks, the destroy.
+            listing = [answer]
+            for n, b, s, a in log[i + 1:]:
+                if n not in ("readCursorRequest", "destroyCursorRequest"): break
+                listing.append(a)
+                if n == "destroyCursorRequest": break
+            add("fuzz_cursor", 0x07, listing)
+            add("fuzz_cursor", 0x1f, listing)
 
 def capture(gwsim_args, commands):
     p, url = start_gwsim(gwsim_args)
