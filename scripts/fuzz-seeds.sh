@@ -180,7 +180,8 @@ shutil.rmtree(host_files, ignore_errors=True)
 
 for target, found in sorted(seeds.items()):
     d = os.path.join(corpus, target)
-    os.makedirs(d, exist_ok=True)
+    shutil.rmtree(d, ignore_errors=True)
+    os.makedirs(d)
     # Inputs with downloads and other follow-up answers first, then the smallest.
     ranked = sorted(found.items(), key=lambda kv: (-kv[1].count(SEP), len(kv[1])))
     kept, total = [], 0
