@@ -69,21 +69,12 @@ void FillRecord(HostMessage *r, const ItemChoice &choice) {
   AddTextPart(r);
 }
 
-void FillFolderTable() {
-  CopyText(gRootFolderId, sizeof gRootFolderId, "ROOT@1");
-  AddFolderRecord(0, "MAILBOX@1", "ROOT@1", "Mailbox", kFolderClassMail, 1);
-  AddFolderRecord(0, "CABINET@1", "ROOT@1", "Cabinet", kFolderClassMail, 1);
-  AddFolderRecord(0, "CAL@1", "ROOT@1", "Calendar", kFolderClassCalendar, 1);
-  AddFolderRecord(0, "TASKS@1", "ROOT@1", "Checklist", kFolderClassTaskList, 1);
-  AddFolderRecord(0, "BOOK@1", "", "Contacts", kFolderClassAddressBook, 1);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::Input input = fuzz::SplitInput(data, size);
   fuzz::BeginRun(input, 0, 0);
-  FillFolderTable();
+  fuzz::AddWriteTargets();
   const ItemChoice &choice = kChoices[((input.control >> 3) & 7) % 5];
   HostMessage *record = fuzz::NewRecord();
   FillRecord(record, choice);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <pugixml.hpp>
+
 #include "folders/category_table.h"
 #include "folders/folder_table.h"
 #include "host/mvcom/mvcom_host.h"
@@ -22,6 +24,7 @@
 #include "plugin/session_state.h"
 #include "reader/item_fetch.h"
 #include "reader/recurrence_keys.h"
+#include "plugin/mv_api.h"
 #include "transport/http_transfer.h"
 #include "transport/retry_wait.h"
 #include "writer/write_session.h"
@@ -39,6 +42,7 @@ struct FuzzHost {
   std::vector<std::string> answers;  // what the server still has to say
   size_t nextAnswer;
   size_t chunk;  // the response writer's piece length this run
+  std::string lastRequest;
 };
 
 FuzzHost gFuzz;
@@ -288,7 +292,89 @@ std::string WriteWorkFile(const char *name, const std::string &bytes) {
 
 size_t RunChunkLength() { return gFuzz.chunk; }
 
+std::string *LastRequest() { return &gFuzz.lastRequest; }
+
+void AddWriteTargets() {
+  CopyText(gRootFolderId, sizeof gRootFolderId, "ROOT@1");
+  AddFolderRecord(0, "MAILBOX@1", "ROOT@1", "Mailbox", kFolderClassMail, 1);
+  AddFolderRecord(0, "CABINET@1", "ROOT@1", "Cabinet", kFolderClassMail, 1);
+  AddFolderRecord(0, "CAL@1", "ROOT@1", "Calendar", kFolderClassCalendar, 1);
+  AddFolderRecord(0, "TASKS@1", "ROOT@1", "Checklist", kFolderClassTaskList, 1);
+  AddFolderRecord(0, "BOOK@1", "", "Contacts", kFolderClassAddressBook, 1);
+}
+
+namespace {
+
+int FolderClassOf(int itemKind) {
+  switch (itemKind) {
+    case kItemContact:
+      return kFolderClassAddressBook;
+    case kItemAppointment:
+      return kFolderClassCalendar;
+    case kItemTask:
+      return kFolderClassTaskList;
+    default:
+      return kFolderClassMail;
+  }
+}
+
+// An element's name without its prefix.
+const char *LocalName(pugi::xml_node node) {
+  const char *colon = strchr(node.name(), ':');
+  return colon != nullptr ? colon + 1 : node.name();
+}
+
+// The first element of that local name below node, depth first.
+pugi::xml_node FindElement(pugi::xml_node node, const char *name) {
+  for (pugi::xml_node child : node.children()) {
+    if (child.type() != pugi::node_element) continue;
+    if (strcmp(LocalName(child), name) == 0) return child;
+    pugi::xml_node found = FindElement(child, name);
+    if (found) return found;
+  }
+  return pugi::xml_node();
+}
+
+// The createItemRequest of an imported record: whatever its texts hold, the
+// envelope stays well-formed, holds one item, and a mail's subject comes
+// through whole.
+void CheckCreateRequest(const HostMessage *record) {
+  const std::string &request = gFuzz.lastRequest;
+  if (request.find("createItemRequest") == std::string::npos) return;  // not sent
+  pugi::xml_document doc;
+  pugi::xml_parse_result parsed = doc.load_buffer(request.data(), request.size());
+  if (!parsed) {
+    fprintf(stderr, "create request is no XML: %s\n", parsed.description());
+    abort();
+  }
+  pugi::xml_node item = FindElement(doc, "item");
+  pugi::xml_node next = item ? item.next_sibling() : pugi::xml_node();
+  while (next && next.type() != pugi::node_element) next = next.next_sibling();
+  if (!item || FindElement(item, "item") || (next && strcmp(LocalName(next), "item") == 0)) {
+    fprintf(stderr, "create request does not hold exactly one item:\n%s\n", request.c_str());
+    abort();
+  }
+  if (record->itemKind != kItemMail) return;
+  const std::string subject(record->subject, strnlen(record->subject, sizeof record->subject));
+  pugi::xml_node subjectNode = FindElement(item, "subject");
+  if (subject != subjectNode.text().get()) {
+    fprintf(stderr, "subject changed on its way into the request\n");
+    abort();
+  }
+}
+
+void WriteBack(HostMessage *record) {
+  const int folderClass = FolderClassOf(record->itemKind);
+  InitWrite(record, folderClass == kFolderClassMail ? "Cabinet" : "Any", nullptr, folderClass);
+  gFuzz.lastRequest.clear();
+  WriteMsg(record, nullptr, gFuzz.workDir.c_str(), nullptr);
+  CheckCreateRequest(record);
+}
+
+}  // namespace
+
 void ImportAll(store::ImportSource *source) {
+  AddWriteTargets();
   std::vector<store::SourceFolder> folders;
   std::string error;
   if (source->ListFolders(&folders, &error) != 0) return;
@@ -299,7 +385,10 @@ void ImportAll(store::ImportSource *source) {
       HostMessage *record = NewRecord();
       std::string subject, reason;
       std::vector<std::string> warnings;
-      if (source->Convert(item, record, &subject, &warnings, &reason) == 0) CheckRecord(record);
+      if (source->Convert(item, record, &subject, &warnings, &reason) == 0) {
+        CheckRecord(record);
+        WriteBack(record);
+      }
       FreeRecord(record);
     }
   }

@@ -65,8 +65,12 @@ int FetchItem(const char *path);
 void CheckRecord(const HostMessage *record);
 
 // Reads every item of every folder the source finds as the import loop
-// does (folders, their items, each converted into a record, checked and
-// freed). The file to read is laid out below ImportDir() by the target.
+// does (folders, their items, each converted into a record, checked), then
+// writes each record as the import does (InitWrite for its class, WriteMsg;
+// the server is gone, so the create fails after it is posted) and holds the
+// request to be well-formed XML with one item and, for mail, the record's
+// subject as its subject. The file to read is laid out below ImportDir() by
+// the target.
 void ImportAll(store::ImportSource *source);
 
 // The directory an import target lays its tree out in (emptied each run,
@@ -88,6 +92,13 @@ size_t RunChunkLength();
 // The run's directories, each ending with "/".
 const std::string &WorkDir();
 const std::string &DataDir();
+
+// The body of the last request posted (the whole SOAP envelope).
+std::string *LastRequest();
+
+// The folder table a write needs: the root, a Mailbox and a Cabinet, a
+// calendar, a task list and an address book.
+void AddWriteTargets();
 
 // The in-process server's answers, for fuzz_transfer.cpp: the next one and
 // its HTTP status (200, or NNN when the answer begins with "HTTP NNN" and a

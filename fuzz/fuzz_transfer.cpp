@@ -24,8 +24,13 @@ int DoPostBody(const char *, const PostBody &body, const char *responsePath) {
   gHTTPResponse = 0;
   FilePtr file = CreateFileFresh(responsePath, "wb");
   if (!file) return 0;
-  // A streamed body is read to its end, as libcurl would send it.
-  if (body.file != nullptr) {
+  // The body as libcurl would send it, kept for the targets that check it.
+  std::string *request = fuzz::LastRequest();
+  request->clear();
+  if (body.file == nullptr) {
+    if (body.text != nullptr) request->assign(body.text, body.textLength);
+  } else {
+    if (body.head != nullptr) request->append(body.head);
     if (fseek(body.file, 0, SEEK_SET) != 0) return 0;
     char buffer[4096];
     int64_t left = body.fileLength;
@@ -34,8 +39,10 @@ int DoPostBody(const char *, const PostBody &body, const char *responsePath) {
       if (left < static_cast<int64_t>(want)) want = static_cast<size_t>(left);
       size_t n = fread(buffer, 1, want, body.file);
       if (n == 0) return 0;
+      request->append(buffer, n);
       left -= static_cast<int64_t>(n);
     }
+    if (body.tail != nullptr) request->append(body.tail);
   }
   std::string answer;
   int status = 0;
