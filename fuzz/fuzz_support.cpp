@@ -233,6 +233,16 @@ void CheckRecord(const HostMessage *r) {
   for (int i = 0; i < r->partCount; ++i) {
     if (r->parts[i] == nullptr || r->parts[i]->size < 0) abort();
     CHECK_TEXT(r->parts[i], name);
+    // The host reads the part from its file: it must be there, as large as
+    // the record says.
+    char path[1024];
+    FormatPartFileName(path, sizeof path, gFuzz.workDir.c_str(), r->msgSeq, i);
+    struct stat st;
+    if (stat(path, &st) != 0 || st.st_size != r->parts[i]->size) {
+      fprintf(stderr, "part %d (%s): file missing or not of the size %d\n", i, r->parts[i]->name,
+              r->parts[i]->size);
+      abort();
+    }
   }
   for (int i = 0; i < r->recipCount; ++i) {
     if (r->recips[i] == nullptr) abort();

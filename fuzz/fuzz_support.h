@@ -61,7 +61,8 @@ int FetchItem(const char *path);
 
 // Aborts when the record breaks its own bounds: counts out of range, a list
 // entry missing, a text field or a part or recipient text without its end
-// within its field (an overrun AddressSanitizer cannot see inside a struct).
+// within its field (an overrun AddressSanitizer cannot see inside a struct),
+// a part whose file in the work directory is missing or of another size.
 void CheckRecord(const HostMessage *record);
 
 // Reads every item of every folder the source finds as the import loop
