@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "transport/http_transfer.h"
 #include "transport/response_scanner.h"
 
@@ -36,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t chunk = static_cast<size_t>(data[0] % 17) + 1;
   std::string answer(reinterpret_cast<const char *>(data + 1), size - 1);
 
-  FILE *file = tmpfile();
-  if (file == nullptr) return 0;
+  FILE *file = fuzz::ScratchFile();
   ResponseWriterBegin(file);
   for (size_t at = 0; at < answer.size(); at += chunk) {
     size_t n = answer.size() - at < chunk ? answer.size() - at : chunk;
@@ -56,6 +56,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   char line[64];
   FILETIME ft = {0, 0};
   while (ReadResponseLine(line, sizeof line, file)) ParseGWDateTime(line, &ft);
-  fclose(file);
   return 0;
 }

@@ -302,6 +302,15 @@ std::string WriteWorkFile(const char *name, const std::string &bytes) {
 
 size_t RunChunkLength() { return gFuzz.chunk; }
 
+FILE *ScratchFile() {
+  static FILE *scratch = nullptr;
+  if (gFuzz.root.empty()) MakeRoot();
+  if (scratch == nullptr) scratch = fopen((gFuzz.root + "/scratch").c_str(), "w+b");
+  if (scratch == nullptr || ftruncate(fileno(scratch), 0) != 0) abort();
+  rewind(scratch);
+  return scratch;
+}
+
 std::string *LastRequest() { return &gFuzz.lastRequest; }
 
 void AddWriteTargets() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,11 @@ std::string WriteReshaped(const std::string &answer, size_t chunk, const char *n
 
 // Writes bytes as they are into the work directory under name; the path.
 std::string WriteWorkFile(const char *name, const std::string &bytes);
+
+// One file in the temporary directory, opened once, emptied and rewound at
+// each call: for a target that only needs somewhere to write (a new file
+// per run would cost more than the run).
+FILE *ScratchFile();
 
 // ChunkLength of this run's control byte.
 size_t RunChunkLength();
