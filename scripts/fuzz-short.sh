@@ -3,10 +3,10 @@
 # UndefinedBehaviorSanitizer) and runs each one briefly from its seeds:
 # one line per target with the executions done; exits non-zero on the
 # first finding (its input is kept in the temporary directory named).
-# Usage: scripts/fuzz-short.sh [SECONDS_PER_TARGET]   (default 15)
+# Usage: scripts/fuzz-short.sh [SECONDS_PER_TARGET]   (default 10)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${1:-15}
+seconds=${1:-10}
 build="$root/build-fuzz"
 launcher=()
 if command -v ccache > /dev/null; then
