@@ -361,7 +361,9 @@ void CheckCreateRequest(const HostMessage *record) {
   const std::string &request = gFuzz.lastRequest;
   if (request.find("createItemRequest") == std::string::npos) return;  // not sent
   pugi::xml_document doc;
-  pugi::xml_parse_result parsed = doc.load_buffer(request.data(), request.size());
+  // A text of blanks only is a text too (a subject " ").
+  pugi::xml_parse_result parsed = doc.load_buffer(request.data(), request.size(),
+                                                  pugi::parse_default | pugi::parse_ws_pcdata);
   if (!parsed) {
     fprintf(stderr, "create request is no XML: %s\n", parsed.description());
     abort();
@@ -377,7 +379,8 @@ void CheckCreateRequest(const HostMessage *record) {
   const std::string subject(record->subject, strnlen(record->subject, sizeof record->subject));
   pugi::xml_node subjectNode = FindElement(item, "subject");
   if (subject != subjectNode.text().get()) {
-    fprintf(stderr, "subject changed on its way into the request\n");
+    fprintf(stderr, "subject changed on its way into the request: [%s] became [%s]\n",
+            subject.c_str(), subjectNode.text().get());
     abort();
   }
 }
