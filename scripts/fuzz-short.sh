@@ -31,7 +31,7 @@ for seeds in "$root"/fuzz/corpus/*/; do
   esac
   log="$work/$target.log"
   if "$build/bin/$target" "$work/$target" "$seeds" "${dict[@]}" -max_total_time="$seconds" \
-       -print_final_stats=1 -artifact_prefix="$work/$target-" > "$log" 2>&1; then
+       -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$work/$target-" > "$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     printf '%-22s %10s executions, no finding\n' "$target" "${runs:-?}"
   else
