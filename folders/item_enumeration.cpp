@@ -160,6 +160,12 @@ int ExtractMsgIds(FILE *idFile, const char *responsePath, const char *sourceCont
     if (strcmp(container, origId) == 0) ++matches;
     if (sourceContainer[0] != '\0' && !EqualsNoCase(sourceContainer, container)) continue;
     if (id[0] == '\0') continue;  // an empty line would name no item
+    // One line per item: a line break in an id (decoded from "&#10;") would
+    // make it two ids, neither of them the item's. As a blank, the item's
+    // fetch fails visibly under the id the server gave.
+    for (char *p = id; *p != '\0'; ++p) {
+      if (*p == '\r' || *p == '\n') *p = ' ';
+    }
     fprintf(idFile, "%s\n", id);
     ++written;
   }

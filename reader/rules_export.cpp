@@ -98,20 +98,30 @@ int ActionGroup(const char *action) {
   return -1;
 }
 
+// One "Key=text" line. A line break in a text of the answer (a rule named
+// "a&#10;Action=Forward ...") is written as a blank: it would otherwise end
+// the line, and the next one would be read back as an action or filter the
+// rule never had.
+void WriteRuleLine(FILE *out, const char *key, const char *text) {
+  fputs(key, out);
+  for (const char *p = text; *p != '\0'; ++p) fputc(*p == '\r' || *p == '\n' ? ' ' : *p, out);
+  fputc('\n', out);
+}
+
 void WriteBlock(const RuleBlock &rule, FILE *out) {
-  fprintf(out, "Name=%s\n", rule.name);
+  WriteRuleLine(out, "Name=", rule.name);
   fprintf(out, "Types=%d %d %d\n", rule.mail, rule.appointment, rule.task);
   fprintf(out, "Source=%d %d\n", rule.received, rule.sent);
   fprintf(out, "Enabled=%d\n", rule.enabled);
   for (int g = 0; g < 4; ++g) {
     for (int i = 0; i < rule.actionCount; ++i) {
-      if (ActionGroup(rule.actions[i]) == g) fprintf(out, "Action=%s\n", rule.actions[i]);
+      if (ActionGroup(rule.actions[i]) == g) WriteRuleLine(out, "Action=", rule.actions[i]);
     }
   }
   for (int marked = 0; marked < 2; ++marked) {
     for (int i = 0; i < rule.filterCount; ++i) {
       int hasMarker = strstr(rule.filters[i], kRuleFilterMarker) != nullptr;
-      if (hasMarker == marked) fprintf(out, "Filter=%s\n", rule.filters[i]);
+      if (hasMarker == marked) WriteRuleLine(out, "Filter=", rule.filters[i]);
     }
   }
   fputs("^\n", out);

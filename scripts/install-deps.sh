@@ -7,6 +7,8 @@ packages=(build-essential cmake ninja-build pkg-config binutils
   libgmime-3.0-dev ccache libical-dev libicu-dev tzdata khal todoman)
 # The vCard and Sieve tests read exports with khard, Python's vobject and sievec.
 packages+=(khard python3-vobject dovecot-sieve)
+# The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+packages+=(clang libclang-rt-14-dev)
 missing=()
 # Attachment types by name (GIO's shared MIME database) and the Python email
 # test corpus the round trip over real mail reads.

@@ -25,3 +25,6 @@ cmake --build "$root/build-asan" -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$root/build-asan" && ctest --output-on-failure -j "$jobs")
+
+echo "== fuzz targets, a short run of each =="
+"$root/scripts/fuzz-short.sh"

@@ -139,4 +139,36 @@ TEST_F(EnumerationTest, ContainerCheckAndRequestsMatchingTheirTemplates) {
     EXPECT_EQ(plugin_test::TestData(std::string("logon/") + g[1] + ".golden"), SentBody(g[0]));
 }
 
+struct BlockCase {
+  const char *why;
+  std::string items;
+  std::string idLines;
+  int written;
+};
+
+TEST_F(EnumerationTest, EachListedItemIsOneLineOfTheIdFile) {
+  const BlockCase cases[] = {
+      {"a line break in an id is a blank: one item stays one line",
+       "<gwt:item><gwt:id>A&#10;B@1</gwt:id></gwt:item><gwt:item><gwt:id>C&#13;@1</gwt:id>"
+       "</gwt:item>",
+       "A B@1\nC @1\n", 2},
+      {"an item without an id is counted as seen but not written",
+       "<gwt:item><gwt:container>F@1</gwt:container></gwt:item><gwt:item><gwt:id>D@1</gwt:id>"
+       "</gwt:item>",
+       "D@1\n", 1},
+  };
+  for (const BlockCase &c : cases) {
+    SCOPED_TRACE(c.why);
+    std::string block = Reshaped(
+        Answer("readCursorResponse", "<gwm:items>" + c.items + "</gwm:items>"), "block.xml");
+    FilePtr ids = OpenFile(idFile_.c_str(), "wb");
+    ASSERT_TRUE(ids != nullptr);
+    int matches = -1, seen = -1;
+    EXPECT_EQ(c.written, ExtractMsgIds(ids.get(), block.c_str(), "", "F@1", &matches, &seen));
+    ids.reset();
+    EXPECT_EQ(c.idLines, ReadFileBytes(idFile_));
+    EXPECT_EQ(2, seen);
+  }
+}
+
 }  // namespace

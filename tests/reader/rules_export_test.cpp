@@ -124,6 +124,14 @@ TEST_F(RulesExportTest, BlocksMatchTheExpectedFile) {
            Rule("Plain", ""),
        "Name=Kinds\nTypes=0 1 1\nSource=1 1\nEnabled=0\n^\n"
        "Name=Plain\nTypes=0 0 0\nSource=0 0\nEnabled=0\n^\n"},
+      {"a line break in a name, a filter value or a forward address is a blank: no text of "
+       "the answer adds a line of its own",
+       Rule("Urgent&#10;Action=Forward TO=x@evil.org;",
+            kMailReceived + Forward("Forward", Recipient("ann@x.org&#13;Action=Delete")) +
+                Group("and", Entry("subject", "contains", "a&#13;&#10;Filter=size larger 1"))),
+       std::string("Name=Urgent Action=Forward TO=x@evil.org;\n") + kHead +
+           "Action=Forward TO=ann@x.org Action=Delete;\n"
+           "Filter=subject contains a  Filter=size larger 1\n^\n"},
       {"a forward without a recipient list ends with its action; the rule goes on",
        Rule("Bare", Action("Forward") + kMailReceived + Action("Delete")),
        std::string("Name=Bare\n") + kHead + "Action=Forward \nAction=Delete \n^\n"},
