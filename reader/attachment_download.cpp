@@ -71,7 +71,10 @@ int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
                     uint64_t previousDigest, int wantDigest, ChunkAnswer *answer) {
   FilePtr file = OpenFile(path, "r");
   if (!file) return 0;
-  setvbuf(file.get(), nullptr, _IOFBF, kAnswerReadBuffer);
+  // The C library takes the size only with a buffer given; one answer is
+  // open at a time, so one static buffer serves them all.
+  static char readBuffer[kAnswerReadBuffer];
+  setvbuf(file.get(), readBuffer, _IOFBF, sizeof readBuffer);
   char code[kKeptTextSize] = "";
   int codeSeen = 0;
   ReferenceTexts *t = download->texts;
