@@ -48,21 +48,33 @@ struct ChunkAnswer {
   int repeated;     // the data was the previous answer's again
 };
 
+// An answer holds a piece of up to 4/3 of a chunk as text: read in blocks
+// that size rather than the stream's default few kilobytes.
+enum { kAnswerReadBuffer = 256 * 1024 };
+
 // FNV-1a over the rest of the answer from where its data starts.
 uint64_t DigestRest(FILE *file) {
   uint64_t digest = 1469598103934665603ull;
-  int c;
-  while ((c = getc(file)) != EOF)
-    digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  static unsigned char block[64 * 1024];
+  size_t n;
+  while ((n = fread(block, 1, sizeof block, file)) > 0) {
+    for (size_t i = 0; i < n; ++i) digest = (digest ^ block[i]) * 1099511628211ull;
+  }
   return digest;
 }
 
 // Scans one getAttachmentResponse: the status code, the texts of a
-// referenced item and, at the part element, its data into part.
+// referenced item and, at the part element, its data into part. The
+// digest of the data is taken only when wanted (it costs a pass over the
+// whole piece): to compare it with previousDigest, or for the next piece.
 int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
-                    uint64_t previousDigest, ChunkAnswer *answer) {
+                    uint64_t previousDigest, int wantDigest, ChunkAnswer *answer) {
   FilePtr file = OpenFile(path, "r");
   if (!file) return 0;
+  // The C library takes the size only with a buffer given; one answer is
+  // open at a time, so one static buffer serves them all.
+  static char readBuffer[kAnswerReadBuffer];
+  setvbuf(file.get(), readBuffer, _IOFBF, sizeof readBuffer);
   char code[kKeptTextSize] = "";
   int codeSeen = 0;
   ReferenceTexts *t = download->texts;
@@ -86,15 +98,17 @@ int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
       size_t length = strlen(line);
       // A self-closed part element is a read at the end: no data.
       if (length >= 2 && strcmp(line + length - 2, "/>") == 0) break;
-      long dataStart = ftell(file.get());
-      answer->digest = DigestRest(file.get());
-      // The same piece again past what the server declared is a server that
-      // ignores the offset: nothing of it is written twice.
-      if (previousDigest != 0 && answer->digest == previousDigest) {
-        answer->repeated = 1;
-        break;
+      if (wantDigest || previousDigest != 0) {
+        long dataStart = ftell(file.get());
+        answer->digest = DigestRest(file.get());
+        // The same piece again past what the server declared is a server
+        // that ignores the offset: nothing of it is written twice.
+        if (previousDigest != 0 && answer->digest == previousDigest) {
+          answer->repeated = 1;
+          break;
+        }
+        if (dataStart < 0 || fseek(file.get(), dataStart, SEEK_SET) != 0) return 0;
       }
-      if (dataStart < 0 || fseek(file.get(), dataStart, SEEK_SET) != 0) return 0;
       answer->bytes = DecodeBase64Line(file.get(), part, &answer->writeFailed);
       answer->gotData = answer->bytes > 0;
       break;
@@ -196,8 +210,12 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
     // Up to the declared size every piece is taken as it comes (the data
     // may well repeat); past it a repeat ends the download.
     const int pastDeclared = download->size == INT64_MAX || offset >= download->size;
+    // The next offset is at most a chunk on: only a piece that may be
+    // followed by one past the declared size needs its digest kept.
+    const int nextMayBePast =
+        download->size == INT64_MAX || offset >= download->size - kAttachmentChunk;
     if (!ScanChunkAnswer(responsePath, download, part, pastDeclared ? previousDigest : 0,
-                         &answer)) {
+                         nextMayBePast, &answer)) {
       FormatText(download->failure, sizeof download->failure, "cannot read %s", responsePath);
       return 0;
     }

@@ -1,11 +1,15 @@
 // The fingerprint that tells apart items without a GroupWise message id:
 // two 64-bit FNV-1a hashes over the recipients and every part's kind,
 // name, noted size and bytes.
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "host/mvcom/mvcom_host.h"
+#include "host/mvcom/mvcom_state.h"
 #include "plugin/host_message.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
@@ -40,6 +44,46 @@ void HashNumber(Fingerprint *fp, int64_t value) {
   HashField(fp, digits, sizeof digits);
 }
 
+// The hash states before and after one large part file was hashed, and
+// what told that file apart. The key of an item is asked for several
+// times (the state, the message file's name, its Message-ID): a file of
+// hundreds of megabytes is read once, not each time. The memo lasts from
+// the item's last part being added to the next part being added, and
+// holds only while the file keeps its identity, size and change times; a
+// different state before it gives a different state after, so that is
+// part of the key too.
+struct PartHashMemo {
+  bool valid = false;
+  std::string path;
+  struct stat identity = {};
+  Fingerprint before, after;
+};
+
+// Files below this size are hashed again: cheaper than the bookkeeping.
+const int64_t kMemoMinBytes = 1 << 20;
+
+// Like the rest of MVCOM's state, used from the host's one thread.
+PartHashMemo gPartHashMemo;
+
+bool SameFile(const struct stat &x, const struct stat &y) {
+#if defined(_WIN32)
+  (void)x, (void)y;
+  return false;  // no nanosecond times: always hashed
+#else
+  return x.st_dev == y.st_dev && x.st_ino == y.st_ino && x.st_size == y.st_size &&
+         x.st_mtim.tv_sec == y.st_mtim.tv_sec && x.st_mtim.tv_nsec == y.st_mtim.tv_nsec &&
+         x.st_ctim.tv_sec == y.st_ctim.tv_sec && x.st_ctim.tv_nsec == y.st_ctim.tv_nsec;
+#endif
+}
+
+bool SameState(const Fingerprint &x, const Fingerprint &y) { return x.a == y.a && x.b == y.b; }
+
+}  // namespace
+
+void ForgetPartHashes(void) { gPartHashMemo.valid = false; }
+
+namespace {
+
 // The part file's length and bytes; a missing file hashes as "-1".
 void HashPartFile(Fingerprint *fp, const char *workDir, const HostMessage *record, int index) {
   char path[4096];
@@ -49,6 +93,16 @@ void HashPartFile(Fingerprint *fp, const char *workDir, const HostMessage *recor
     HashNumber(fp, -1);
     return;
   }
+  struct stat identity;
+  const bool large = fstat(fileno(file.get()), &identity) == 0 && identity.st_size >= kMemoMinBytes;
+  if (large) {
+    const PartHashMemo &m = gPartHashMemo;
+    if (m.valid && m.path == path && SameFile(m.identity, identity) && SameState(m.before, *fp)) {
+      *fp = m.after;
+      return;
+    }
+  }
+  const Fingerprint before = *fp;
   char block[65536];
   int64_t length = 0;
   size_t n;
@@ -57,6 +111,16 @@ void HashPartFile(Fingerprint *fp, const char *workDir, const HostMessage *recor
     length += static_cast<int64_t>(n);
   }
   HashNumber(fp, length);
+  // Taken only when the file did not change while it was read.
+  struct stat after;
+  if (large && fstat(fileno(file.get()), &after) == 0 && SameFile(identity, after) &&
+      length == static_cast<int64_t>(identity.st_size)) {
+    gPartHashMemo.valid = true;
+    gPartHashMemo.path = path;
+    gPartHashMemo.identity = identity;
+    gPartHashMemo.before = before;
+    gPartHashMemo.after = *fp;
+  }
 }
 
 }  // namespace

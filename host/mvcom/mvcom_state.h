@@ -78,6 +78,10 @@ void ReleaseSubjectFilter(void);
 // gMvcom.lastError (the map is then empty).
 int LoadAddressMap(const char *path);
 
+// Forgets the hash of the last large part file: a part being added means
+// part files are being written.
+void ForgetPartHashes(void);
+
 // Opens (creating or upgrading) the migration state database at path.
 // Returns 0, or -1 with the reason in gMvcom.lastError (nothing open then).
 int OpenMigrationState(const char *path);

@@ -34,6 +34,7 @@ int com_AllocRecip(HostMessage *record) {
 
 int com_AllocPart(HostMessage *record) {
   if (record == nullptr) return 0;
+  ForgetPartHashes();
   return AllocEntry(reinterpret_cast<void **>(record->parts), record->partCount, kMaxParts,
                     sizeof(HostPart));
 }

@@ -59,6 +59,12 @@ class DecodeBase64LineTest : public plugin_test::PluginTest {
   }
 };
 
+std::string Repeat(const std::string &text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST_F(DecodeBase64LineTest, RunsDecodeUpToTheEndTag) {
   const struct {
     const char *why;
@@ -88,6 +94,13 @@ TEST_F(DecodeBase64LineTest, RunsDecodeUpToTheEndTag) {
        "A\x92\x93" "B\xAE\xE0\x97", 7, "</gwm:part>"},
       {"/D331 maps quotes and dashes, drops the rest, still counts them",
        {"<gwm:part>QZKTQq7glw==</gwm:part>"}, 1, "A'B >-", 7, "</gwm:part>"},
+      {"a stray character counts as 0 in its group and the run goes on",
+       {"<gwm:part>QU!DREVG</gwm:part>"}, 0, std::string("A@\x03" "DEF", 6), 6, "</gwm:part>"},
+      {"padding inside a group shortens only that group", {"<gwm:part>QU=DREVG</gwm:part>"}, 0,
+       "A@DEF", 5, "</gwm:part>"},
+      {"a run longer than the decoder's buffer comes out whole",
+       {"<gwm:part>" + Repeat("QUJD", 20000) + "</gwm:part>"}, 0, Repeat("ABC", 20000), 60000,
+       "</gwm:part>"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.why);
