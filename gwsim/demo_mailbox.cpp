@@ -9,6 +9,39 @@
 #include "gwsim/task_samples.h"
 
 namespace gwsim {
+
+// A received mail to alice with a text body.
+Item DemoMail(const std::string &container, const char *created, const char *subject,
+              const char *fromName, const char *fromEmail, const char *text) {
+  Item mail;
+  mail.container = container;
+  mail.created = created;
+  mail.delivered = created;
+  mail.source = "received";
+  mail.subject = subject;
+  mail.fromName = fromName;
+  mail.fromEmail = fromEmail;
+  Recipient alice;
+  alice.displayName = "Alice Anders";
+  alice.email = "alice@example.com";
+  mail.recipients.push_back(alice);
+  BodyPart body;
+  body.contentType = "text/plain";
+  body.data = text;
+  mail.bodies.push_back(body);
+  return mail;
+}
+
+Attachment DemoFile(const char *name, const char *contentType, const std::string &data,
+                    bool hidden) {
+  Attachment file;
+  file.name = name;
+  file.contentType = contentType;
+  file.data = data;
+  file.hidden = hidden;
+  return file;
+}
+
 namespace {
 
 const char kMovaroKey[] = "3F2504E04F8911D39A0C0305E82C3301";
@@ -63,38 +96,6 @@ struct DemoBuilder {
 
 std::string RootOf(Mailbox *mailbox, const char *user) {
   return mailbox->FindUser(user)->rootFolderId;
-}
-
-// A received mail to alice with a text body.
-Item DemoMail(const std::string &container, const char *created, const char *subject,
-              const char *fromName, const char *fromEmail, const char *text) {
-  Item mail;
-  mail.container = container;
-  mail.created = created;
-  mail.delivered = created;
-  mail.source = "received";
-  mail.subject = subject;
-  mail.fromName = fromName;
-  mail.fromEmail = fromEmail;
-  Recipient alice;
-  alice.displayName = "Alice Anders";
-  alice.email = "alice@example.com";
-  mail.recipients.push_back(alice);
-  BodyPart body;
-  body.contentType = "text/plain";
-  body.data = text;
-  mail.bodies.push_back(body);
-  return mail;
-}
-
-Attachment DemoFile(const char *name, const char *contentType, const std::string &data,
-                    bool hidden = false) {
-  Attachment file;
-  file.name = name;
-  file.contentType = contentType;
-  file.data = data;
-  file.hidden = hidden;
-  return file;
 }
 
 // alice's inbox: a plain mail, an HTML mail with an attachment, a mail with

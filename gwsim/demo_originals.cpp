@@ -33,34 +33,6 @@ std::string Between(const std::string &message, const std::string &start, const 
   return to == std::string::npos ? "" : message.substr(from, to - from);
 }
 
-Item Received(const std::string &inbox, const char *delivered, const char *subject, const char *fromName,
-              const char *fromEmail, const char *text) {
-  Item mail;
-  mail.container = inbox;
-  mail.created = mail.delivered = delivered;
-  mail.source = "received";
-  mail.subject = subject;
-  mail.fromName = fromName;
-  mail.fromEmail = fromEmail;
-  Recipient alice;
-  alice.displayName = "Alice Anders";
-  alice.email = "alice@example.com";
-  mail.recipients.push_back(alice);
-  BodyPart body;
-  body.contentType = "text/plain";
-  body.data = text;
-  mail.bodies.push_back(body);
-  return mail;
-}
-
-Attachment File(const char *name, const char *contentType, const std::string &data) {
-  Attachment file;
-  file.name = name;
-  file.contentType = contentType;
-  file.data = data;
-  return file;
-}
-
 // A signed mail as GroupWise keeps it: the signature as an attachment of
 // the record, the message as it arrived as Mime.822.
 void AddSigned(Mailbox *mailbox, Item mail, const std::string &original, const Attachment &signature) {
@@ -80,11 +52,11 @@ void AddSigned(Mailbox *mailbox, Item mail, const std::string &original, const A
 void AddDemoOriginals(Mailbox *mailbox, const std::string &inbox) {
   const std::string pgp = CrLf(kDemoPgpSigned);
   AddSigned(mailbox,
-            Received(inbox, "2026-03-23T09:30:00Z", "Release v2.4.0 (signed)", "Paula Pratt",
+            DemoMail(inbox, "2026-03-23T09:30:00Z", "Release v2.4.0 (signed)", "Paula Pratt",
                      "paula.pratt@example.org",
                      "Hi Alice,\n\nthe release tag v2.4.0 is signed; this mail is too.\n\nPaula\n"),
             pgp,
-            File("signature.asc", "application/pgp-signature",
+            DemoFile("signature.asc", "application/pgp-signature",
                  "-----BEGIN PGP SIGNATURE-----" +
                      Between(pgp, "-----BEGIN PGP SIGNATURE-----", "-----END PGP SIGNATURE-----") +
                      "-----END PGP SIGNATURE-----\r\n"));
@@ -94,16 +66,16 @@ void AddDemoOriginals(Mailbox *mailbox, const std::string &inbox) {
   DecodeBase64(Between(Between(smime, "name=\"smime.p7s\"", "\r\n------"), "\r\n\r\n", "\r\n\r\n") + "\r\n",
                &signature);
   AddSigned(mailbox,
-            Received(inbox, "2026-03-24T14:00:00Z", "Offer (S/MIME signed)", "Sam Smith", "sam.smith@example.net",
+            DemoMail(inbox, "2026-03-24T14:00:00Z", "Offer (S/MIME signed)", "Sam Smith", "sam.smith@example.net",
                      "Hi Alice,\n\nthe signed offer follows by post.\n\nSam\n"),
-            smime, File("smime.p7s", "application/pkcs7-signature", signature));
+            smime, DemoFile("smime.p7s", "application/pkcs7-signature", signature));
 
-  Item parent = Received(inbox, "2026-03-25T08:00:00Z", "Kick-off agenda", "Pat Partner", "pat@partner.example.net",
+  Item parent = DemoMail(inbox, "2026-03-25T08:00:00Z", "Kick-off agenda", "Pat Partner", "pat@partner.example.net",
                          "Hi Alice,\n\nthe agenda for the kick-off: scope, dates, team.\n\nPat\n");
   parent.msgId = "agenda-1.4410@partner.example.net";
   parent.attachments.push_back(OriginalAttachment(parent, ""));
   mailbox->AddItem(parent);
-  Item reply = Received(inbox, "2026-03-25T10:15:00Z", "Re: Kick-off agenda", "Quinn Partner",
+  Item reply = DemoMail(inbox, "2026-03-25T10:15:00Z", "Re: Kick-off agenda", "Quinn Partner",
                         "quinn@partner.example.net", "Hi Alice,\n\nplease add the budget to the agenda.\n\nQuinn\n");
   reply.msgId = "agenda-2.5521@partner.example.net";
   reply.attachments.push_back(OriginalAttachment(
