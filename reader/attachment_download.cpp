@@ -329,3 +329,19 @@ int AddPartFile(HostMessage *record, const char *path, const char *name, int kin
   ++record->partCount;
   return 1;
 }
+
+int DownloadPartFile(ChunkedDownload *download, const char *partPath) {
+  FilePtr part = OpenFile(partPath, "wb");
+  if (!part) {
+    CopyText(download->failure, sizeof download->failure, "the part file cannot be created");
+    return 0;
+  }
+  int ok = DownloadInChunks(download, part.get());
+  if (ok && (fflush(part.get()) != 0 || ferror(part.get()))) {
+    ok = 0;
+    CopyText(download->failure, sizeof download->failure, "cannot write the part file");
+  }
+  part.reset();
+  if (!ok) remove(partPath);
+  return ok;
+}

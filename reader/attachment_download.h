@@ -82,6 +82,12 @@ struct ChunkedDownload {
   char failure[kFailureTextSize];  // why the download failed
 };
 
+// DownloadInChunks into a new part file at partPath, flushed and closed
+// here. Returns 1 when every piece arrived and was written; else 0, with the
+// file removed and download->failure saying why. A refusal code
+// (download->code) is left to the caller.
+int DownloadPartFile(ChunkedDownload *download, const char *partPath);
+
 enum {
   // A download that has had this many pieces must have brought at least
   // kMinPieceAverage bytes per piece on average, or it is stopped.

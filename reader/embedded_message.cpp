@@ -108,11 +108,6 @@ int GetEmbeddedAttachment(HostMessage *record, FILE *response) {
   char partPath[kPathSize];
   FormatPartFileName(partPath, sizeof partPath, gSession.workDir, record->msgSeq,
                      record->partCount);
-  FilePtr part = OpenFile(partPath, "wb");
-  if (!part) {
-    SetAttachmentFailure(a.name, "the part file of the attached message cannot be created");
-    return 2;
-  }
   static ChunkedDownload download;
   download.id = a.id;
   download.view = kItemView;
@@ -121,14 +116,7 @@ int GetEmbeddedAttachment(HostMessage *record, FILE *response) {
   download.keepAlive = 0;
   download.debugWhat = "embedded attachment";
   download.texts = nullptr;
-  int ok = DownloadInChunks(&download, part.get());
-  if (ok && (fflush(part.get()) != 0 || ferror(part.get()))) {
-    ok = 0;
-    CopyText(download.failure, sizeof download.failure, "cannot write the part file");
-  }
-  part.reset();
-  if (!ok) {
-    remove(partPath);
+  if (!DownloadPartFile(&download, partPath)) {
     SetAttachmentFailure(a.name, download.failure);
     return 2;
   }

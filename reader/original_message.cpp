@@ -68,11 +68,6 @@ int FetchOriginal(HostMessage *record, const AttachmentElement &a) {
   }
   char partPath[kPathSize];
   FormatPartFileName(partPath, sizeof partPath, gSession.workDir, record->msgSeq, record->partCount);
-  FilePtr part = OpenFile(partPath, "wb");
-  if (!part) {
-    SetAttachmentFailure(kOriginalName, "the part file cannot be created");
-    return kOriginalFailed;
-  }
   static ChunkedDownload download;
   download.id = a.id;
   download.view = "";
@@ -81,12 +76,7 @@ int FetchOriginal(HostMessage *record, const AttachmentElement &a) {
   download.keepAlive = 1;
   download.debugWhat = "original message";
   download.texts = nullptr;
-  int ok = DownloadInChunks(&download, part.get());
-  if (ok && (fflush(part.get()) != 0 || ferror(part.get()))) {
-    ok = 0;
-    CopyText(download.failure, sizeof download.failure, "cannot write the part file");
-  }
-  part.reset();
+  int ok = DownloadPartFile(&download, partPath);
   // A refused or empty original is no message: never hand on a piece of one.
   if (ok && download.code != 0) {
     ok = 0;
