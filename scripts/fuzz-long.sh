@@ -5,7 +5,8 @@
 # from fuzz/corpus, never committed); its log is LOGDIR/<target>.log (appended to) and a
 # finding's input LOGDIR/<target>-crash-*.
 # Usage: scripts/fuzz-long.sh [-r RUNS] [-t SECONDS] [-d LOGDIR] [TARGET...]
-#   (defaults: every target, LOGDIR build-fuzz/long-runs; -t also ends each
+#   (defaults: every target, LOGDIR build-fuzz/long-runs, binaries from
+#   build-fuzz/bin or FUZZ_BIN when set; -t also ends each
 #   run after SECONDS, for a first pass over every target). The targets make
 #   and delete several files per execution: a TMPDIR on a tmpfs makes them
 #   several times faster than a disk's file system.
@@ -42,7 +43,7 @@ for target in "${targets[@]}"; do
   # -close_fd_mask=2: the host library repeats its error lines on stderr,
   # gigabytes over ten million runs; libFuzzer and the sanitizers still
   # report there.
-  nice -n 19 "$root/build-fuzz/bin/$target" "$logdir/corpus/$target" "$root/fuzz/corpus/$target" \
+  nice -n 19 "${FUZZ_BIN:-$root/build-fuzz/bin}/$target" "$logdir/corpus/$target" "$root/fuzz/corpus/$target" \
     -dict="$dict" -runs="$runs" "${limit[@]}" -close_fd_mask=2 -print_final_stats=1 \
     -artifact_prefix="$logdir/$target-" \
     >> "$logdir/$target.log" 2>&1
