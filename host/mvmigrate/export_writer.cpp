@@ -82,6 +82,9 @@ void WriteLoop(ExportWriter *writer) {
     WriterJob *job = writer->slots[(writer->front + writer->written) % writer->slots.size()].get();
     lock.unlock();
     WriteJob(job);
+    // Deleted here, off the thread that talks to the server.
+    for (int i = 0; i < job->record->partCount && i < kMaxParts; ++i)
+      unlink(PartFile(job->workDir, job->record->msgSeq, i).c_str());
     lock.lock();
     job->done = true;
     ++writer->written;
@@ -154,9 +157,6 @@ WriterJob *OldestFinished(ExportWriter *writer, bool wait) {
 }
 
 void DoneWith(ExportWriter *writer) {
-  WriterJob *job = writer->slots[writer->front].get();
-  for (int i = 0; i < job->record->partCount && i < kMaxParts; ++i)
-    unlink(PartFile(writer->queueDir, job->record->msgSeq, i).c_str());
   std::lock_guard<std::mutex> lock(writer->mutex);
   writer->front = (writer->front + 1) % writer->slots.size();
   --writer->count;

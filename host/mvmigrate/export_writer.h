@@ -88,7 +88,8 @@ bool HasJobs(const ExportWriter &writer);
 // set) when the queue is empty. The job stays the caller's until DoneWith.
 WriterJob *OldestFinished(ExportWriter *writer, bool wait);
 
-// Gives the oldest job's slot back to the queue, its part files deleted.
+// Gives the oldest job's slot back to the queue (the thread deleted its
+// part files once it was written).
 void DoneWith(ExportWriter *writer);
 
 // Ends the thread once every job is written. The jobs not taken stay.
