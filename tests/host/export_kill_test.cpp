@@ -76,26 +76,28 @@ TEST(ExportKill, AKilledRunWithAFullQueueLosesNoItem) {
   TestHost scratch;
   ASSERT_TRUE(WriteFileBytes(scratch.root() + "/mailbox.xml", MailboxXml()));
   ASSERT_TRUE(WriteFileBytes(scratch.root() + "/pw", "secret\n"));
-  gwsim::Options simOptions;
-  simOptions.mailboxFile = scratch.root() + "/mailbox.xml";
-  gwsim::Server server(simOptions);
-  ASSERT_TRUE(server.Start()) << server.LastError();
   HostOptions host;
   host.pluginPath = std::string(MVGWS_BIN_DIR) + "/libMVGWS.so";
   host.outDir = scratch.root() + "/out";
   host.verbosity = 0;
   LogonOptions logon;
-  logon.server = server.url();
   logon.user = "alice";
   logon.passwordFile = scratch.root() + "/pw";
   const std::string childLog = scratch.root() + "/child-written.txt", mark = scratch.root() + "/stuck";
 
-  // The writer sticks on Mail 5: Mails 6 to 8 fill the queue behind it and
-  // the folder's end waits for them.
+  // The child is forked before the simulator's threads start (a forked
+  // copy of a process with threads may only exec); it reads the address
+  // from a pipe. Its writer sticks on Mail 5: Mails 6 to 8 fill the queue
+  // behind it and the folder's end waits for them.
+  int url[2];
+  ASSERT_EQ(pipe(url), 0);
   fflush(nullptr);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    close(url[1]);
+    char c;
+    while (read(url[0], &c, 1) == 1 && c != '\n') logon.server += c;
     ExportOptions options;
     options.makeStore = [&](int, const std::string &) -> std::unique_ptr<store::ExportStore> {
       return std::make_unique<RecordingStore>(childLog, "Mail 5", mark, nullptr);
@@ -103,6 +105,18 @@ TEST(ExportKill, AKilledRunWithAFullQueueLosesNoItem) {
     RunExport(host, logon, options);
     _exit(0);
   }
+  close(url[0]);
+  gwsim::Options simOptions;
+  simOptions.mailboxFile = scratch.root() + "/mailbox.xml";
+  gwsim::Server server(simOptions);
+  const bool started = server.Start();
+  logon.server = server.url();
+  const std::string line = (started ? logon.server : std::string()) + "\n";
+  const bool told = write(url[1], line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  close(url[1]);
+  if (!started || !told) kill(child, SIGKILL);
+  ASSERT_TRUE(started) << server.LastError();
+  ASSERT_TRUE(told);
   // Bounded wait for the child to get there; it never gets further.
   for (int i = 0; i < 6000 && (access(mark.c_str(), F_OK) != 0 || ItemRequests(server) < kMails); ++i) usleep(10000);
   const bool reached = access(mark.c_str(), F_OK) == 0 && ItemRequests(server) == kMails;
