@@ -9,7 +9,8 @@
 // reads the tree the export of the same round wrote. Several rounds, then
 // the medians. A plain timed program: run by hand, prints figures.
 //
-//   bench_whole [ROUNDS [SMALL_MAILS [HUGE_BYTES]]]   (defaults 3, 10000, 200000000)
+//   bench_whole [ROUNDS [SMALL_MAILS [HUGE_BYTES [EXPORT_FLAG]]]]   (defaults 3, 10000, 200000000)
+//   EXPORT_FLAG, e.g. --no-writer-thread, is added to every export run.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -319,6 +320,8 @@ int main(int argc, char **argv) {
   const int rounds = argc > 1 ? static_cast<int>(strtol(argv[1], nullptr, 10)) : 3;
   const int items = argc > 2 ? static_cast<int>(strtol(argv[2], nullptr, 10)) : 10000;
   const int64_t huge = argc > 3 ? strtoll(argv[3], nullptr, 10) : 200000000;
+  std::vector<std::string> exportArgs = {"-q", "--out", "", "export"};
+  if (argc > 4) exportArgs.push_back(argv[4]);
   std::string self = argv[0];
   std::string binDir = self.substr(0, self.find_last_of('/') + 1);
   std::string mvmigrate = binDir + "mvmigrate";
@@ -339,7 +342,8 @@ int main(int argc, char **argv) {
       const int64_t bytes = small ? 0 : huge;
       const std::string tree = std::string(dir) + "/tree", imported = std::string(dir) + "/imported";
       Series &ex = all[small ? 0 : 2];
-      ex.rounds.push_back(Measure(mvmigrate, dir, "export", mails, bytes, {"-q", "--out", tree, "export"}));
+      exportArgs[2] = tree;
+      ex.rounds.push_back(Measure(mvmigrate, dir, "export", mails, bytes, exportArgs));
       PrintRound(ex, ex.rounds.back());
       // The import writes what the export wrote into an empty mailbox.
       Series &im = all[small ? 1 : 3];

@@ -26,12 +26,10 @@ const int64_t kEpochDifference = 11644473600LL;
 const int64_t kTicksPerSecond = 10000000LL;
 const size_t kMaxLineOctets = 998;  // longest line a 7bit part may carry
 
+// Safe from any thread: the export writes its messages from a thread of its own.
 void InitGMimeOnce() {
-  static bool done = false;
-  if (!done) {
-    g_mime_init();
-    done = true;
-  }
+  static const bool done = (g_mime_init(), true);
+  (void)done;
 }
 
 std::string Sha256Hex(const std::string &text) {
@@ -85,8 +83,81 @@ struct TextShape {
   size_t longestLine = 0;
 };
 
+// A part file as the message is built from it: a small one is read once
+// and every look at it (HTML probe, text scan, type probe, content) uses
+// those bytes; a larger one is read from the file each time.
+struct PartFile {
+  std::string path;
+  bool held = false;  // bytes hold the whole file
+  std::string bytes;
+};
+
+// Part files up to this size are held, up to kHeldMessageBytes per message.
+const int64_t kHeldPartBytes = 256 * 1024;
+const int64_t kHeldMessageBytes = 4 * 1024 * 1024;
+
+// Reads the part file at path into part when it is small and *budget
+// allows. Returns 0, or -1 when it cannot be read (errno set).
+int LoadPart(const std::string &path, int64_t *budget, PartFile *part) {
+  part->path = path;
+  part->held = false;
+  part->bytes.clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size > kHeldPartBytes || st.st_size > *budget) {
+    close(fd);
+    return 0;
+  }
+  part->bytes.resize(static_cast<size_t>(st.st_size) + 1);  // one more: a file grown since is seen
+  size_t got = 0;
+  ssize_t n = 0;
+  while (got < part->bytes.size() && (n = read(fd, &part->bytes[got], part->bytes.size() - got)) > 0)
+    got += static_cast<size_t>(n);
+  int savedErrno = errno;
+  close(fd);
+  if (n < 0) {
+    errno = savedErrno;
+    return -1;
+  }
+  if (got > static_cast<size_t>(st.st_size)) return 0;  // grew: read from the file
+  part->bytes.resize(got);
+  part->held = true;
+  *budget -= static_cast<int64_t>(got);
+  return 0;
+}
+
+// Looks at the bytes of one block of a text scan; *line is the length of
+// the line so far.
+void ScanBlock(const char *data, size_t begin, size_t len, TextShape *shape, size_t *line) {
+  for (size_t i = begin; i < len; ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c >= 0x80) shape->ascii = false;
+    if (c == '\n') {
+      if (*line > shape->longestLine) shape->longestLine = *line;
+      *line = 0;
+      continue;
+    }
+    ++*line;
+    if (c < 0x20 && c != '\t' && c != '\r' && c != '\f') shape->control = true;
+    if (c == 0) shape->nul = true;
+  }
+}
+
+int ScanFile(const std::string &path, TextShape *shape);
+
+// Scans the part. Returns 0, or -1 when it cannot be read.
+int ScanText(const PartFile &part, TextShape *shape) {
+  if (!part.held) return ScanFile(part.path, shape);
+  size_t line = 0;
+  ScanBlock(part.bytes.data(), 0, part.bytes.size(), shape, &line);
+  shape->utf8 = g_utf8_validate(part.bytes.data(), static_cast<gssize>(part.bytes.size()), nullptr);
+  if (line > shape->longestLine) shape->longestLine = line;
+  return 0;
+}
+
 // Scans the file at path. Returns 0, or -1 when it cannot be read.
-int ScanText(const std::string &path, TextShape *shape) {
+int ScanFile(const std::string &path, TextShape *shape) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   // Left uninitialised (no 64 KB zero-fill per part): only what read() filled is looked at.
@@ -97,18 +168,7 @@ int ScanText(const std::string &path, TextShape *shape) {
   ssize_t n;
   while ((n = read(fd, data + carry, 65536)) > 0) {
     size_t len = carry + static_cast<size_t>(n);
-    for (size_t i = carry; i < len; ++i) {
-      unsigned char c = static_cast<unsigned char>(data[i]);
-      if (c >= 0x80) shape->ascii = false;
-      if (c == '\n') {
-        if (line > shape->longestLine) shape->longestLine = line;
-        line = 0;
-        continue;
-      }
-      ++line;
-      if (c < 0x20 && c != '\t' && c != '\r' && c != '\f') shape->control = true;
-      if (c == 0) shape->nul = true;
-    }
+    ScanBlock(data, carry, len, shape, &line);
     const gchar *end = nullptr;
     if (shape->utf8 && !g_utf8_validate(data, static_cast<gssize>(len), &end)) {
       size_t valid = static_cast<size_t>(end - data);
@@ -135,9 +195,11 @@ std::string PartPath(const std::string &workDir, const HostMessage &record, int 
   return path;
 }
 
-// A read stream over the part file, or null when it cannot be opened.
-GMimeStream *OpenPartStream(const std::string &path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// A read stream over the part, or null when its file cannot be opened.
+GMimeStream *OpenPartStream(const PartFile &part) {
+  if (part.held)
+    return g_mime_stream_mem_new_with_buffer(part.bytes.data(), part.bytes.size());
+  int fd = open(part.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   return g_mime_stream_fs_new(fd);  // owns fd
 }
@@ -151,11 +213,11 @@ void SetContent(GMimePart *part, GMimeStream *stream) {
 
 // A text/plain or text/html body part from a part file, line ends made LF
 // (the message file's own), labelled with the charset the bytes are in.
-GMimeObject *BuildTextPart(const std::string &path, const char *subtype, std::string *error) {
+GMimeObject *BuildTextPart(const PartFile &part, const char *subtype, std::string *error) {
   TextShape shape;
   GMimeStream *file = nullptr;
-  if (ScanText(path, &shape) != 0 || (file = OpenPartStream(path)) == nullptr) {
-    *error = "cannot read body part file " + path + ": " + strerror(errno);
+  if (ScanText(part, &shape) != 0 || (file = OpenPartStream(part)) == nullptr) {
+    *error = "cannot read body part file " + part.path + ": " + strerror(errno);
     return nullptr;
   }
   GMimeStream *filtered = g_mime_stream_filter_new(file);
@@ -175,12 +237,18 @@ GMimeObject *BuildTextPart(const std::string &path, const char *subtype, std::st
 
 // Whether the file starts (after blanks) with "<html": the reader hands an
 // RTF body converted to HTML as a text body part.
-bool LooksLikeHtml(const std::string &path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+bool LooksLikeHtml(const PartFile &part) {
   char head[256];
-  ssize_t n = read(fd, head, sizeof head - 1);
-  close(fd);
+  ssize_t n;
+  if (part.held) {
+    n = static_cast<ssize_t>(std::min(part.bytes.size(), sizeof head - 1));
+    memcpy(head, part.bytes.data(), static_cast<size_t>(n));
+  } else {
+    int fd = open(part.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    n = read(fd, head, sizeof head - 1);
+    close(fd);
+  }
   if (n <= 0) return false;
   head[n] = '\0';
   const char *p = head;
@@ -207,7 +275,12 @@ bool HasExtension(const std::string &name) {
 
 // The first bytes of a part file (up to kTypeProbeBytes); *whole is set
 // when they are all of it. "" when it cannot be read.
-std::string ReadHead(const std::string &path, bool *whole) {
+std::string ReadHead(const PartFile &part, bool *whole) {
+  if (part.held) {
+    *whole = part.bytes.size() <= kTypeProbeBytes;
+    return part.bytes.substr(0, kTypeProbeBytes);
+  }
+  const std::string &path = part.path;
   std::string head(kTypeProbeBytes + 1, '\0');
   *whole = true;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -232,13 +305,14 @@ GMimeContentEncoding MessageEncoding(const TextShape &shape) {
 // content is or else by its name; base64 except for an attached message.
 // A name without extension whose bytes are clean UTF-8 text (the summary
 // the reader writes for an attached mail) is labelled text/plain.
-GMimeObject *BuildAttachment(const std::string &path, const std::string &name, bool html, std::string *error) {
+GMimeObject *BuildAttachment(const PartFile &file, const std::string &name, bool html, std::string *error) {
+  const std::string &path = file.path;
   bool whole = true;
-  std::string type = html ? "text/html" : GuessAttachmentType(name, ReadHead(path, &whole), whole);
+  std::string type = html ? "text/html" : GuessAttachmentType(name, ReadHead(file, &whole), whole);
   std::string charset;
   TextShape shape;
   const bool message = type.compare(0, 8, "message/") == 0;
-  if ((message || (type == "application/octet-stream" && !HasExtension(name))) && ScanText(path, &shape) != 0) {
+  if ((message || (type == "application/octet-stream" && !HasExtension(name))) && ScanText(file, &shape) != 0) {
     *error = "cannot read attachment file " + path + " (" + name + "): " + strerror(errno);
     return nullptr;
   }
@@ -246,8 +320,8 @@ GMimeObject *BuildAttachment(const std::string &path, const std::string &name, b
     type = "text/plain";
     charset = shape.ascii ? "us-ascii" : "utf-8";
   }
-  GMimeStream *file = OpenPartStream(path);
-  if (file == nullptr) {
+  GMimeStream *content = OpenPartStream(file);
+  if (content == nullptr) {
     *error = "cannot read attachment file " + path + " (" + name + "): " + strerror(errno);
     return nullptr;
   }
@@ -256,7 +330,7 @@ GMimeObject *BuildAttachment(const std::string &path, const std::string &name, b
   if (!charset.empty()) g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
   g_mime_object_set_disposition(GMIME_OBJECT(part), GMIME_DISPOSITION_ATTACHMENT);
   g_mime_part_set_filename(part, name.c_str());
-  SetContent(part, file);
+  SetContent(part, content);
   g_mime_part_set_content_encoding(part, message ? MessageEncoding(shape) : GMIME_CONTENT_ENCODING_BASE64);
   return GMIME_OBJECT(part);
 }
@@ -286,7 +360,7 @@ void AddExportHeaders(GMimeObject *object, const HostMessage &record) {
   if (!id.empty()) g_mime_object_set_header(object, "X-GroupWise-Id", ToUtf8(id).c_str(), "utf-8");
 }
 
-void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::string &workDir) {
+void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::string &messageId) {
   GMimeObject *object = GMIME_OBJECT(message);
   AddAddress(message, GMIME_ADDRESS_TYPE_FROM, FIELD(record, fromName), FIELD(record, fromAddress));
   for (int i = 0; i < record.recipCount && i < kMaxRecipients; ++i) {
@@ -310,7 +384,7 @@ void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::str
       g_date_time_unref(date);
     }
   }
-  g_mime_message_set_message_id(message, StableMessageId(record, workDir).c_str());
+  g_mime_message_set_message_id(message, messageId.c_str());
   static const struct {
     const char *importance, *priority;
   } kPriorities[] = {{"low", "5 (Lowest)"}, {"normal", "3 (Normal)"}, {"high", "1 (Highest)"}};
@@ -327,14 +401,25 @@ void SetHeaders(GMimeMessage *message, const HostMessage &record, const std::str
 // of kind 1 is the text body and the first of kind 9 the HTML body; further
 // ones are attachments under their names. Returns null with *error set
 // when a part file cannot be read.
-GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, std::string *error) {
+GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, bool *small, std::string *error) {
   int textIndex = -1, htmlIndex = -1, convertedIndex = -1;
   std::vector<int> attachments;
   std::vector<bool> htmlText(kMaxParts, false);  // text body parts that hold HTML
-  for (int i = 0; i < record.partCount && i < kMaxParts; ++i) {
+  const int count = record.partCount < 0 ? 0 : record.partCount > kMaxParts ? kMaxParts : record.partCount;
+  std::vector<PartFile> files(static_cast<size_t>(count));
+  int64_t budget = kHeldMessageBytes;
+  *small = true;
+  for (int i = 0; i < count; ++i) {
+    if (record.parts[i] == nullptr) continue;
+    // A file that cannot be read now is not held: the step that needs it
+    // meets the same error and says which part it was.
+    LoadPart(PartPath(workDir, record, i), &budget, &files[static_cast<size_t>(i)]);
+    if (!files[static_cast<size_t>(i)].held) *small = false;
+  }
+  for (int i = 0; i < count; ++i) {
     const HostPart *p = record.parts[i];
     if (p == nullptr) continue;
-    if (p->kind == kPartTextBody) htmlText[i] = LooksLikeHtml(PartPath(workDir, record, i));
+    if (p->kind == kPartTextBody) htmlText[i] = LooksLikeHtml(files[static_cast<size_t>(i)]);
     if (p->kind == kPartTextBody && !htmlText[i] && textIndex < 0)
       textIndex = i;
     else if (p->kind == kPartTextBody && htmlText[i] && convertedIndex < 0)
@@ -353,9 +438,9 @@ GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, st
     std::sort(attachments.begin(), attachments.end());
   }
   GMimeObject *text = nullptr, *html = nullptr;
-  if (textIndex >= 0 && (text = BuildTextPart(PartPath(workDir, record, textIndex), "plain", error)) == nullptr)
+  if (textIndex >= 0 && (text = BuildTextPart(files[static_cast<size_t>(textIndex)], "plain", error)) == nullptr)
     return nullptr;
-  if (htmlIndex >= 0 && (html = BuildTextPart(PartPath(workDir, record, htmlIndex), "html", error)) == nullptr) {
+  if (htmlIndex >= 0 && (html = BuildTextPart(files[static_cast<size_t>(htmlIndex)], "html", error)) == nullptr) {
     if (text != nullptr) g_object_unref(text);
     return nullptr;
   }
@@ -382,7 +467,7 @@ GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, st
     std::string name = ToUtf8(FIELD(*record.parts[index], name));
     if (name.empty()) name = "attachment-" + std::to_string(index + 1);
     if (htmlText[index]) name = HtmlAttachmentName(name);
-    GMimeObject *part = BuildAttachment(PartPath(workDir, record, index), name, htmlText[index], error);
+    GMimeObject *part = BuildAttachment(files[static_cast<size_t>(index)], name, htmlText[index], error);
     if (part == nullptr) {
       g_object_unref(mixed);
       return nullptr;
@@ -393,24 +478,58 @@ GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, st
   return GMIME_OBJECT(mixed);
 }
 
-// Writes message into a new file at path, synced when sync is set. Returns
-// the size, or -1 with *error set (the file is then removed).
-int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, bool sync, std::string *error) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    *error = "cannot create " + path + ": " + strerror(errno);
-    return -1;
+// Writes all of bytes to fd. Returns 0, or -1 with errno set.
+int WriteAll(int fd, const unsigned char *bytes, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    bytes += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Writes message into fd: a small one (every part held in memory) is made
+// in memory and written with one call, a larger one through 4 KB blocks.
+// Returns its size, or -1 with errno set.
+ssize_t WriteMessageTo(GMimeMessage *message, int fd, bool small) {
+  if (small) {
+    GMimeStream *memory = g_mime_stream_mem_new();
+    ssize_t written = g_mime_object_write_to_stream(GMIME_OBJECT(message), nullptr, memory);
+    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
+    if (written >= 0 && WriteAll(fd, bytes->data, bytes->len) != 0) written = -1;
+    int savedErrno = errno;
+    g_object_unref(memory);
+    errno = savedErrno;
+    return written;
   }
   // A pipe stream writes like a file stream but does not sync on every
-  // flush: the one fsync below is enough.
+  // flush: the one fsync after it is enough.
   GMimeStream *file = g_mime_stream_pipe_new(fd);
   g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(file), FALSE);
   GMimeStream *out = g_mime_stream_buffer_new(file, GMIME_STREAM_BUFFER_BLOCK_WRITE);
   g_object_unref(file);
   ssize_t written = g_mime_object_write_to_stream(GMIME_OBJECT(message), nullptr, out);
-  int flushed = g_mime_stream_flush(out);
+  if (g_mime_stream_flush(out) != 0) written = -1;
   int savedErrno = errno;
   g_object_unref(out);
+  errno = savedErrno;
+  return written;
+}
+
+// Writes message into a new file at path, synced when sync is set. Returns
+// the size, or -1 with *error set (the file is then removed).
+int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, bool sync, bool small, std::string *error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = "cannot create " + path + ": " + strerror(errno);
+    return -1;
+  }
+  errno = 0;
+  ssize_t written = WriteMessageTo(message, fd, small);
+  int flushed = written >= 0 ? 0 : -1;
+  int savedErrno = errno;
   bool ok = written >= 0 && flushed == 0 && (!sync || fsync(fd) == 0);
   if (!ok && savedErrno == 0) savedErrno = errno;
   if (close(fd) != 0) ok = false;
@@ -496,12 +615,22 @@ std::string ItemKey(const HostMessage &record, const std::string &workDir) {
   return "digest:" + Sha256Hex(fields);
 }
 
+namespace {
+
+std::string FileBaseOfKey(const std::string &folderPath, const std::string &key) {
+  return "gw-" + Sha256Hex(folderPath + "\n" + key).substr(0, 32);
+}
+
+std::string MessageIdOfKey(const std::string &key) { return Sha256Hex(key).substr(0, 32) + "@groupwise.invalid"; }
+
+}  // namespace
+
 std::string MessageFileBase(const std::string &folderPath, const HostMessage &record, const std::string &workDir) {
-  return "gw-" + Sha256Hex(folderPath + "\n" + ItemKey(record, workDir)).substr(0, 32);
+  return FileBaseOfKey(folderPath, ItemKey(record, workDir));
 }
 
 std::string StableMessageId(const HostMessage &record, const std::string &workDir) {
-  return Sha256Hex(ItemKey(record, workDir)).substr(0, 32) + "@groupwise.invalid";
+  return MessageIdOfKey(ItemKey(record, workDir));
 }
 
 std::string ExportHeaderBlock(const HostMessage &record) {
@@ -522,7 +651,9 @@ std::string MessageFlags(const HostMessage &record) { return record.unread ? "" 
 int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
                         const std::string &workDir, int64_t *bytes, std::string *error) {
   if (bytes != nullptr) *bytes = 0;
-  const std::string base = MessageFileBase(folder->folderPath, record, workDir);
+  // The key once: for an item without an id it reads every part file.
+  const std::string key = ItemKey(record, workDir);
+  const std::string base = FileBaseOfKey(folder->folderPath, key);
   if (folder->present.count(base) != 0) return kWriteAlreadyPresent;
   InitGMimeOnce();
   const std::string tmpPath = folder->directory + "/tmp/" + base;
@@ -533,13 +664,14 @@ int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
     size = WriteOriginalFile(ExportHeaderBlock(record), PartPath(workDir, record, original), tmpPath,
                              !folder->deferSync, error);
   } else {
-    GMimeObject *body = BuildBody(record, workDir, error);
+    bool small = false;
+    GMimeObject *body = BuildBody(record, workDir, &small, error);
     if (body == nullptr) return kWriteFailed;
     GMimeMessage *message = g_mime_message_new(TRUE);
-    SetHeaders(message, record, workDir);
+    SetHeaders(message, record, MessageIdOfKey(key));
     g_mime_message_set_mime_part(message, body);
     g_object_unref(body);
-    size = WriteMessageFile(message, tmpPath, !folder->deferSync, error);
+    size = WriteMessageFile(message, tmpPath, !folder->deferSync, small, error);
     g_object_unref(message);
   }
   if (size < 0) return kWriteFailed;

@@ -62,8 +62,9 @@ struct PartHashMemo {
 // Files below this size are hashed again: cheaper than the bookkeeping.
 const int64_t kMemoMinBytes = 1 << 20;
 
-// Like the rest of MVCOM's state, used from the host's one thread.
-PartHashMemo gPartHashMemo;
+// One per thread: the export's writer thread names its files by the same
+// keys while the host's main thread asks for the next item's.
+thread_local PartHashMemo gPartHashMemo;
 
 bool SameFile(const struct stat &x, const struct stat &y) {
 #if defined(_WIN32)

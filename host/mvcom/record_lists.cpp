@@ -2,6 +2,7 @@
 // clearing a record, deleting and dropping part files, and the record's size.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
@@ -14,10 +15,16 @@
 
 enum { kPartPathCap = 512 };
 
+// One past the highest slot of each list that AllocEntry ever filled, in any
+// record: every entry lies below it (RemovePart only moves entries down).
+static int gRecipSlotsUsed = 0;
+static int gPartSlotsUsed = 0;
+
 // Stores a zeroed entry of `size` bytes at list[count]. An entry left there
 // by an earlier allocation that the caller did not count is reused.
-static int AllocEntry(void **list, int count, int limit, size_t size) {
+static int AllocEntry(void **list, int count, int limit, size_t size, int *slotsUsed) {
   if (count < 0 || count >= limit) return 0;
+  if (count >= *slotsUsed) *slotsUsed = count + 1;
   if (list[count] != nullptr) {
     memset(list[count], 0, size);
     return 1;
@@ -29,30 +36,33 @@ static int AllocEntry(void **list, int count, int limit, size_t size) {
 int com_AllocRecip(HostMessage *record) {
   if (record == nullptr) return 0;
   return AllocEntry(reinterpret_cast<void **>(record->recips), record->recipCount, kMaxRecipients,
-                    sizeof(HostRecipient));
+                    sizeof(HostRecipient), &gRecipSlotsUsed);
 }
 
 int com_AllocPart(HostMessage *record) {
   if (record == nullptr) return 0;
   ForgetPartHashes();
   return AllocEntry(reinterpret_cast<void **>(record->parts), record->partCount, kMaxParts,
-                    sizeof(HostPart));
+                    sizeof(HostPart), &gPartSlotsUsed);
 }
 
 // Frees every entry of both lists, counted or not, and sets the counts to 0.
-// Every slot is looked at, not only those below the counts: an entry that
-// was allocated but never counted is freed too. Most slots are empty, so the
-// check comes before the call (this runs several times per item).
+// Every slot an entry can be in is looked at, not only those below the
+// counts: an entry that was allocated but never counted is freed too. The
+// slots past the highest ever filled are not (this runs several times per
+// item, and most of the 5500 slots are never used).
 static void FreeLists(HostMessage *record) {
-  for (HostRecipient *&r : record->recips) {
-    if (r == nullptr) continue;
-    free(r);
-    r = nullptr;
+  const int recips = std::min(std::max(gRecipSlotsUsed, record->recipCount), static_cast<int>(kMaxRecipients));
+  for (int i = 0; i < recips; ++i) {
+    if (record->recips[i] == nullptr) continue;
+    free(record->recips[i]);
+    record->recips[i] = nullptr;
   }
-  for (HostPart *&p : record->parts) {
-    if (p == nullptr) continue;
-    free(p);
-    p = nullptr;
+  const int parts = std::min(std::max(gPartSlotsUsed, record->partCount), static_cast<int>(kMaxParts));
+  for (int i = 0; i < parts; ++i) {
+    if (record->parts[i] == nullptr) continue;
+    free(record->parts[i]);
+    record->parts[i] = nullptr;
   }
   record->recipCount = 0;
   record->partCount = 0;

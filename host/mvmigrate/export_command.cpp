@@ -4,6 +4,7 @@
 // counts outcomes and drives the progress display; the extended-error sink
 // collects the items the plug-in could not read.
 #include "host/mvmigrate/export_command.h"
+#include "host/mvmigrate/export_writer.h"
 #include "host/mvmigrate/interrupt.h"
 
 #include <dirent.h>
@@ -14,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -40,6 +43,8 @@ enum {
   kSaveFailedRecord = 1234,  // failed; the plug-in lists the id for --retry-failed
 };
 
+const char kLateFailureHint[] = "not in the failed-ids list: the next export without --retry-failed takes it";
+
 // Everything the callbacks need during one export; they reach it through
 // gRun because the plug-in passes the host no pointer of its own to
 // ItemNotify and HostNotify.
@@ -64,6 +69,17 @@ struct ExportRun {
   progress::ProgressDisplay display;
   progress::ProgressState state;
   struct timespec started = {};
+  // The writer thread (off with --no-writer-thread: SaveItem writes).
+  bool writerOn = false;
+  exportwriter::ExportWriter writer;
+  // Report entries made while items are queued wait behind them, so that
+  // the report lists everything in the order the plug-in handed it over.
+  // An empty entry stands for the next queued item's outcome.
+  std::deque<std::function<void()>> waiting;
+  exportwriter::WriterJob *lastHandedOver = nullptr;  // until its outcome is taken
+  // A queued item failed whose record the plug-in has added to the open
+  // batch of the migration state: that batch must not be committed.
+  bool batchLostAWrite = false;
 };
 
 ExportRun *gRun = nullptr;
@@ -93,11 +109,20 @@ void NoteFailure(ExportRun *run, const std::string &id, const std::string &subje
     run->failure.reason += (run->failure.reason.empty() ? "" : "; ") + reason;
 }
 
+// Runs what puts an entry into the report once the items queued before it
+// have their outcomes in, so that the report keeps the plug-in's order.
+void Defer(ExportRun *run, std::function<void()> entry) {
+  if (run->waiting.empty())
+    entry();
+  else
+    run->waiting.push_back(std::move(entry));
+}
+
 // Moves a noted failure into the report's list.
 void CommitFailure(ExportRun *run) {
   if (!run->pendingFailure) return;
-  run->report.failures.push_back(run->failure);
   run->pendingFailure = false;
+  Defer(run, [run, failure = run->failure] { run->report.failures.push_back(failure); });
 }
 
 // What the summary and the report call an item: a mail's subject, an
@@ -114,53 +139,140 @@ std::string ItemName(const HostMessage &record) {
 
 // Counts a mail written as it arrived or converted; one converted because
 // its original is too large is also a warning beside it.
-void CountMailForm(ExportRun *run, const HostMessage &record, const std::string &id, const std::string &subject) {
-  if (!run->report.forms.asked || record.itemKind != kItemMail) return;
-  if (maildir::FindOriginalPart(record) >= 0) {
+void CountMailForm(ExportRun *run, const exportwriter::ItemNotes &item) {
+  if (!run->report.forms.asked || item.itemKind != kItemMail) return;
+  if (item.hasOriginal) {
     ++run->report.forms.asReceived;
     return;
   }
   ++run->report.forms.converted;
-  if (run->originalTooLargeKB <= 0) return;
+  if (item.originalTooLargeKB <= 0) return;
   ++run->report.forms.tooLarge;
-  run->report.warnings.push_back({run->folder != nullptr ? run->folder->path : "", id, subject,
-                                  "converted: its original message (" + std::to_string(run->originalTooLargeKB) +
+  run->report.warnings.push_back({item.folderPath, item.id, item.subject,
+                                  "converted: its original message (" + std::to_string(item.originalTooLargeKB) +
                                       " KB) is above the attachment size limit"});
+}
+
+// What the report needs of the item SaveItem was given, whenever its write ends.
+exportwriter::ItemNotes NotesOf(ExportRun *run, const HostMessage &record) {
+  exportwriter::ItemNotes item;
+  item.id.assign(record.messageId, strnlen(record.messageId, sizeof record.messageId));
+  item.subject = ItemName(record);
+  item.folderIndex = run->report.folders.empty() ? 0 : run->report.folders.size() - 1;
+  item.folderPath = run->folder != nullptr ? run->folder->path : "";
+  item.lost.swap(run->pendingLost);
+  item.itemKind = record.itemKind;
+  item.contactFlag = record.contactFlag;
+  item.hasOriginal = maildir::FindOriginalPart(record) >= 0;
+  item.originalTooLargeKB = run->originalTooLargeKB;
+  return item;
+}
+
+void NoteWarnings(ExportRun *run, const exportwriter::ItemNotes &item, const std::vector<std::string> &warnings) {
+  for (const std::string &text : warnings) {
+    com_Log("MV Warning: %s in %s: %s", item.subject.c_str(), item.folderPath.c_str(), text.c_str());
+    run->report.warnings.push_back({item.folderPath, item.id, item.subject, text});
+  }
+}
+
+// The report's share of an item written, or found written by an earlier run.
+void NoteWritten(ExportRun *run, const exportwriter::ItemNotes &item, int result, int64_t bytes) {
+  report::FolderSummary *folder = &run->report.folders[item.folderIndex];
+  for (const std::string &text : item.lost) run->report.lostAttachments.push_back({folder->path, item.id, item.subject, text});
+  if (result == store::kAlreadyPresent) {
+    ++folder->alreadyPresent;
+    run->report.earlier.push_back({folder->path, item.id, item.subject, "already in the output folder"});
+  }
+  report::CountKind(&run->report.kinds, item.itemKind, item.contactFlag);
+  CountMailForm(run, item);
+  folder->bytes += bytes;
+  run->state.bytes += bytes;
+}
+
+// A queued item whose write failed after SaveItem had told the plug-in it
+// was stored: a failed item all the same in the report, and its record in
+// the open batch of the migration state is dropped (the whole batch: the
+// items of it that were written are found in place by the next run). The
+// plug-in did not list it for --retry-failed, and the host does not know
+// the id the plug-in fetches it by: the reason says how it is taken again.
+void NoteLateFailure(ExportRun *run, const exportwriter::ItemNotes &item, const std::string &error) {
+  const std::string reason = (error.empty() ? "not written" : error) + "; " + kLateFailureHint;
+  com_Log("MV Error: %s", error.c_str());
+  run->batchLostAWrite = true;
+  if (!item.notified) {  // the plug-in's notice of this item is still to come
+    NoteFailure(run, item.id, item.subject, reason);
+    return;
+  }
+  if (item.countedFailed) return;  // counted and listed as failed already
+  report::FailedItem failure;
+  failure.folder = item.folderPath;
+  failure.id = item.id;
+  failure.subject = item.subject;
+  failure.reason = reason;
+  run->report.failures.push_back(failure);
+  report::FolderSummary *folder = &run->report.folders[item.folderIndex];
+  if (item.countedStored) --folder->stored;
+  ++folder->failed;
+}
+
+// Takes the outcomes of queued items and the entries waiting behind them,
+// in order: those ready, or (wait) all; with room set, only until another
+// item can be queued.
+void ApplyWaiting(ExportRun *run, bool wait, bool room = false) {
+  while (!run->waiting.empty() && !(room && exportwriter::HasRoom(run->writer))) {
+    if (run->waiting.front()) {
+      std::function<void()> entry = std::move(run->waiting.front());
+      run->waiting.pop_front();
+      entry();
+      continue;
+    }
+    exportwriter::WriterJob *job = exportwriter::OldestFinished(&run->writer, wait || room);
+    if (job == nullptr) return;
+    run->waiting.pop_front();
+    NoteWarnings(run, job->notes, job->warnings);
+    if (job->result == store::kStored || job->result == store::kAlreadyPresent)
+      NoteWritten(run, job->notes, job->result, job->bytes);
+    else
+      NoteLateFailure(run, job->notes, job->error);
+    if (run->lastHandedOver == job) run->lastHandedOver = nullptr;
+    exportwriter::DoneWith(&run->writer);
+  }
+}
+
+// Writes the item now; a failure is told to the plug-in, which lists it.
+int WriteNow(ExportRun *run, const HostMessage &record) {
+  exportwriter::ItemNotes item = NotesOf(run, record);
+  std::string error;
+  int64_t bytes = 0;
+  std::vector<std::string> warnings;
+  const int result = run->store->Write(record, run->workDir, &bytes, &warnings, &error);
+  NoteWarnings(run, item, warnings);
+  if (result != store::kStored && result != store::kAlreadyPresent) {
+    com_Log("MV Error: %s", error.c_str());
+    NoteFailure(run, item.id, item.subject, error.empty() ? "not written" : error);
+    return kSaveFailedRecord;
+  }
+  NoteWritten(run, item, result, bytes);
+  return kSaveStored;
 }
 
 int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   ExportRun *run = gRun;
   if (run == nullptr || record == nullptr) return kSaveFailedRecord;
-  const std::string id(record->messageId, strnlen(record->messageId, sizeof record->messageId));
-  const std::string subject = ItemName(*record);
-  std::string error;
-  int64_t bytes = 0;
-  std::vector<std::string> warnings;
-  int result = run->store != nullptr ? run->store->Write(*record, run->workDir, &bytes, &warnings, &error)
-                                     : static_cast<int>(store::kFailed);
-  if (run->store == nullptr) error = "no store is open for " + (run->folder != nullptr ? run->folder->path : "");
-  for (const std::string &text : warnings) {
-    com_Log("MV Warning: %s in %s: %s", subject.c_str(), run->folder != nullptr ? run->folder->path.c_str() : "",
-            text.c_str());
-    run->report.warnings.push_back({run->folder != nullptr ? run->folder->path : "", id, subject, text});
-  }
-  if (result != store::kStored && result != store::kAlreadyPresent) {
+  if (run->store == nullptr) {
+    const std::string error = "no store is open for " + (run->folder != nullptr ? run->folder->path : "");
     com_Log("MV Error: %s", error.c_str());
-    NoteFailure(run, id, subject, error.empty() ? "not written" : error);
+    NoteFailure(run, std::string(record->messageId, strnlen(record->messageId, sizeof record->messageId)),
+                ItemName(*record), error);
     run->pendingLost.clear();
     return kSaveFailedRecord;
   }
-  for (const std::string &text : run->pendingLost)
-    run->report.lostAttachments.push_back({run->folder->path, id, subject, text});
-  run->pendingLost.clear();
-  if (result == store::kAlreadyPresent) {
-    ++run->folder->alreadyPresent;
-    run->report.earlier.push_back({run->folder->path, id, subject, "already in the output folder"});
-  }
-  report::CountKind(&run->report.kinds, record->itemKind, record->contactFlag);
-  CountMailForm(run, *record, id, subject);
-  run->folder->bytes += bytes;
-  run->state.bytes += bytes;
+  if (!run->writerOn) return WriteNow(run, *record);
+  ApplyWaiting(run, false);
+  ApplyWaiting(run, false, true);
+  exportwriter::ItemNotes item = NotesOf(run, *record);
+  run->lastHandedOver = exportwriter::HandOver(&run->writer, *record, run->workDir, run->store, &item);
+  run->waiting.push_back(nullptr);
   return kSaveStored;
 }
 
@@ -168,10 +280,18 @@ int MV_CALL ItemNotify(HostMessage *record, const char *, int status, int *, int
   ExportRun *run = gRun;
   if (run == nullptr || run->folder == nullptr) return 0;
   bool failed = run->pendingFailure;
+  if (run->lastHandedOver != nullptr) {  // this notice is of the item SaveItem queued last
+    run->lastHandedOver->notes.notified = true;
+    run->lastHandedOver->notes.countedFailed = failed;
+    run->lastHandedOver->notes.countedStored = !failed && status == report::kStatusStored;
+    run->lastHandedOver = nullptr;
+  }
   if (status == report::kStatusDuplicate && !failed && record != nullptr)
-    run->report.earlier.push_back({run->folder->path,
-                                   std::string(record->messageId, strnlen(record->messageId, sizeof record->messageId)),
-                                   ItemName(*record), "exported by an earlier run"});
+    Defer(run, [run, entry = report::EarlierItem{run->folder->path,
+                                             std::string(record->messageId, strnlen(record->messageId, sizeof record->messageId)),
+                                             ItemName(*record), "exported by an earlier run"}] {
+      run->report.earlier.push_back(entry);
+    });
   // An item the plug-in reported as failed never counts as stored.
   report::CountItem(run->folder, failed ? report::kStatusSkippedOrFailed : status, failed);
   CommitFailure(run);
@@ -206,12 +326,16 @@ int MV_CALL HostNotify(int, const char *key, int value, int *, int *, int *stop)
 // its name in cur/).
 enum { kBatchItems = 500, kBatchMilliseconds = 1000 };
 
-// Pre-commit callback: makes the pending items of every store durable. 0,
-// or -1 (the pending records are then dropped).
+// Pre-commit callback: waits for the queued items, then makes the pending
+// items of every store durable. 0, or -1 (the pending records are then
+// dropped) when a sync or a queued write failed.
 int SyncPendingMessages(void *) {
   ExportRun *run = gRun;
   if (run == nullptr) return 0;
-  int result = 0;
+  if (run->writerOn) ApplyWaiting(run, true);  // every queued item written
+  // The items written are made durable also when the batch is dropped.
+  int result = run->batchLostAWrite ? -1 : 0;
+  run->batchLostAWrite = false;
   for (auto &entry : run->stores) {
     std::string error;
     if (entry.second->Sync(&error) != 0) {
@@ -413,6 +537,9 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     int stored = 0, dataSize = 0;
     api.ConvertFolder(record.get(), &SaveItem, index, "", nullptr, nullptr, nullptr, options.maxAttachKB, nullptr,
                       nullptr, nullptr, &stored, &dataSize, &ItemNotify);
+    if (run->writerOn) {
+      ApplyWaiting(run, true);  // the folder's items written before its store moves on
+    }
     api.CloseRead(0);
     mvcom_CommitBatch();  // the folder's messages and records before the next folder's
     CommitFailure(run);  // a failure no item notice followed
@@ -534,6 +661,11 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   run.report.forms.asked = options.originals && !options.dryRun;
   run.display = progress::MakeProgressDisplay(host.verbosity > 0 ? stderr : nullptr);
   clock_gettime(CLOCK_MONOTONIC, &run.started);
+  run.writerOn = options.writerThread && !options.dryRun;
+  if (run.writerOn && exportwriter::StartWriter(&run.writer, workDir, &error) != 0) {
+    com_Log("MV Warning: %s; items are written one by one", error.c_str());
+    run.writerOn = false;
+  }
   gRun = &run;
   mvcom_BeginBatch(kBatchItems, kBatchMilliseconds, &SyncPendingMessages, nullptr);
   mvcom_SetExtendedErrorSink(&ExtendedErrorSink, nullptr);
@@ -581,6 +713,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   RestoreInterrupt();
   mvcom_SetExtendedErrorSink(nullptr, nullptr);
   mvcom_EndBatch();
+  exportwriter::StopWriter(&run.writer);
   gRun = nullptr;
   UnloadPlugin(&api);
   mvcom_Shutdown();

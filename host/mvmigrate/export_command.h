@@ -23,6 +23,7 @@ struct ExportOptions {
   bool jsonSummary = false;  // print the JSON report on stdout instead of the table
   bool originals = true;     // /MIME822: received mail as it arrived (--no-originals: converted, as before)
   bool rules = true;         // /MAILRULES: the mail rules into OUT/rules/ (--no-rules turns it off)
+  bool writerThread = true;  // items written by a second thread while the next is fetched (--no-writer-thread: off)
   // The store of a folder class below OUT/ (null: that class is not
   // exported). Empty: store::MakeExportStore. Tests put stores of their own here.
   std::function<std::unique_ptr<store::ExportStore>(int folderClass, const std::string &outDir)> makeStore;

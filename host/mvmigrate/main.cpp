@@ -99,10 +99,12 @@ int main(int argc, char **argv) {
   exporter->add_flag("--retry-failed", exportOptions.retryFailed, "export only the items the last run listed as failed");
   exporter->add_option("--report", exportOptions.reportPath,
                        "write the run's report as JSON to this file (\"-\": standard output)");
-  bool noRules = false, noOriginals = false;
+  bool noRules = false, noOriginals = false, noWriterThread = false;
   exporter->add_flag("--no-originals", noOriginals,
                      "write received mail converted from GroupWise's record, not as it arrived");
   exporter->add_flag("--no-rules", noRules, "leave the mail rules out (else OUT/rules/: the rules file and rules.sieve)");
+  exporter->add_flag("--no-writer-thread", noWriterThread,
+                     "write each item before the next is fetched (else a second thread writes while the next is fetched)");
 
   LogonOptions importLogon;
   ImportOptions importOptions;
@@ -133,6 +135,7 @@ int main(int argc, char **argv) {
   if (*folders) return RunFolders(host, logon, json);
   exportOptions.rules = !noRules;
   exportOptions.originals = !noOriginals;
+  exportOptions.writerThread = !noWriterThread;
   if (*exporter) return RunExport(host, exportLogon, exportOptions);
   if (*importer) return RunImport(host, importLogon, importOptions);
   if (*demo) return RunExportDemo(host, demoTls, demoJson);

@@ -169,8 +169,9 @@ TEST_F(ItemLoopTest, ExportHandsEachFolderToTheStoreOfItsClass) {
        {"0 Mailbox First"},
        {"\"warnings\": [\n    {\"folder\": \"Mailbox\", \"item\": \"ONE.1@example.com\", \"subject\": \"First\", "
         "\"warning\": \"alarm left out\"}]",
-        "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full\"}"},
-       "a warning goes beside its item, a failed write is a failed item"},
+        "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full; "
+        "not in the failed-ids list: the next export without --retry-failed takes it\"}"},
+       "a warning goes beside its item, a failed write (by the writer thread) is a failed item"},
       {{0}, {"Mail"}, "", "", 64, {}, {}, {}, "--folder Mail names no folder: Mailbox only starts with it"},
   };
   int run = 0;
@@ -194,6 +195,51 @@ TEST_F(ItemLoopTest, ExportHandsEachFolderToTheStoreOfItsClass) {
     if (row.classes.count(2) != 0) {
       EXPECT_EQ(json.find("\"path\": \"Calendar\", \"class\""), std::string::npos) << json;
     }
+  }
+}
+
+TEST_F(ItemLoopTest, AWriteThatFailsIsAFailedItemThatTheNextRunTakes) {
+  const struct {
+    bool writerThread;
+    std::string failure;             // the JSON report's entry
+    bool listed;                     // in the failed-ids list for --retry-failed
+    std::vector<std::string> rerun;  // what a plain second run writes
+    const char *why;
+  } rows[] = {
+      {false,
+       "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full\"}",
+       true,
+       {"0 Mailbox Second"},
+       "written on the spot: the plug-in hears of the failure, lists the item and records only what was written"},
+      {true,
+       "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full; "
+       "not in the failed-ids list: the next export without --retry-failed takes it\"}",
+       false,
+       {"0 Mailbox First", "0 Mailbox Second"},
+       "written by the thread after SaveItem returned: the batch holding its record is dropped, so the next run "
+       "takes it again, and the batch's other items too (a real store finds them in place)"},
+  };
+  int run = 0;
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.why);
+    host_.outDir = scratch_.root() + "/late" + std::to_string(run++);
+    StoreLog log;
+    log.failSubject = "Second";
+    ExportOptions options;
+    options.writerThread = row.writerThread;
+    EXPECT_EQ(Export({0}, options, &log), 75);
+    EXPECT_EQ(log.written, std::vector<std::string>{"0 Mailbox First"});
+    const std::string json = ReadFileBytes(scratch_.root() + "/report.json");
+    EXPECT_NE(json.find(row.failure), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"path\": \"Mailbox\", \"total\": 2, \"stored\": 1, \"already_present\": 0, \"earlier\": 0, "
+                        "\"duplicates\": 0, \"date_filtered\": 0, \"skipped\": 0, \"failed\": 1, "),
+              std::string::npos)
+        << "one stored, one failed: " << json;
+    const std::string failedIds = ReadFileBytes(host_.outDir + "/data/failed-ids.txt");
+    EXPECT_EQ(failedIds.find(";Second\n") != std::string::npos, row.listed) << failedIds;
+    StoreLog again;
+    EXPECT_EQ(Export({0}, options, &again), 0);
+    EXPECT_EQ(again.written, row.rerun) << "nothing lost: the failed item is written by the next run";
   }
 }
 
