@@ -39,11 +39,14 @@ for target in "${targets[@]}"; do
     *) dict="$root/fuzz/answers.dict" ;;
   esac
   mkdir -p "$logdir/corpus/$target"
+  # The seeds are copied in rather than passed as a second corpus, so that
+  # nothing the run finds or reduces can land in the source tree.
+  cp -n "$root/fuzz/corpus/$target"/* "$logdir/corpus/$target"/ 2>/dev/null
   echo "$(date -u +%FT%TZ) $target: start" >> "$logdir/summary.txt"
   # -close_fd_mask=2: the host library repeats its error lines on stderr,
   # gigabytes over ten million runs; libFuzzer and the sanitizers still
   # report there.
-  nice -n 19 "${FUZZ_BIN:-$root/build-fuzz/bin}/$target" "$logdir/corpus/$target" "$root/fuzz/corpus/$target" \
+  nice -n 19 "${FUZZ_BIN:-$root/build-fuzz/bin}/$target" "$logdir/corpus/$target" \
     -dict="$dict" -runs="$runs" "${limit[@]}" -close_fd_mask=2 -print_final_stats=1 \
     -artifact_prefix="$logdir/$target-" \
     >> "$logdir/$target.log" 2>&1
