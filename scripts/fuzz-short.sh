@@ -23,6 +23,9 @@ status=0
 for seeds in "$root"/fuzz/corpus/*/; do
   target=$(basename "$seeds")
   mkdir -p "$work/$target"
+  # Seeds are copied, never passed as a corpus: a run may write into its
+  # corpus directories, and the tree must stay as it is.
+  cp "$seeds"* "$work/$target"/
   case $target in
     fuzz_maildir_message) dict=(-dict="$root/fuzz/maildir.dict") ;;
     fuzz_ical) dict=(-dict="$root/fuzz/ical.dict") ;;
@@ -30,7 +33,7 @@ for seeds in "$root"/fuzz/corpus/*/; do
     *) dict=(-dict="$root/fuzz/answers.dict") ;;
   esac
   log="$work/$target.log"
-  if "$build/bin/$target" "$work/$target" "$seeds" "${dict[@]}" -max_total_time="$seconds" \
+  if "$build/bin/$target" "$work/$target" "${dict[@]}" -max_total_time="$seconds" \
        -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$work/$target-" > "$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     printf '%-22s %10s executions, no finding\n' "$target" "${runs:-?}"
