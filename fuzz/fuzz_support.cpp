@@ -25,6 +25,7 @@
 #include "reader/item_fetch.h"
 #include "reader/recurrence_keys.h"
 #include "plugin/mv_api.h"
+#include "transport/answer_store.h"
 #include "transport/http_transfer.h"
 #include "transport/retry_wait.h"
 #include "writer/write_session.h"
@@ -106,6 +107,7 @@ void MakeRoot() {
 }
 
 void ResetPlugin() {
+  ForgetAllAnswers();
   FreeFolderTable();
   FreeCategoryTable();
   ClearRecurrenceKeys();

@@ -14,6 +14,7 @@
 #include "plugin/session_state.h"
 #include "reader/attachments.h"
 #include "reader/base64_decode.h"
+#include "transport/answer_store.h"
 #include "transport/keep_alive.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
@@ -69,7 +70,7 @@ uint64_t DigestRest(FILE *file) {
 // whole piece): to compare it with previousDigest, or for the next piece.
 int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
                     uint64_t previousDigest, int wantDigest, ChunkAnswer *answer) {
-  FilePtr file = OpenFile(path, "r");
+  FilePtr file = OpenAnswer(path, "r");
   if (!file) return 0;
   // The C library takes the size only with a buffer given; one answer is
   // open at a time, so one static buffer serves them all.
@@ -150,7 +151,7 @@ void KeepAttachmentDebugCopy(const char *responsePath, const char *what) {
   FormatText(name, sizeof name, "att%d.gwdat", gAttachmentCopyCounter++);
   char debugPath[kPathSize + kDirSize];
   FormatDebugPath(debugPath, sizeof debugPath, name);
-  com_fcopy(responsePath, debugPath);
+  CopyAnswer(responsePath, debugPath);
   DebugLog("debug: copied %s to %s", what, debugPath);
 }
 

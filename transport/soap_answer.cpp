@@ -9,6 +9,7 @@
 
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
+#include "transport/answer_store.h"
 
 namespace {
 
@@ -266,18 +267,14 @@ int ShapeOf(const AnswerScan &scan) {
 
 }  // namespace
 
-void ReadSoapAnswer(const char *path, SoapAnswer *answer) {
-  answer->shape = kAnswerNotSoap;
-  answer->code = 0;
-  answer->faultText[0] = '\0';
-  FilePtr file = OpenFile(path, "rb");
-  if (!file) return;
-  static AnswerScan scan;
-  memset(&scan, 0, sizeof scan);
-  scan.statusLevel = scan.captureLevel = kNoLevel;
-  static char block[kReadBlockSize];
-  size_t n;
-  while ((n = fread(block, 1, sizeof block, file.get())) > 0) ScanBlock(&scan, block, n);
+namespace {
+
+void BeginScan(AnswerScan *scan) {
+  memset(scan, 0, sizeof *scan);
+  scan->statusLevel = scan->captureLevel = kNoLevel;
+}
+
+void TakeVerdict(const AnswerScan &scan, SoapAnswer *answer) {
   answer->shape = ShapeOf(scan);
   answer->code = scan.codeSeen && !scan.codeBad ? scan.code : 0;
   // The writer puts the text on a line of its own: the line ends go.
@@ -286,6 +283,31 @@ void ReadSoapAnswer(const char *path, SoapAnswer *answer) {
   size_t length = strlen(text);
   while (length > 0 && IsLineBlank(text[length - 1])) --length;
   CopyTextN(answer->faultText, sizeof answer->faultText, text, length);
+}
+
+// The scan of the answer being written.
+AnswerScan gWrittenScan;
+
+}  // namespace
+
+void BeginSoapAnswerScan() { BeginScan(&gWrittenScan); }
+
+void ScanSoapAnswer(const char *data, size_t size) { ScanBlock(&gWrittenScan, data, size); }
+
+void TakeSoapAnswerVerdict(SoapAnswer *answer) { TakeVerdict(gWrittenScan, answer); }
+
+void ReadSoapAnswer(const char *path, SoapAnswer *answer) {
+  answer->shape = kAnswerNotSoap;
+  answer->code = 0;
+  answer->faultText[0] = '\0';
+  FilePtr file = OpenAnswer(path, "rb");
+  if (!file) return;
+  static AnswerScan scan;
+  BeginScan(&scan);
+  static char block[kReadBlockSize];
+  size_t n;
+  while ((n = fread(block, 1, sizeof block, file.get())) > 0) ScanBlock(&scan, block, n);
+  TakeVerdict(scan, answer);
 }
 
 const char *SoapAnswerShapeText(int shape) {

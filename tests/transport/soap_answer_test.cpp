@@ -4,10 +4,12 @@
 // the response writer stores it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "support/host_fixture.h"
+#include "transport/answer_store.h"
 #include "transport/http_transfer.h"
 #include "transport/soap_answer.h"
 
@@ -104,7 +106,30 @@ TEST(SoapAnswer, ShapeAndStatusCodeOfSavedAnswers) {
       EXPECT_EQ(answer.code, c.code);
       EXPECT_STREQ(answer.faultText, c.faultText);
     }
+    // Taken while the answer is written, in pieces that split tags and texts:
+    // the same verdict without reading the answer again.
+    for (size_t piece : {size_t{1}, size_t{7}, c.answer.size() + 1}) {
+      SCOPED_TRACE(piece);
+      ASSERT_EQ(AnswerBegin(lines.c_str()), 1);
+      ResponseWriterBeginAnswer();
+      for (size_t at = 0; at < c.answer.size(); at += piece) {
+        ResponseWriterWrite(c.answer.data() + at, std::min(piece, c.answer.size() - at));
+      }
+      ResponseWriterEnd();
+      ASSERT_EQ(AnswerEnd(), 1);
+      SoapAnswer answer;
+      TakeSoapAnswerVerdict(&answer);
+      EXPECT_EQ(answer.shape, c.shape);
+      EXPECT_EQ(answer.code, c.code);
+      EXPECT_STREQ(answer.faultText, c.faultText);
+    }
+    ForgetAnswer(lines.c_str());
   }
+  // Nothing written since the scan began: no envelope.
+  BeginSoapAnswerScan();
+  SoapAnswer empty;
+  TakeSoapAnswerVerdict(&empty);
+  EXPECT_EQ(empty.shape, kAnswerNotSoap);
   SoapAnswer missing;
   ReadSoapAnswer((host.workDir() + "none.xml").c_str(), &missing);
   EXPECT_EQ(missing.shape, kAnswerNotSoap);
