@@ -205,9 +205,14 @@ void TagByte(AnswerScan *scan, char c) {
     } else if (scan->nameLength + 1 < sizeof scan->name) {
       scan->name[scan->nameLength++] = c;
       scan->name[scan->nameLength] = '\0';
-      if (strcmp(scan->name, "!--") == 0) BeginSkip(scan, "-->", 0);
-      else if (strcmp(scan->name, "![CDATA[") == 0) BeginSkip(scan, "]]>", 1);
-      else if (scan->nameLength == 1 && c == '?') BeginSkip(scan, "?>", 0);
+      // Only a name that begins with "!" can open a comment or a CDATA
+      // section: element names are not compared byte by byte.
+      if (scan->name[0] == '!') {
+        if (strcmp(scan->name, "!--") == 0) BeginSkip(scan, "-->", 0);
+        else if (strcmp(scan->name, "![CDATA[") == 0) BeginSkip(scan, "]]>", 1);
+      } else if (scan->nameLength == 1 && c == '?') {
+        BeginSkip(scan, "?>", 0);
+      }
       return;
     }
   }
