@@ -314,7 +314,8 @@ void ReadAttachmentElement(FILE *response, AttachmentElement *a) {
   }
 }
 
-int AddPartFile(HostMessage *record, const char *path, const char *name, int kind) {
+int AddPartFile(HostMessage *record, const char *path, const char *name, int kind,
+                int64_t knownSize) {
   if (record->partCount >= kMaxParts || !com_AllocPart(record)) {
     com_Log("MV Info: too many message attachments (%d), cutting off", record->partCount);
     remove(path);
@@ -324,8 +325,8 @@ int AddPartFile(HostMessage *record, const char *path, const char *name, int kin
   HostPart *part = record->parts[record->partCount];
   CopyText(part->name, sizeof part->name, name);
   part->kind = kind;
-  int64_t size = 0;
-  if (com_GetFileSize(path, &size) != 0) size = 0;
+  int64_t size = kind == kPartHtmlBody ? -1 : knownSize;  // cleaning changes the size
+  if (size < 0 && com_GetFileSize(path, &size) != 0) size = 0;
   part->size = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
   ++record->partCount;
   return 1;
