@@ -240,12 +240,46 @@ void StartTag(AnswerScan *scan) {
   scan->lastInTag = 0;
 }
 
+// The first ">" or quote in [p, end), or end.
+const char *NextTagStop(const char *p, const char *end) {
+  static const char kStops[] = {'>', '"', '\''};
+  const char *stop = end;
+  for (char c : kStops) {
+    const char *found = static_cast<const char *>(memchr(p, c, static_cast<size_t>(stop - p)));
+    if (found != nullptr) stop = found;
+  }
+  return stop;
+}
+
+// The attributes of a tag (its name read) up to the next ">" or quote, and
+// a quoted value to its end, as runs: the bytes between only matter for the
+// last byte before the ">" ("/>" ends an empty element).
+const char *SkipTagRun(AnswerScan *scan, const char *p, const char *end) {
+  if (scan->quote != 0) {
+    const char *close = static_cast<const char *>(memchr(p, scan->quote, static_cast<size_t>(end - p)));
+    if (close == nullptr) return end;
+    scan->quote = 0;
+    return close + 1;
+  }
+  const char *stop = NextTagStop(p, end);
+  for (const char *b = stop; b > p;) {
+    if (!IsLineBlank(*--b)) {
+      scan->lastInTag = *b;
+      break;
+    }
+  }
+  if (stop < end) TagByte(scan, *stop++);
+  return stop;
+}
+
 void ScanBlock(AnswerScan *scan, const char *data, size_t size) {
   const char *p = data;
   const char *end = data + size;
   while (p < end) {
     if (scan->skipEnd != nullptr) {
       SkipByte(scan, *p++);
+    } else if (scan->inTag && (scan->nameDone || scan->quote != 0)) {
+      p = SkipTagRun(scan, p, end);
     } else if (scan->inTag) {
       TagByte(scan, *p++);
     } else {

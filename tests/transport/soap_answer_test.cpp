@@ -70,6 +70,10 @@ TEST(SoapAnswer, ShapeAndStatusCodeOfSavedAnswers) {
            "<gwm:item a=\"1>2\" b='</x>'/><gwm:status><gwt:code> 0 </gwt:code></gwm:status>"
            "</gwm:getItemResponse>" + kTail,
        kAnswerWhole, 0, ""},
+      {"a slash inside quotes does not empty an element, one before \">\" outside them does",
+       std::string(kHead) + "<gwm:getItemResponse><gwm:item a='/' /><gwm:status x=\"/\" >"
+           "<gwt:code b=\"/\"\t>7</gwt:code></gwm:status></gwm:getItemResponse>" + kTail,
+       kAnswerWhole, 7, ""},
       {"an HTML error page", "<!DOCTYPE html>\n<html><body><h1>Bad Gateway</h1></body></html>\n",
        kAnswerNotSoap, 0, ""},
       {"an empty answer", "", kAnswerNotSoap, 0, ""},
