@@ -146,7 +146,9 @@ int StartSpill(AnswerSlot *slot) {
 
 int AnswerBegin(const char *path) {
   if (gAnswers.writing != nullptr) AnswerEnd();
-  if (path == nullptr || path[0] == '\0') return 0;
+  // A name longer than a slot holds could not be found again (work paths
+  // are far shorter).
+  if (path == nullptr || path[0] == '\0' || strlen(path) >= kAnswerPathSize) return 0;
   AnswerSlot *slot = FindSlot(path);
   if (slot == nullptr) slot = TakeSlot(path);
   slot->lastUse = ++gAnswers.clock;

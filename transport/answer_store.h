@@ -16,7 +16,8 @@ enum : size_t {
 
 // Starts the answer named path, empty: what was kept under that name is
 // dropped (a reader that still has it open keeps reading it). Returns 0
-// when the answer must go to its file and the file cannot be created.
+// when the answer must go to its file and the file cannot be created, and
+// for a name of 1024 bytes or more.
 int AnswerBegin(const char *path);
 
 // Adds bytes to the answer begun last. Returns 0 when a write to its file

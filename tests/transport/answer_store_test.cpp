@@ -90,6 +90,8 @@ TEST_F(AnswerStoreTest, SmallAnswersStayInMemoryLargeOnesGoToTheirFile) {
     EXPECT_FALSE(FileExists(path));
     EXPECT_EQ(ReadAnswer(path), "(cannot be opened)");
   }
+  // A name too long to be found again is refused, not kept under a cut name.
+  EXPECT_EQ(AnswerBegin((host_.workDir() + std::string(1100, 'n')).c_str()), 0);
 }
 
 TEST_F(AnswerStoreTest, ReadersKeepTheirBytesAndNamesOutliveTheirPlaceInMemory) {
