@@ -11,6 +11,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
 
@@ -99,13 +100,13 @@ void CountBookEntries() {
       char name[32], debugPath[kDirSize * 2 + 64];
       FormatText(name, sizeof name, "abdata%d.xml", debugNumber++);
       FormatDebugPath(debugPath, sizeof debugPath, name);
-      com_fcopy(responsePath, debugPath);
+      CopyAnswer(responsePath, debugPath);
       DebugLog("debug: copied AB getItems response to %s", debugPath);
     }
     // A broken or refused answer lists no entry; the book keeps the list's count.
     if (gHTTPResponse == 200 && SoapAnswerUsable() && gGWSError == 0) {
       record->itemCount = CountResponseIds(responsePath);
-      remove(responsePath);
+      ForgetAnswer(responsePath);
     } else {
       com_Log("MV Warning: failed to retrieve ab entries");
     }
@@ -122,7 +123,7 @@ int IsSharedBookNotice(const char *description) {
 }
 
 int CountResponseIds(const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return 0;
   char line[kListLineSize];
   int count = 0;
@@ -135,7 +136,7 @@ int CountResponseIds(const char *responsePath) {
 int ParseGWABList(const char *responsePath, int allBooks) {
   DebugLog("debug: in ParseGWABList");
   {
-    FilePtr file = OpenFile(responsePath, "r");
+    FilePtr file = OpenAnswer(responsePath, "r");
     if (!file) {
       com_Log("MV Info: unable to open address book list %s", responsePath);
       return 0;

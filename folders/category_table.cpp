@@ -9,6 +9,7 @@
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 
 CategoryTable gCategoryTable;
@@ -38,7 +39,7 @@ int AddCategory(const char *id, const char *name) {
 
 int ParseCategoryList(const char *responsePath) {
   DebugLog("debug: in ParseCategoryList");
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return 0;
   char id[kCategoryValueChars + 1] = "";
   char name[kCategoryValueChars + 1] = "";

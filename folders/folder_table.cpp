@@ -18,6 +18,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 
 FolderTable gFolderTable;
@@ -279,7 +280,7 @@ void FreeFolderTable() {
 int ParseGWFolders(const char *responsePath) {
   DebugLog("debug: in ParseGWFolders");
   {
-    FilePtr file = OpenFile(responsePath, "r");
+    FilePtr file = OpenAnswer(responsePath, "r");
     if (!file) return 0;
     ScanFolderList(file.get());
   }

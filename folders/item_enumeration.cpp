@@ -9,6 +9,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
 
@@ -57,7 +58,7 @@ void CopyCursorResponse(const char *responsePath) {
   FormatText(name, sizeof name, "cursor%d.xml", gCursorDebugCounter++);
   char debugPath[kDirSize * 2 + 64];
   FormatDebugPath(debugPath, sizeof debugPath, name);
-  com_fcopy(responsePath, debugPath);
+  CopyAnswer(responsePath, debugPath);
   DebugLog("debug: copied cursor response to %s", debugPath);
 }
 
@@ -133,7 +134,7 @@ void BuildDateFilter(FILETIME from, FILETIME to, char *out, size_t cap) {
 
 void GetCursorId(const char *responsePath, char *cursorId, size_t cap) {
   if (cap > 0) cursorId[0] = '\0';
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return;
   char line[kCursorIdSize];
   while (ReadResponseLine(line, sizeof line, file.get())) {
@@ -147,7 +148,7 @@ int ExtractMsgIds(FILE *idFile, const char *responsePath, const char *sourceCont
                   const char *origId, int *containerMatches, int *itemsSeen) {
   *containerMatches = 0;
   if (itemsSeen != nullptr) *itemsSeen = 0;
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return 0;
   DebugLog("debug: at ExtractMsgIds, SourceContainer=%s, OrigId=%s", sourceContainer, origId);
   char line[kItemLineSize];

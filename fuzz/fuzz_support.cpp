@@ -25,6 +25,7 @@
 #include "reader/item_fetch.h"
 #include "reader/recurrence_keys.h"
 #include "plugin/mv_api.h"
+#include "transport/answer_store.h"
 #include "transport/http_transfer.h"
 #include "transport/retry_wait.h"
 #include "writer/write_session.h"
@@ -106,6 +107,7 @@ void MakeRoot() {
 }
 
 void ResetPlugin() {
+  ForgetAllAnswers();
   FreeFolderTable();
   FreeCategoryTable();
   ClearRecurrenceKeys();
@@ -189,8 +191,32 @@ void EndRun() {
   gFuzz.answers.clear();
 }
 
+namespace {
+
+// One record block for every run: a new block per run cost more than the
+// run (a large allocation and its pages touched anew each time).
+struct KeptRecord {
+  HostMessage *block;
+  int inUse;
+};
+
+KeptRecord gKeptRecord;
+
+}  // namespace
+
 HostMessage *NewRecord() {
-  HostMessage *record = static_cast<HostMessage *>(calloc(1, sizeof(HostMessage)));
+  HostMessage *record = nullptr;
+  if (!gKeptRecord.inUse) {
+    if (gKeptRecord.block == nullptr) {
+      gKeptRecord.block = static_cast<HostMessage *>(calloc(1, sizeof(HostMessage)));
+    } else {
+      memset(static_cast<void *>(gKeptRecord.block), 0, sizeof(HostMessage));
+    }
+    record = gKeptRecord.block;
+    gKeptRecord.inUse = record != nullptr;
+  } else {
+    record = static_cast<HostMessage *>(calloc(1, sizeof(HostMessage)));
+  }
   if (record == nullptr) abort();
   record->msgSeq = 7;
   return record;
@@ -198,7 +224,8 @@ HostMessage *NewRecord() {
 
 void FreeRecord(HostMessage *record) {
   com_Deallocate_All(record, nullptr);
-  free(record);
+  if (record == gKeptRecord.block) gKeptRecord.inUse = 0;
+  else free(record);
 }
 
 int FetchItem(const char *path) {

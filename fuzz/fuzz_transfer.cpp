@@ -8,7 +8,9 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/file_guard.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/http_transfer.h"
+#include "transport/soap_answer.h"
 
 int StartTransfer() { return 1; }
 
@@ -22,8 +24,15 @@ int DoPost(const char *url, const char *body, const char *responsePath) {
 
 int DoPostBody(const char *, const PostBody &body, const char *responsePath) {
   gHTTPResponse = 0;
-  FilePtr file = CreateFileFresh(responsePath, "wb");
-  if (!file) return 0;
+  BeginSoapAnswerScan();
+  if (!AnswerBegin(responsePath)) return 0;
+  // Every way out ends the answer, as the real transfer does.
+  struct AnswerCloser {
+    int ended = 0;
+    ~AnswerCloser() {
+      if (!ended) AnswerEnd();
+    }
+  } closer;
   // The body as libcurl would send it, kept for the targets that check it.
   std::string *request = fuzz::LastRequest();
   request->clear();
@@ -50,7 +59,7 @@ int DoPostBody(const char *, const PostBody &body, const char *responsePath) {
   if (!fuzz::NextAnswer(&answer, &status) || status == 0) return 0;
   gHTTPResponse = status;
   const size_t chunk = fuzz::RunChunkLength();
-  ResponseWriterBegin(file.get());
+  ResponseWriterBeginAnswer();
   size_t written = 0;
   for (size_t at = 0; at < answer.size(); at += chunk) {
     size_t n = answer.size() - at < chunk ? answer.size() - at : chunk;
@@ -59,6 +68,7 @@ int DoPostBody(const char *, const PostBody &body, const char *responsePath) {
   }
   ResponseWriterEnd();
   const int failed = ResponseWriterFailed();
-  if (fclose(file.release()) != 0 || failed) return 0;
+  closer.ended = 1;
+  if (!AnswerEnd() || failed) return 0;
   return 1;
 }

@@ -17,6 +17,7 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "reader/recurrence_keys.h"
+#include "transport/answer_store.h"
 #include "transport/http_transfer.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
@@ -74,7 +75,7 @@ void KeepDebugCopy(int wanted, const char *responsePath, const char *name, const
   if (!wanted) return;
   char debugPath[kPathSize];
   FormatDebugPath(debugPath, sizeof debugPath, name);
-  com_fcopy(responsePath, debugPath);
+  CopyAnswer(responsePath, debugPath);
   DebugLog("debug: copied %s response to %s", what, debugPath);
 }
 
@@ -214,7 +215,7 @@ void BuildLoginBody(char *body, size_t cap, const char *user, const char *passwo
 
 // Reads the login answer into the session. Returns the logon result.
 int ReadLoginResponse(const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return kLogonFailed;
   char codeText[32] = "", description[kSessionTextSize] = "";
   // The id and the user's texts must come from this answer, not from an
@@ -276,7 +277,7 @@ int ReadMailboxLists(int allBooks) {
   // A broken or refused list read as a list would be an empty mailbox.
   if (!ListAnswerGood("getFolderListRequest")) return kLogonFailed;
   ParseGWFolders(responsePath);
-  remove(responsePath);
+  ForgetAnswer(responsePath);
 
   SoapCall(kCategoryListRequest, "getCategoryListRequest", responsePath);
   if (gHTTPResponse != 200) {
@@ -296,7 +297,7 @@ int ReadMailboxLists(int allBooks) {
   }
   if (!ListAnswerGood("getAddressBookListRequest")) return kLogonFailed;
   ParseGWABList(responsePath, allBooks);
-  remove(responsePath);
+  ForgetAnswer(responsePath);
   return kLogonDone;
 }
 
@@ -438,5 +439,6 @@ extern "C" MV_EXPORT int MV_CALL Logoff(int /*a1*/) {
     if (gRunSettings.d327) HandOverFailedIds();
   }
   if (gSession.curl != nullptr) EndTransfer();
+  ForgetAllAnswers();  // the session's answers are of no use to the next one
   return 0;
 }

@@ -19,6 +19,7 @@
 #include "reader/folder_driver.h"
 #include "reader/item_fetch.h"
 #include "reader/item_loop.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -373,7 +374,7 @@ void AddMemberRecipient(HostMessage *record, int kind, const char *name, const c
 }
 
 int ParseContact(HostMessage *record, const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file || record == nullptr) return 0;
   record->unread = 1;
   static char line[kContactLineSize];

@@ -19,6 +19,7 @@
 #include "reader/attachments.h"
 #include "reader/body_conversion.h"
 #include "reader/recurrence_keys.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -333,7 +334,7 @@ void MarkOrganizer(HostMessage *record) {
 }  // namespace
 
 int ParseAppointment(HostMessage *record, const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return kApptNoFile;
   gSession.lastOrganizer[0] = '\0';
   AppointmentScan scan;

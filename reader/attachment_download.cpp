@@ -14,6 +14,7 @@
 #include "plugin/session_state.h"
 #include "reader/attachments.h"
 #include "reader/base64_decode.h"
+#include "transport/answer_store.h"
 #include "transport/keep_alive.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
@@ -69,7 +70,7 @@ uint64_t DigestRest(FILE *file) {
 // whole piece): to compare it with previousDigest, or for the next piece.
 int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
                     uint64_t previousDigest, int wantDigest, ChunkAnswer *answer) {
-  FilePtr file = OpenFile(path, "r");
+  FilePtr file = OpenAnswer(path, "r");
   if (!file) return 0;
   // The C library takes the size only with a buffer given; one answer is
   // open at a time, so one static buffer serves them all.
@@ -150,7 +151,7 @@ void KeepAttachmentDebugCopy(const char *responsePath, const char *what) {
   FormatText(name, sizeof name, "att%d.gwdat", gAttachmentCopyCounter++);
   char debugPath[kPathSize + kDirSize];
   FormatDebugPath(debugPath, sizeof debugPath, name);
-  com_fcopy(responsePath, debugPath);
+  CopyAnswer(responsePath, debugPath);
   DebugLog("debug: copied %s to %s", what, debugPath);
 }
 
@@ -313,7 +314,8 @@ void ReadAttachmentElement(FILE *response, AttachmentElement *a) {
   }
 }
 
-int AddPartFile(HostMessage *record, const char *path, const char *name, int kind) {
+int AddPartFile(HostMessage *record, const char *path, const char *name, int kind,
+                int64_t knownSize) {
   if (record->partCount >= kMaxParts || !com_AllocPart(record)) {
     com_Log("MV Info: too many message attachments (%d), cutting off", record->partCount);
     remove(path);
@@ -323,8 +325,8 @@ int AddPartFile(HostMessage *record, const char *path, const char *name, int kin
   HostPart *part = record->parts[record->partCount];
   CopyText(part->name, sizeof part->name, name);
   part->kind = kind;
-  int64_t size = 0;
-  if (com_GetFileSize(path, &size) != 0) size = 0;
+  int64_t size = kind == kPartHtmlBody ? -1 : knownSize;  // cleaning changes the size
+  if (size < 0 && com_GetFileSize(path, &size) != 0) size = 0;
   part->size = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
   ++record->partCount;
   return 1;

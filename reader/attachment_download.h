@@ -40,9 +40,11 @@ char *AttachmentFailureText();
 void SetAttachmentFailure(const char *name, const char *why);
 
 // Enters the file at path as the record's next part (name, kind; its size is
-// the file's size, taken after an HTML part is cleaned). Returns 0 when the
+// knownSize when the caller wrote the file and knows it, else the file's
+// size, taken after an HTML part is cleaned). Returns 0 when the
 // record cannot take another part (logged, the file deleted), 1 when added.
-int AddPartFile(HostMessage *record, const char *path, const char *name, int kind);
+int AddPartFile(HostMessage *record, const char *path, const char *name, int kind,
+                int64_t knownSize = -1);
 
 // The long view of getItemRequest, also sent with attachment requests of an
 // attached message.

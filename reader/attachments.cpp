@@ -218,7 +218,9 @@ int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int
     DecodeBase64Line(response, part.get(), &writeFailed);
   }
   if (fflush(part.get()) != 0 || ferror(part.get())) writeFailed = 1;
-  part.reset();
+  // The bytes written are the part's size: no need to ask the file system.
+  int64_t size = writeFailed ? -1 : static_cast<int64_t>(ftell(part.get()));
+  if (fclose(part.release()) != 0) writeFailed = 1;
   if (writeFailed) {
     remove(partPath);
     FormatText(AttachmentFailureText(), kFailureTextSize, "cannot write the body part file %s",
@@ -226,6 +228,7 @@ int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int
     return 2;
   }
   if (rtf) {
+    size = -1;  // the converted body has its own size
     char htmlPath[kPathSize];
     WorkFilePath(htmlPath, sizeof htmlPath, "rtfhtml.tmp");
     if (RtfToHtml(partPath, htmlPath) == kRtfOk) {
@@ -236,7 +239,7 @@ int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int
       }
     }
   }
-  return AddPartFile(record, partPath, "Message.txt", kPartTextBody);
+  return AddPartFile(record, partPath, "Message.txt", kPartTextBody, size);
 }
 
 void CleanHtmlPart(const char *path) {

@@ -16,6 +16,7 @@
 #include "reader/address_reading.h"
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
 
@@ -134,7 +135,7 @@ int GetEmbeddedAttachment(HostMessage *record, FILE *response) {
 }
 
 int ParseEmbeddedMessage(HostMessage *record, const char *path) {
-  FilePtr file = OpenFile(path, "r");
+  FilePtr file = OpenAnswer(path, "r");
   if (!file) return 0;
   record->unread = 1;
   static char line[kItemLineSize];

@@ -27,6 +27,7 @@
 #include "reader/original_message.h"
 #include "reader/rules_export.h"
 #include "reader/task_reader.h"
+#include "transport/answer_store.h"
 #include "transport/soap_call.h"
 
 int gItemCopyCounter = 0;
@@ -94,7 +95,7 @@ void ExportMailRulesOnce() {
   }
   char copyPath[kPathSize];
   FormatText(copyPath, sizeof copyPath, "%sgwrules.xml", gSession.dataDir);
-  com_fcopy(responsePath, copyPath);
+  CopyAnswer(responsePath, copyPath);
   com_Log("debug: copied getRuleListRequest response to %s", copyPath);
   char exportPath[kPathSize];
   WorkFile(exportPath, sizeof exportPath, "mboxrules.dat");

@@ -6,6 +6,7 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "reader/folder_driver.h"
+#include "transport/answer_store.h"
 #include "transport/soap_call.h"
 
 namespace {
@@ -29,11 +30,11 @@ int DebugCopyDue(const ItemFetchKind &kind) {
   return 0;
 }
 
-void CopyAnswer(const ItemFetchKind &kind, const char *responsePath) {
+void KeepItemDebugCopy(const ItemFetchKind &kind, const char *responsePath) {
   char name[64], debugPath[kPathSize + kDirSize];
   FormatText(name, sizeof name, "%s%d.xml", kind.copyPrefix, gItemCopyCounter++);
   FormatDebugPath(debugPath, sizeof debugPath, name);
-  com_fcopy(responsePath, debugPath);
+  CopyAnswer(responsePath, debugPath);
   DebugLog("debug: copied %s response to %s", kind.copyWhat, debugPath);
 }
 
@@ -53,7 +54,7 @@ int FetchItemAnswer(const ItemFetchKind &kind, const char *id, int position,
   if (kind.view != nullptr) FormatText(body, sizeof body, kGetItemRequest, escapedId, kind.view);
   else FormatText(body, sizeof body, kGetItemNoViewRequest, escapedId);
   SoapCall(body, "getItemRequest", responsePath);
-  if (DebugCopyDue(kind)) CopyAnswer(kind, responsePath);
+  if (DebugCopyDue(kind)) KeepItemDebugCopy(kind, responsePath);
   static char label[kLabelSize];
   if (gHTTPResponse != 200) {
     FormatLabel(label, sizeof label, kind.httpLabel, id, position);

@@ -17,6 +17,7 @@
 #include "reader/attachments.h"
 #include "reader/lost_attachment.h"
 #include "reader/original_message.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -98,7 +99,7 @@ void AddTextPlaceholder(HostMessage *record, const char *viewName) {
 }  // namespace
 
 int ParseMailItem(HostMessage *record, const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return kMailStore;
   FILE *f = file.get();
   record->unread = 1;

@@ -12,6 +12,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 
 const char kRuleFilterMarker[] = "message";
@@ -261,7 +262,7 @@ void ParseRule(FILE *input, FILE *exportFile) {
 
 void ParseRules(const char *responsePath, const char *exportPath) {
   DebugLog("debug: in ParseRules");
-  FilePtr input = OpenFile(responsePath, "r");
+  FilePtr input = OpenAnswer(responsePath, "r");
   if (!input) {
     com_Log("MV Warning: unable to open %s", responsePath);
     return;
@@ -277,7 +278,7 @@ void ParseRules(const char *responsePath, const char *exportPath) {
   }
   input.reset();
   exportFile.reset();
-  remove(responsePath);
+  ForgetAnswer(responsePath);
   if (gRunSettings.mailDebug) {
     char copy[kPathSize + kDirSize];
     FormatDebugPath(copy, sizeof copy, "mboxrules.dat");

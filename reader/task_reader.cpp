@@ -21,6 +21,7 @@
 #include "reader/html_text_body.h"
 #include "reader/item_fetch.h"
 #include "reader/item_loop.h"
+#include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 
 namespace {
@@ -217,7 +218,7 @@ void ReadTasks(TaskRun *run, FILE *idFile) {
 }  // namespace
 
 int ParseTask(HostMessage *record, const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return kTaskNotOpened;
   static char line[kTaskLineSize];
   // A task without a priority element is of standard priority, not low.

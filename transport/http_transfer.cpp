@@ -12,8 +12,10 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/keep_alive.h"
 #include "transport/retry_wait.h"
+#include "transport/soap_answer.h"
 
 namespace {
 
@@ -171,12 +173,12 @@ void SetPostOptions(CURL *curl, const char *url, BodyStream *stream) {
   curl_easy_setopt(curl, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
 }
 
-// One transfer into an empty, open response file.
-CURLcode PerformAttempt(FILE *file, const char *url, BodyStream *stream) {
+// One transfer into the empty answer begun last.
+CURLcode PerformAttempt(const char *url, BodyStream *stream) {
   if (!RewindStream(stream)) return CURLE_READ_ERROR;
   SetPostOptions(gSession.curl, url, stream);
   gHTTPResponse = 0;
-  ResponseWriterBegin(file);
+  ResponseWriterBeginAnswer();
   KeepAliveArm();
   CURLcode result = curl_easy_perform(gSession.curl);
   ResponseWriterEnd();
@@ -225,8 +227,8 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
   // Nothing has been received for this request yet; a status left from the
   // previous one must not pass for this one's when nothing can be sent.
   gHTTPResponse = 0;
-  FilePtr file = CreateFileFresh(responsePath, "wb");
-  if (!file) return 0;
+  BeginSoapAnswerScan();
+  if (!AnswerBegin(responsePath)) return 0;
   BodyStream stream = {&body, 0, 0, 0};
   int64_t length = static_cast<int64_t>(body.textLength);
   if (body.file != nullptr) {
@@ -238,21 +240,23 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
   if (gRunSettings.curlDebug) {
     com_Log("curl debug: at DoPost, size=%lld", static_cast<long long>(length));
   }
-  if (gSession.curl == nullptr) return 0;
+  if (gSession.curl == nullptr) {
+    AnswerEnd();
+    return 0;
+  }
 
   CURLcode result = CURLE_FAILED_INIT;
   for (int attempt = 1; attempt <= kPostAttempts; ++attempt) {
-    if (attempt > 1) {
-      // What a failed attempt wrote must not stay in front of the next answer.
-      file.reset();
-      file = CreateFileFresh(responsePath, "wb");
-      if (!file) return 0;
+    // What a failed attempt wrote must not stay in front of the next answer.
+    if (attempt > 1 && !AnswerBegin(responsePath)) {
+      BeginSoapAnswerScan();
+      return 0;
     }
-    result = PerformAttempt(file.get(), url, &stream);
+    result = PerformAttempt(url, &stream);
     if (result == CURLE_OK) break;
     com_Log("MV Info: retrying Post 2 (error=%d)", static_cast<int>(result));
     RetryWait(kRetryWaitMs);
   }
-  if (fclose(file.release()) != 0) return 0;
+  if (!AnswerEnd()) return 0;
   return result == CURLE_OK ? 1 : 0;
 }

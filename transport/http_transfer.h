@@ -16,13 +16,14 @@ int StartTransfer();
 // done when there is no handle.
 void EndTransfer();
 
-// POSTs body to url and streams the reshaped answer into responsePath, in
+// POSTs body to url and streams the reshaped answer into the answer named
+// responsePath (answer_store.h: in memory, or in that file when large), in
 // at most two attempts (one second apart). Every attempt starts with an
-// empty file, so the file never holds more than one attempt's answer.
-// Returns 1 when the last attempt's transfer succeeded, 0 when the response
-// file cannot be created or every attempt failed. gHTTPResponse holds the
+// empty answer, so it never holds more than one attempt's bytes. Returns 1
+// when the last attempt's transfer succeeded, 0 when the answer cannot be
+// stored or every attempt failed. gHTTPResponse holds the
 // status of the last status line received (0 when none was, also when the
-// file could not be created).
+// answer could not be stored).
 int DoPost(const char *url, const char *body, const char *responsePath);
 
 // A request body: either `text` (textLength bytes, in memory), or, when
@@ -47,8 +48,12 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath);
 // The response writer, exposed for tests and the benchmark: Begin() takes an
 // open binary file and resets the pending-text flag; Write() reshapes one
 // chunk as libcurl would hand it over; End() flushes and lets the file go
-// (it does not close it).
+// (it does not close it). The verdict's scan (soap_answer.h) sees every
+// byte written.
 void ResponseWriterBegin(FILE *file);
+// Begin() for the answer begun last in the answer store (AnswerBegin);
+// End() leaves it open for AnswerEnd.
+void ResponseWriterBeginAnswer();
 // Returns size, or 0 once a write to the file has failed (disk full...), so
 // that libcurl ends the transfer with a write error instead of reporting a
 // truncated answer as complete.

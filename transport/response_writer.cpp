@@ -15,14 +15,17 @@
 
 #include <cstring>
 
+#include "transport/answer_store.h"
 #include "transport/keep_alive.h"
+#include "transport/soap_answer.h"
 
 namespace {
 
 enum : size_t { kWriterBufferSize = 256 * 1024 };
 
 struct ResponseWriterState {
-  FILE *file;       // null: no transfer writes now
+  FILE *file;       // the file written, or null
+  int toStore;      // the answer store is written (AnswerBegin was called)
   int pendingText;  // the last ">" was followed by text, not by "<"
   int inTag;        // between "<" and ">", or before the first tag
   int failed;       // a write to the file failed since Begin
@@ -32,11 +35,21 @@ struct ResponseWriterState {
 
 ResponseWriterState gWriter;
 
-void FlushWriterBuffer() {
-  if (gWriter.used == 0) return;
-  if (!gWriter.failed && fwrite(gWriter.buffer, 1, gWriter.used, gWriter.file) != gWriter.used) {
+// Reshaped bytes go out: into the verdict's scan (so the answer is read
+// once) and into the file or the answer store.
+void Emit(const char *data, size_t n) {
+  if (gWriter.failed) return;
+  ScanSoapAnswer(data, n);
+  if (gWriter.toStore) {
+    if (!AnswerAppend(data, n)) gWriter.failed = 1;
+  } else if (fwrite(data, 1, n, gWriter.file) != n) {
     gWriter.failed = 1;
   }
+}
+
+void FlushWriterBuffer() {
+  if (gWriter.used == 0) return;
+  Emit(gWriter.buffer, gWriter.used);
   gWriter.used = 0;
 }
 
@@ -44,7 +57,7 @@ void PutRun(const char *data, size_t n) {
   if (n > kWriterBufferSize - gWriter.used) {
     FlushWriterBuffer();
     if (n >= kWriterBufferSize) {
-      if (!gWriter.failed && fwrite(data, 1, n, gWriter.file) != n) gWriter.failed = 1;
+      Emit(data, n);
       return;
     }
   }
@@ -79,16 +92,26 @@ inline void PutLineEnd() {
 
 }  // namespace
 
-void ResponseWriterBegin(FILE *file) {
+namespace {
+
+void BeginWriter(FILE *file, int toStore) {
   gWriter.file = file;
+  gWriter.toStore = toStore;
   gWriter.pendingText = 0;
   gWriter.inTag = 1;
   gWriter.failed = 0;
   gWriter.used = 0;
+  BeginSoapAnswerScan();
 }
 
+}  // namespace
+
+void ResponseWriterBegin(FILE *file) { BeginWriter(file, 0); }
+
+void ResponseWriterBeginAnswer() { BeginWriter(nullptr, 1); }
+
 size_t ResponseWriterWrite(const char *data, size_t size) {
-  if (gWriter.file == nullptr) return size;
+  if (gWriter.file == nullptr && !gWriter.toStore) return size;
   KeepAliveTick();
   const char *p = data;
   const char *end = data + size;
@@ -120,10 +143,11 @@ size_t ResponseWriterWrite(const char *data, size_t size) {
 }
 
 void ResponseWriterEnd() {
-  if (gWriter.file == nullptr) return;
+  if (gWriter.file == nullptr && !gWriter.toStore) return;
   FlushWriterBuffer();
-  if (fflush(gWriter.file) != 0) gWriter.failed = 1;
+  if (gWriter.file != nullptr && fflush(gWriter.file) != 0) gWriter.failed = 1;
   gWriter.file = nullptr;
+  gWriter.toStore = 0;
 }
 
 int ResponseWriterFailed() { return gWriter.failed; }

@@ -9,6 +9,7 @@
 
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
+#include "transport/answer_store.h"
 
 namespace {
 
@@ -204,9 +205,14 @@ void TagByte(AnswerScan *scan, char c) {
     } else if (scan->nameLength + 1 < sizeof scan->name) {
       scan->name[scan->nameLength++] = c;
       scan->name[scan->nameLength] = '\0';
-      if (strcmp(scan->name, "!--") == 0) BeginSkip(scan, "-->", 0);
-      else if (strcmp(scan->name, "![CDATA[") == 0) BeginSkip(scan, "]]>", 1);
-      else if (scan->nameLength == 1 && c == '?') BeginSkip(scan, "?>", 0);
+      // Only a name that begins with "!" can open a comment or a CDATA
+      // section: element names are not compared byte by byte.
+      if (scan->name[0] == '!') {
+        if (strcmp(scan->name, "!--") == 0) BeginSkip(scan, "-->", 0);
+        else if (strcmp(scan->name, "![CDATA[") == 0) BeginSkip(scan, "]]>", 1);
+      } else if (scan->nameLength == 1 && c == '?') {
+        BeginSkip(scan, "?>", 0);
+      }
       return;
     }
   }
@@ -234,12 +240,46 @@ void StartTag(AnswerScan *scan) {
   scan->lastInTag = 0;
 }
 
+// The first ">" or quote in [p, end), or end.
+const char *NextTagStop(const char *p, const char *end) {
+  static const char kStops[] = {'>', '"', '\''};
+  const char *stop = end;
+  for (char c : kStops) {
+    const char *found = static_cast<const char *>(memchr(p, c, static_cast<size_t>(stop - p)));
+    if (found != nullptr) stop = found;
+  }
+  return stop;
+}
+
+// The attributes of a tag (its name read) up to the next ">" or quote, and
+// a quoted value to its end, as runs: the bytes between only matter for the
+// last byte before the ">" ("/>" ends an empty element).
+const char *SkipTagRun(AnswerScan *scan, const char *p, const char *end) {
+  if (scan->quote != 0) {
+    const char *close = static_cast<const char *>(memchr(p, scan->quote, static_cast<size_t>(end - p)));
+    if (close == nullptr) return end;
+    scan->quote = 0;
+    return close + 1;
+  }
+  const char *stop = NextTagStop(p, end);
+  for (const char *b = stop; b > p;) {
+    if (!IsLineBlank(*--b)) {
+      scan->lastInTag = *b;
+      break;
+    }
+  }
+  if (stop < end) TagByte(scan, *stop++);
+  return stop;
+}
+
 void ScanBlock(AnswerScan *scan, const char *data, size_t size) {
   const char *p = data;
   const char *end = data + size;
   while (p < end) {
     if (scan->skipEnd != nullptr) {
       SkipByte(scan, *p++);
+    } else if (scan->inTag && (scan->nameDone || scan->quote != 0)) {
+      p = SkipTagRun(scan, p, end);
     } else if (scan->inTag) {
       TagByte(scan, *p++);
     } else {
@@ -266,18 +306,14 @@ int ShapeOf(const AnswerScan &scan) {
 
 }  // namespace
 
-void ReadSoapAnswer(const char *path, SoapAnswer *answer) {
-  answer->shape = kAnswerNotSoap;
-  answer->code = 0;
-  answer->faultText[0] = '\0';
-  FilePtr file = OpenFile(path, "rb");
-  if (!file) return;
-  static AnswerScan scan;
-  memset(&scan, 0, sizeof scan);
-  scan.statusLevel = scan.captureLevel = kNoLevel;
-  static char block[kReadBlockSize];
-  size_t n;
-  while ((n = fread(block, 1, sizeof block, file.get())) > 0) ScanBlock(&scan, block, n);
+namespace {
+
+void BeginScan(AnswerScan *scan) {
+  memset(scan, 0, sizeof *scan);
+  scan->statusLevel = scan->captureLevel = kNoLevel;
+}
+
+void TakeVerdict(const AnswerScan &scan, SoapAnswer *answer) {
   answer->shape = ShapeOf(scan);
   answer->code = scan.codeSeen && !scan.codeBad ? scan.code : 0;
   // The writer puts the text on a line of its own: the line ends go.
@@ -286,6 +322,31 @@ void ReadSoapAnswer(const char *path, SoapAnswer *answer) {
   size_t length = strlen(text);
   while (length > 0 && IsLineBlank(text[length - 1])) --length;
   CopyTextN(answer->faultText, sizeof answer->faultText, text, length);
+}
+
+// The scan of the answer being written.
+AnswerScan gWrittenScan;
+
+}  // namespace
+
+void BeginSoapAnswerScan() { BeginScan(&gWrittenScan); }
+
+void ScanSoapAnswer(const char *data, size_t size) { ScanBlock(&gWrittenScan, data, size); }
+
+void TakeSoapAnswerVerdict(SoapAnswer *answer) { TakeVerdict(gWrittenScan, answer); }
+
+void ReadSoapAnswer(const char *path, SoapAnswer *answer) {
+  answer->shape = kAnswerNotSoap;
+  answer->code = 0;
+  answer->faultText[0] = '\0';
+  FilePtr file = OpenAnswer(path, "rb");
+  if (!file) return;
+  static AnswerScan scan;
+  BeginScan(&scan);
+  static char block[kReadBlockSize];
+  size_t n;
+  while ((n = fread(block, 1, sizeof block, file.get())) > 0) ScanBlock(&scan, block, n);
+  TakeVerdict(scan, answer);
 }
 
 const char *SoapAnswerShapeText(int shape) {

@@ -22,10 +22,19 @@ struct SoapAnswer {
   char faultText[kAnswerFaultTextSize];  // the Fault's faultstring, cut
 };
 
-// Reads the response file at path (as the response writer left it, or raw)
-// and fills *answer. The status element counts only as a direct child of the
+// The verdict taken while the answer is written: the response writer
+// begins the scan and hands it every byte it writes; the verdict is then
+// that of the bytes written since the scan began (an empty answer is
+// kAnswerNotSoap). DoPost begins a scan before anything else, so that no
+// call sees the verdict of the one before.
+void BeginSoapAnswerScan();
+void ScanSoapAnswer(const char *data, size_t size);
+void TakeSoapAnswerVerdict(SoapAnswer *answer);
+
+// Reads the answer named path (as the response writer left it, or raw)
+// and fills *answer with the same verdict. The status element counts only as a direct child of the
 // body or of the response element; its code is read as a whole decimal
-// number. A file that cannot be opened is kAnswerNotSoap.
+// number. An answer that cannot be opened is kAnswerNotSoap.
 void ReadSoapAnswer(const char *path, SoapAnswer *answer);
 
 // Words for an answer of this shape in a log line or a failure reason:

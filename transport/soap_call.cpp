@@ -15,6 +15,7 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "transport/answer_store.h"
 #include "transport/http_transfer.h"
 #include "transport/retry_wait.h"
 #include "transport/soap_answer.h"
@@ -76,7 +77,7 @@ int AppendHeader(const char *header) {
 // The text line after the first "<faultstring" line, or "".
 void ReadFaultText(const char *responsePath, char *fault, size_t cap) {
   fault[0] = '\0';
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return;
   char line[kFaultLineSize];
   while (ReadTextLine(line, sizeof line, file.get())) {
@@ -96,11 +97,11 @@ struct LastAnswer {
 
 LastAnswer gLastAnswer;
 
-// Reads the verdict of the answer in responsePath and sets gGWSError from
-// its status element. Returns 1 when the answer is usable.
-int JudgeAnswer(int transferDone, const char *responsePath) {
+// Takes the verdict of the answer just written and sets gGWSError from its
+// status element. Returns 1 when the answer is usable.
+int JudgeAnswer(int transferDone) {
   LastAnswer &last = gLastAnswer;
-  ReadSoapAnswer(responsePath, &last.answer);
+  TakeSoapAnswerVerdict(&last.answer);
   gGWSError = last.answer.code;
   if (gHTTPResponse != 200) {
     FormatText(last.problem, sizeof last.problem, "HTTP response=%d", gHTTPResponse);
@@ -129,7 +130,7 @@ int PostWithRetries(const PostBody &body, const char *responsePath) {
       com_Log("curl debug: Return from DoPost=%d, gHTTPResponse=%d", result, gHTTPResponse);
     }
     if (gHTTPResponse == 200) return result;
-    com_fcopy(responsePath, errorCopy);
+    CopyAnswer(responsePath, errorCopy);
     ReadFaultText(responsePath, fault, sizeof fault);
     if (gHTTPResponse == 503) {
       ++retries;
@@ -201,6 +202,7 @@ size_t BuildSoapEnvelope(const char *body, char *out, size_t cap) {
 int SoapCall(const char *body, const char *requestName, const char *responsePath) {
   if (body == nullptr) body = "";
   gHTTPResponse = 0;  // a call that sends nothing must not pass for the last one
+  BeginSoapAnswerScan();
   int result = 0;
   {
     HeaderListGuard headerGuard;
@@ -222,12 +224,13 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
     }
     free(envelope);
   }
-  return JudgeAnswer(result, responsePath);
+  return JudgeAnswer(result);
 }
 
 int SoapCallFile(const char *requestPath, const char *requestName, const char *responsePath) {
   int64_t fileLength = 0;
   gHTTPResponse = 0;
+  BeginSoapAnswerScan();
   FilePtr request = OpenFile(requestPath, "rb");
   if (!request || com_GetFileSize(requestPath, &fileLength) != 0) return -1;
   int result = 0;
@@ -247,7 +250,7 @@ int SoapCallFile(const char *requestPath, const char *requestName, const char *r
       result = PostWithRetries(streamed, responsePath);
     }
   }
-  return JudgeAnswer(result, responsePath);
+  return JudgeAnswer(result);
 }
 
 int SoapAnswerUsable() { return gLastAnswer.problem[0] == '\0'; }

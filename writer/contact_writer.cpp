@@ -1,5 +1,6 @@
 // CreateContact, WriteGroup, AddGroupMember and WriteXmlElement: the
 // createItemRequest of a contact or a group and of each group member.
+#include "transport/answer_store.h"
 #include "writer/contact_writer.h"
 
 #include <cstring>
@@ -209,7 +210,7 @@ int WriteMemberBody(FILE *request, void *context) {
 // The first <gwm:id> of a create answer into id; "" when there is none.
 void ReadMemberId(const std::string &path, char *id, size_t cap) {
   id[0] = '\0';
-  FilePtr file = OpenFile(path.c_str(), "r");
+  FilePtr file = OpenAnswer(path.c_str(), "r");
   if (!file) return;
   static char line[kMemberLineSize];
   int seen = 0;

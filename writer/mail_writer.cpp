@@ -1,5 +1,6 @@
 // WriteMsg: dispatch by item kind and the mail createItemRequest; the shared
 // body, attachment and date pieces of the item writers.
+#include "transport/answer_store.h"
 #include "writer/mail_writer.h"
 
 #include <cinttypes>
@@ -337,7 +338,7 @@ int WriteAttachments(HostMessage *record, FILE *request, const char *partDirecto
 }
 
 int ReadResponseCode(const char *responsePath) {
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return 1;
   char line[kCodeLineSize];
   while (ReadResponseLine(line, sizeof line, file.get())) {

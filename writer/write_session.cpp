@@ -1,5 +1,6 @@
 // InitWrite and CloseWrite, the reader of create responses, and the
 // submission procedure shared by every item writer.
+#include "transport/answer_store.h"
 #include "writer/write_session.h"
 
 #include <cstdio>
@@ -85,7 +86,7 @@ void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter,
   char name[64], copy[kPathSize + 64];
   FormatText(name, sizeof name, info.responseCopy, *counter);
   FormatDebugPath(copy, sizeof copy, name);
-  com_fcopy(responsePath.c_str(), copy);
+  CopyAnswer(responsePath.c_str(), copy);
   DebugLog("debug: copied create %s response to %s", info.noun, copy);
   FormatText(name, sizeof name, info.requestCopy, *counter);
   FormatDebugPath(copy, sizeof copy, name);
@@ -157,11 +158,12 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
       outcome->httpStatus == 200 && usable && (info.success == kHttpOnly || outcome->code == 0);
   if (success) {
     if (info.deletesFiles) {
-      remove(responsePath.c_str());
+      ForgetAnswer(responsePath.c_str());
       remove(requestPath.c_str());
     }
     return kCreateDone;
   }
+  KeepAnswerFile(responsePath.c_str());  // left beside the request for a look
   char reason[kReasonSize];
   if (outcome->httpStatus == 200 && !usable) {
     com_Log("MV Warning: failed to create %s %s, %s", info.noun, itemName, SoapAnswerProblem());
@@ -182,7 +184,7 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
 
 int ReadCreateResponse(const char *responsePath, char *id, size_t idCap) {
   if (id != nullptr && idCap > 0) id[0] = '\0';
-  FilePtr file = OpenFile(responsePath, "r");
+  FilePtr file = OpenAnswer(responsePath, "r");
   if (!file) return 0;
   char idText[kCreateLineSize] = "", codeText[kCreateLineSize] = "";
   int idSeen = 0, codeSeen = 0;
@@ -273,7 +275,7 @@ int CreateFolderLevel(const std::string &name, const std::string &prefix, int *c
     char copyName[64], copy[kPathSize + 64];
     FormatText(copyName, sizeof copyName, "crfolder%d.xml", (*copyNumber)++);
     FormatDebugPath(copy, sizeof copy, copyName);
-    com_fcopy(responsePath.c_str(), copy);
+    CopyAnswer(responsePath.c_str(), copy);
     DebugLog("debug: copied create folder response to %s", copy);
   }
   if (gHTTPResponse != 200) {

@@ -74,7 +74,10 @@ void com_ResetObject(HostMessage *record) {
   int32_t msgSeq = record->msgSeq;
   char groupFolder[sizeof record->groupFolder];
   memcpy(groupFolder, record->groupFolder, sizeof groupFolder);
-  memset(static_cast<void *>(record), 0, offsetof(HostMessage, folderItemCount) + sizeof record->folderItemCount);
+  // The two lists are empty now: the fields after them are what is cleared.
+  memset(static_cast<void *>(&record->partCount), 0,
+         offsetof(HostMessage, folderItemCount) + sizeof record->folderItemCount -
+             offsetof(HostMessage, partCount));
   record->msgSeq = msgSeq;
   memcpy(record->groupFolder, groupFolder, sizeof groupFolder);
 }

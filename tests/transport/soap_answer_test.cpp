@@ -4,10 +4,12 @@
 // the response writer stores it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "support/host_fixture.h"
+#include "transport/answer_store.h"
 #include "transport/http_transfer.h"
 #include "transport/soap_answer.h"
 
@@ -68,6 +70,10 @@ TEST(SoapAnswer, ShapeAndStatusCodeOfSavedAnswers) {
            "<gwm:item a=\"1>2\" b='</x>'/><gwm:status><gwt:code> 0 </gwt:code></gwm:status>"
            "</gwm:getItemResponse>" + kTail,
        kAnswerWhole, 0, ""},
+      {"a slash inside quotes does not empty an element, one before \">\" outside them does",
+       std::string(kHead) + "<gwm:getItemResponse><gwm:item a='/' /><gwm:status x=\"/\" >"
+           "<gwt:code b=\"/\"\t>7</gwt:code></gwm:status></gwm:getItemResponse>" + kTail,
+       kAnswerWhole, 7, ""},
       {"an HTML error page", "<!DOCTYPE html>\n<html><body><h1>Bad Gateway</h1></body></html>\n",
        kAnswerNotSoap, 0, ""},
       {"an empty answer", "", kAnswerNotSoap, 0, ""},
@@ -104,7 +110,30 @@ TEST(SoapAnswer, ShapeAndStatusCodeOfSavedAnswers) {
       EXPECT_EQ(answer.code, c.code);
       EXPECT_STREQ(answer.faultText, c.faultText);
     }
+    // Taken while the answer is written, in pieces that split tags and texts:
+    // the same verdict without reading the answer again.
+    for (size_t piece : {size_t{1}, size_t{7}, c.answer.size() + 1}) {
+      SCOPED_TRACE(piece);
+      ASSERT_EQ(AnswerBegin(lines.c_str()), 1);
+      ResponseWriterBeginAnswer();
+      for (size_t at = 0; at < c.answer.size(); at += piece) {
+        ResponseWriterWrite(c.answer.data() + at, std::min(piece, c.answer.size() - at));
+      }
+      ResponseWriterEnd();
+      ASSERT_EQ(AnswerEnd(), 1);
+      SoapAnswer answer;
+      TakeSoapAnswerVerdict(&answer);
+      EXPECT_EQ(answer.shape, c.shape);
+      EXPECT_EQ(answer.code, c.code);
+      EXPECT_STREQ(answer.faultText, c.faultText);
+    }
+    ForgetAnswer(lines.c_str());
   }
+  // Nothing written since the scan began: no envelope.
+  BeginSoapAnswerScan();
+  SoapAnswer empty;
+  TakeSoapAnswerVerdict(&empty);
+  EXPECT_EQ(empty.shape, kAnswerNotSoap);
   SoapAnswer missing;
   ReadSoapAnswer((host.workDir() + "none.xml").c_str(), &missing);
   EXPECT_EQ(missing.shape, kAnswerNotSoap);

@@ -1,0 +1,20 @@
+// Read-only stdio streams over bytes in memory, so that code written for a
+// FILE* (fgets, getc, ftell, fseek) reads an answer kept in memory as it
+// reads a file.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// Called once when the stream is closed: the bytes may go from then on.
+typedef void (*MemoryReaderRelease)(void *context);
+
+// A stream that reads the length bytes at data from their start; data must
+// stay unchanged until release(context) is called by fclose. Returns null
+// (and calls nothing) where the C library has no such streams.
+FILE *OpenMemoryReader(const char *data, size_t length, MemoryReaderRelease release,
+                       void *context);
+
+// 1 where OpenMemoryReader can give a stream, 0 where callers must keep
+// their bytes in files (the Windows C library has no custom streams).
+int MemoryReadersAvailable();
