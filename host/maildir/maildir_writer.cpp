@@ -478,18 +478,6 @@ GMimeObject *BuildBody(const HostMessage &record, const std::string &workDir, bo
   return GMIME_OBJECT(mixed);
 }
 
-// Writes all of bytes to fd. Returns 0, or -1 with errno set.
-int WriteAll(int fd, const unsigned char *bytes, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
 // Writes message into fd: a small one (every part held in memory) is made
 // in memory and written with one call, a larger one through 4 KB blocks.
 // Returns its size, or -1 with errno set.

@@ -11,21 +11,22 @@
 #include "plugin/host_message.h"
 
 namespace maildir {
-namespace {
 
-const char kOriginalPartName[] = "Mime.822";
-
-// Writes all of data, going on after short writes. 0, or -1 (errno set).
-int WriteAll(int fd, const char *data, size_t size) {
+int WriteAll(int fd, const void *data, size_t size) {
+  const char *bytes = static_cast<const char *>(data);
   while (size > 0) {
-    ssize_t n = write(fd, data, size);
+    ssize_t n = write(fd, bytes, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return -1;
-    data += n;
+    bytes += n;
     size -= static_cast<size_t>(n);
   }
   return 0;
 }
+
+namespace {
+
+const char kOriginalPartName[] = "Mime.822";
 
 // headers with every "\n" made "\r\n".
 std::string WithCrLf(const std::string &headers) {

@@ -14,6 +14,10 @@ namespace maildir {
 // or -1 when the record has none.
 int FindOriginalPart(const HostMessage &record);
 
+// Writes all of data to fd, going on after short writes and interrupted
+// calls. Returns 0, or -1 with errno set.
+int WriteAll(int fd, const void *data, size_t size);
+
 // Writes headers (lines ended by "\n"; each line end becomes the original's
 // own, CR LF or LF, as its first line has it) and then the bytes of the file
 // at originalPath into a new file at path, synced when sync is set. Returns
