@@ -171,6 +171,7 @@ void StopWriter(ExportWriter *writer) {
     writer->changed.notify_all();
   }
   writer->thread.join();
+  rmdir(writer->queueDir.c_str());  // empty now: the writer deleted each file it wrote
 }
 
 ExportWriter::~ExportWriter() { StopWriter(this); }

@@ -160,6 +160,7 @@ TEST(ExportWriterQueue, QueuedItemsKeepTheirFieldsAndPartFilesAndFinishInOrder) 
         EXPECT_EQ(access(path, F_OK), -1) << path;
       }
     }
+    EXPECT_EQ(access((workDir + "queue").c_str(), F_OK), -1) << "the emptied queue directory goes at the end";
   }
 }
 
@@ -174,7 +175,7 @@ TEST(ExportWriterQueue, StartDeletesWhatAKilledRunLeftQueued) {
   ASSERT_EQ(exportwriter::StartWriter(&writer, scratch.workDir(), &error), 0) << error;
   exportwriter::StopWriter(&writer);
   EXPECT_EQ(access((queue + "PRT00200.TMP").c_str(), F_OK), -1);
-  EXPECT_EQ(ReadFileBytes(queue + "notes.txt"), "not ours");
+  EXPECT_EQ(ReadFileBytes(queue + "notes.txt"), "not ours") << "and a directory holding a file of someone else's stays";
 }
 
 }  // namespace
