@@ -54,14 +54,40 @@ constexpr Base64Tables kTables = MakeTables();
 
 enum { kDecodeBufferSize = 48 * 1024 };
 
-// The answer file is read a character at a time, and the plug-in runs on
-// the host's one thread: the stream's lock would cost more than the read.
-inline int ReadCharacter(FILE *input) {
-#if defined(_WIN32)
-  return _getc_nolock(input);
-#else
-  return getc_unlocked(input);
-#endif
+enum { kReadBlockSize = 32 * 1024 };
+
+// The run is read a block at a time. At its end the bytes read past it go
+// back to the input (one seek), so the caller's next line is the end tag
+// as if the run had been read a character at a time. The answer is always
+// a file or a memory stream, both of which seek.
+struct BlockReader {
+  FILE *input;
+  size_t pos, len;
+  int ended;  // the input has no more bytes
+  unsigned char bytes[kReadBlockSize];
+};
+
+int Refill(BlockReader *reader) {
+  if (reader->ended) return 0;
+  reader->pos = 0;
+  reader->len = fread(reader->bytes, 1, sizeof reader->bytes, reader->input);
+  if (reader->len == 0) reader->ended = 1;
+  return reader->len > 0;
+}
+
+inline int ReadCharacter(BlockReader *reader) {
+  if (reader->pos == reader->len && !Refill(reader)) return EOF;
+  return reader->bytes[reader->pos++];
+}
+
+// The last character read goes back (the "<" of the end tag).
+inline void UnreadCharacter(BlockReader *reader) { --reader->pos; }
+
+// Hands the bytes read but not taken back to the input.
+void ReturnUnread(BlockReader *reader) {
+  const long unread = static_cast<long>(reader->len - reader->pos);
+  if (unread > 0) fseek(reader->input, -unread, SEEK_CUR);
+  reader->pos = reader->len = 0;
 }
 
 // Decoded bytes waiting for one fwrite.
@@ -77,6 +103,19 @@ void FlushDecoded(DecodeBuffer *buffer) {
   if (!buffer->failed && fwrite(buffer->bytes, 1, buffer->used, buffer->output) != buffer->used)
     buffer->failed = 1;
   buffer->used = 0;
+}
+
+// Stores the first count of the three bytes in value as /D331 maps them;
+// returns how many were kept. Every byte is stored; only the kept ones
+// advance the end.
+size_t MapD331(unsigned char *out, uint32_t value, int count) {
+  size_t kept = 0;
+  for (int i = 0; i < count; ++i) {
+    int16_t mapped = kTables.d331[(value >> (16 - 8 * i)) & 0xFF];
+    out[kept] = static_cast<unsigned char>(mapped);
+    kept += mapped >= 0;
+  }
+  return kept;
 }
 
 // Decodes 4 classified characters (values 0..63 or kB64Pad/kB64Other) into
@@ -99,14 +138,7 @@ int PutGroup(DecodeBuffer *buffer, const uint8_t group[4], int mapD331) {
     buffer->used += static_cast<size_t>(count);
     return count;
   }
-  // Every byte is stored; only the kept ones advance the end.
-  size_t kept = 0;
-  for (int i = 0; i < count; ++i) {
-    int16_t mapped = kTables.d331[(value >> (16 - 8 * i)) & 0xFF];
-    out[kept] = static_cast<unsigned char>(mapped);
-    kept += mapped >= 0;
-  }
-  buffer->used += kept;
+  buffer->used += MapD331(out, value, count);
   return count;
 }
 
@@ -146,11 +178,11 @@ struct Base64Run {
 };
 
 // Takes one character of the run; returns 0 at the "<" that ends it.
-int TakeCharacter(Base64Run *run, int c, FILE *input) {
+int TakeCharacter(Base64Run *run, int c, BlockReader *input) {
   uint8_t cls = kTables.charClass[c];
   if (cls == kB64Skip) return 1;
   if (cls == kB64Stop) {
-    ungetc(c, input);  // the caller's next line is the end tag
+    UnreadCharacter(input);  // the caller's next line is the end tag
     return 0;
   }
   run->group[run->inGroup++] = cls;
@@ -182,7 +214,7 @@ long ReferencedCharacter(const char *ref, int n) {
 // writes the line breaks of a text run so, and servers may too) is skipped
 // like the character itself; anything else is taken as it comes. Returns 0
 // at the "<" that ends the run.
-int TakeReference(Base64Run *run, FILE *input) {
+int TakeReference(Base64Run *run, BlockReader *input) {
   char ref[10] = {'&'};
   int n = 1;
   int c;
@@ -194,10 +226,40 @@ int TakeReference(Base64Run *run, FILE *input) {
   if (referenced >= 0 && referenced < 256 &&
       kTables.charClass[static_cast<unsigned char>(referenced)] == kB64Skip)
     return 1;
+  // Only the last character read can be the "<" that ends the run.
   for (int i = 0; i < n; ++i) {
     if (!TakeCharacter(run, static_cast<unsigned char>(ref[i]), input)) return 0;
   }
   return 1;
+}
+
+// Decodes whole groups of four data characters straight from the block
+// while they last; returns at the first other character (a line break, a
+// reference, the end tag) with the block positioned on it.
+void DecodeGroups(BlockReader *input, DecodeBuffer *buffer, Base64Run *run) {
+  const unsigned char *in = input->bytes;
+  size_t pos = input->pos;
+  const size_t len = input->len;
+  while (len - pos >= 4) {
+    if (kDecodeBufferSize - buffer->used < 3) FlushDecoded(buffer);
+    const uint8_t a = kTables.charClass[in[pos]], b = kTables.charClass[in[pos + 1]],
+                  c = kTables.charClass[in[pos + 2]], d = kTables.charClass[in[pos + 3]];
+    // Every data class is below 64: bit 6 or 7 set marks anything else.
+    if (((a | b | c | d) & 0xC0) != 0) break;
+    const uint32_t value = (uint32_t{a} << 18) | (uint32_t{b} << 12) | (uint32_t{c} << 6) | d;
+    unsigned char *out = buffer->bytes + buffer->used;
+    if (run->mapD331) {
+      buffer->used += MapD331(out, value, 3);
+    } else {
+      out[0] = static_cast<unsigned char>(value >> 16);
+      out[1] = static_cast<unsigned char>(value >> 8);
+      out[2] = static_cast<unsigned char>(value);
+      buffer->used += 3;
+    }
+    run->total += 3;
+    pos += 4;
+  }
+  input->pos = pos;
 }
 
 }  // namespace
@@ -205,42 +267,27 @@ int TakeReference(Base64Run *run, FILE *input) {
 long DecodeBase64Line(FILE *input, FILE *output, int *writeFailed) {
   if (writeFailed != nullptr) *writeFailed = 0;
   if (output == nullptr || input == nullptr) return 0;
-  // Static: the buffer is too large for a Windows thread's stack, and the
+  // Static: the buffers are too large for a Windows thread's stack, and the
   // plug-in runs on the host's one thread.
   static DecodeBuffer buffer;
+  static BlockReader reader;
   buffer.output = output;
   buffer.failed = 0;
   buffer.used = 0;
+  reader.input = input;
+  reader.pos = reader.len = 0;
+  reader.ended = 0;
   Base64Run run = {&buffer, gRunSettings.d331 != 0, 0, {0, 0, 0, 0}, 0};
-  int c;
-  while ((c = ReadCharacter(input)) != EOF) {
-    // Most characters are data: they go straight into the group.
-    const uint8_t cls = kTables.charClass[c];
-    if (cls < 64) {
-      run.group[run.inGroup++] = cls;
-      if (run.inGroup < 4) continue;
-      run.inGroup = 0;
-      // Four data characters (every class below 64 leaves bit 6 clear)
-      // make three bytes as they stand.
-      const uint8_t *g = run.group;
-      if (((g[0] | g[1] | g[2]) & 0x40) == 0 && !run.mapD331 &&
-          kDecodeBufferSize - buffer.used >= 3) {
-        const uint32_t value = (uint32_t{g[0]} << 18) | (uint32_t{g[1]} << 12) |
-                               (uint32_t{g[2]} << 6) | cls;
-        unsigned char *out = buffer.bytes + buffer.used;
-        out[0] = static_cast<unsigned char>(value >> 16);
-        out[1] = static_cast<unsigned char>(value >> 8);
-        out[2] = static_cast<unsigned char>(value);
-        buffer.used += 3;
-        run.total += 3;
-        continue;
-      }
-      run.total += PutGroup(run.buffer, run.group, run.mapD331);
-      continue;
-    }
-    const int goOn = c == '&' ? TakeReference(&run, input) : TakeCharacter(&run, c, input);
+  for (;;) {
+    // Most of a run is whole groups of data, the server's line breaks
+    // falling between groups.
+    if (run.inGroup == 0) DecodeGroups(&reader, &buffer, &run);
+    const int c = ReadCharacter(&reader);
+    if (c == EOF) break;
+    const int goOn = c == '&' ? TakeReference(&run, &reader) : TakeCharacter(&run, c, &reader);
     if (!goOn) break;
   }
+  ReturnUnread(&reader);
   FlushDecoded(&buffer);
   if (writeFailed != nullptr) *writeFailed = buffer.failed;
   return run.total;

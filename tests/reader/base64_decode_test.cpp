@@ -113,6 +113,29 @@ TEST_F(DecodeBase64LineTest, RunsDecodeUpToTheEndTag) {
   }
 }
 
+// The decoder reads the run in blocks and hands back what it read past the
+// end tag. Runs of two blocks and more, with the server's line breaks (kept
+// as references) falling at every offset of the blocks' ends, in the middle
+// of a group too, and a long answer after the run.
+TEST_F(DecodeBase64LineTest, LongRunsAcrossReadBlocks) {
+  const std::string tail = "</gwm:part><gwt:status><gwt:code>0</gwt:code></gwt:status>" + Repeat("<x/>", 20000);
+  for (int lineLength : {76, 74}) {
+    for (int lead = 0; lead < 86; lead += 2) {
+      SCOPED_TRACE("lines of " + std::to_string(lineLength) + ", first break after " + std::to_string(lead));
+      const std::string data = Repeat("QUJD", 20000);
+      std::string run = data.substr(0, static_cast<size_t>(lead));
+      for (size_t at = static_cast<size_t>(lead); at < data.size(); at += static_cast<size_t>(lineLength))
+        run += "\r\n" + data.substr(at, static_cast<size_t>(lineLength));
+      gRunSettings.d331 = 0;
+      long count = -1;
+      std::string next;
+      ASSERT_EQ(Repeat("ABC", 20000), Decode({"<gwm:part>" + run + tail}, &count, &next));
+      EXPECT_EQ(60000, count);
+      EXPECT_EQ("</gwm:part>", next);
+    }
+  }
+}
+
 TEST_F(DecodeBase64LineTest, MissingOrFailingOutput) {
   std::string path = Reshaped(std::string("QUJD</x>"), "data.txt");
   FilePtr input = OpenFile(path.c_str(), "rb");
