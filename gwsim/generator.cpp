@@ -75,7 +75,11 @@ bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount
       item.source = "received";
       item.attachments.push_back(OriginalAttachment(item, ""));
     }
-    mailbox->AddItem(item);
+    const std::string id = mailbox->AddItem(item);
+    // Like every mail the server holds, a generated one has a message id.
+    Item *added = mailbox->FindItem(id);
+    if (added != nullptr && added->msgId.empty())
+      added->msgId = id.substr(0, id.find('.')) + ".domain1.po1.100.1.1.1@example.com";
   }
   return true;
 }
