@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gmime/gmime.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -545,16 +546,26 @@ int MessageIdentity(const std::string &path, std::string *key, std::string *lega
   const std::string id = ScanMessageId(f.get());
   *legacyKey = id.empty() ? "" : "mid:" + id;
   rewind(f.get());
-  GChecksum *sum = g_checksum_new(G_CHECKSUM_SHA256);
+  // OpenSSL's digest uses the processor's SHA instructions: several times
+  // GLib's rate on a message of hundreds of megabytes. Same SHA-256.
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> sum(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  bool failed = !sum || EVP_DigestInit_ex(sum.get(), EVP_sha256(), nullptr) != 1;
   unsigned char buffer[65536];
   size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f.get())) > 0) g_checksum_update(sum, buffer, n);
-  bool failed = ferror(f.get()) != 0;
-  if (!failed) *key = std::string("sha256:") + g_checksum_get_string(sum);
-  g_checksum_free(sum);
+  while (!failed && (n = fread(buffer, 1, sizeof buffer, f.get())) > 0)
+    failed = EVP_DigestUpdate(sum.get(), buffer, n) != 1;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  failed = failed || ferror(f.get()) != 0 || EVP_DigestFinal_ex(sum.get(), digest, &length) != 1;
   if (failed) {
     *reason = "cannot read " + path;
     return -1;
+  }
+  static const char kHex[] = "0123456789abcdef";
+  *key = "sha256:";
+  for (unsigned int i = 0; i < length; ++i) {
+    *key += kHex[digest[i] >> 4];
+    *key += kHex[digest[i] & 15];
   }
   return 0;
 }
