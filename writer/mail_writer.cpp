@@ -3,6 +3,7 @@
 #include "transport/answer_store.h"
 #include "writer/mail_writer.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <memory>
 #include <vector>
@@ -71,10 +72,20 @@ void Base64Feed(Base64Writer *w, const unsigned char *data, size_t n) {
       w->carryLength = 0;
     }
   }
+  // Whole groups straight into the buffer, as many as it has room for.
   while (n >= 3) {
-    EncodeGroup(w, data, 3);
-    data += 3;
-    n -= 3;
+    if (w->encodedLength + 4 > w->encoded.size()) FlushEncoded(w);
+    const size_t groups = std::min(n / 3, (w->encoded.size() - w->encodedLength) / 4);
+    char *o = w->encoded.data() + w->encodedLength;
+    for (size_t g = 0; g < groups; ++g, data += 3, o += 4) {
+      const uint32_t bits = (uint32_t{data[0]} << 16) | (uint32_t{data[1]} << 8) | data[2];
+      o[0] = kBase64Alphabet[bits >> 18];
+      o[1] = kBase64Alphabet[(bits >> 12) & 63];
+      o[2] = kBase64Alphabet[(bits >> 6) & 63];
+      o[3] = kBase64Alphabet[bits & 63];
+    }
+    w->encodedLength += groups * 4;
+    n -= groups * 3;
   }
   for (size_t i = 0; i < n; ++i) w->carry[w->carryLength++] = data[i];
 }
