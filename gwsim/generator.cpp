@@ -75,11 +75,13 @@ bool GenerateMailbox(Mailbox *mailbox, const std::string &owner, int folderCount
       item.source = "received";
       item.attachments.push_back(OriginalAttachment(item, ""));
     }
-    const std::string id = mailbox->AddItem(item);
-    // Like every mail the server holds, a generated one has a message id.
-    Item *added = mailbox->FindItem(id);
-    if (added != nullptr && added->msgId.empty())
-      added->msgId = id.substr(0, id.find('.')) + ".domain1.po1.100.1.1.1@example.com";
+    if (item.msgId.empty()) {
+      // Like every mail the server holds, a generated one has a message id.
+      char msgId[64];
+      FormatText(msgId, sizeof(msgId), "%08X.generated.po1.100.1.1.1@example.com", i + 1);
+      item.msgId = msgId;
+    }
+    mailbox->AddItem(item);
   }
   return true;
 }
