@@ -86,6 +86,9 @@ std::string Mailbox::AddItem(const Item &item) {
   if (added.id.empty()) added.id = NewId("item", added.container);
   if (added.modified.empty()) added.modified = added.created;
   usedIds_.insert(added.id);
+  // Indexed at once: FindItem remakes the whole index on a miss, and every
+  // create looks its new item up.
+  itemIndex_[added.id] = items.size() - 1;
   for (size_t i = 0; i < added.bodies.size(); ++i) {
     if (added.bodies[i].id.empty()) {
       added.bodies[i].id = added.id + kBodyIdMark + std::to_string(i + 1);
