@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
@@ -17,14 +18,18 @@ enum { kPartPathCap = 512 };
 
 // One past the highest slot of each list that AllocEntry ever filled, in any
 // record: every entry lies below it (RemovePart only moves entries down).
-static int gRecipSlotsUsed = 0;
-static int gPartSlotsUsed = 0;
+// Atomic: the import fills one record on a second thread while the plug-in
+// writes another.
+static std::atomic<int> gRecipSlotsUsed{0};
+static std::atomic<int> gPartSlotsUsed{0};
 
 // Stores a zeroed entry of `size` bytes at list[count]. An entry left there
 // by an earlier allocation that the caller did not count is reused.
-static int AllocEntry(void **list, int count, int limit, size_t size, int *slotsUsed) {
+static int AllocEntry(void **list, int count, int limit, size_t size, std::atomic<int> *slotsUsed) {
   if (count < 0 || count >= limit) return 0;
-  if (count >= *slotsUsed) *slotsUsed = count + 1;
+  int used = slotsUsed->load(std::memory_order_relaxed);
+  while (count >= used && !slotsUsed->compare_exchange_weak(used, count + 1, std::memory_order_relaxed)) {
+  }
   if (list[count] != nullptr) {
     memset(list[count], 0, size);
     return 1;
@@ -52,13 +57,13 @@ int com_AllocPart(HostMessage *record) {
 // slots past the highest ever filled are not (this runs several times per
 // item, and most of the 5500 slots are never used).
 static void FreeLists(HostMessage *record) {
-  const int recips = std::min(std::max(gRecipSlotsUsed, record->recipCount), static_cast<int>(kMaxRecipients));
+  const int recips = std::min(std::max(gRecipSlotsUsed.load(std::memory_order_relaxed), record->recipCount), static_cast<int>(kMaxRecipients));
   for (int i = 0; i < recips; ++i) {
     if (record->recips[i] == nullptr) continue;
     free(record->recips[i]);
     record->recips[i] = nullptr;
   }
-  const int parts = std::min(std::max(gPartSlotsUsed, record->partCount), static_cast<int>(kMaxParts));
+  const int parts = std::min(std::max(gPartSlotsUsed.load(std::memory_order_relaxed), record->partCount), static_cast<int>(kMaxParts));
   for (int i = 0; i < parts; ++i) {
     if (record->parts[i] == nullptr) continue;
     free(record->parts[i]);

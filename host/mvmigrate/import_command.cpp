@@ -3,6 +3,7 @@
 // lists its folders and items and converts one item into the record, and
 // the loop keeps the migration state, the journal, Ctrl-C and the report.
 #include "host/mvmigrate/import_command.h"
+#include "host/mvmigrate/import_read_ahead.h"
 #include "host/mvmigrate/interrupt.h"
 
 #include <chrono>
@@ -67,7 +68,9 @@ struct ImportRun {
   // written again in this run (scope, "\n", key).
   std::set<std::string> passOver;
   ImportGroup group;
-  HostMessage *record;
+  HostMessage *record;       // the record of the item being written
+  HostMessage *aheadRecord;  // the other one, which the read-ahead fills
+  readahead::Converter converter;
   ImportReport *report;
   progress::ProgressDisplay display;
   progress::ProgressState state;
@@ -322,22 +325,19 @@ bool TakesOverOldRecord(ImportRun *run, const std::string &scope, const store::S
 
 // Lists an item passed over as earlier, with its subject (read by
 // converting it; the conversion is thrown away).
-void NoteEarlier(ImportRun *run, store::ImportSource *source, const ImportFolderSummary &folder,
-                 const store::SourceItem &item, const char *why) {
-  std::string subject, reason;
-  std::vector<std::string> warnings;
-  run->record->msgSeq = ++run->msgSeq;
-  source->Convert(item, run->record, &subject, &warnings, &reason);
-  com_Deallocate_All(run->record, nullptr);
-  run->report->earlier.push_back({folder.path, item.name, subject, why});
+void NoteEarlier(ImportRun *run, const ImportFolderSummary &folder, const store::SourceItem &item,
+                 const readahead::Conversion &converted, const char *why) {
+  com_Deallocate_All(converted.record, nullptr);
+  run->report->earlier.push_back({folder.path, item.name, converted.subject, why});
 }
 
-// Converts and writes one item. Counts it into folder.
-void ImportItem(ImportRun *run, store::ImportSource *source, const store::SourceFolder &from,
-                ImportFolderSummary *folder, const store::SourceItem &item, std::set<std::string> *keysThisRun) {
-  std::string reason, subject;
+// Writes one item, converted into `converted` (null for an item without a
+// key, which is not converted). Counts it into folder.
+void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSummary *folder,
+                const store::SourceItem &item, std::set<std::string> *keysThisRun,
+                const readahead::Conversion *converted) {
   const std::string &key = item.key;
-  if (key.empty()) {
+  if (key.empty() || converted == nullptr) {
     Fail(run, folder, item, "", item.problem.empty() ? "cannot tell the item's identity" : item.problem);
     return;
   }
@@ -346,15 +346,16 @@ void ImportItem(ImportRun *run, store::ImportSource *source, const store::Source
   if (copyThisRun || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
       run->passOver.count(scope + "\n" + key) > 0 || TakesOverOldRecord(run, scope, item, keysThisRun)) {
     folder->alreadyImported++;
-    NoteEarlier(run, source, *folder, item, copyThisRun ? "a copy of a message read before in this run"
-                                                        : "imported by an earlier run");
+    NoteEarlier(run, *folder, item, *converted, copyThisRun ? "a copy of a message read before in this run"
+                                                            : "imported by an earlier run");
     return;
   }
-  run->record->msgSeq = ++run->msgSeq;
-  std::vector<std::string> warnings;
-  if (source->Convert(item, run->record, &subject, &warnings, &reason) != 0) {
+  run->record = converted->record;
+  const std::string &subject = converted->subject;
+  const std::vector<std::string> &warnings = converted->warnings;
+  if (converted->result != 0) {
     Warn(run, *folder, item, subject, warnings);
-    Fail(run, folder, item, subject, reason.empty() ? "not converted" : reason);
+    Fail(run, folder, item, subject, converted->reason.empty() ? "not converted" : converted->reason);
     return;
   }
   for (int i = 0; i < run->record->partCount; ++i) run->state.bytes += run->record->parts[i]->size;
@@ -436,17 +437,41 @@ void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
   run->state.folderTotal = folder.total;
   run->state.folderDone = 0;
   std::set<std::string> keysThisRun;
-  for (const store::SourceItem &item : items) {
+  // Item i is converted into conversions[i % 2] while item i - 1 is
+  // written; the two records take turns.
+  readahead::Conversion conversions[2];
+  HostMessage *records[2] = {run->record, run->aheadRecord};
+  auto convert = [&](size_t i) -> readahead::Conversion * {
+    if (i >= items.size() || items[i].key.empty()) return nullptr;
+    readahead::Conversion *c = &conversions[i % 2];
+    c->source = selected.source;
+    c->item = &items[i];
+    c->record = records[i % 2];
+    c->record->msgSeq = ++run->msgSeq;
+    readahead::Convert(&run->converter, c);
+    return c;
+  };
+  readahead::Conversion *current = convert(0);
+  for (size_t i = 0; i < items.size(); ++i) {
+    const store::SourceItem &item = items[i];
+    readahead::WaitFor(&run->converter);
     if (InterruptRequested()) {
       run->report->interrupted = true;
       break;
     }
-    ImportItem(run, selected.source, source, &folder, item, &keysThisRun);
+    readahead::Conversion *next = convert(i + 1);
+    ImportItem(run, source, &folder, item, &keysThisRun, current);
+    current = next;
     run->state.folderDone++;
     run->state.items++;
     run->state.seconds = Elapsed(*run);
     progress::ShowProgress(&run->display, run->state, false);
   }
+  // An item converted but not written (the run was stopped): its lists
+  // and part files go.
+  readahead::WaitFor(&run->converter);
+  if (current != nullptr) com_Deallocate_All(current->record, nullptr);
+  run->record = records[0];
   if (run->api != nullptr) {
     run->api->CloseWrite(source.folderClass);
     CommitImportGroup(&run->group);
@@ -561,7 +586,10 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   }
 
   RecordPtr record(static_cast<HostMessage *>(calloc(1, sizeof(HostMessage))));
+  RecordPtr aheadRecord(static_cast<HostMessage *>(calloc(1, sizeof(HostMessage))));
   ImportRun run;
+  run.aheadRecord = aheadRecord.get();
+  if (options.readAhead) readahead::StartConverter(&run.converter);
   run.options = &options;
   run.api = options.dryRun ? nullptr : &api;
   run.stateScope = logon.server + "|" + logon.user + "|";
@@ -589,9 +617,11 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
     ImportFolder(&run, folder);
   }
   RestoreInterrupt();
+  readahead::StopConverter(&run.converter);
   progress::ClearProgress(&run.display);
   report->seconds = Elapsed(run);
   record.reset();
+  aheadRecord.reset();
   if (!options.dryRun) {
     EndImportGroups(&run.group);
     api.Logoff(0);

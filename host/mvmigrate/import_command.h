@@ -26,6 +26,9 @@ struct ImportOptions {
   std::vector<std::string> folders;  // GroupWise paths; each takes its subfolders too; empty: all
   bool dryRun = false;               // read and convert every message, log on to nothing
   std::string reportPath;            // JSON report; empty: none
+  // The next item is converted while the plug-in writes one (off with
+  // --no-read-ahead: each is converted when its turn comes).
+  bool readAhead = true;
   // The sources that read DIR. Empty: store::MakeImportSources. Tests put
   // sources of their own here.
   std::function<std::vector<std::unique_ptr<store::ImportSource>>(const std::string &inDir)> makeSources;

@@ -117,6 +117,9 @@ int main(int argc, char **argv) {
   importer->add_flag("--dry-run", importOptions.dryRun, "read and convert every item, write nothing, log on to nothing");
   importer->add_option("--report", importOptions.reportPath,
                        "write the run's report as JSON to this file (\"-\": standard output)");
+  bool noReadAhead = false;
+  importer->add_flag("--no-read-ahead", noReadAhead,
+                     "convert each item when its turn comes (else a second thread converts the next while one is written)");
 
   bool demoTls = false, demoJson = false;
   CLI::App *demo = app.add_subcommand(
@@ -137,6 +140,7 @@ int main(int argc, char **argv) {
   exportOptions.originals = !noOriginals;
   exportOptions.writerThread = !noWriterThread;
   if (*exporter) return RunExport(host, exportLogon, exportOptions);
+  importOptions.readAhead = !noReadAhead;
   if (*importer) return RunImport(host, importLogon, importOptions);
   if (*demo) return RunExportDemo(host, demoTls, demoJson);
   return kExitUsage;

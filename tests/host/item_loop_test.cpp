@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -368,6 +370,79 @@ TEST_F(ItemLoopTest, DryImportCountsKindsAndListsWarningsAndUnreadableItems) {
   const std::string summary = FormatImportSummary(report);
   EXPECT_NE(summary.find("to write by kind: 1 mail, 2 appointments, 1 task, 1 contact, 1 group\n"), std::string::npos)
       << summary;
+}
+
+// Mail with a text part file of its own; Ctrl-C is pressed while the item
+// with key `interruptAt` is being converted.
+class InterruptingSource : public FakeImportSource {
+ public:
+  InterruptingSource(const std::vector<FakeFolder> &folders, std::string interruptAt)
+      : FakeImportSource(folders), interruptAt_(std::move(interruptAt)) {}
+  int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject,
+              std::vector<std::string> *warnings, std::string *reason) override {
+    FakeImportSource::Convert(item, record, subject, warnings, reason);
+    char workDir[256], path[512];
+    com_GetGlobal(kGlobalWorkDir, workDir);
+    FormatPartFileName(path, sizeof path, workDir, record->msgSeq, 0);
+    const std::string text = "Text of " + *subject + "\n";
+    if (!WriteFileBytes(path, text) || !com_AllocPart(record)) return -1;
+    record->parts[0]->kind = kPartTextBody;
+    record->parts[0]->size = static_cast<int32_t>(text.size());
+    record->partCount = 1;
+    if (item.key == interruptAt_) raise(SIGINT);
+    return 0;
+  }
+
+ private:
+  std::string interruptAt_;
+};
+
+// The next item is converted while one is written: Ctrl-C during that
+// conversion stops the run before the item converted ahead, as without the
+// read-ahead, and leaves none of its files behind.
+TEST_F(ItemLoopTest, ACtrlCStopsTheImportBeforeTheItemConvertedAhead) {
+  logon_.user = "bob";
+  logon_.passwordFile.clear();
+  for (bool readAhead : {true, false}) {
+    const std::string mode = readAhead ? "ahead" : "in turn";
+    SCOPED_TRACE(mode);
+    std::vector<FakeItem> items;
+    static std::vector<std::string> subjects, keys;
+    subjects.clear();
+    keys.clear();
+    for (int i = 1; i <= 5; ++i) {
+      subjects.push_back(mode + " " + std::to_string(i));
+      keys.push_back("mid:" + mode + std::to_string(i));
+    }
+    for (int i = 0; i < 5; ++i) items.push_back({keys[i].c_str(), subjects[i].c_str(), 0, 0, "", ""});
+    const std::vector<FakeFolder> folders = {{"Mailbox", 0, items}};
+    ImportOptions options;
+    options.inDir = scratch_.root() + "/in";
+    options.readAhead = readAhead;
+    options.makeSources = [folders](const std::string &) {
+      std::vector<std::unique_ptr<store::ImportSource>> sources;
+      sources.push_back(std::make_unique<InterruptingSource>(folders, keys[2]));
+      return sources;
+    };
+    ImportReport report;
+    EXPECT_EQ(RunImportWithPassword(host_, logon_, options, "hunter2", &report), 130);
+    EXPECT_TRUE(report.interrupted);
+    ASSERT_EQ(report.folders.size(), 1u);
+    EXPECT_EQ(report.folders[0].created, 2) << FormatImportSummary(report);
+    std::vector<std::string> written;
+    {
+      gwsim::Mailbox &box = server_->mailbox();
+      auto lock = box.Lock();
+      for (const gwsim::Item &item : box.items)
+        if (item.subject.rfind(mode + " ", 0) == 0) written.push_back(item.subject);
+    }
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, std::vector<std::string>({mode + " 1", mode + " 2"}));
+    std::vector<std::string> left;
+    for (const auto &e : std::filesystem::directory_iterator(host_.outDir + "/work"))
+      if (e.path().filename().string().rfind("PRT", 0) == 0) left.push_back(e.path().filename().string());
+    EXPECT_TRUE(left.empty()) << left[0];
+  }
 }
 
 TEST_F(ItemLoopTest, ImportWritesEachFolderWithInitWriteForItsClass) {
