@@ -240,6 +240,7 @@ TEST_F(IcalRoundTripTest, KilledExportsResumeToTheSameFiles) {
   slow.kind = gwsim::FaultKind::kDelay;
   slow.delayMs = 10;
   slow.requestName = "getItemRequest";
+  slow.times = 0;  // every read, so that a run is still reading when it is killed
   server_->AddFault(slow);
   const std::string whole = host_.root() + "/whole", killed = host_.root() + "/killed";
   RunResult r = RunMvmigrate(ExportArgs("alice", whole));
@@ -277,6 +278,7 @@ TEST_F(IcalRoundTripTest, KilledImportsResumeWithoutDuplicateOrGap) {
   slow.kind = gwsim::FaultKind::kDelay;
   slow.delayMs = 30;
   slow.requestName = "createItemRequest";
+  slow.times = 0;  // every create: a killed run must leave items for the next
   server_->AddFault(slow);
   const std::string imported = host_.root() + "/imported";
   // Killed while the 3rd, then the 10th and 10th create of a run waits for
