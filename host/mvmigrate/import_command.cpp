@@ -64,6 +64,7 @@ struct ImportRun {
   std::string stateScope;   // "server|user|" before each folder path
   std::string workDir;
   std::string journalPath;  // DATA/import-pending.txt
+  JournalFile journal;      // open from after the settling to the run's end
   // Messages a killed run created whose records could not be kept: not
   // written again in this run (scope, "\n", key).
   std::set<std::string> passOver;
@@ -373,7 +374,7 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
     // tell whether the server created the item.
     ImportJournal pending = PendingMessage(*run->record, key, folder->path, from.folderClass);
     std::string journalError;
-    if (WriteImportJournal(run->journalPath, pending, &journalError) != 0) {
+    if (WriteImportJournal(&run->journal, pending, &journalError) != 0) {
       Fail(run, folder, item, subject, journalError);
       com_Deallocate_All(run->record, nullptr);
       return;
@@ -391,8 +392,8 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
         com_Log("MV Error: %s was created but could not be recorded; a rerun writes it again",
                 item.name.c_str());
     }
-    if (RemoveImportJournal(run->journalPath) != 0)
-      com_Log("MV Warning: cannot remove %s; the next run checks its message on the server",
+    if (ClearImportJournal(&run->journal) != 0)
+      com_Log("MV Warning: cannot empty %s; the next run checks its message on the server",
               run->journalPath.c_str());
   }
   com_Deallocate_All(run->record, nullptr);
@@ -607,6 +608,9 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
     bool keepCreated = false;
     SettleCreatedMessages(createdPath, &run.passOver, &keepCreated);
     SettlePendingMessage(&run);
+    std::string journalError;
+    if (OpenImportJournal(run.journalPath, &run.journal, &journalError) != 0)
+      com_Log("MV Error: %s; no message can be written", journalError.c_str());
     BeginImportGroups(&run.group, createdPath, keepCreated);
   }
   for (const SelectedFolder &folder : folders) {
@@ -623,6 +627,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   record.reset();
   aheadRecord.reset();
   if (!options.dryRun) {
+    CloseImportJournal(&run.journal);
     EndImportGroups(&run.group);
     api.Logoff(0);
     UnloadPlugin(&api);

@@ -5,6 +5,7 @@
 #include "host/mvmigrate/import_journal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/bounded_text.h"
 #include "platform/file_guard.h"
 
 namespace {
@@ -79,36 +81,61 @@ std::string ImportJournalPath(const std::string &dataDir) { return DataFilePath(
 
 std::string ImportCreatedPath(const std::string &dataDir) { return DataFilePath(dataDir, kCreatedName); }
 
-int WriteImportJournal(const std::string &path, const ImportJournal &journal, std::string *error) {
-  const std::string temporary = path + kNewSuffix;
-  FilePtr file = OpenFile(temporary.c_str(), "wb");
-  if (!file) {
-    *error = "cannot create " + temporary + ": " + strerror(errno);
+int OpenImportJournal(const std::string &path, JournalFile *file, std::string *error) {
+  CloseImportJournal(file);
+  file->path = path;
+  file->fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (file->fd < 0) {
+    *error = "cannot create " + path + ": " + strerror(errno);
     return -1;
   }
-  fprintf(file.get(), "key=%s\nfolder=%s\nsubject=%s\nsender=%s\nsent=%llu\nstarted=%llu\nclass=%d\n",
-          EscapeValue(journal.key).c_str(), EscapeValue(journal.folder).c_str(),
-          EscapeValue(journal.subject).c_str(), EscapeValue(journal.sender).c_str(),
-          static_cast<unsigned long long>(journal.sentTime),
-          static_cast<unsigned long long>(journal.writeStarted), journal.folderClass);
-  if (fflush(file.get()) != 0 || ferror(file.get())) {
-    *error = "cannot write " + temporary + ": " + strerror(errno);
-    return -1;
-  }
-  if (fclose(file.release()) != 0) {
-    *error = "cannot write " + temporary + ": " + strerror(errno);
-    return -1;
-  }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    *error = "cannot rename " + temporary + " to " + path + ": " + strerror(errno);
-    return -1;
-  }
+  struct stat st;
+  file->length = fstat(file->fd, &st) == 0 ? static_cast<size_t>(st.st_size) : 1;
   return 0;
+}
+
+int WriteImportJournal(JournalFile *file, const ImportJournal &journal, std::string *error) {
+  char sent[24], started[24], folderClass[16];
+  FormatText(sent, sizeof sent, "%llu", static_cast<unsigned long long>(journal.sentTime));
+  FormatText(started, sizeof started, "%llu", static_cast<unsigned long long>(journal.writeStarted));
+  FormatText(folderClass, sizeof folderClass, "%d", journal.folderClass);
+  const std::string text = "key=" + EscapeValue(journal.key) + "\nfolder=" + EscapeValue(journal.folder) +
+                           "\nsubject=" + EscapeValue(journal.subject) + "\nsender=" +
+                           EscapeValue(journal.sender) + "\nsent=" + sent + "\nstarted=" + started +
+                           "\nclass=" + folderClass + "\n";
+  if (file->fd < 0) {
+    *error = "cannot write " + file->path + ": not open";
+    return -1;
+  }
+  const ssize_t written = pwrite(file->fd, text.data(), text.size(), 0);
+  if (written != static_cast<ssize_t>(text.size()) ||
+      (file->length > text.size() && ftruncate(file->fd, static_cast<off_t>(text.size())) != 0)) {
+    *error = "cannot write " + file->path + ": " + strerror(errno);
+    return -1;
+  }
+  file->length = text.size();
+  return 0;
+}
+
+int ClearImportJournal(JournalFile *file) {
+  if (file->fd < 0 || ftruncate(file->fd, 0) != 0) return -1;
+  file->length = 0;
+  return 0;
+}
+
+void CloseImportJournal(JournalFile *file) {
+  if (file->fd < 0) return;
+  close(file->fd);
+  file->fd = -1;
+  if (file->length == 0) unlink(file->path.c_str());
 }
 
 int ReadImportJournal(const std::string &path, ImportJournal *journal) {
   FilePtr file = OpenFile(path.c_str(), "rb");
   if (!file) return errno == ENOENT ? 0 : -1;
+  // Empty between two messages.
+  if (fgetc(file.get()) == EOF) return ferror(file.get()) ? -1 : 0;
+  rewind(file.get());
   *journal = ImportJournal();
   std::string line;
   unsigned seen = 0;

@@ -25,21 +25,42 @@ struct ImportJournal {
 // trailing "/").
 std::string ImportJournalPath(const std::string &dataDir);
 
-// Writes the journal to path + ".new" and renames it over path, so that a
-// reader finds the old journal or the new one whole. It is not synced to
-// disk: a killed process loses nothing the kernel holds (see the import
-// loop on why that is all the journal must survive). Returns 0, or -1 with
-// *error set (a half-written .new file may then remain; ReadImportJournal
-// never reads it).
-int WriteImportJournal(const std::string &path, const ImportJournal &journal, std::string *error);
+// The journal file, open through a run. It holds the journal of the
+// message being written, and nothing between messages: writing it in place
+// creates and deletes no file per message.
+struct JournalFile {
+  std::string path;
+  int fd = -1;
+  size_t length = 0;  // bytes it holds
+};
 
-// Reads the journal at path. Returns 1 when read, 0 when there is none,
-// -1 when it exists but is not a whole journal (every field present, the
+// Opens (creating, owner-only) the journal file at path for a run; an
+// existing journal is settled first (ReadImportJournal). Returns 0, or -1
+// with *error set (file->fd is then -1 and every write fails).
+int OpenImportJournal(const std::string &path, JournalFile *file, std::string *error);
+
+// Writes the journal in place with one write from its start, then cuts
+// what an older, longer one left after it. The journal is a page or less:
+// a killed process leaves it whole or not at all, and a reader that finds
+// it cut short takes it for none of a message (ReadImportJournal's -1). It
+// is not synced to disk: a killed process loses nothing the kernel holds
+// (see the import loop on why that is all the journal must survive).
+// Returns 0, or -1 with *error set.
+int WriteImportJournal(JournalFile *file, const ImportJournal &journal, std::string *error);
+
+// Empties the journal: no message is being written. Returns 0, or -1.
+int ClearImportJournal(JournalFile *file);
+
+// Closes the journal file, removing it when it is empty.
+void CloseImportJournal(JournalFile *file);
+
+// Reads the journal at path. Returns 1 when read, 0 when there is none
+// (no file, or an empty one), -1 when it holds something that is not a whole journal (every field present, the
 // times digits only). A journal without a class line (written before
 // there was one) is of class 0.
 int ReadImportJournal(const std::string &path, ImportJournal *journal);
 
-// Removes the journal and any leftover .new file. Returns 0 (also when
+// Removes the journal and any .new file an older version left. Returns 0 (also when
 // there was none), -1 when the journal exists and cannot be removed.
 int RemoveImportJournal(const std::string &path);
 

@@ -1,6 +1,6 @@
 // The import's pending-message journal: what is written reads back field
-// for field, a file cut short or half-written is never taken for a journal,
-// and removing it takes the leftover .new file too.
+// for field, a file cut short is never taken for a journal, an emptied one
+// is none, and removing it takes an older version's leftover .new file too.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -46,11 +46,12 @@ TEST_F(ImportJournalTest, WhatIsWrittenReadsBack) {
       {{"key", "Grüße^Köln", "Grüße & <Angebote>", "juergen.weiss@example.de", 1, 2}, "UTF-8 text"},
       {{"uid:a", "Work^Team Calendar", "Standup", "", 3, 4, 2}, "a calendar's item: its class comes back"},
   };
+  JournalFile file;
+  std::string error;
+  ASSERT_EQ(OpenImportJournal(Path(), &file, &error), 0) << error;
   for (const auto &row : rows) {
     SCOPED_TRACE(row.why);
-    std::string error;
-    ASSERT_EQ(WriteImportJournal(Path(), row.journal, &error), 0) << error;
-    EXPECT_FALSE(Exists(Path() + ".new")) << "renamed into place";
+    ASSERT_EQ(WriteImportJournal(&file, row.journal, &error), 0) << error;
     ImportJournal read;
     ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
     EXPECT_EQ(read.key, row.journal.key);
@@ -61,6 +62,7 @@ TEST_F(ImportJournalTest, WhatIsWrittenReadsBack) {
     EXPECT_EQ(read.writeStarted, row.journal.writeStarted);
     EXPECT_EQ(read.folderClass, row.journal.folderClass);
   }
+  CloseImportJournal(&file);
 }
 
 TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
@@ -85,7 +87,8 @@ TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
        "a time past 64 bits"},
       {"key=\nfolder=Mailbox\nsubject=Hello\nsender=\nsent=1\nstarted=5\n", -1, "no key"},
       {"key=k1\nfolder=Mailbox\nsubject Hello\nsender=\nsent=1\nstarted=5\n", -1, "a line without ="},
-      {"", -1, "an empty file"},
+      {"", 0, "an empty file: no message was being written"},
+      {"\n", -1, "a line end alone"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.why);
@@ -101,33 +104,58 @@ TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
   EXPECT_EQ(read.folderClass, 0);
 }
 
-TEST_F(ImportJournalTest, AHalfWrittenNewFileIsNoJournal) {
+TEST_F(ImportJournalTest, WrittenInPlaceAndEmptiedBetweenMessages) {
   ImportJournal read;
   EXPECT_EQ(ReadImportJournal(Path(), &read), 0) << "none yet";
-  // A run killed while writing the journal leaves only the .new file.
+  // An older version wrote the journal to a .new file first: a run killed
+  // then left only that, which is no journal.
   ASSERT_TRUE(WriteFileBytes(Path() + ".new", "key=k1\nfolder=Mailbox\nsubj"));
   EXPECT_EQ(ReadImportJournal(Path(), &read), 0);
   EXPECT_EQ(RemoveImportJournal(Path()), 0);
   EXPECT_FALSE(Exists(Path() + ".new"));
 
-  // Written over an older journal: the new one replaces it whole.
+  // A shorter journal over a longer one: nothing of the old one is left.
+  JournalFile file;
   std::string error;
-  ASSERT_EQ(WriteImportJournal(Path(), {"old", "Mailbox", "Old", "", 1, 1}, &error), 0) << error;
-  ASSERT_EQ(WriteImportJournal(Path(), {"new", "Cabinet", "New", "", 2, 2}, &error), 0) << error;
+  ASSERT_EQ(OpenImportJournal(Path(), &file, &error), 0) << error;
+  ASSERT_EQ(WriteImportJournal(&file, {"an old and long key", "Cabinet^Projects^2026", "Old", "", 1, 1}, &error), 0)
+      << error;
+  ASSERT_EQ(WriteImportJournal(&file, {"new", "Mailbox", "New", "", 2, 2}, &error), 0) << error;
   ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
   EXPECT_EQ(read.key, "new");
-  EXPECT_EQ(read.folder, "Cabinet");
+  EXPECT_EQ(read.folder, "Mailbox");
 
-  EXPECT_EQ(RemoveImportJournal(Path()), 0);
-  EXPECT_EQ(ReadImportJournal(Path(), &read), 0);
+  ASSERT_EQ(ClearImportJournal(&file), 0);
+  EXPECT_EQ(ReadImportJournal(Path(), &read), 0) << "emptied between messages";
+  ASSERT_EQ(WriteImportJournal(&file, {"next", "Mailbox", "Next", "", 3, 3}, &error), 0) << error;
+  ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
+  EXPECT_EQ(read.key, "next");
+  CloseImportJournal(&file);
+  EXPECT_TRUE(Exists(Path())) << "a journal holding a message stays for the next run";
+
+  // A journal kept from a killed run is written over, whole.
+  ASSERT_EQ(OpenImportJournal(Path(), &file, &error), 0) << error;
+  ASSERT_EQ(WriteImportJournal(&file, {"k", "S", "s", "", 4, 4}, &error), 0) << error;
+  ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
+  EXPECT_EQ(read.key, "k");
+  ASSERT_EQ(ClearImportJournal(&file), 0);
+  CloseImportJournal(&file);
+  EXPECT_FALSE(Exists(Path())) << "an empty journal goes at the run's end";
   EXPECT_EQ(RemoveImportJournal(Path()), 0) << "nothing to remove is no failure";
+  struct stat st;
+  ASSERT_EQ(OpenImportJournal(Path(), &file, &error), 0) << error;
+  ASSERT_EQ(stat(Path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "owner-only";
+  CloseImportJournal(&file);
 }
 
 TEST_F(ImportJournalTest, AnUnwritableDirectoryIsReported) {
+  JournalFile file;
   std::string error;
-  EXPECT_EQ(WriteImportJournal(host_.root() + "/missing/import-pending.txt", {"k", "Mailbox", "S", "", 1, 1}, &error),
-            -1);
-  EXPECT_NE(error.find("missing/import-pending.txt.new"), std::string::npos) << error;
+  EXPECT_EQ(OpenImportJournal(host_.root() + "/missing/import-pending.txt", &file, &error), -1);
+  EXPECT_NE(error.find("missing/import-pending.txt"), std::string::npos) << error;
+  EXPECT_EQ(WriteImportJournal(&file, {"k", "Mailbox", "S", "", 1, 1}, &error), -1)
+      << "no message is written without its journal";
 }
 
 TEST_F(ImportJournalTest, NowIsAFileTime) {
