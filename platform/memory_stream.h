@@ -1,6 +1,6 @@
-// Read-only stdio streams over bytes in memory, so that code written for a
-// FILE* (fgets, getc, ftell, fseek) reads an answer kept in memory as it
-// reads a file.
+// Stdio streams over bytes in memory, so that code written for a FILE*
+// (fgets, getc, ftell, fseek) reads an answer kept in memory as it reads a
+// file, and writes a request into memory as it would write a file.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +18,11 @@ FILE *OpenMemoryReader(const char *data, size_t length, MemoryReaderRelease rele
 // 1 where OpenMemoryReader can give a stream, 0 where callers must keep
 // their bytes in files (the Windows C library has no custom streams).
 int MemoryReadersAvailable();
+
+// A read-write stream that keeps what is written in memory until it passes
+// limit bytes, then moves it into a new file at spillPath (a regular file
+// there is replaced) and goes on in that file: a small request costs no
+// file, a large one no more memory than limit. *spilled is set to 1 when
+// the bytes move (and stays untouched if the file cannot be made: the write
+// then fails). Returns null where the C library has no custom streams.
+FILE *OpenSpillingStream(const char *spillPath, size_t limit, int *spilled);

@@ -233,6 +233,13 @@ int SoapCallFile(const char *requestPath, const char *requestName, const char *r
   BeginSoapAnswerScan();
   FilePtr request = OpenFile(requestPath, "rb");
   if (!request || com_GetFileSize(requestPath, &fileLength) != 0) return -1;
+  return SoapCallStream(request.get(), fileLength, requestName, responsePath);
+}
+
+int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, const char *responsePath) {
+  gHTTPResponse = 0;
+  BeginSoapAnswerScan();
+  if (request == nullptr || fileLength < 0) return -1;
   int result = 0;
   {
     HeaderListGuard headerGuard;
@@ -244,9 +251,9 @@ int SoapCallFile(const char *requestPath, const char *requestName, const char *r
       int64_t envelopeLength =
           static_cast<int64_t>(b.len) + fileLength + static_cast<int64_t>(strlen(kEnvelopeEnd));
       if (gRunSettings.curlDebug) {
-        LogStreamedEnvelope(head, request.get(), fileLength, envelopeLength);
+        LogStreamedEnvelope(head, request, fileLength, envelopeLength);
       }
-      PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request.get(), fileLength};
+      PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, fileLength};
       result = PostWithRetries(streamed, responsePath);
     }
   }

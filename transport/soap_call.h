@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 
 // Wraps body (one request element) in the SOAP envelope with the session id,
 // posts it with the SOAPAction requestName, retries a busy server, and
@@ -16,6 +18,11 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
 // bytes are never held in memory as a whole). Returns -1 when the request
 // file cannot be opened or sized (nothing is sent), else as SoapCall.
 int SoapCallFile(const char *requestPath, const char *requestName, const char *responsePath);
+
+// SoapCallFile for a body in an open stream (a file, or one kept in
+// memory) of fileLength bytes from its start. Returns -1 when request is
+// null (nothing is sent), else as SoapCall.
+int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, const char *responsePath);
 
 // 1 when the last call's answer can be read: the transfer succeeded with
 // HTTP 200 and brought a whole SOAP envelope (its end tag read) that is no

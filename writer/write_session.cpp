@@ -10,6 +10,7 @@
 #include "folders/folder_table.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
+#include "platform/memory_stream.h"
 #include "plugin/host_message.h"
 #include "plugin/mv_api.h"
 #include "plugin/mvcom.h"
@@ -80,9 +81,68 @@ int DebugSwitchSet(const CreateWriterInfo &info) {
   return info.otherDebugSwitch != nullptr && gRunSettings.*info.otherDebugSwitch;
 }
 
+// The request body of a create: in memory while it is small, moving into
+// the request file when it grows (an attachment of hundreds of megabytes),
+// so that most items cost no file. Where the platform has no such stream,
+// or with /CALTEST (which lets a person look at the file), it is the file.
+struct RequestBody {
+  std::string path;
+  FilePtr stream;
+  int inFile = 0;  // the bytes are in the file at path
+  int64_t length = 0;
+  int *left = nullptr;  // the writer's gRequestFileLeft
+};
+
+enum : size_t { kRequestMemoryLimit = 1024 * 1024 };
+
+// Set while a writer's request file is left after a failure: the next body
+// kept in memory deletes it, as writing the file afresh did.
+int gRequestFileLeft[kWriterCount];
+
+int OpenRequestBody(CreateWriterKind writer, const std::string &path, RequestBody *body) {
+  body->path = path;
+  body->left = &gRequestFileLeft[writer];
+  if (!gRunSettings.calTest)
+    body->stream.reset(OpenSpillingStream(path.c_str(), kRequestMemoryLimit, &body->inFile));
+  if (!body->stream) {
+    body->stream = CreateFileFresh(path.c_str(), "w");
+    body->inFile = 1;
+  }
+  return body->stream != nullptr;
+}
+
+// Copies the body into a file (a debug copy, or the request file itself
+// when the body is still in memory). Returns 0 when that fails.
+int CopyRequestBody(RequestBody *body, const char *to) {
+  FILE *in = body->stream.get();
+  FilePtr out = CreateFileFresh(to, "wb");
+  if (!out || fseek(in, 0, SEEK_SET) != 0) return 0;
+  char block[65536];
+  size_t n;
+  while ((n = fread(block, 1, sizeof block, in)) > 0) {
+    if (fwrite(block, 1, n, out.get()) != n) return 0;
+  }
+  return !ferror(in) && fclose(out.release()) == 0;
+}
+
+// The request file for a look at it after a failure, or for a writer that
+// keeps it.
+void LeaveRequestFile(RequestBody *body) {
+  *body->left = 1;
+  if (!body->stream || body->inFile) return;
+  if (CopyRequestBody(body, body->path.c_str())) body->inFile = 1;
+}
+
+// Drops the body and its file, and a file an earlier body left.
+void DropRequestBody(RequestBody *body) {
+  body->stream.reset();
+  if (body->inFile || *body->left) remove(body->path.c_str());
+  *body->left = 0;
+}
+
 // Copies the response and the request into the debug folder as number N.
-void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter,
-                           const std::string &requestPath, const std::string &responsePath) {
+void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter, RequestBody *request,
+                           const std::string &responsePath) {
   char name[64], copy[kPathSize + 64];
   FormatText(name, sizeof name, info.responseCopy, *counter);
   FormatDebugPath(copy, sizeof copy, name);
@@ -90,20 +150,31 @@ void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter,
   DebugLog("debug: copied create %s response to %s", info.noun, copy);
   FormatText(name, sizeof name, info.requestCopy, *counter);
   FormatDebugPath(copy, sizeof copy, name);
-  com_fcopy(requestPath.c_str(), copy);
+  CopyRequestBody(request, copy);
   DebugLog("debug: copied create %s input to %s", info.noun, copy);
   ++*counter;
 }
 
-// Writes the request file; 1 when it holds the whole body, else 0 or
-// kBodyPartUnreadable.
-int WriteRequestFile(const std::string &requestPath, CreateBodyFn writeBody, void *context) {
-  FilePtr request = CreateFileFresh(requestPath.c_str(), "w");
-  if (!request) return 0;
-  int written = writeBody(request.get(), context);
-  if (written == 1 && ferror(request.get())) written = 0;
-  if (fclose(request.release()) != 0 && written == 1) written = 0;
-  return written;
+// Writes the request body; 1 when it holds the whole body, else 0 or
+// kBodyPartUnreadable. The stream is left at its start, its length noted.
+int WriteRequestBody(RequestBody *body, CreateBodyFn writeBody, void *context) {
+  if (!body->stream) return 0;
+  FILE *f = body->stream.get();
+  int written = writeBody(f, context);
+  if (written == 1 && (fflush(f) != 0 || ferror(f))) written = 0;
+  if (written != 1) return written;
+  if (!body->inFile) {
+    const off_t end = ftello(f);
+    if (end < 0 || fseek(f, 0, SEEK_SET) != 0) return 0;
+    body->length = end;
+    return 1;
+  }
+  // Written as text (line ends as the platform writes them), sent as the
+  // bytes of the file.
+  const int closed = fclose(body->stream.release());
+  body->stream = OpenFile(body->path.c_str(), "rb");
+  if (closed != 0 || !body->stream || com_GetFileSize(body->path.c_str(), &body->length) != 0) return 0;
+  return 1;
 }
 
 void ReportNotSent(const char *itemName, const std::string &requestPath) {
@@ -134,14 +205,17 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
   if (itemName == nullptr) itemName = "";
   std::string requestPath = WorkFile(info.requestFile);
   std::string responsePath = WorkFile(info.responseFile);
-  const int written = WriteRequestFile(requestPath, writeBody, context);
+  RequestBody request;
+  OpenRequestBody(writer, requestPath, &request);
+  const int written = WriteRequestBody(&request, writeBody, context);
   if (written == kBodyPartUnreadable) {
-    remove(requestPath.c_str());
+    DropRequestBody(&request);
     ReportWriteFailure(itemName, "a part file could not be read");
     return kCreateNotSent;
   }
   if (written != 1 ||
-      SoapCallFile(requestPath.c_str(), kCreateRequestName, responsePath.c_str()) < 0) {
+      SoapCallStream(request.stream.get(), request.length, kCreateRequestName, responsePath.c_str()) < 0) {
+    LeaveRequestFile(&request);
     ReportNotSent(itemName, requestPath);
     return kCreateNotSent;
   }
@@ -149,7 +223,7 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
   outcome->code = info.success == kHttpAndResponseCode ? ReadResponseCode(responsePath.c_str())
                                                        : gGWSError;
   if (DebugSwitchSet(info)) {
-    KeepCreateDebugCopies(info, &gCreateDebugCounters[writer], requestPath, responsePath);
+    KeepCreateDebugCopies(info, &gCreateDebugCounters[writer], &request, responsePath);
   }
   // An HTML page, a cut answer or a Fault sent with HTTP 200 creates nothing
   // that can be told: the item fails and is sent again on the next run.
@@ -159,10 +233,13 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
   if (success) {
     if (info.deletesFiles) {
       ForgetAnswer(responsePath.c_str());
-      remove(requestPath.c_str());
+      DropRequestBody(&request);
+    } else {
+      LeaveRequestFile(&request);
     }
     return kCreateDone;
   }
+  LeaveRequestFile(&request);
   KeepAnswerFile(responsePath.c_str());  // left beside the request for a look
   char reason[kReasonSize];
   if (outcome->httpStatus == 200 && !usable) {
