@@ -13,6 +13,7 @@
 
 #include "host/mvmigrate/commands.h"
 #include "host/mvmigrate/host_setup.h"
+#include "host/report/export_report.h"
 
 struct ExportOptions {
   std::vector<std::string> folders;  // "^"-joined paths; each takes its subfolders too; empty: all
@@ -47,6 +48,11 @@ int RunExport(const HostOptions &host, const LogonOptions &logon, const ExportOp
 // summaries and tells where the messages are. Returns the export's exit code
 // when it did not succeed, else the import's.
 int RunExportDemo(const HostOptions &host, bool tls, bool json);
+
+// The closing line on standard error after items failed: which command
+// takes them again (--retry-failed for the items the plug-in listed, a
+// plain export for those whose write failed after they were stored).
+std::string FailedItemsLine(const report::ExportReport &report);
 
 // The failed-ids list after a run that converted only some folders: the
 // blocks ("FolderNumber=..;NAME" up to "msgid=;") of `previous` whose folder

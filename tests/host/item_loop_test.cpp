@@ -206,18 +206,21 @@ TEST_F(ItemLoopTest, AWriteThatFailsIsAFailedItemThatTheNextRunTakes) {
     std::string failure;             // the JSON report's entry
     bool listed;                     // in the failed-ids list for --retry-failed
     std::vector<std::string> rerun;  // what a plain second run writes
+    const char *closing;             // the closing line on standard error
     const char *why;
   } rows[] = {
       {false,
        "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full\"}",
        true,
        {"0 Mailbox Second"},
+       "mvmigrate: 1 item(s) failed; `mvmigrate export --retry-failed ...` takes them again\n",
        "written on the spot: the plug-in hears of the failure, lists the item and records only what was written"},
       {true,
        "{\"folder\": \"Mailbox\", \"id\": \"TWO.1@example.com\", \"subject\": \"Second\", \"reason\": \"disk full; "
        "not in the failed-ids list: the next export without --retry-failed takes it\"}",
        false,
        {"0 Mailbox First", "0 Mailbox Second"},
+       "mvmigrate: 1 item(s) failed; the next `mvmigrate export ...` (without --retry-failed) takes them again\n",
        "written by the thread after SaveItem returned: the batch holding its record is dropped, so the next run "
        "takes it again, and the batch's other items too (a real store finds them in place)"},
   };
@@ -229,7 +232,10 @@ TEST_F(ItemLoopTest, AWriteThatFailsIsAFailedItemThatTheNextRunTakes) {
     log.failSubject = "Second";
     ExportOptions options;
     options.writerThread = row.writerThread;
+    testing::internal::CaptureStderr();
     EXPECT_EQ(Export({0}, options, &log), 75);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find(row.closing), std::string::npos) << errors;
     EXPECT_EQ(log.written, std::vector<std::string>{"0 Mailbox First"});
     const std::string json = ReadFileBytes(scratch_.root() + "/report.json");
     EXPECT_NE(json.find(row.failure), std::string::npos) << json;
@@ -243,6 +249,17 @@ TEST_F(ItemLoopTest, AWriteThatFailsIsAFailedItemThatTheNextRunTakes) {
     EXPECT_EQ(Export({0}, options, &again), 0);
     EXPECT_EQ(again.written, row.rerun) << "nothing lost: the failed item is written by the next run";
   }
+}
+
+TEST(FailedItemsLine, NamesTheCommandThatTakesEachFailedItemAgain) {
+  const report::FailedItem listed = {"Mailbox", "A.1", "a", "HTTP response=500"};
+  const report::FailedItem late = {"Mailbox", "B.1", "b",
+                                   "disk full; not in the failed-ids list: the next export without --retry-failed takes it"};
+  report::ExportReport both;
+  both.failures = {listed, late, listed};
+  EXPECT_EQ(FailedItemsLine(both),
+            "mvmigrate: 3 item(s) failed; `mvmigrate export --retry-failed ...` takes 2 of them again, the next "
+            "export without it the other 1\n");
 }
 
 TEST(FailedIdsMerge, ARunOverSomeFoldersKeepsTheOtherFoldersFailedIds) {
