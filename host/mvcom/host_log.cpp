@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
+#if !defined(_WIN32)
+#include <mutex>
+#endif
 
 #include "host/mvcom/mvcom_state.h"
 #include "platform/bounded_text.h"
@@ -30,7 +33,17 @@ static void FormatTimestamp(char *out, size_t cap) {
     CopyText(out, cap, "0000-00-00 00:00:00");
 }
 
+#if !defined(_WIN32)
+// mvmigrate's second threads (the export's writer, the import's read-ahead)
+// log too: one line at a time, the sink included. The Windows host has one
+// thread.
+static std::mutex gLogMutex;
+#endif
+
 void WriteLogLine(const char *line) {
+#if !defined(_WIN32)
+  std::lock_guard<std::mutex> lock(gLogMutex);
+#endif
   if (gMvcom.logFile != nullptr) {
     char stamp[32];
     FormatTimestamp(stamp, sizeof stamp);
