@@ -138,8 +138,12 @@ void ReadRecurrenceRule(AppointmentScan *scan, char *line) {
         record->recurRangeKind = 0;
       }
       if (seenInterval) record->recurInterval = ParseLeadingInt(interval);
-      // The server counts months from 0, the record from 1.
-      if (seenMonth) record->recurMonth = ParseLeadingInt(month) + 1;
+      // The server counts months from 0, the record from 1. A number that
+      // is no month (past 11, negative, past 32 bits) gives none.
+      if (seenMonth) {
+        const int serverMonth = ParseLeadingInt(month);
+        record->recurMonth = serverMonth >= 0 && serverMonth <= 11 ? serverMonth + 1 : 0;
+      }
     }
   }
   if (record->recurKind == 6 && record->recurDayMask != 0) record->recurKind = 7;

@@ -99,6 +99,22 @@ TEST_F(CalendarTest, AnswersFillTheAppointmentFields) {
        false,
        "||kind=2 int=1 occ=2 mask=4 month=11 mday=0 range=0 count=3 until=-|" + kHourText +
            kPlain},
+      {"a month the server cannot mean (past 32 bits) is no month, as one past 11 is",
+       Rule("<gwt:frequency>Yearly</gwt:frequency><gwt:byMonthDay><gwt:day>17</gwt:day>"
+            "</gwt:byMonthDay><gwt:byMonth><gwt:month>4294967296</gwt:month></gwt:byMonth>",
+            20) +
+           kHour,
+       false,
+       "||kind=1 int=1 occ=0 mask=0 month=0 mday=17 range=2 count=0 until=-|" + kHourText +
+           kPlain},
+      {"month 12 is no month either",
+       Rule("<gwt:frequency>Yearly</gwt:frequency><gwt:byMonthDay><gwt:day>17</gwt:day>"
+            "</gwt:byMonthDay><gwt:byMonth><gwt:month>12</gwt:month></gwt:byMonth>",
+            21) +
+           kHour,
+       false,
+       "||kind=1 int=1 occ=0 mask=0 month=0 mday=17 range=2 count=0 until=-|" + kHourText +
+           kPlain},
       {"a set position's day is a month day, not a weekday",
        Rule("<gwt:frequency>Monthly</gwt:frequency><gwt:byDay><gwt:day>Monday</gwt:day>"
             "</gwt:byDay><gwt:bySetPos><gwt:day>-1</gwt:day></gwt:bySetPos>",
