@@ -40,9 +40,10 @@ struct JournalFile {
 int OpenImportJournal(const std::string &path, JournalFile *file, std::string *error);
 
 // Writes the journal in place with one write from its start, then cuts
-// what an older, longer one left after it. The journal is a page or less:
-// a killed process leaves it whole or not at all, and a reader that finds
-// it cut short takes it for none of a message (ReadImportJournal's -1). It
+// what an older, longer one left after it. The journal is a few hundred
+// bytes, a few kilobytes at most: a killed process leaves it whole, or, at
+// worst, cut short, which ReadImportJournal takes for no whole journal
+// (-1), as it took a half-written one before. It
 // is not synced to disk: a killed process loses nothing the kernel holds
 // (see the import loop on why that is all the journal must survive).
 // Returns 0, or -1 with *error set.
