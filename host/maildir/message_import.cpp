@@ -18,6 +18,7 @@
 #include "host/maildir/mail_date.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
+#include "platform/memory_stream.h"
 #include "plugin/host_message.h"
 #include "plugin/mvcom.h"
 
@@ -26,6 +27,8 @@ namespace {
 
 // A message header of more than this is not a header: the identity scan stops.
 const size_t kMaxHeaderBytes = 1 << 20;
+// Messages up to this size are read into memory once (see ConvertMessageFile).
+const off_t kReadOnceBytes = 1 << 20;
 // Seconds between 1601-01-01 and 1970-01-01.
 const int64_t kEpochDifference = 11644473600LL;
 
@@ -478,14 +481,17 @@ class PartWriter {
 
 void DiscardParts(HostMessage *record) { com_Deallocate_All(record, nullptr); }
 
-bool ReadWholeFile(const std::string &path, std::string *bytes) {
-  FilePtr f = OpenFile(path.c_str(), "rb");
-  if (!f) return false;
+bool ReadAll(FILE *f, std::string *bytes) {
   bytes->clear();
   char buffer[65536];
   size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f.get())) > 0) bytes->append(buffer, n);
-  return ferror(f.get()) == 0;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes->append(buffer, n);
+  return ferror(f) == 0;
+}
+
+bool ReadWholeFile(const std::string &path, std::string *bytes) {
+  FilePtr f = OpenFile(path.c_str(), "rb");
+  return f && ReadAll(f.get(), bytes);
 }
 
 // A header field line: a name of printable characters, then ":".
@@ -593,34 +599,49 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
     if (warnings != nullptr) warnings->push_back(line);
   };
 
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    *reason = "cannot open " + path;
-    return -1;
-  }
-  if (st.st_size == 0) {
-    *reason = "empty file";
-    return -1;
-  }
+  // A message of common size is read once, and the header check and GMime
+  // both work on those bytes: reading the file three times (the check, then
+  // GMime's own reads and seeks) cost a dozen system calls per message.
+  std::string repaired;
+  bool whole = false;
   long bodyStart = -1;
   {
     FilePtr f = OpenFile(path.c_str(), "rb");
-    if (!f) {
+    struct stat st;
+    if (!f || fstat(fileno(f.get()), &st) != 0) {
       *reason = "cannot open " + path;
       return -1;
     }
-    bodyStart = BodyWithoutBlankLine(f.get());
+    if (st.st_size == 0) {
+      *reason = "empty file";
+      return -1;
+    }
+    if (st.st_size <= kReadOnceBytes) {
+      whole = ReadAll(f.get(), &repaired);
+      if (!whole) {
+        *reason = "cannot read " + path;
+        return -1;
+      }
+      FilePtr bytes(OpenMemoryReader(repaired.data(), repaired.size(), nullptr, nullptr));
+      if (bytes) bodyStart = BodyWithoutBlankLine(bytes.get());
+      else whole = false;
+    }
+    if (!whole) {
+      rewind(f.get());
+      bodyStart = BodyWithoutBlankLine(f.get());
+    }
   }
   // A header not ended by a blank line gets one where its fields end, so
   // that GMime reads the rest as the body instead of dropping it.
-  std::string repaired;
   GPtr<GMimeStream> stream;
-  if (bodyStart > 0 && ReadWholeFile(path, &repaired)) {
+  if (bodyStart > 0 && (whole || ReadWholeFile(path, &repaired))) {
     const bool crlf = bodyStart >= 2 && repaired[static_cast<size_t>(bodyStart) - 2] == '\r';
     repaired.insert(static_cast<size_t>(bodyStart), crlf ? "\r\n" : "\n");
     const long line = 1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + bodyStart, '\n'));
     warn("the header is not ended by a blank line; the text from line " + std::to_string(line) +
          " on is kept as the body");
+    stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
+  } else if (whole) {
     stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
   } else {
     GError *error = nullptr;

@@ -102,14 +102,16 @@ int WriteImportJournal(JournalFile *file, const ImportJournal &journal, std::str
   const std::string text = "key=" + EscapeValue(journal.key) + "\nfolder=" + EscapeValue(journal.folder) +
                            "\nsubject=" + EscapeValue(journal.subject) + "\nsender=" +
                            EscapeValue(journal.sender) + "\nsent=" + sent + "\nstarted=" + started +
-                           "\nclass=" + folderClass + "\n";
+                           "\nclass=" + folderClass + "\n\n";
   if (file->fd < 0) {
     *error = "cannot write " + file->path + ": not open";
     return -1;
   }
+  // The blank line ends the journal: what a longer earlier one left after
+  // it is not read, and the file is never cut (a truncation per message
+  // cost the file system more than the write).
   const ssize_t written = pwrite(file->fd, text.data(), text.size(), 0);
-  if (written != static_cast<ssize_t>(text.size()) ||
-      (file->length > text.size() && ftruncate(file->fd, static_cast<off_t>(text.size())) != 0)) {
+  if (written != static_cast<ssize_t>(text.size())) {
     *error = "cannot write " + file->path + ": " + strerror(errno);
     return -1;
   }
@@ -118,7 +120,7 @@ int WriteImportJournal(JournalFile *file, const ImportJournal &journal, std::str
 }
 
 int ClearImportJournal(JournalFile *file) {
-  if (file->fd < 0 || ftruncate(file->fd, 0) != 0) return -1;
+  if (file->fd < 0 || pwrite(file->fd, "\n", 1, 0) != 1) return -1;
   file->length = 0;
   return 0;
 }
@@ -133,7 +135,7 @@ void CloseImportJournal(JournalFile *file) {
 int ReadImportJournal(const std::string &path, ImportJournal *journal) {
   FilePtr file = OpenFile(path.c_str(), "rb");
   if (!file) return errno == ENOENT ? 0 : -1;
-  // Empty between two messages.
+  // Empty: nothing was ever written to it.
   if (fgetc(file.get()) == EOF) return ferror(file.get()) ? -1 : 0;
   rewind(file.get());
   *journal = ImportJournal();
@@ -145,6 +147,12 @@ int ReadImportJournal(const std::string &path, ImportJournal *journal) {
     line.clear();
     while ((c = fgetc(file.get())) != EOF && c != '\n') line += static_cast<char>(c);
     if (line.empty() && c == EOF) break;
+    // A blank line ends the journal (one at the start: emptied between
+    // messages); journals written before there was one end at the file's end.
+    if (line.empty()) {
+      if (seen == 0) return 0;
+      break;
+    }
     // A line without its end is the tail of a journal cut short.
     if (c == EOF) return -1;
     size_t eq = line.find('=');

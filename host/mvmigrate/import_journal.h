@@ -39,26 +39,29 @@ struct JournalFile {
 // with *error set (file->fd is then -1 and every write fails).
 int OpenImportJournal(const std::string &path, JournalFile *file, std::string *error);
 
-// Writes the journal in place with one write from its start, then cuts
-// what an older, longer one left after it. The journal is a few hundred
-// bytes, a few kilobytes at most: a killed process leaves it whole, or, at
-// worst, cut short, which ReadImportJournal takes for no whole journal
-// (-1), as it took a half-written one before. It
+// Writes the journal in place with one write from its start, ended by a
+// blank line, so that what an older, longer one left after it is not read.
+// The journal is a few hundred bytes, a few kilobytes at most: a killed
+// process leaves it whole, or, at worst, cut short, which ReadImportJournal
+// takes for no whole journal (-1), as it took a half-written one before. It
 // is not synced to disk: a killed process loses nothing the kernel holds
 // (see the import loop on why that is all the journal must survive).
 // Returns 0, or -1 with *error set.
 int WriteImportJournal(JournalFile *file, const ImportJournal &journal, std::string *error);
 
-// Empties the journal: no message is being written. Returns 0, or -1.
+// Empties the journal (a blank first line): no message is being written.
+// Returns 0, or -1.
 int ClearImportJournal(JournalFile *file);
 
-// Closes the journal file, removing it when it is empty.
+// Closes the journal file, removing it when it holds no journal.
 void CloseImportJournal(JournalFile *file);
 
 // Reads the journal at path. Returns 1 when read, 0 when there is none
-// (no file, or an empty one), -1 when it holds something that is not a whole journal (every field present, the
+// (no file, an empty one, or one that starts with a blank line), -1 when it
+// holds something that is not a whole journal (every field present, the
 // times digits only). A journal without a class line (written before
-// there was one) is of class 0.
+// there was one) is of class 0; one without the closing blank line (written
+// before there was one) ends at the file's end.
 int ReadImportJournal(const std::string &path, ImportJournal *journal);
 
 // Removes the journal and any .new file an older version left. Returns 0 (also when

@@ -88,7 +88,11 @@ TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
       {"key=\nfolder=Mailbox\nsubject=Hello\nsender=\nsent=1\nstarted=5\n", -1, "no key"},
       {"key=k1\nfolder=Mailbox\nsubject Hello\nsender=\nsent=1\nstarted=5\n", -1, "a line without ="},
       {"", 0, "an empty file: no message was being written"},
-      {"\n", -1, "a line end alone"},
+      {"\n", 0, "a blank first line: emptied between messages"},
+      {"\n" + whole, 0, "emptied, with the last message's journal after the blank line"},
+      {whole + "\nkey=k2\nfolder=Old\n", 1, "a blank line ends it: an older, longer journal's tail"},
+      {"key=k1\nfolder=Mailbox\n\n" + whole.substr(whole.find("subject=")), -1,
+       "a blank line before every field is there"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.why);
@@ -114,7 +118,7 @@ TEST_F(ImportJournalTest, WrittenInPlaceAndEmptiedBetweenMessages) {
   EXPECT_EQ(RemoveImportJournal(Path()), 0);
   EXPECT_FALSE(Exists(Path() + ".new"));
 
-  // A shorter journal over a longer one: nothing of the old one is left.
+  // A shorter journal over a longer one reads as the new one alone.
   JournalFile file;
   std::string error;
   ASSERT_EQ(OpenImportJournal(Path(), &file, &error), 0) << error;
@@ -124,6 +128,8 @@ TEST_F(ImportJournalTest, WrittenInPlaceAndEmptiedBetweenMessages) {
   ASSERT_EQ(ReadImportJournal(Path(), &read), 1);
   EXPECT_EQ(read.key, "new");
   EXPECT_EQ(read.folder, "Mailbox");
+  EXPECT_EQ(read.subject, "New");
+  EXPECT_EQ(read.sentTime, 2u);
 
   ASSERT_EQ(ClearImportJournal(&file), 0);
   EXPECT_EQ(ReadImportJournal(Path(), &read), 0) << "emptied between messages";
