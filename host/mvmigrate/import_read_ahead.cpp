@@ -1,6 +1,8 @@
 // The import's read-ahead thread.
 #include "host/mvmigrate/import_read_ahead.h"
 
+#include <unistd.h>
+
 namespace readahead {
 namespace {
 
@@ -11,13 +13,21 @@ void Run(Conversion *c) {
   c->result = c->source->Convert(*c->item, c->record, &c->subject, &c->warnings, &c->reason);
 }
 
+void Unlink(const std::vector<std::string> &paths) {
+  for (const std::string &path : paths) unlink(path.c_str());
+}
+
 void Loop(Converter *converter) {
   std::unique_lock<std::mutex> lock(converter->mutex);
+  std::vector<std::string> doomed;
   for (;;) {
     converter->changed.wait(lock, [converter] { return converter->stopping || converter->next != nullptr; });
     if (converter->next == nullptr) return;  // stopping, nothing in hand
     Conversion *c = converter->next;
+    doomed.swap(converter->doomed);
     lock.unlock();
+    Unlink(doomed);
+    doomed.clear();
     Run(c);
     lock.lock();
     converter->next = nullptr;
@@ -49,6 +59,24 @@ void WaitFor(Converter *converter) {
   converter->changed.wait(lock, [converter] { return converter->next == nullptr; });
 }
 
+void DeleteLater(Converter *converter, std::vector<std::string> *paths) {
+  if (!converter->thread.joinable()) {
+    Unlink(*paths);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(converter->mutex);
+  converter->doomed.insert(converter->doomed.end(), paths->begin(), paths->end());
+}
+
+void DeleteLeft(Converter *converter) {
+  std::vector<std::string> doomed;
+  {
+    std::lock_guard<std::mutex> lock(converter->mutex);
+    doomed.swap(converter->doomed);
+  }
+  Unlink(doomed);
+}
+
 void StopConverter(Converter *converter) {
   if (!converter->thread.joinable()) return;
   {
@@ -57,6 +85,7 @@ void StopConverter(Converter *converter) {
     converter->changed.notify_all();
   }
   converter->thread.join();
+  DeleteLeft(converter);
 }
 
 Converter::~Converter() { StopConverter(this); }

@@ -33,6 +33,7 @@ struct Converter {
   std::condition_variable changed;
   Conversion *next = nullptr;  // handed over, not yet done
   bool stopping = false;
+  std::vector<std::string> doomed;  // part files of written items, to delete
   ~Converter();
 };
 
@@ -44,6 +45,15 @@ void Convert(Converter *converter, Conversion *conversion);
 
 // Returns once the conversion handed over last is done.
 void WaitFor(Converter *converter);
+
+// Deletes the part files of a written item: on the thread, before its next
+// conversion, so that the main thread goes on with the next request;
+// without a running thread here and now. The names must not be used again
+// (each conversion has its own msgSeq).
+void DeleteLater(Converter *converter, std::vector<std::string> *paths);
+
+// Deletes what DeleteLater left, here and now (after WaitFor).
+void DeleteLeft(Converter *converter);
 
 // Waits for the conversion in hand, then ends the thread.
 void StopConverter(Converter *converter);
