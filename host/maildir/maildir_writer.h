@@ -86,4 +86,9 @@ int WriteMaildirMessage(MaildirFolder *folder, const HostMessage &record,
 // then still counted as unsynced).
 int SyncMaildirFolder(MaildirFolder *folder, std::string *error);
 
+// Large attachments are spliced into the message file as it is written,
+// past GMime's filters (on unless turned off here). The file is the same
+// either way: tests compare the two.
+void SetLargePartSplicing(bool on);
+
 }  // namespace maildir
