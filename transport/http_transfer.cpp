@@ -96,8 +96,10 @@ size_t ReadCallback(char *out, size_t size, size_t count, void *data) {
       int64_t left = fileEnd - at;
       size_t want = room - given;
       if (static_cast<int64_t>(want) > left) want = static_cast<size_t>(left);
-      n = fread(out + given, 1, want, body.file);
-      if (n == 0) return CURL_READFUNC_ABORT;
+      int failed = 0;
+      n = body.source != nullptr ? body.source->read(body.source->context, out + given, want, &failed)
+                                 : fread(out + given, 1, want, body.file);
+      if (n == 0 || failed) return CURL_READFUNC_ABORT;
     } else if (at < fileEnd + static_cast<int64_t>(stream->tailLength)) {
       n = CopySegment(out + given, room - given, body.tail, stream->tailLength, at - fileEnd);
     } else {
@@ -113,7 +115,9 @@ size_t ReadCallback(char *out, size_t size, size_t count, void *data) {
 // post, and every attempt starts there.
 int RewindStream(BodyStream *stream) {
   stream->position = 0;
-  if (stream->body->file != nullptr && fseek(stream->body->file, 0, SEEK_SET) != 0) return 0;
+  const PostBody &body = *stream->body;
+  if (body.source != nullptr) return body.source->rewind(body.source->context);
+  if (body.file != nullptr && fseek(body.file, 0, SEEK_SET) != 0) return 0;
   return 1;
 }
 
@@ -126,7 +130,7 @@ int SeekCallback(void *data, curl_off_t offset, int origin) {
 // callback with the exact total length declared up front.
 void SetBodyOptions(CURL *curl, BodyStream *stream) {
   const PostBody &body = *stream->body;
-  if (body.file == nullptr) {
+  if (body.file == nullptr && body.source == nullptr) {
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
     curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.text);
@@ -219,7 +223,7 @@ void EndTransfer() {
 
 int DoPost(const char *url, const char *body, const char *responsePath) {
   if (body == nullptr) body = "";
-  PostBody memoryBody = {body, strlen(body), nullptr, nullptr, nullptr, 0};
+  PostBody memoryBody = {body, strlen(body), nullptr, nullptr, nullptr, 0, nullptr};
   return DoPostBody(url, memoryBody, responsePath);
 }
 
@@ -231,7 +235,7 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
   if (!AnswerBegin(responsePath)) return 0;
   BodyStream stream = {&body, 0, 0, 0};
   int64_t length = static_cast<int64_t>(body.textLength);
-  if (body.file != nullptr) {
+  if (body.file != nullptr || body.source != nullptr) {
     stream.headLength = body.head != nullptr ? strlen(body.head) : 0;
     stream.tailLength = body.tail != nullptr ? strlen(body.tail) : 0;
     length = static_cast<int64_t>(stream.headLength) + body.fileLength +

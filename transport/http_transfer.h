@@ -31,6 +31,8 @@ int DoPost(const char *url, const char *body, const char *responsePath);
 // start, then `tail`, streamed as libcurl asks for them so that memory stays
 // flat whatever the file's size. The file must stay open (binary) and
 // unchanged while the post runs.
+struct PostSource;
+
 struct PostBody {
   const char *text;
   size_t textLength;
@@ -38,6 +40,16 @@ struct PostBody {
   const char *tail;
   FILE *file;
   int64_t fileLength;
+  const PostSource *source;  // read instead of file when set
+};
+
+// A body made as it is sent (in place of a file between head and tail):
+// read gives the next bytes (0 at the end, *failed set when they cannot be
+// made), rewind starts it over for a second attempt or a redirect.
+struct PostSource {
+  void *context;
+  size_t (*read)(void *context, char *out, size_t room, int *failed);
+  int (*rewind)(void *context);
 };
 
 // DoPost for either kind of body: the same attempts, options and results.

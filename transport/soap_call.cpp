@@ -238,7 +238,7 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
                   static_cast<int64_t>(envelopeLength));
         }
       }
-      PostBody memoryBody = {envelope, envelopeLength, nullptr, nullptr, nullptr, 0};
+      PostBody memoryBody = {envelope, envelopeLength, nullptr, nullptr, nullptr, 0, nullptr};
       result = PostWithRetries(memoryBody, responsePath);
     }
     free(envelope);
@@ -274,12 +274,36 @@ int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, c
       }
       std::string whole;
       if (envelopeLength <= kInlineEnvelopeLimit && ReadEnvelope(head, request, fileLength, &whole)) {
-        PostBody memoryBody = {whole.data(), whole.size(), nullptr, nullptr, nullptr, 0};
+        PostBody memoryBody = {whole.data(), whole.size(), nullptr, nullptr, nullptr, 0, nullptr};
         result = PostWithRetries(memoryBody, responsePath);
       } else {
-        PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, fileLength};
+        PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, fileLength, nullptr};
         result = PostWithRetries(streamed, responsePath);
       }
+    }
+  }
+  return JudgeAnswer(result);
+}
+
+int SoapCallSource(const PostSource *source, int64_t length, const char *requestName,
+                   const char *responsePath) {
+  gHTTPResponse = 0;
+  BeginSoapAnswerScan();
+  if (source == nullptr || length < 0) return -1;
+  int result = 0;
+  {
+    HeaderListGuard headerGuard;
+    char head[kSessionTextSize + kEnvelopeReserve];
+    TextBuilder b = {head, sizeof head, 0};
+    head[0] = '\0';
+    AppendEnvelopeHead(&b);
+    if (AppendRequestHeaders(requestName)) {
+      if (gRunSettings.curlDebug) {
+        com_Log("curl debug: Soap post data length: %" PRId64,
+                static_cast<int64_t>(b.len) + length + static_cast<int64_t>(strlen(kEnvelopeEnd)));
+      }
+      PostBody made = {nullptr, 0, head, kEnvelopeEnd, nullptr, length, source};
+      result = PostWithRetries(made, responsePath);
     }
   }
   return JudgeAnswer(result);

@@ -24,6 +24,12 @@ int SoapCallFile(const char *requestPath, const char *requestName, const char *r
 // null (nothing is sent), else as SoapCall.
 int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, const char *responsePath);
 
+struct PostSource;
+
+// SoapCallStream for a body made as it is sent (length bytes).
+int SoapCallSource(const PostSource *source, int64_t length, const char *requestName,
+                   const char *responsePath);
+
 // 1 when the last call's answer can be read: the transfer succeeded with
 // HTTP 200 and brought a whole SOAP envelope (its end tag read) that is no
 // Fault and has a status element with a code. The code itself (0, or the

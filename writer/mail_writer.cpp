@@ -18,6 +18,7 @@
 #include "plugin/session_state.h"
 #include "transport/response_scanner.h"
 #include "writer/appointment_writer.h"
+#include "writer/base64_writer.h"
 #include "writer/task_writer.h"
 #include "writer/contact_writer.h"
 #include "writer/write_session.h"
@@ -30,70 +31,11 @@ enum {
   kCodeLineSize = 251,  // responses are read 250 characters a line
   kPartPathSize = 1024 + 32,
   kBase64InputBlock = 48 * 1024,  // a multiple of 3: whole groups per block
+  kHolePartBytes = 256 * 1024,    // parts from this size on are encoded while sent
 };
 
-const char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// Base64 onto a request file, fed in pieces; up to two bytes wait for the
-// next piece so that the groups run on across pieces.
-struct Base64Writer {
-  FILE *out;
-  unsigned char carry[3];
-  size_t carryLength;
-  std::vector<char> encoded;  // sized for the data at hand, at most one block
-  size_t encodedLength;
-};
-
-void FlushEncoded(Base64Writer *w) {
-  if (w->encodedLength > 0) fwrite(w->encoded.data(), 1, w->encodedLength, w->out);
-  w->encodedLength = 0;
-}
-
-void EncodeGroup(Base64Writer *w, const unsigned char *in, size_t n) {
-  if (w->encodedLength + 4 > w->encoded.size()) FlushEncoded(w);
-  uint32_t bits = static_cast<uint32_t>(in[0]) << 16;
-  if (n > 1) bits |= static_cast<uint32_t>(in[1]) << 8;
-  if (n > 2) bits |= in[2];
-  char *o = w->encoded.data() + w->encodedLength;
-  o[0] = kBase64Alphabet[(bits >> 18) & 63];
-  o[1] = kBase64Alphabet[(bits >> 12) & 63];
-  o[2] = n > 1 ? kBase64Alphabet[(bits >> 6) & 63] : '=';
-  o[3] = n > 2 ? kBase64Alphabet[bits & 63] : '=';
-  w->encodedLength += 4;
-}
-
-void Base64Feed(Base64Writer *w, const unsigned char *data, size_t n) {
-  while (n > 0 && w->carryLength > 0 && w->carryLength < 3) {
-    w->carry[w->carryLength++] = *data++;
-    --n;
-    if (w->carryLength == 3) {
-      EncodeGroup(w, w->carry, 3);
-      w->carryLength = 0;
-    }
-  }
-  // Whole groups straight into the buffer, as many as it has room for.
-  while (n >= 3) {
-    if (w->encodedLength + 4 > w->encoded.size()) FlushEncoded(w);
-    const size_t groups = std::min(n / 3, (w->encoded.size() - w->encodedLength) / 4);
-    char *o = w->encoded.data() + w->encodedLength;
-    for (size_t g = 0; g < groups; ++g, data += 3, o += 4) {
-      const uint32_t bits = (uint32_t{data[0]} << 16) | (uint32_t{data[1]} << 8) | data[2];
-      o[0] = kBase64Alphabet[bits >> 18];
-      o[1] = kBase64Alphabet[(bits >> 12) & 63];
-      o[2] = kBase64Alphabet[(bits >> 6) & 63];
-      o[3] = kBase64Alphabet[bits & 63];
-    }
-    w->encodedLength += groups * 4;
-    n -= groups * 3;
-  }
-  for (size_t i = 0; i < n; ++i) w->carry[w->carryLength++] = data[i];
-}
-
-void Base64Finish(Base64Writer *w) {
-  if (w->carryLength > 0) EncodeGroup(w, w->carry, w->carryLength);
-  w->carryLength = 0;
-  FlushEncoded(w);
+void WriteToRequest(void *context, const char *text, size_t length) {
+  fwrite(text, 1, length, static_cast<FILE *>(context));
 }
 
 // The file's bytes, then the appendix, base64-encoded onto the request in
@@ -102,7 +44,8 @@ void Base64Finish(Base64Writer *w) {
 int EncodeFileAndAppendix(FILE *file, int64_t totalBytes, const char *appendix, FILE *request) {
   size_t blockSize = kBase64InputBlock;
   if (totalBytes < static_cast<int64_t>(blockSize)) blockSize = static_cast<size_t>(totalBytes) + 3;
-  Base64Writer w = {request, {0, 0, 0}, 0, std::vector<char>(blockSize / 3 * 4 + 4), 0};
+  Base64Writer w;
+  Base64Begin(&w, WriteToRequest, request, blockSize);
   std::vector<unsigned char> block(blockSize);
   size_t n;
   while ((n = fread(block.data(), 1, block.size(), file)) > 0) Base64Feed(&w, block.data(), n);
@@ -133,6 +76,11 @@ int EncodePart(const char *path, const char *appendix, const char *head, const c
   FilePtr file = OpenPartFile(path, appendix, &totalBytes);
   if (!file) return 0;
   fprintf(request, head, Base64Length(totalBytes));
+  // A large part is encoded from its file while the request is sent.
+  if (totalBytes >= kHolePartBytes && AddRequestHole(request, path, appendix, totalBytes)) {
+    fputs(tail, request);
+    return 1;
+  }
   if (!EncodeFileAndAppendix(file.get(), totalBytes, appendix, request)) {
     com_Log("MV Warning: part file %s could not be read", path);
     return 0;
@@ -282,7 +230,6 @@ void RefuseItem(const HostMessage *record, const char *noun, const char *reason)
 
 }  // namespace
 
-int64_t Base64Length(int64_t n) { return (n + 2) / 3 * 4; }
 
 void FormatGWDate(FILETIME date, char *out, size_t cap) {
   SYSTEMTIME st = {1601, 1, 1, 1, 0, 0, 0, 0};

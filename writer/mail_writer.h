@@ -15,9 +15,6 @@ struct HostMessage;
 // a value the calendar cannot hold is written as 1601-01-01T00:00:00Z.
 void FormatGWDate(FILETIME date, char *out, size_t cap);
 
-// Length of the base64 text of n bytes: 4 * ceil(n / 3).
-int64_t Base64Length(int64_t n);
-
 // Writes the plain-text body block for the first text-body part of record
 // (its part file in the work directory), base64-encoded. appendix, when not
 // null, is encoded after the file's bytes as if it ended the file (for the

@@ -3,9 +3,11 @@
 #include "transport/answer_store.h"
 #include "writer/write_session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "folders/folder_table.h"
 #include "platform/bounded_text.h"
@@ -18,6 +20,8 @@
 #include "plugin/session_state.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
+#include "transport/http_transfer.h"
+#include "writer/base64_writer.h"
 #include "writer/mail_writer.h"
 #include "writer/xml_text.h"
 
@@ -85,15 +89,160 @@ int DebugSwitchSet(const CreateWriterInfo &info) {
 // the request file when it grows (an attachment of hundreds of megabytes),
 // so that most items cost no file. Where the platform has no such stream,
 // or with /CALTEST (which lets a person look at the file), it is the file.
+enum : size_t {
+  kRequestMemoryLimit = 1024 * 1024,
+  kHoleReadBlock = 48 * 1024,  // a multiple of 3: whole groups per block
+};
+
+// A large part's place in the request: its base64 text is not written
+// into the stream but made from the part file as the request is read.
+struct RequestHole {
+  int64_t offset = 0;      // in the stream, where the text belongs
+  std::string path;        // the part file
+  std::string appendix;    // encoded after the file's bytes
+  int64_t fileBytes = 0;   // the file's size when the hole was made
+  int64_t textLength = 0;  // characters of base64 text
+};
+
 struct RequestBody {
   std::string path;
   FilePtr stream;
   int inFile = 0;  // the bytes are in the file at path
-  int64_t length = 0;
+  int64_t length = 0;        // of the whole request, holes filled
+  int64_t streamLength = 0;  // of the stream
+  std::vector<RequestHole> holes;
   int *left = nullptr;  // the writer's gRequestFileLeft
 };
 
-enum : size_t { kRequestMemoryLimit = 1024 * 1024 };
+// The request being written that takes holes; null while none does.
+RequestBody *gHoleRequest;
+
+// Reads a request whole, its holes filled: for the post (through
+// PostSource), for a debug copy and for the file left after a failure.
+struct RequestReader {
+  RequestBody *body = nullptr;
+  int64_t streamAt = 0;      // next byte of the stream
+  size_t hole = 0;           // next hole, or the one being read
+  int inHole = 0;
+  FilePtr part;
+  int partDone = 0;
+  int64_t partBytes = 0;     // read from the part file
+  int64_t holeGiven = 0;     // text made for the hole
+  Base64Writer encoder;
+  std::string pending;       // text made, not yet handed out
+  size_t pendingAt = 0;
+  std::vector<unsigned char> block;
+  int failed = 0;
+};
+
+void CollectText(void *context, const char *text, size_t length) {
+  RequestReader *r = static_cast<RequestReader *>(context);
+  r->pending.append(text, length);
+  r->holeGiven += static_cast<int64_t>(length);
+}
+
+int RewindReader(RequestReader *r) {
+  r->streamAt = 0;
+  r->hole = 0;
+  r->inHole = 0;
+  r->part.reset();
+  r->pending.clear();
+  r->pendingAt = 0;
+  r->failed = 0;
+  return fseek(r->body->stream.get(), 0, SEEK_SET) == 0;
+}
+
+// The next block of the hole's text; at the part's end, the appendix and
+// the padding. A part file that changed size since the hole was made
+// fails the read: the request's length was declared with the old size.
+void FillFromPart(RequestReader *r) {
+  const RequestHole &hole = r->body->holes[r->hole];
+  if (!r->part) {
+    r->part = OpenFile(hole.path.c_str(), "rb");
+    if (!r->part) {
+      com_Log("MV Warning: part file %s could not be read", hole.path.c_str());
+      r->failed = 1;
+      return;
+    }
+    r->partBytes = 0;
+    r->holeGiven = 0;
+    r->block.resize(kHoleReadBlock);
+    Base64Begin(&r->encoder, CollectText, r, r->block.size());
+  }
+  const size_t n = fread(r->block.data(), 1, r->block.size(), r->part.get());
+  r->partBytes += static_cast<int64_t>(n);
+  if (n > 0 && r->partBytes <= hole.fileBytes) {
+    Base64Feed(&r->encoder, r->block.data(), n);
+    return;
+  }
+  if (n > 0 || ferror(r->part.get()) || r->partBytes != hole.fileBytes) {
+    com_Log("MV Warning: part file %s changed while it was sent", hole.path.c_str());
+    r->failed = 1;
+    return;
+  }
+  Base64Feed(&r->encoder, reinterpret_cast<const unsigned char *>(hole.appendix.data()), hole.appendix.size());
+  Base64Finish(&r->encoder);
+  r->partDone = 1;
+}
+
+size_t ReadRequest(RequestReader *r, char *out, size_t room) {
+  RequestBody *body = r->body;
+  size_t given = 0;
+  while (given < room && !r->failed) {
+    if (r->pendingAt < r->pending.size()) {
+      const size_t n = std::min(room - given, r->pending.size() - r->pendingAt);
+      memcpy(out + given, r->pending.data() + r->pendingAt, n);
+      r->pendingAt += n;
+      given += n;
+      continue;
+    }
+    r->pending.clear();
+    r->pendingAt = 0;
+    if (r->inHole) {
+      if (!r->partDone) {
+        FillFromPart(r);
+        continue;
+      }
+      if (r->holeGiven != body->holes[r->hole].textLength) {
+        r->failed = 1;
+        break;
+      }
+      r->inHole = 0;
+      r->part.reset();
+      ++r->hole;
+      continue;
+    }
+    const int64_t segmentEnd = r->hole < body->holes.size() ? body->holes[r->hole].offset : body->streamLength;
+    if (r->streamAt < segmentEnd) {
+      const int64_t left = segmentEnd - r->streamAt;
+      const size_t want = left < static_cast<int64_t>(room - given) ? static_cast<size_t>(left) : room - given;
+      const size_t n = fread(out + given, 1, want, body->stream.get());
+      if (n == 0) {
+        r->failed = 1;
+        break;
+      }
+      r->streamAt += static_cast<int64_t>(n);
+      given += n;
+      continue;
+    }
+    if (r->hole >= body->holes.size()) break;  // the end
+    r->inHole = 1;
+    r->partDone = 0;
+    r->part.reset();
+  }
+  return given;
+}
+
+size_t ReadForPost(void *context, char *out, size_t room, int *failed) {
+  RequestReader *r = static_cast<RequestReader *>(context);
+  const size_t n = ReadRequest(r, out, room);
+  *failed = r->failed;
+  return n;
+}
+
+int RewindForPost(void *context) { return RewindReader(static_cast<RequestReader *>(context)); }
+
+
 
 // Set while a writer's request file is left after a failure: the next body
 // kept in memory deletes it, as writing the file afresh did.
@@ -111,26 +260,33 @@ int OpenRequestBody(CreateWriterKind writer, const std::string &path, RequestBod
   return body->stream != nullptr;
 }
 
-// Copies the body into a file (a debug copy, or the request file itself
-// when the body is still in memory). Returns 0 when that fails.
+// Copies the body, holes filled, into a file (a debug copy, or the request
+// file itself when the body is still in memory). Returns 0 when that fails.
 int CopyRequestBody(RequestBody *body, const char *to) {
-  FILE *in = body->stream.get();
   FilePtr out = CreateFileFresh(to, "wb");
-  if (!out || fseek(in, 0, SEEK_SET) != 0) return 0;
-  char block[65536];
+  RequestReader reader;
+  reader.body = body;
+  if (!out || !RewindReader(&reader)) return 0;
+  std::vector<char> block(65536);
   size_t n;
-  while ((n = fread(block, 1, sizeof block, in)) > 0) {
-    if (fwrite(block, 1, n, out.get()) != n) return 0;
+  while ((n = ReadRequest(&reader, block.data(), block.size())) > 0) {
+    if (fwrite(block.data(), 1, n, out.get()) != n) return 0;
   }
-  return !ferror(in) && fclose(out.release()) == 0;
+  return !reader.failed && !ferror(body->stream.get()) && fclose(out.release()) == 0;
 }
 
 // The request file for a look at it after a failure, or for a writer that
-// keeps it.
+// keeps it: the whole request, also when its stream holds less.
 void LeaveRequestFile(RequestBody *body) {
   *body->left = 1;
-  if (!body->stream || body->inFile) return;
-  if (CopyRequestBody(body, body->path.c_str())) body->inFile = 1;
+  if (!body->stream || (body->inFile && body->holes.empty())) return;
+  const std::string whole = body->inFile ? body->path + ".whole" : body->path;
+  if (!CopyRequestBody(body, whole.c_str())) return;
+  if (body->inFile) {
+    body->stream.reset();
+    if (rename(whole.c_str(), body->path.c_str()) != 0) remove(whole.c_str());
+  }
+  body->inFile = 1;
 }
 
 // Drops the body and its file, and a file an earlier body left.
@@ -160,13 +316,19 @@ void KeepCreateDebugCopies(const CreateWriterInfo &info, int *counter, RequestBo
 int WriteRequestBody(RequestBody *body, CreateBodyFn writeBody, void *context) {
   if (!body->stream) return 0;
   FILE *f = body->stream.get();
+  // Holes only in a stream sent as its bytes (not a text-mode file).
+  gHoleRequest = body->inFile ? nullptr : body;
   int written = writeBody(f, context);
+  gHoleRequest = nullptr;
   if (written == 1 && (fflush(f) != 0 || ferror(f))) written = 0;
   if (written != 1) return written;
-  if (!body->inFile) {
+  int64_t holeText = 0;
+  for (const RequestHole &hole : body->holes) holeText += hole.textLength;
+  if (!body->inFile || !body->holes.empty()) {
     const off_t end = ftello(f);
     if (end < 0 || fseek(f, 0, SEEK_SET) != 0) return 0;
-    body->length = end;
+    body->streamLength = end;
+    body->length = end + holeText;
     return 1;
   }
   // Written as text (line ends as the platform writes them), sent as the
@@ -177,6 +339,17 @@ int WriteRequestBody(RequestBody *body, CreateBodyFn writeBody, void *context) {
   return 1;
 }
 
+// Posts the request: its stream as it is, or, with holes, read through a
+// RequestReader that fills them.
+int PostRequest(RequestBody *request, const std::string &responsePath) {
+  if (request->holes.empty())
+    return SoapCallStream(request->stream.get(), request->length, kCreateRequestName, responsePath.c_str());
+  RequestReader reader;
+  reader.body = request;
+  const PostSource source = {&reader, ReadForPost, RewindForPost};
+  return SoapCallSource(&source, request->length, kCreateRequestName, responsePath.c_str());
+}
+
 void ReportNotSent(const char *itemName, const std::string &requestPath) {
   com_Log("MV Warning: item %s not written: request file %s could not be written or read",
           itemName, requestPath.c_str());
@@ -184,6 +357,21 @@ void ReportNotSent(const char *itemName, const std::string &requestPath) {
 }
 
 }  // namespace
+
+int AddRequestHole(FILE *request, const char *path, const char *appendix, int64_t totalBytes) {
+  RequestBody *body = gHoleRequest;
+  if (body == nullptr || request != body->stream.get() || body->holes.size() >= kMaxParts) return 0;
+  const off_t at = ftello(request);
+  if (at < 0) return 0;
+  RequestHole hole;
+  hole.offset = at;
+  hole.path = path;
+  if (appendix != nullptr) hole.appendix = appendix;
+  hole.fileBytes = totalBytes - static_cast<int64_t>(hole.appendix.size());
+  hole.textLength = Base64Length(totalBytes);
+  body->holes.push_back(hole);
+  return 1;
+}
 
 void ReportWriteFailure(const char *itemName, const char *reason) {
   std::string text = std::string("\t") + (itemName ? itemName : "") + "\t" + (reason ? reason : "");
@@ -213,8 +401,7 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
     ReportWriteFailure(itemName, "a part file could not be read");
     return kCreateNotSent;
   }
-  if (written != 1 ||
-      SoapCallStream(request.stream.get(), request.length, kCreateRequestName, responsePath.c_str()) < 0) {
+  if (written != 1 || PostRequest(&request, responsePath) < 0) {
     LeaveRequestFile(&request);
     ReportNotSent(itemName, requestPath);
     return kCreateNotSent;

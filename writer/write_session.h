@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -45,6 +46,15 @@ struct CreateOutcome {
 // be null.
 int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *context,
                      const char *itemName, CreateOutcome *outcome);
+
+// Leaves a hole in the request being written, at its current end, for the
+// base64 text of the part file at path followed by appendix (null: none),
+// totalBytes bytes in all. The text is made from the file as the request is
+// sent, so that a large attachment is neither held nor written to disk a
+// second time. Returns 0 when request takes no holes (a request written as
+// a text file, as on Windows or with /CALTEST): the caller then writes the
+// text itself.
+int AddRequestHole(FILE *request, const char *path, const char *appendix, int64_t totalBytes);
 
 // Path of the writer's response file (work directory + its name).
 std::string CreateResponsePath(CreateWriterKind writer);

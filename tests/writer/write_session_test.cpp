@@ -3,14 +3,17 @@
 // answers, and the per-writer submission table.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "folders/folder_table.h"
+#include "gwsim/base64.h"
 #include "platform/bounded_text.h"
 #include "plugin/mv_api.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "writer/mail_writer.h"
 #include "writer/write_session.h"
 #include "writer_test_support.h"
 
@@ -227,6 +230,59 @@ TEST_F(InitWriteTest, EachWriterHasItsOwnFilesSuccessTestAndWarning) {
       EXPECT_TRUE(host_.HasLog(c.warning)) << host_.LogText();
     }
   }
+}
+
+// A body with a large part between two texts; `lead` bytes of text before
+// it (past the request's memory limit, the request moves into its file).
+struct LargePartBody {
+  std::string lead, partPath;
+};
+
+int WriteLargePartBody(FILE *request, void *context) {
+  const LargePartBody *b = static_cast<const LargePartBody *>(context);
+  fputs(b->lead.c_str(), request);
+  if (!WriteBase64File(b->partPath.c_str(), request, "<tail/>")) return kBodyPartUnreadable;
+  fputs("<after/>\n", request);
+  return 1;
+}
+
+// A large part is encoded from its file as the request is sent; the copies
+// a failure or a debug switch leaves are the whole request all the same.
+TEST_F(InitWriteTest, ALargePartSentFromItsFileIsWholeInEveryCopy) {
+  ASSERT_NO_FATAL_FAILURE(ConnectMailbox({"/MAILDEBUG"}));
+  std::string part(300001, '\0');
+  for (size_t i = 0; i < part.size(); ++i) part[i] = static_cast<char>(i * 13 + i / 257);
+  LargePartBody body;
+  body.partPath = host_.workDir() + "PRT99900.TMP";
+  ASSERT_TRUE(testing_support::WriteFileBytes(body.partPath, part));
+  std::string encoded;
+  const std::string withAppendix = part + "<tail/>";
+  gwsim::AppendBase64(withAppendix.data(), withAppendix.size(), 0, &encoded);
+  const std::string debugDir = host_.dataDir() + "debug/alice/";
+  int copy = 0;
+  for (size_t lead : {size_t{10}, size_t{1200000}}) {
+    SCOPED_TRACE(lead);
+    body.lead = "<m:createItemRequest>" + std::string(lead, 'x') + "\n";
+    const std::string expected = body.lead + "<size>" + std::to_string(encoded.size()) + "</size>\n<data>\n" +
+                                 encoded + "\n</data>\n<after/>\n";
+    AnswerNext({{200, CreateAnswer("X@1", 58652)}});
+    EXPECT_EQ(kCreateFailed, SubmitCreateItem(kWriterMail, WriteLargePartBody, &body, "Big", nullptr));
+    const std::string envelope = server_.Requests().back().body;
+    const size_t start = envelope.find("<soap:Body>\n") + strlen("<soap:Body>\n");
+    const std::string sent = envelope.substr(start, envelope.rfind("</soap:Body>\n") - start);
+    EXPECT_EQ(sent.size(), expected.size());
+    EXPECT_TRUE(sent == expected) << "the request on the wire";
+    const std::string left = testing_support::ReadFileBytes(host_.workDir() + "soapreq5.tmp");
+    EXPECT_TRUE(left == expected) << "the request file left after the failure, " << left.size() << " bytes";
+    const std::string debugCopy =
+        testing_support::ReadFileBytes(debugDir + "crmail_in" + std::to_string(copy++) + ".xml");
+    EXPECT_TRUE(debugCopy == expected) << "the debug copy, " << debugCopy.size() << " bytes";
+  }
+  // A part file gone before the body is written: nothing is sent.
+  remove(body.partPath.c_str());
+  const size_t before = server_.Requests().size();
+  EXPECT_EQ(kCreateNotSent, SubmitCreateItem(kWriterMail, WriteLargePartBody, &body, "Big", nullptr));
+  EXPECT_EQ(before, server_.Requests().size());
 }
 
 TEST_F(InitWriteTest, TaskCopiesAreKeptWithEitherSwitchAndNumberedPerWriter) {
