@@ -430,7 +430,8 @@ void ImportAll(store::ImportSource *source) {
   for (const store::SourceFolder &folder : folders) {
     std::vector<store::SourceItem> items;
     if (source->ListItems(folder, &items, &error) != 0) continue;
-    for (const store::SourceItem &item : items) {
+    for (store::SourceItem &item : items) {
+      source->Identify(&item);
       HostMessage *record = NewRecord();
       std::string subject, reason;
       std::vector<std::string> warnings;

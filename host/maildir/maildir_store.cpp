@@ -85,10 +85,14 @@ class MaildirImportSource : public store::ImportSource {
       item.file = file.path;
       item.name = file.name;
       item.seen = file.seen;
-      if (MessageIdentity(file.path, &item.key, &item.legacyKey, &item.problem) != 0) item.key.clear();
-      out->push_back(item);
+      out->push_back(item);  // the key comes with Identify
     }
     return 0;
+  }
+
+  void Identify(store::SourceItem *item) override {
+    if (!item->key.empty()) return;
+    if (MessageIdentity(item->file, &item->key, &item->legacyKey, &item->problem) != 0) item->key.clear();
   }
 
   int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject,

@@ -352,7 +352,7 @@ void DiscardWritten(ImportRun *run) {
 void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSummary *folder,
                 const store::SourceItem &item, std::set<std::string> *keysThisRun,
                 const readahead::Conversion *converted) {
-  const std::string &key = item.key;
+  const std::string &key = item.key;  // set by the conversion (Identify) when listed without one
   if (key.empty() || converted == nullptr) {
     Fail(run, folder, item, "", item.problem.empty() ? "cannot tell the item's identity" : item.problem);
     return;
@@ -458,7 +458,7 @@ void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
   readahead::Conversion conversions[2];
   HostMessage *records[2] = {run->record, run->aheadRecord};
   auto convert = [&](size_t i) -> readahead::Conversion * {
-    if (i >= items.size() || items[i].key.empty()) return nullptr;
+    if (i >= items.size()) return nullptr;
     readahead::Conversion *c = &conversions[i % 2];
     c->source = selected.source;
     c->item = &items[i];

@@ -10,6 +10,11 @@ void Run(Conversion *c) {
   c->subject.clear();
   c->reason.clear();
   c->warnings.clear();
+  c->source->Identify(c->item);
+  if (c->item->key.empty()) {  // the loop reports the item's problem
+    c->result = -1;
+    return;
+  }
   c->result = c->source->Convert(*c->item, c->record, &c->subject, &c->warnings, &c->reason);
 }
 

@@ -19,7 +19,7 @@ namespace readahead {
 // One conversion: what Convert was given and what it gave back.
 struct Conversion {
   store::ImportSource *source = nullptr;
-  const store::SourceItem *item = nullptr;
+  store::SourceItem *item = nullptr;  // its key set first (Identify) when it has none
   HostMessage *record = nullptr;  // msgSeq set by the caller
   std::string subject, reason;
   std::vector<std::string> warnings;

@@ -102,7 +102,7 @@ struct SourceItem {
   std::string name;   // what the summary and the report show (file name, and the UID for many-item files)
   int index = 0;      // position of the item within the file
   bool seen = true;   // mail: the "S" flag; other formats: true
-  std::string key;    // identity across runs; empty when ListItems could not tell (the loop reports `problem`)
+  std::string key;    // identity across runs; empty when it could not be told (the loop reports `problem`)
   // The key an earlier version recorded the item under, or "". An old record
   // under it stands for one item of the folder only: the first met that is
   // not recorded under `key` (a byte-identical copy aside) takes it over.
@@ -119,11 +119,18 @@ class ImportSource {
   // path. Returns 0 (no folders is not an error), or -1 with *error set.
   virtual int ListFolders(std::vector<SourceFolder> *out, std::string *error) = 0;
 
-  // The items of one folder in a stable order, each with its key. A file
-  // that cannot be read or parsed is listed as one item with an empty key
-  // and `problem` saying why, so that the loop reports it. Returns 0, or -1
-  // with *error set.
+  // The items of one folder in a stable order, each with its key (or with
+  // none yet, when Identify gives it). A file that cannot be read or parsed
+  // is listed as one item with an empty key and `problem` saying why, so
+  // that the loop reports it. Returns 0, or -1 with *error set.
   virtual int ListItems(const SourceFolder &folder, std::vector<SourceItem> *out, std::string *error) = 0;
+
+  // Gives an item listed without a key its key, legacyKey and, when it
+  // cannot, `problem`; called just before the item is converted (on the
+  // read-ahead thread), so that reading every file of a folder for its
+  // key does not hold up the folder's first write. Keys given by ListItems
+  // stay as they are.
+  virtual void Identify(SourceItem *item) { (void)item; }
 
   // Fills the record (cleared first with com_ResetObject; msgSeq and
   // groupFolder kept) from one item, its part files in the host's work
