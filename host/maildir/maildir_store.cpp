@@ -90,19 +90,30 @@ class MaildirImportSource : public store::ImportSource {
     return 0;
   }
 
+  // The message read for its key is the one converted next: its bytes are
+  // kept from one to the other, so a message of common size is read once.
   void Identify(store::SourceItem *item) override {
     if (!item->key.empty()) return;
-    if (MessageIdentity(item->file, &item->key, &item->legacyKey, &item->problem) != 0) item->key.clear();
+    identified_ = item->file;
+    if (MessageIdentity(item->file, &item->key, &item->legacyKey, &item->problem, &bytes_) != 0) {
+      item->key.clear();
+      bytes_.clear();
+    }
   }
 
   int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject,
               std::vector<std::string> *warnings, std::string *reason) override {
-    return ConvertMessageFile(item.file, item.seen, record, subject, warnings, reason);
+    std::string bytes;
+    if (item.file == identified_) bytes.swap(bytes_);
+    identified_.clear();
+    bytes_.clear();
+    return ConvertMessageFile(item.file, item.seen, record, subject, warnings, reason, &bytes);
   }
 
  private:
   std::string tree_;  // the import's directory
   std::string root_;
+  std::string identified_, bytes_;  // the file Identify read last, and its bytes
 };
 
 }  // namespace

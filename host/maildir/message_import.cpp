@@ -543,11 +543,26 @@ long BodyWithoutBlankLine(FILE *f) {
 }
 }  // namespace
 
-int MessageIdentity(const std::string &path, std::string *key, std::string *legacyKey, std::string *reason) {
+int MessageIdentity(const std::string &path, std::string *key, std::string *legacyKey, std::string *reason,
+                    std::string *bytes) {
   FilePtr f = OpenFile(path.c_str(), "rb");
   if (!f) {
     *reason = "cannot open " + path;
     return -1;
+  }
+  if (bytes != nullptr) {
+    bytes->clear();
+    struct stat st;
+    if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0 && st.st_size <= kReadOnceBytes) {
+      if (!ReadAll(f.get(), bytes)) {
+        *reason = "cannot read " + path;
+        return -1;
+      }
+      FilePtr memory(OpenMemoryReader(bytes->data(), bytes->size(), nullptr, nullptr));
+      if (memory) f = std::move(memory);
+      else bytes->clear();
+    }
+    rewind(f.get());
   }
   const std::string id = ScanMessageId(f.get());
   *legacyKey = id.empty() ? "" : "mid:" + id;
@@ -556,13 +571,18 @@ int MessageIdentity(const std::string &path, std::string *key, std::string *lega
   // GLib's rate on a message of hundreds of megabytes. Same SHA-256.
   std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> sum(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   bool failed = !sum || EVP_DigestInit_ex(sum.get(), EVP_sha256(), nullptr) != 1;
-  unsigned char buffer[65536];
-  size_t n;
-  while (!failed && (n = fread(buffer, 1, sizeof buffer, f.get())) > 0)
-    failed = EVP_DigestUpdate(sum.get(), buffer, n) != 1;
+  if (bytes != nullptr && !bytes->empty()) {
+    failed = failed || EVP_DigestUpdate(sum.get(), bytes->data(), bytes->size()) != 1;
+  } else {
+    unsigned char buffer[65536];
+    size_t n;
+    while (!failed && (n = fread(buffer, 1, sizeof buffer, f.get())) > 0)
+      failed = EVP_DigestUpdate(sum.get(), buffer, n) != 1;
+    failed = failed || ferror(f.get()) != 0;
+  }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  failed = failed || ferror(f.get()) != 0 || EVP_DigestFinal_ex(sum.get(), digest, &length) != 1;
+  failed = failed || EVP_DigestFinal_ex(sum.get(), digest, &length) != 1;
   if (failed) {
     *reason = "cannot read " + path;
     return -1;
@@ -589,7 +609,7 @@ int ImportanceFromHeaders(const std::string &importance, const std::string &xPri
 }
 
 int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, std::string *subject,
-                       std::vector<std::string> *warnings, std::string *reason) {
+                       std::vector<std::string> *warnings, std::string *reason, const std::string *bytes) {
   InitGMimeOnce();
   com_ResetObject(record);
   subject->clear();
@@ -605,7 +625,13 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
   std::string repaired;
   bool whole = false;
   long bodyStart = -1;
-  {
+  if (bytes != nullptr && !bytes->empty()) {
+    repaired = *bytes;
+    FilePtr memory(OpenMemoryReader(repaired.data(), repaired.size(), nullptr, nullptr));
+    whole = memory != nullptr;
+    if (whole) bodyStart = BodyWithoutBlankLine(memory.get());
+  }
+  if (!whole) {
     FilePtr f = OpenFile(path.c_str(), "rb");
     struct stat st;
     if (!f || fstat(fileno(f.get()), &st) != 0) {
@@ -622,8 +648,8 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
         *reason = "cannot read " + path;
         return -1;
       }
-      FilePtr bytes(OpenMemoryReader(repaired.data(), repaired.size(), nullptr, nullptr));
-      if (bytes) bodyStart = BodyWithoutBlankLine(bytes.get());
+      FilePtr memory(OpenMemoryReader(repaired.data(), repaired.size(), nullptr, nullptr));
+      if (memory) bodyStart = BodyWithoutBlankLine(memory.get());
       else whole = false;
     }
     if (!whole) {

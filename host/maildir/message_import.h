@@ -20,8 +20,11 @@ namespace maildir {
 // message under, "mid:" and the Message-ID without its angle brackets ("" for
 // a message without one): an old state's record under it stands for one
 // message of the folder only (see the import loop). Returns 0, or -1 with
-// *reason set when the file cannot be read.
-int MessageIdentity(const std::string &path, std::string *key, std::string *legacyKey, std::string *reason);
+// *reason set when the file cannot be read. With bytes set, a message of
+// common size (up to 1 MiB) is read whole into *bytes (else it is left
+// empty), for ConvertMessageFile to convert the same bytes.
+int MessageIdentity(const std::string &path, std::string *key, std::string *legacyKey, std::string *reason,
+                    std::string *bytes = nullptr);
 
 // Importance of a message from its header values (either may be empty):
 // "Importance" high/normal/low decides when it is one of these; else the
@@ -55,8 +58,11 @@ int ImportanceFromHeaders(const std::string &importance, const std::string &xPri
 // Returns 0 on success; on failure returns -1 with *reason set (file
 // unreadable or empty, not a message, a part file that cannot be written),
 // the record's lists freed and its part files deleted. *subject is set as
-// soon as the header is read, for failure reports.
+// soon as the header is read, for failure reports. bytes, when set and not
+// empty, are the file's bytes as MessageIdentity read them: they are
+// converted instead of the file.
 int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, std::string *subject,
-                       std::vector<std::string> *warnings, std::string *reason);
+                       std::vector<std::string> *warnings, std::string *reason,
+                       const std::string *bytes = nullptr);
 
 }  // namespace maildir

@@ -261,6 +261,12 @@ TEST(MessageIdentityTest, ContentHashKeyAndMessageIdAsTheOldKey) {
     ASSERT_EQ(maildir::MessageIdentity(path, &key, &legacy, &reason), 0) << reason;
     EXPECT_EQ(legacy, c.legacyKey);
     EXPECT_EQ(key, c.key);
+    // Read into memory for the conversion that follows: the same key.
+    std::string bytes;
+    ASSERT_EQ(maildir::MessageIdentity(path, &key, &legacy, &reason, &bytes), 0) << reason;
+    EXPECT_EQ(bytes, c.content);
+    EXPECT_EQ(legacy, c.legacyKey);
+    EXPECT_EQ(key, c.key);
   }
   struct SameCase {
     const char *a, *b;
