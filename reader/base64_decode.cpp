@@ -3,6 +3,7 @@
 // data, one for the /D331 punctuation mapping, and block writes.
 #include "reader/base64_decode.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 
@@ -242,22 +243,29 @@ void DecodeGroups(BlockReader *input, DecodeBuffer *buffer, Base64Run *run) {
   const size_t len = input->len;
   while (len - pos >= 4) {
     if (kDecodeBufferSize - buffer->used < 3) FlushDecoded(buffer);
-    const uint8_t a = kTables.charClass[in[pos]], b = kTables.charClass[in[pos + 1]],
-                  c = kTables.charClass[in[pos + 2]], d = kTables.charClass[in[pos + 3]];
-    // Every data class is below 64: bit 6 or 7 set marks anything else.
-    if (((a | b | c | d) & 0xC0) != 0) break;
-    const uint32_t value = (uint32_t{a} << 18) | (uint32_t{b} << 12) | (uint32_t{c} << 6) | d;
+    // As many groups as the block holds and the buffer has room for; the
+    // loop checks nothing else per group.
+    const size_t groups = std::min((len - pos) / 4, (kDecodeBufferSize - buffer->used) / 3);
     unsigned char *out = buffer->bytes + buffer->used;
-    if (run->mapD331) {
-      buffer->used += MapD331(out, value, 3);
-    } else {
-      out[0] = static_cast<unsigned char>(value >> 16);
-      out[1] = static_cast<unsigned char>(value >> 8);
-      out[2] = static_cast<unsigned char>(value);
-      buffer->used += 3;
+    size_t g = 0;
+    for (; g < groups; ++g, pos += 4) {
+      const uint8_t a = kTables.charClass[in[pos]], b = kTables.charClass[in[pos + 1]],
+                    c = kTables.charClass[in[pos + 2]], d = kTables.charClass[in[pos + 3]];
+      // Every data class is below 64: bit 6 or 7 set marks anything else.
+      if (((a | b | c | d) & 0xC0) != 0) break;
+      const uint32_t value = (uint32_t{a} << 18) | (uint32_t{b} << 12) | (uint32_t{c} << 6) | d;
+      if (run->mapD331) {
+        out += MapD331(out, value, 3);
+      } else {
+        out[0] = static_cast<unsigned char>(value >> 16);
+        out[1] = static_cast<unsigned char>(value >> 8);
+        out[2] = static_cast<unsigned char>(value);
+        out += 3;
+      }
     }
-    run->total += 3;
-    pos += 4;
+    buffer->used = static_cast<size_t>(out - buffer->bytes);
+    run->total += static_cast<long>(3 * g);
+    if (g < groups) break;  // at a character that is not data
   }
   input->pos = pos;
 }
