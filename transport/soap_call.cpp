@@ -255,10 +255,16 @@ int SoapCallFile(const char *requestPath, const char *requestName, const char *r
   return SoapCallStream(request.get(), fileLength, requestName, responsePath);
 }
 
-int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, const char *responsePath) {
+namespace {
+
+// The envelope around a body read from request (a stream of bodyLength
+// bytes from its start) or made by source, posted. A short streamed body is
+// posted from memory (ReadEnvelope).
+int PostAroundBody(FILE *request, const PostSource *source, int64_t bodyLength, const char *requestName,
+                   const char *responsePath) {
   gHTTPResponse = 0;
   BeginSoapAnswerScan();
-  if (request == nullptr || fileLength < 0) return -1;
+  if ((request == nullptr && source == nullptr) || bodyLength < 0) return -1;
   int result = 0;
   {
     HeaderListGuard headerGuard;
@@ -268,16 +274,18 @@ int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, c
     AppendEnvelopeHead(&b);
     if (AppendRequestHeaders(requestName)) {
       int64_t envelopeLength =
-          static_cast<int64_t>(b.len) + fileLength + static_cast<int64_t>(strlen(kEnvelopeEnd));
+          static_cast<int64_t>(b.len) + bodyLength + static_cast<int64_t>(strlen(kEnvelopeEnd));
       if (gRunSettings.curlDebug) {
-        LogStreamedEnvelope(head, request, fileLength, envelopeLength);
+        if (request != nullptr) LogStreamedEnvelope(head, request, bodyLength, envelopeLength);
+        else com_Log("curl debug: Soap post data length: %" PRId64, envelopeLength);
       }
       std::string whole;
-      if (envelopeLength <= kInlineEnvelopeLimit && ReadEnvelope(head, request, fileLength, &whole)) {
+      if (request != nullptr && envelopeLength <= kInlineEnvelopeLimit &&
+          ReadEnvelope(head, request, bodyLength, &whole)) {
         PostBody memoryBody = {whole.data(), whole.size(), nullptr, nullptr, nullptr, 0, nullptr};
         result = PostWithRetries(memoryBody, responsePath);
       } else {
-        PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, fileLength, nullptr};
+        PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, bodyLength, source};
         result = PostWithRetries(streamed, responsePath);
       }
     }
@@ -285,28 +293,15 @@ int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, c
   return JudgeAnswer(result);
 }
 
+}  // namespace
+
+int SoapCallStream(FILE *request, int64_t fileLength, const char *requestName, const char *responsePath) {
+  return PostAroundBody(request, nullptr, fileLength, requestName, responsePath);
+}
+
 int SoapCallSource(const PostSource *source, int64_t length, const char *requestName,
                    const char *responsePath) {
-  gHTTPResponse = 0;
-  BeginSoapAnswerScan();
-  if (source == nullptr || length < 0) return -1;
-  int result = 0;
-  {
-    HeaderListGuard headerGuard;
-    char head[kSessionTextSize + kEnvelopeReserve];
-    TextBuilder b = {head, sizeof head, 0};
-    head[0] = '\0';
-    AppendEnvelopeHead(&b);
-    if (AppendRequestHeaders(requestName)) {
-      if (gRunSettings.curlDebug) {
-        com_Log("curl debug: Soap post data length: %" PRId64,
-                static_cast<int64_t>(b.len) + length + static_cast<int64_t>(strlen(kEnvelopeEnd)));
-      }
-      PostBody made = {nullptr, 0, head, kEnvelopeEnd, nullptr, length, source};
-      result = PostWithRetries(made, responsePath);
-    }
-  }
-  return JudgeAnswer(result);
+  return PostAroundBody(nullptr, source, length, requestName, responsePath);
 }
 
 int SoapAnswerUsable() { return gLastAnswer.problem[0] == '\0'; }
