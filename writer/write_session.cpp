@@ -18,9 +18,9 @@
 #include "plugin/mvcom.h"
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
+#include "transport/http_transfer.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
-#include "transport/http_transfer.h"
 #include "writer/base64_writer.h"
 #include "writer/mail_writer.h"
 #include "writer/xml_text.h"
@@ -85,10 +85,6 @@ int DebugSwitchSet(const CreateWriterInfo &info) {
   return info.otherDebugSwitch != nullptr && gRunSettings.*info.otherDebugSwitch;
 }
 
-// The request body of a create: in memory while it is small, moving into
-// the request file when it grows (an attachment of hundreds of megabytes),
-// so that most items cost no file. Where the platform has no such stream,
-// or with /CALTEST (which lets a person look at the file), it is the file.
 enum : size_t {
   kRequestMemoryLimit = 1024 * 1024,
   kHoleReadBlock = 48 * 1024,  // a multiple of 3: whole groups per block
@@ -104,6 +100,11 @@ struct RequestHole {
   int64_t textLength = 0;  // characters of base64 text
 };
 
+// The request body of a create: in memory while it is small, moving into
+// the request file when it grows past the limit, so that most items cost no
+// file; a large part is a hole in it, filled as it is sent. Where the
+// platform has no such stream, or with /CALTEST (which lets a person look
+// at the file), it is the file, holes and all written into it.
 struct RequestBody {
   std::string path;
   FilePtr stream;
