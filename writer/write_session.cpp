@@ -104,7 +104,7 @@ struct RequestHole {
 // the request file when it grows past the limit, so that most items cost no
 // file; a large part is a hole in it, filled as it is sent. Where the
 // platform has no such stream, or with /CALTEST (which lets a person look
-// at the file), it is the file, holes and all written into it.
+// at the file), it is the file, every part's text written into it.
 struct RequestBody {
   std::string path;
   FilePtr stream;
