@@ -225,7 +225,8 @@ static int CommitBatchWhenDue(void) {
 }
 
 // 1 when the record was there already, 0 when added now, -1 on an error.
-static int AddRecord(int kind, const char *folder, const std::string &key) {
+// A record that may not start a commit waits in the batch for the next one.
+static int AddRecord(int kind, const char *folder, const std::string &key, bool mayCommit = true) {
   if (OpenBatchTransaction() != 0) return -1;
   if (BindKey(gInsert, kind, folder, key) != 0) return -1;
   int rc = sqlite3_step(gInsert);
@@ -233,7 +234,7 @@ static int AddRecord(int kind, const char *folder, const std::string &key) {
   if (rc != SQLITE_DONE) return -1;
   int existed = sqlite3_changes(gMvcom.stateDb) == 0 ? 1 : 0;
   if (gBatch.open && !existed) ++gBatch.pending;
-  if (CommitBatchWhenDue() != 0) return -1;
+  if (mayCommit && CommitBatchWhenDue() != 0) return -1;
   return existed;
 }
 
@@ -294,8 +295,13 @@ int com_MsgIsDuplicate(HostMessage *record, void *context, int kind, const char 
       found = AddRecord(kStateItem, folder, RecordKey(record));
       break;
     case kDupRule:  // the rule's name is in subject, or else is the folder text itself
+      // The plug-in asks while it writes the rule into its rules file, so
+      // the record must not reach the disk before that file is closed: it
+      // goes with the next item's commit. The host merges a rules file a
+      // killed run left behind before the plug-in writes a new one.
       found = AddRecord(kStateRule, folder,
-                        "rule:" + std::string(record->subject, strnlen(record->subject, sizeof record->subject)));
+                        "rule:" + std::string(record->subject, strnlen(record->subject, sizeof record->subject)),
+                        false);
       break;
     default:
       com_Log("MV Error: unknown duplicate check kind %d", kind);

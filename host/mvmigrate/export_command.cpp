@@ -662,6 +662,12 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   run.report.forms.asked = options.originals && !options.dryRun;
   run.display = progress::MakeProgressDisplay(host.verbosity > 0 ? stderr : nullptr);
   clock_gettime(CLOCK_MONOTONIC, &run.started);
+  if (!options.dryRun && RecoverRulesStep(workDir, out, &run.report, &error) != 0) {
+    std::cerr << "mvmigrate: " << error << "\n";
+    UnloadPlugin(&api);
+    mvcom_Shutdown();
+    return kExitCantCreate;
+  }
   run.writerOn = options.writerThread && !options.dryRun;
   if (run.writerOn && exportwriter::StartWriter(&run.writer, workDir, &error) != 0) {
     com_Log("MV Warning: %s; items are written one by one", error.c_str());
@@ -705,8 +711,11 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
       }
     }
     if (exitCode == kExitOk) ConvertFolders(api, folders, selected, host, options, &run, &exitCode);
-    // The plug-in wrote the rules file while it read the first folder.
-    if (exitCode == kExitOk && options.rules && !options.dryRun) ExportRulesStep(workDir, out, &run.report);
+    // The plug-in wrote the rules file while it read the first mail folder,
+    // and the state records its rules as exported: they go out also when a
+    // folder failed. A file that could not go out stays for the next run.
+    if (!options.dryRun && ExportRulesStep(workDir, out, &run.report) == 0)
+      remove(WorkRulesFile(workDir).c_str());
   }
   api.Logoff(0);
   RemovePluginWorkFiles(workDir);

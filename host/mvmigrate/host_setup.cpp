@@ -81,7 +81,10 @@ void RemovePluginWorkFiles(const std::string &workDir) {
       "rtfhtml.tmp",     "tasktxt.tmp",  "nullfile.tmp", "logonre.xml",  "logout.xml",   "logoffre.xml",
       "folderre.xml",    "abdata.xml",   "ablistre.xml", "categorylist.xml", "crfolder.xml", "crmail.xml",
       "crcal.xml",       "crcontact.xml", "crtask.xml",  "crmember.xml", "soapreq1.tmp", "soapreq2.tmp",
-      "soapreq3.tmp",    "soapreq4.tmp", "soapreq5.tmp", "gwrules.xml", "mboxrules.dat"};
+      "soapreq3.tmp",    "soapreq4.tmp", "soapreq5.tmp", "gwrules.xml"};
+  // Not the plug-in's rules file ("mboxrules.dat"): the export deletes it
+  // once OUT/rules/ holds its rules, since the migration state may already
+  // say they were exported.
   for (const char *name : kNames) remove((workDir + name).c_str());
 }
 

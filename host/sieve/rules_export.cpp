@@ -33,6 +33,20 @@ int ReadWhole(const std::string &path, std::string *text) {
   return n < 0 ? -1 : 0;
 }
 
+// Length of text up to and with its last whole "^" line.
+size_t WholeRulesLength(const std::string &text) {
+  size_t whole = 0;
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t end = text.find('\n', pos);
+    if (end == std::string::npos) break;  // a line cut short
+    std::string line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    pos = end + 1;
+    if (line == "^") whole = pos;
+  }
+  return whole;
+}
+
 }  // namespace
 
 std::string MergeRulesFiles(const std::string &earlier, const std::string &current, int *added) {
@@ -51,7 +65,8 @@ std::string MergeRulesFiles(const std::string &earlier, const std::string &curre
   return merged;
 }
 
-int ExportRules(const std::string &workDir, const std::string &outDir, RulesExport *result, std::string *error) {
+int ExportRules(const std::string &workDir, const std::string &outDir, RulesExport *result, std::string *error,
+                bool wholeRulesOnly) {
   *result = RulesExport();
   const std::string source = Slashed(workDir) + kRulesFile;
   std::string text;
@@ -61,6 +76,7 @@ int ExportRules(const std::string &workDir, const std::string &outDir, RulesExpo
     *error = "cannot read " + source + ": " + strerror(errno);
     return -1;
   }
+  if (wholeRulesOnly) text.resize(WholeRulesLength(text));
   result->found = true;
   const std::string dir = Slashed(outDir) + "rules";
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {

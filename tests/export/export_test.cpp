@@ -214,6 +214,52 @@ TEST_F(ExportTest, KilledRunsResumeToTheSameTree) {
   }
 }
 
+// A run killed after the migration state recorded the mail rules as
+// exported but before their file reached OUT/rules/ leaves them in the
+// work directory; the plug-in leaves them out of the next run's file, so
+// the next run takes them from there. A folder that fails does not keep
+// the rules from going out either.
+TEST_F(ExportTest, RulesRecordedByAKilledRunStillReachTheRulesFiles) {
+  server_ = std::make_unique<gwsim::Server>(gwsim::Options());  // the demo mailbox has alice's rules
+  ASSERT_TRUE(server_->Start()) << server_->LastError();
+  ASSERT_TRUE(WriteFileBytes(host_.root() + "/pw", "secret\n"));
+  const std::string out = host_.root() + "/out";
+  ASSERT_EQ(RunMvmigrate(Args(out)).exitCode, 0);
+  const std::string rules = ReadFileBytes(out + "/rules/mboxrules.dat"),
+                    sieve = ReadFileBytes(out + "/rules/rules.sieve");
+  ASSERT_NE(rules.find("Name="), std::string::npos) << rules;
+  ASSERT_NE(sieve.find("# Rule "), std::string::npos) << sieve;
+  EXPECT_FALSE(testing_support::FileExists(out + "/work/mboxrules.dat")) << "deleted once it went out";
+
+  // The killed run's state: rules recorded, their file still in work/.
+  ASSERT_EQ(rename((out + "/rules/mboxrules.dat").c_str(), (out + "/work/mboxrules.dat").c_str()), 0);
+  ASSERT_EQ(unlink((out + "/rules/rules.sieve").c_str()), 0);
+  RunResult again = RunMvmigrate(Args(out));
+  ASSERT_EQ(again.exitCode, 0) << again.output;
+  EXPECT_EQ(ReadFileBytes(out + "/rules/mboxrules.dat"), rules);
+  EXPECT_EQ(ReadFileBytes(out + "/rules/rules.sieve"), sieve);
+  EXPECT_FALSE(testing_support::FileExists(out + "/work/mboxrules.dat"));
+  EXPECT_NE(ReadFileBytes(out + "/data/mvmigrate.log").find("recovered from the rules file of an interrupted run"),
+            std::string::npos);
+
+  // A dry run writes nothing and leaves such a file for the next real run.
+  ASSERT_EQ(rename((out + "/rules/mboxrules.dat").c_str(), (out + "/work/mboxrules.dat").c_str()), 0);
+  ASSERT_EQ(RunMvmigrate(Args(out, "--dry-run")).exitCode, 0);
+  EXPECT_FALSE(testing_support::FileExists(out + "/rules/mboxrules.dat"));
+  EXPECT_EQ(ReadFileBytes(out + "/work/mboxrules.dat"), rules);
+
+  // A folder whose Maildir cannot be made fails the run (exit 73). The
+  // plug-in wrote and recorded the rules in an earlier folder (Cabinet's
+  // subfolders come first): they still go out.
+  const std::string fresh = host_.root() + "/fresh";
+  ASSERT_EQ(mkdir(fresh.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((fresh + "/mail").c_str(), 0700), 0);
+  ASSERT_TRUE(WriteFileBytes(fresh + "/mail/Mailbox", "a file where the folder's directory goes"));
+  RunResult failed = RunMvmigrate(Args(fresh));
+  EXPECT_EQ(failed.exitCode, 73) << failed.output;
+  EXPECT_EQ(ReadFileBytes(fresh + "/rules/mboxrules.dat"), rules);
+}
+
 struct FaultCase {
   gwsim::FaultKind kind;
   int status;

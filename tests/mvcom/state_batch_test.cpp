@@ -116,4 +116,24 @@ TEST_F(MvcomTest, PendingRecordsAreFoundAndCountOnce) {
   EXPECT_EQ(CommittedRecords(probe.dbPath), 3);
 }
 
+// The plug-in asks about a rule while it writes the rule into its file: the
+// record waits for the next item's commit, which comes after the file.
+TEST_F(MvcomTest, ARuleRecordWaitsForTheNextItemsCommit) {
+  CommitProbe probe;
+  probe.dbPath = host_.dataDir() + "mvmigrate.db";
+  ASSERT_EQ(mvcom_BeginBatch(1, 0, &ProbeCommit, &probe), 0);  // every record due at once
+  MessagePtr rule = NewMessage();
+  CopyText(rule->subject, sizeof rule->subject, "Newsletters out of the way");
+  EXPECT_EQ(com_MsgIsDuplicate(rule.get(), nullptr, kDupRule, "rules"), 0);
+  EXPECT_EQ(CommittedRecords(probe.dbPath), 0);
+  EXPECT_EQ(probe.calls, 0);
+  EXPECT_EQ(com_MsgIsDuplicate(rule.get(), nullptr, kDupRule, "rules"), 1) << "pending, yet known";
+  MessagePtr item = NewMessage();
+  CopyText(item->messageId, sizeof item->messageId, "item@1");
+  EXPECT_EQ(com_MsgIsDuplicate(item.get(), nullptr, kDupRecord, "Mailbox"), 0);
+  EXPECT_EQ(probe.calls, 1);
+  EXPECT_EQ(CommittedRecords(probe.dbPath), 2);
+  EXPECT_EQ(mvcom_EndBatch(), 0);
+}
+
 }  // namespace

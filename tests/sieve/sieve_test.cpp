@@ -152,6 +152,7 @@ struct RerunCase {
   const char *expected;  // OUT/rules/mboxrules.dat afterwards
   int added, rules;
   const char *why;
+  bool leftByKilledRun = false;  // may end inside a rule
 };
 
 TEST_F(RulesExportTest, ARerunKeepsEarlierRulesAndAddsNewOnes) {
@@ -166,13 +167,21 @@ TEST_F(RulesExportTest, ARerunKeepsEarlierRulesAndAddsNewOnes) {
       {"Name=B\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\n",
        "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\nName=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n",
        0, 2, "a rule of a name held already is not added twice"},
+      {"Name=C\nTypes=1 0 0\nSource=1 0\nEnabled=1\n^\nName=D\nTypes=1 0 0\nSource=1 0\nEna",
+       "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\nName=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n"
+       "Name=C\nTypes=1 0 0\nSource=1 0\nEnabled=1\n^\n",
+       1, 3, "a file a killed run left: the rule it was writing is left to the next run", true},
+      {"Name=E\nTypes=1 0 0\n^",
+       "Name=A\nTypes=1 0 0\nSource=1 0\nEnabled=0\n^\nName=B\nTypes=1 0 0\nSource=1 0\nEnabled=1\nAction=MarkRead \n^\n"
+       "Name=C\nTypes=1 0 0\nSource=1 0\nEnabled=1\n^\n",
+       0, 3, "a killed run's file cut inside its end line", true},
   };
   for (const RerunCase &c : cases) {
     SCOPED_TRACE(c.why);
     ASSERT_TRUE(WriteFileBytes(Work() + "mboxrules.dat", c.work));
     sieve::RulesExport result;
     std::string error;
-    ASSERT_EQ(sieve::ExportRules(Work(), Out(), &result, &error), 0) << error;
+    ASSERT_EQ(sieve::ExportRules(Work(), Out(), &result, &error, c.leftByKilledRun), 0) << error;
     EXPECT_EQ(ReadFileBytes(Out() + "rules/mboxrules.dat"), c.expected);
     EXPECT_EQ(result.added, c.added);
     EXPECT_EQ(result.counts.rules, c.rules);
