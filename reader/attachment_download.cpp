@@ -244,12 +244,13 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
       return 0;
     }
     // The declared size may be missing or too small: a full piece always
-    // asks for more. A short piece (the server may cut what it sends) is
-    // followed by a request from where it ended while the size is not
-    // reached; otherwise it is the last.
+    // asks for more. The server may also send less than was asked for, so
+    // a short piece is the last only when it ends at the declared size;
+    // without a size (0 when <gwt:size> is absent), or past it, only a read
+    // that brings nothing ends the download.
     if (answer.bytes >= kAttachmentChunk)
       offset += kAttachmentChunk;
-    else if (offset + answer.bytes < download->size)
+    else if (download->size <= 0 || offset + answer.bytes != download->size)
       offset += answer.bytes;
     else
       return 1;

@@ -259,6 +259,11 @@ gwsim::AnswerOptions Answers(int64_t shownSizeCut, bool ignoreOffset, bool bodyI
   return a;
 }
 
+gwsim::AnswerOptions InPieces(gwsim::AnswerOptions a, size_t pieceCap) {
+  a.pieceCap = pieceCap;
+  return a;
+}
+
 class HiddenSizeTest : public OffsetsTest, public ::testing::WithParamInterface<HiddenSize> {};
 
 TEST_P(HiddenSizeTest, EveryAnswerEndsWithAllTheDataSent) {
@@ -296,19 +301,19 @@ TEST_P(HiddenSizeTest, EveryAnswerEndsWithAllTheDataSent) {
 
 std::string HiddenSizeName(const ::testing::TestParamInfo<HiddenSize> &info) {
   static const char *const kNames[] = {"NoSize", "Understated", "BodyEndTag", "BodyIdFirst",
-                                       "OffsetIgnored"};
+                                       "OffsetIgnored", "NoSizeShortPieces", "UnderstatedShortPieces"};
   return kNames[info.index];
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, HiddenSizeTest,
     ::testing::Values(
-        HiddenSize{"no gwt:size: full pieces go on, the short one is the last",
+        HiddenSize{"no gwt:size: pieces go on until one brings nothing",
                    Answers(-1, false, false, false, false), 450000,
-                   {"0", "200000", "400000"}, 200000, 40000, 1},
-        HiddenSize{"a size 300000 short: read past it while pieces come back full",
+                   {"0", "200000", "400000", "450000"}, 200000, 40000, 1},
+        HiddenSize{"a size 300000 short: read past it until a piece brings nothing",
                    Answers(300000, false, false, false, false), 450000,
-                   {"0", "200000", "400000"}, 200000, 40000, 1},
+                   {"0", "200000", "400000", "450000"}, 200000, 40000, 1},
         HiddenSize{"a body by id with its end tag is fetched like the self-closed one",
                    Answers(0, false, true, false, false), 450000, {"0", "200000", "400000"},
                    200000, 40000, 1},
@@ -317,7 +322,18 @@ INSTANTIATE_TEST_SUITE_P(
                    200000, 40000, 1},
         HiddenSize{"a server that ignores the offset: a repeated piece ends the read, unwritten",
                    Answers(-1, true, false, false, true), 200000, {"0", "200000"}, 200000,
-                   40000, 2}),
+                   40000, 2},
+        // The server may send less than was asked for: without a size a
+        // short piece is no end (the first piece of 64 KB was once taken as
+        // the whole attachment).
+        HiddenSize{"no gwt:size and pieces of 64 KB",
+                   InPieces(Answers(-1, false, false, false, false), 65536), 450000,
+                   {"0", "65536", "131072", "196608", "262144", "327680", "393216", "450000"}, 200000,
+                   40000, 1},
+        HiddenSize{"a size 300000 short and pieces of 64 KB: a short piece past the size shown",
+                   InPieces(Answers(300000, false, false, false, false), 65536), 450000,
+                   {"0", "65536", "131072", "196608", "262144", "327680", "393216", "450000"}, 200000,
+                   40000, 1}),
     HiddenSizeName);
 
 class AttachmentTest : public ConvertTest {};
