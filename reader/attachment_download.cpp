@@ -47,6 +47,7 @@ struct ChunkAnswer {
   int writeFailed;
   uint64_t digest;  // of the encoded data, to see a server send the same piece again
   int repeated;     // the data was the previous answer's again
+  int offsetIgnored;  // the piece says it starts elsewhere than asked: not written
 };
 
 // An answer holds a piece of up to 4/3 of a chunk as text: read in blocks
@@ -64,11 +65,23 @@ uint64_t DigestRest(FILE *file) {
   return digest;
 }
 
+// Whether the part element's start tag shows an offset other than the one
+// asked for (askedOffset < 0: none was).
+int ShowsOtherOffset(const char *partLine, int64_t askedOffset) {
+  if (askedOffset < 0) return 0;
+  const char *attribute = com_FindText(partLine, " offset=\"", 1);
+  if (attribute == nullptr) return 0;
+  const char *digits = attribute + sizeof " offset=\"" - 1;
+  if (*digits < '0' || *digits > '9') return 0;
+  return ParseLeadingSize(digits) != askedOffset;
+}
+
 // Scans one getAttachmentResponse: the status code, the texts of a
 // referenced item and, at the part element, its data into part. The
 // digest of the data is taken only when wanted (it costs a pass over the
 // whole piece): to compare it with previousDigest, or for the next piece.
-int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
+// A piece that says it starts elsewhere than askedOffset is not written.
+int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part, int64_t askedOffset,
                     uint64_t previousDigest, int wantDigest, ChunkAnswer *answer) {
   FilePtr file = OpenAnswer(path, "r");
   if (!file) return 0;
@@ -99,6 +112,10 @@ int ScanChunkAnswer(const char *path, ChunkedDownload *download, FILE *part,
       size_t length = strlen(line);
       // A self-closed part element is a read at the end: no data.
       if (length >= 2 && strcmp(line + length - 2, "/>") == 0) break;
+      if (ShowsOtherOffset(line, askedOffset)) {
+        answer->offsetIgnored = 1;
+        break;
+      }
       if (wantDigest || previousDigest != 0) {
         long dataStart = ftell(file.get());
         answer->digest = DigestRest(file.get());
@@ -176,10 +193,14 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
   int64_t offset = 0;
   uint64_t previousDigest = 0;
   int64_t nextKeepAlive = TransferClockNow() + kKeepAliveIntervalSeconds;
+  // Set when the server answered a piece from elsewhere than asked: the
+  // attachment is then read whole in one request (offset 0, length -1).
+  int whole = 0;
+  int64_t writtenBeforeWhole = 0;
   for (;;) {
     if (!gRunSettings.calTest) {
       FormatAttachmentRequest(body, sizeof body, "getAttachmentRequest", download->id,
-                              download->view, offset, kAttachmentChunk);
+                              download->view, whole ? 0 : offset, whole ? -1 : kAttachmentChunk);
       SoapCall(body, "getAttachmentRequest", responsePath);
       if (gHTTPResponse != 200) {
         com_Log("MV Warning: failed to retrieve attachment at offset %" PRId64
@@ -207,7 +228,7 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
                                        ? "Substitute embedded base64 file now"
                                        : "Substitute base64 file now");
     }
-    ChunkAnswer answer = {0, 0, 0, 0, 0};
+    ChunkAnswer answer = {0, 0, 0, 0, 0, 0};
     // Up to the declared size every piece is taken as it comes (the data
     // may well repeat); past it a repeat ends the download.
     const int pastDeclared = download->size == INT64_MAX || offset >= download->size;
@@ -215,14 +236,45 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
     // followed by one past the declared size needs its digest kept.
     const int nextMayBePast =
         download->size == INT64_MAX || offset >= download->size - kAttachmentChunk;
-    if (!ScanChunkAnswer(responsePath, download, part, pastDeclared ? previousDigest : 0,
-                         nextMayBePast, &answer)) {
+    if (!ScanChunkAnswer(responsePath, download, part, whole ? -1 : offset,
+                         !whole && pastDeclared ? previousDigest : 0, !whole && nextMayBePast,
+                         &answer)) {
       FormatText(download->failure, sizeof download->failure, "cannot read %s", responsePath);
       return 0;
     }
     if (answer.writeFailed) {
       CopyText(download->failure, sizeof download->failure, "cannot write the part file");
       return 0;
+    }
+    if (answer.offsetIgnored) {
+      // Taken piece by piece, such a server's answers would store its first
+      // piece over and over as the attachment.
+      com_Log("MV Warning: the server answered attachment data at offset %" PRId64
+              " from elsewhere, reading it whole",
+              offset);
+      if (fflush(part) != 0 || fseek(part, 0, SEEK_SET) != 0) {
+        CopyText(download->failure, sizeof download->failure, "cannot write the part file");
+        return 0;
+      }
+      whole = 1;
+      writtenBeforeWhole = download->total;
+      download->total = 0;
+      continue;
+    }
+    if (whole) {
+      // The whole data goes over what the pieces before it wrote; it must
+      // cover them, or their bytes would stay behind it.
+      download->total = answer.bytes;
+      download->gotData = answer.gotData;
+      const int64_t declared = download->size == INT64_MAX ? 0 : download->size;
+      if (answer.bytes < writtenBeforeWhole || answer.bytes < declared) {
+        FormatText(download->failure, sizeof download->failure,
+                   "read whole, the attachment came with %" PRId64 " bytes of at least %" PRId64,
+                   answer.bytes, writtenBeforeWhole > declared ? writtenBeforeWhole : declared);
+        download->refused = 1;
+        return 0;
+      }
+      return 1;
     }
     if (answer.repeated) {
       com_Log("MV Warning: attachment data at offset %" PRId64

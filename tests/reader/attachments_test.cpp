@@ -301,7 +301,8 @@ TEST_P(HiddenSizeTest, EveryAnswerEndsWithAllTheDataSent) {
 
 std::string HiddenSizeName(const ::testing::TestParamInfo<HiddenSize> &info) {
   static const char *const kNames[] = {"NoSize", "Understated", "BodyEndTag", "BodyIdFirst",
-                                       "OffsetIgnored", "NoSizeShortPieces", "UnderstatedShortPieces"};
+                                       "OffsetIgnored", "OffsetIgnoredSizeShown", "NoSizeShortPieces",
+                                       "UnderstatedShortPieces"};
   return kNames[info.index];
 }
 
@@ -320,9 +321,14 @@ INSTANTIATE_TEST_SUITE_P(
         HiddenSize{"a body part that lists id before contentType is still the body",
                    Answers(0, false, true, true, false), 450000, {"0", "200000", "400000"},
                    200000, 40000, 1},
-        HiddenSize{"a server that ignores the offset: a repeated piece ends the read, unwritten",
-                   Answers(-1, true, false, false, true), 200000, {"0", "200000"}, 200000,
-                   40000, 2},
+        // Its second piece says offset 0: taken piece by piece, the first
+        // would be stored again and again (or, without a size, alone).
+        HiddenSize{"a server that ignores the offset: the attachment is read whole",
+                   Answers(-1, true, false, false, true), 450000, {"0", "200000", "0"}, 200000,
+                   40000, 3},
+        HiddenSize{"a server that ignores the offset, sizes shown: read whole as well",
+                   Answers(0, true, false, false, false), 450000, {"0", "200000", "0"}, 200000,
+                   40000, 1},
         // The server may send less than was asked for: without a size a
         // short piece is no end (the first piece of 64 KB was once taken as
         // the whole attachment).
