@@ -194,9 +194,12 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
   uint64_t previousDigest = 0;
   int64_t nextKeepAlive = TransferClockNow() + kKeepAliveIntervalSeconds;
   // Set when the server answered a piece from elsewhere than asked: the
-  // attachment is then read whole in one request (offset 0, length -1).
+  // attachment is then read whole in one request (offset 0, length -1),
+  // written over what the pieces wrote from `start` (file positions, not
+  // decoded counts: /D331 writes fewer bytes than it decodes).
   int whole = 0;
-  int64_t writtenBeforeWhole = 0;
+  const long start = ftell(part);
+  long piecesEnd = start;
   for (;;) {
     if (!gRunSettings.calTest) {
       FormatAttachmentRequest(body, sizeof body, "getAttachmentRequest", download->id,
@@ -252,12 +255,12 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
       com_Log("MV Warning: the server answered attachment data at offset %" PRId64
               " from elsewhere, reading it whole",
               offset);
-      if (fflush(part) != 0 || fseek(part, 0, SEEK_SET) != 0) {
+      if (start < 0 || fflush(part) != 0 || (piecesEnd = ftell(part)) < 0 ||
+          fseek(part, start, SEEK_SET) != 0) {
         CopyText(download->failure, sizeof download->failure, "cannot write the part file");
         return 0;
       }
       whole = 1;
-      writtenBeforeWhole = download->total;
       download->total = 0;
       continue;
     }
@@ -267,10 +270,11 @@ int DownloadInChunks(ChunkedDownload *download, FILE *part) {
       download->total = answer.bytes;
       download->gotData = answer.gotData;
       const int64_t declared = download->size == INT64_MAX ? 0 : download->size;
-      if (answer.bytes < writtenBeforeWhole || answer.bytes < declared) {
+      const long wholeEnd = fflush(part) == 0 ? ftell(part) : -1;
+      if (wholeEnd < piecesEnd || answer.bytes < declared) {
         FormatText(download->failure, sizeof download->failure,
-                   "read whole, the attachment came with %" PRId64 " bytes of at least %" PRId64,
-                   answer.bytes, writtenBeforeWhole > declared ? writtenBeforeWhole : declared);
+                   "read whole, the attachment came with %" PRId64 " bytes, less than %s",
+                   answer.bytes, answer.bytes < declared ? "its size" : "its pieces before");
         download->refused = 1;
         return 0;
       }
