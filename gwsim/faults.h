@@ -2,6 +2,7 @@
 // request and shaping the HTTP answer it produces.
 #pragma once
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,14 @@ namespace gwsim {
 // `requestId` the text of its <id> element ("" when it has none).
 bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string &requestName,
                int nameOrdinal, const std::string &requestId, Fault *taken);
+
+// Draws the fault of a request that `random` breaks: an HTTP error (500,
+// 503, the busy fault), a redirect, an answer cut or closed part way, an
+// HTML page or a SOAP Fault with HTTP 200, a status element cut, a nonzero
+// gwt:code, or chunks split at odd places. A getAttachmentRequest gets no
+// gwt:code: the server refusing an attachment outright means it has none
+// to give, which the client takes as an attachment left out.
+Fault DrawRandomFault(std::mt19937 *random, const std::string &requestName);
 
 // True for the faults that answer instead of the request's handler (the
 // request then changes nothing in the store).

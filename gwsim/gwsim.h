@@ -32,11 +32,22 @@ struct AnswerOptions {
   bool noBodyLength = false;    // a body sent by id has no length attribute
 };
 
+// Faults drawn at random, for whole-run campaigns: each request that no set
+// fault takes is broken with this chance, in one of the ways a network or a
+// proxy breaks answers (see DrawRandomFault). The same seed breaks the same
+// requests of the same run the same way.
+struct RandomFaults {
+  int percent = 0;        // 0: none
+  uint32_t seed = 1;
+  int lastRequest = 0;    // > 0: only requests up to this number (counted over the server's life)
+};
+
 struct Options {
   int port = 0;            // 0: pick a free port
   bool tls = false;        // HTTPS with a self-signed certificate made at start
   std::string mailboxFile; // fixture to load; empty: the built-in demo mailbox
   AnswerOptions answers;
+  RandomFaults randomFaults;
 };
 
 // One request as received.

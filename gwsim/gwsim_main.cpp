@@ -73,6 +73,14 @@ int main(int argc, char **argv) {
                "a getAttachmentRequest at or past the end gets no part (default: an empty one)");
   app.add_option("--shown-size-cut", options.answers.shownSizeCut,
                  "attachments show their size less BYTES (-1: no gwt:size at all)");
+  app.add_option("--random-faults", options.randomFaults.percent,
+                 "break PERCENT of the requests at random: HTTP errors, busy answers, redirects, cut or "
+                 "closed answers, HTML pages, Faults with HTTP 200, nonzero codes, odd chunks")
+      ->check(CLI::Range(0, 100));
+  app.add_option("--fault-seed", options.randomFaults.seed, "seed of --random-faults (default 1)");
+  app.add_option("--faults-until", options.randomFaults.lastRequest,
+                 "--random-faults only up to request N (counted from the start; 0: no end)")
+      ->check(CLI::NonNegativeNumber);
   app.add_flag("--ignore-offset", options.answers.ignoreOffset,
                "getAttachmentRequest always reads from the start, whatever <offset> says");
   app.add_flag("--body-id-end-tag", options.answers.bodyIdEndTag,

@@ -62,6 +62,7 @@ struct Server::Impl {
   std::map<std::string, int> nameCounters;  // requests received per request name
   std::vector<RecordedRequest> requests;
   std::vector<Fault> faults;
+  std::mt19937 randomFaults;  // draws Options::randomFaults
 
   void Serve(const httplib::Request &request, httplib::Response *response);
   bool Listen();
@@ -87,6 +88,13 @@ void Server::Impl::Serve(const httplib::Request &request, httplib::Response *res
     const int nameOrdinal = ++nameCounters[record.requestName];
     faulted = TakeFault(&faults, record.number, record.requestName, nameOrdinal,
                         ChildText(soap.element, "id"), &fault);
+    const RandomFaults &chance = options.randomFaults;
+    if (!faulted && chance.percent > 0 &&
+        (chance.lastRequest <= 0 || record.number <= chance.lastRequest) &&
+        static_cast<int>(randomFaults() % 100) < chance.percent) {
+      fault = DrawRandomFault(&randomFaults, record.requestName);
+      faulted = true;
+    }
     requests.push_back(record);
   }
   if (faulted && fault.kind == FaultKind::kDelay && fault.delayMs > 0) {
@@ -164,6 +172,7 @@ bool Server::Impl::Listen() {
 
 Server::Server(Options options) : impl_(new Impl) {
   impl_->options = options;
+  impl_->randomFaults.seed(options.randomFaults.seed);
   impl_->service.mailbox = &impl_->mailbox;
   impl_->service.answers = options.answers;
   impl_->service.sessionSalt = std::random_device()();

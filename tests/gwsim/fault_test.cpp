@@ -3,6 +3,7 @@
 // broken answers (HTML page, close after the status line, cut status, Fault
 // with 200, stall), are seen by the plug-in's own tests (transport, reader,
 // logon), which fail when one of them answers otherwise.
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -80,6 +81,53 @@ TEST_F(FaultTest, ShapedAnswers) {
   slow.join();
   EXPECT_EQ(CURLE_OK, delayed.code);
   EXPECT_EQ(normal, delayed.body);
+}
+
+// --random-faults: the chosen share of requests broken, the same requests
+// the same way for the same seed, and none past the window. The requests
+// carry no session, so every normal answer is the same refusal. (Chunk
+// splits and followed redirects bring the normal answer whole.)
+TEST(RandomFaultTest, BreaksTheSameRequestsForTheSameSeedAndStopsAtTheWindow) {
+  // The answers to requests up to number `window`, then to two more.
+  auto answers = [](int percent, uint32_t seed, int window) {
+    gwsim::Options options;
+    options.randomFaults.percent = percent;
+    options.randomFaults.seed = seed;
+    options.randomFaults.lastRequest = percent == 100 ? window : 0;
+    gwsim::Server server(options);
+    EXPECT_TRUE(server.Start()) << server.LastError();
+    gwsim_test::Client client;
+    std::vector<std::string> seen;
+    for (size_t end = static_cast<size_t>(window); server.RequestCount() < end + 2;) {
+      PostResult r = client.Post(server.url(), gwsim_test::Envelope("", "<m:getCategoryListRequest/>"),
+                                 "getCategoryListRequest");
+      seen.push_back(std::to_string(r.code) + " " + std::to_string(r.status) + " " + r.body);
+      if (server.RequestCount() == end) seen.push_back("window");
+    }
+    return seen;
+  };
+  const std::vector<std::string> plain = answers(0, 1, 10);
+  ASSERT_FALSE(plain.empty());
+  EXPECT_EQ(std::vector<std::string>(plain.size() - 3, plain[0]),
+            std::vector<std::string>(plain.begin(), plain.end() - 3));
+
+  const std::vector<std::string> broken = answers(100, 7, 30);
+  EXPECT_EQ(broken, answers(100, 7, 30));
+  const auto window = std::find(broken.begin(), broken.end(), "window");
+  ASSERT_NE(broken.end(), window) << "a redirect's second post ended on the window";
+  std::vector<std::string> distinct;
+  for (auto it = broken.begin(); it != window; ++it)
+    if (std::find(distinct.begin(), distinct.end(), *it) == distinct.end()) distinct.push_back(*it);
+  EXPECT_GE(distinct.size(), 6u) << "broken in several ways";
+  ASSERT_EQ(2, broken.end() - window - 1);
+  EXPECT_EQ(plain[0], window[1]) << "past the window the answers are whole";
+  EXPECT_EQ(plain[0], window[2]);
+
+  const std::vector<std::string> some = answers(30, 3, 40);
+  const size_t someBroken = static_cast<size_t>(std::count_if(
+      some.begin(), some.end(), [&](const std::string &a) { return a != plain[0] && a != "window"; }));
+  EXPECT_GT(someBroken, 3u);
+  EXPECT_LT(someBroken, some.size() / 2);
 }
 
 }  // namespace
