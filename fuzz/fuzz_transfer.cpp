@@ -18,7 +18,7 @@ void EndTransfer() {}
 
 int DoPost(const char *url, const char *body, const char *responsePath) {
   if (body == nullptr) body = "";
-  PostBody memoryBody = {body, strlen(body), nullptr, nullptr, nullptr, 0, nullptr};
+  PostBody memoryBody = {body, strlen(body), nullptr, nullptr, nullptr, 0, nullptr, 0};
   return DoPostBody(url, memoryBody, responsePath);
 }
 

@@ -177,6 +177,16 @@ void SetPostOptions(CURL *curl, const char *url, BodyStream *stream) {
   curl_easy_setopt(curl, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
 }
 
+int gPostMayHaveActed = 0;
+
+// True when the server may have the whole request: a status line came, or
+// libcurl sent every byte of the body.
+int MayHaveReachedServer(int64_t length) {
+  if (gHTTPResponse != 0) return 1;
+  curl_off_t sent = 0;
+  return curl_easy_getinfo(gSession.curl, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK && sent >= length;
+}
+
 // One transfer into the empty answer begun last.
 CURLcode PerformAttempt(const char *url, BodyStream *stream) {
   if (!RewindStream(stream)) return CURLE_READ_ERROR;
@@ -193,6 +203,8 @@ CURLcode PerformAttempt(const char *url, BodyStream *stream) {
 }
 
 }  // namespace
+
+int PostMayHaveActed() { return gPostMayHaveActed; }
 
 int StartTransfer() {
   if (gSession.curl != nullptr) EndTransfer();
@@ -223,7 +235,7 @@ void EndTransfer() {
 
 int DoPost(const char *url, const char *body, const char *responsePath) {
   if (body == nullptr) body = "";
-  PostBody memoryBody = {body, strlen(body), nullptr, nullptr, nullptr, 0, nullptr};
+  PostBody memoryBody = {body, strlen(body), nullptr, nullptr, nullptr, 0, nullptr, 0};
   return DoPostBody(url, memoryBody, responsePath);
 }
 
@@ -231,6 +243,7 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
   // Nothing has been received for this request yet; a status left from the
   // previous one must not pass for this one's when nothing can be sent.
   gHTTPResponse = 0;
+  gPostMayHaveActed = 0;
   BeginSoapAnswerScan();
   if (!AnswerBegin(responsePath)) return 0;
   BodyStream stream = {&body, 0, 0, 0};
@@ -258,6 +271,15 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
     }
     result = PerformAttempt(url, &stream);
     if (result == CURLE_OK) break;
+    if (body.changesMailbox && MayHaveReachedServer(length)) {
+      // Posted again, a create the server carried out before the answer
+      // broke would be made twice.
+      com_Log("MV Warning: the answer broke off (error=%d) after the request had gone out; not sending it again, "
+              "since the server may have carried it out",
+              static_cast<int>(result));
+      gPostMayHaveActed = 1;
+      break;
+    }
     com_Log("MV Info: retrying Post 2 (error=%d)", static_cast<int>(result));
     RetryWait(kRetryWaitMs);
   }

@@ -110,7 +110,10 @@ int JudgeAnswer(int transferDone) {
   if (gHTTPResponse != 200) {
     FormatText(last.problem, sizeof last.problem, "HTTP response=%d", gHTTPResponse);
   } else if (!transferDone) {
-    CopyText(last.problem, sizeof last.problem, "the transfer of the answer failed");
+    CopyText(last.problem, sizeof last.problem,
+             PostMayHaveActed() ? "the answer broke off after the request had gone out; the server may have "
+                                  "carried it out, so the item may exist there once more after a rerun"
+                                : "the transfer of the answer failed");
   } else if (last.answer.shape == kAnswerFault) {
     FormatText(last.problem, sizeof last.problem, "%s: %s", SoapAnswerShapeText(kAnswerFault),
                last.answer.faultText);
@@ -218,6 +221,16 @@ size_t BuildSoapEnvelope(const char *body, char *out, size_t cap) {
   return b.len;
 }
 
+// Reads, cursors and the session change nothing in the mailbox and may be
+// posted again after a broken transfer; any other request may not, once
+// the server may have it (DoPostBody).
+int ChangesMailbox(const char *requestName) {
+  static const char *const kReadOnly[] = {"get", "read", "createCursor", "destroyCursor", "login", "logout"};
+  for (const char *prefix : kReadOnly)
+    if (StartsWith(requestName, prefix)) return 0;
+  return 1;
+}
+
 int SoapCall(const char *body, const char *requestName, const char *responsePath) {
   if (body == nullptr) body = "";
   gHTTPResponse = 0;  // a call that sends nothing must not pass for the last one
@@ -238,7 +251,8 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
                   static_cast<int64_t>(envelopeLength));
         }
       }
-      PostBody memoryBody = {envelope, envelopeLength, nullptr, nullptr, nullptr, 0, nullptr};
+      PostBody memoryBody = {envelope, envelopeLength, nullptr, nullptr, nullptr, 0, nullptr,
+                             ChangesMailbox(requestName)};
       result = PostWithRetries(memoryBody, responsePath);
     }
     free(envelope);
@@ -282,10 +296,12 @@ int PostAroundBody(FILE *request, const PostSource *source, int64_t bodyLength, 
       std::string whole;
       if (request != nullptr && envelopeLength <= kInlineEnvelopeLimit &&
           ReadEnvelope(head, request, bodyLength, &whole)) {
-        PostBody memoryBody = {whole.data(), whole.size(), nullptr, nullptr, nullptr, 0, nullptr};
+        PostBody memoryBody = {whole.data(), whole.size(), nullptr, nullptr, nullptr, 0, nullptr,
+                               ChangesMailbox(requestName)};
         result = PostWithRetries(memoryBody, responsePath);
       } else {
-        PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, bodyLength, source};
+        PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, bodyLength, source,
+                             ChangesMailbox(requestName)};
         result = PostWithRetries(streamed, responsePath);
       }
     }

@@ -109,6 +109,14 @@ TEST_F(BrokenAnswerTest, EveryRoadFailsVisiblyAndASecondRunGetsEverything) {
       {"create: the mail is reported failed, and sent again", kCreate, "createItemRequest",
        "MV Warning: failed to create mail "},
   };
+  // A create is posted once: when its transfer broke after it went out, the
+  // server may have made the item, and the reason says so.
+  auto Problem = [](gwsim::FaultKind kind, Road road, const char *problem) -> std::string {
+    if (road == kCreate && kind == gwsim::FaultKind::kCloseAfterStatus)
+      return "the answer broke off after the request had gone out; the server may have carried it out, so "
+             "the item may exist there once more after a rerun";
+    return problem;
+  };
   const int rows =
       static_cast<int>(sizeof shapes / sizeof shapes[0] * sizeof roads / sizeof roads[0]);
   std::string folders = "<folder name=\"Mailbox\" type=\"Mailbox\"/>";
@@ -149,12 +157,13 @@ TEST_F(BrokenAnswerTest, EveryRoadFailsVisiblyAndASecondRunGetsEverything) {
           break;
         case kCreate:
           WriteMail(subject, seq);
-          EXPECT_EQ(std::vector<std::string>{"\t" + subject + "\t" + shape.problem}, itemErrors_);
+          EXPECT_EQ(std::vector<std::string>{"\t" + subject + "\t" + Problem(shape.kind, road.road, shape.problem)},
+                    itemErrors_);
           EXPECT_EQ(0, StoredOnServer(subject));
           warning += subject + ", ";
           break;
       }
-      EXPECT_TRUE(host_.HasLog(warning + shape.problem)) << host_.LogText();
+      EXPECT_TRUE(host_.HasLog(warning + Problem(shape.kind, road.road, shape.problem))) << host_.LogText();
 
       server_.ClearFaults();
       NextStep();
