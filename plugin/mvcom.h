@@ -64,6 +64,12 @@ enum {
   // and the item goes to SaveItem with a text part in its place; the text
   // is "<attachment name>\t<reason>". Sent before that SaveItem.
   kExtNoticeAttachmentLost = 131,
+  // The create of the item being written broke off after the server may
+  // have had the whole request: the item is also reported failed (120), but
+  // the server may hold it. A host that keeps a journal can ask the server
+  // before writing it again. The text is the item's name. Sent before the
+  // failure.
+  kExtNoticeItemInDoubt = 132,
 };
 
 // Records an error for the host (see the codes above).

@@ -35,12 +35,15 @@ const int kExitImportInterrupted = 130;  // Ctrl-C: a rerun goes on where this o
 // The failure the plug-in reported for the item being written, if any.
 struct WriteFailure {
   bool reported = false;
+  bool inDoubt = false;  // the server may have made the item all the same
   std::string reason;
 };
 
 void CatchItemFailure(int code, const char *text, void *user) {
-  if (code != kExtErrorItemFailed || user == nullptr || text == nullptr) return;
+  if (user == nullptr || text == nullptr) return;
   auto *failure = static_cast<WriteFailure *>(user);
+  if (code == kExtNoticeItemInDoubt) failure->inDoubt = true;
+  if (code != kExtErrorItemFailed) return;
   failure->reported = true;
   // "<id>\t<subject>\t<reason>": the reason is the last field.
   const char *tab = strrchr(text, '\t');
@@ -63,6 +66,7 @@ struct ImportRun {
   const PluginApi *api;     // null in a dry run
   std::string stateScope;   // "server|user|" before each folder path
   std::string workDir;
+  std::string dataDir;
   std::string journalPath;  // DATA/import-pending.txt
   JournalFile journal;      // open from after the settling to the run's end
   // Messages a killed run created whose records could not be kept: not
@@ -270,25 +274,27 @@ bool ServerHasPending(const PluginApi &api, const ImportJournal &pending, bool *
   return check.found;
 }
 
-// Settles the message a killed run was writing: recorded as imported when
+// Settles the message of the journal at path: the one a killed run was
+// writing (DATA/import-pending.txt), or one whose create broke off after the
+// server may have carried it out (a doubt file). Recorded as imported when
 // the server has it, else left for this run to import. The journal is
 // removed either way.
-void SettlePendingMessage(ImportRun *run) {
+void SettleJournal(ImportRun *run, const std::string &path, const char *what) {
   ImportJournal pending;
-  const int read = ReadImportJournal(run->journalPath, &pending);
+  const int read = ReadImportJournal(path, &pending);
   if (read == 0) return;
   if (read < 0) {
     com_Log("MV Warning: %s is unreadable and is removed; its message is imported as any other",
-            run->journalPath.c_str());
-    RemoveImportJournal(run->journalPath);
+            path.c_str());
+    RemoveImportJournal(path);
     return;
   }
   const std::string scope = run->stateScope + pending.folder;
   if (mvcom_IsImported(scope.c_str(), pending.key.c_str()) != 1) {
     bool unsure = false;
     if (ServerHasPending(*run->api, pending, &unsure)) {
-      com_Log("import: the message '%s' interrupted last run was created on the server; not creating it again",
-              pending.subject.c_str());
+      com_Log("import: the message '%s' %s was created on the server; not creating it again",
+              pending.subject.c_str(), what);
       if (mvcom_RecordImported(scope.c_str(), pending.key.c_str()) < 0) {
         // Keep the journal so that the next run checks the server again,
         // and pass the message over in this one.
@@ -300,12 +306,16 @@ void SettlePendingMessage(ImportRun *run) {
       if (unsure)
         com_Log("MV Warning: %s could not be read whole; the message '%s' may exist twice after this run",
                 pending.folder.c_str(), pending.subject.c_str());
-      com_Log("import: the message '%s' interrupted last run was not created; importing it",
-              pending.subject.c_str());
+      com_Log("import: the message '%s' %s was not created; importing it", pending.subject.c_str(), what);
     }
   }
-  if (RemoveImportJournal(run->journalPath) != 0)
-    com_Log("MV Warning: cannot remove %s", run->journalPath.c_str());
+  if (RemoveImportJournal(path) != 0) com_Log("MV Warning: cannot remove %s", path.c_str());
+}
+
+void SettleJournals(ImportRun *run) {
+  SettleJournal(run, run->journalPath, "interrupted last run");
+  for (const std::string &path : ImportDoubtPaths(run->dataDir))
+    SettleJournal(run, path, "whose create broke off in an earlier run");
 }
 
 // Older versions recorded Maildir messages by Message-ID and created only
@@ -399,7 +409,17 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
     run->api->WriteMsg(run->record, nullptr, run->workDir.c_str(), nullptr);
     mvcom_SetExtendedErrorSink(nullptr, nullptr);
     if (failure.reported) {
-      Fail(run, folder, item, subject, failure.reason.empty() ? "not written" : failure.reason);
+      std::string reason = failure.reason.empty() ? "not written" : failure.reason;
+      if (failure.inDoubt) {
+        // Written again blindly, it could be there twice: the next run asks.
+        std::string error;
+        if (KeepImportDoubt(ImportDoubtPath(run->dataDir, scope, key), pending, &error) == 0)
+          reason += "; the next run asks the server whether it holds it before writing it again";
+        else
+          com_Log("MV Warning: %s; the next run writes the message '%s' without asking the server first",
+                  error.c_str(), subject.c_str());
+      }
+      Fail(run, folder, item, subject, reason);
     } else {
       folder->created++;
       report::CountKind(&run->report->kinds, run->record->itemKind, run->record->contactFlag);
@@ -613,6 +633,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   run.workDir = workDir;
   char dataDir[256];
   com_GetGlobal(kGlobalDataDir, dataDir);
+  run.dataDir = dataDir;
   run.journalPath = ImportJournalPath(dataDir);
   run.record = record.get();
   run.report = report;
@@ -623,7 +644,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
     const std::string createdPath = ImportCreatedPath(dataDir);
     bool keepCreated = false;
     SettleCreatedMessages(createdPath, &run.passOver, &keepCreated);
-    SettlePendingMessage(&run);
+    SettleJournals(&run);
     std::string journalError;
     if (OpenImportJournal(run.journalPath, &run.journal, &journalError) != 0)
       com_Log("MV Error: %s; no message can be written", journalError.c_str());

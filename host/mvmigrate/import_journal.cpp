@@ -4,10 +4,12 @@
 // \\, \r, \n and \t so that every field stays on its line.
 #include "host/mvmigrate/import_journal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +22,7 @@ namespace {
 
 const char kJournalName[] = "import-pending.txt";
 const char kCreatedName[] = "import-created.txt";
+const char kDoubtPrefix[] = "import-doubt-";
 const char kNewSuffix[] = ".new";
 
 // Seconds from 1601-01-01 to 1970-01-01.
@@ -80,6 +83,42 @@ std::string DataFilePath(const std::string &dataDir, const char *name) {
 std::string ImportJournalPath(const std::string &dataDir) { return DataFilePath(dataDir, kJournalName); }
 
 std::string ImportCreatedPath(const std::string &dataDir) { return DataFilePath(dataDir, kCreatedName); }
+
+std::string ImportDoubtPath(const std::string &dataDir, const std::string &scope, const std::string &key) {
+  // FNV-1a 64 of scope and key: the same message in doubt twice has one file.
+  uint64_t hash = 14695981039346656037ULL;
+  for (const std::string *text : {&scope, &key}) {
+    for (unsigned char c : *text) hash = (hash ^ c) * 1099511628211ULL;
+    hash = (hash ^ 0x1F) * 1099511628211ULL;
+  }
+  char name[64];
+  FormatText(name, sizeof name, "%s%016llx.txt", kDoubtPrefix, static_cast<unsigned long long>(hash));
+  return DataFilePath(dataDir, name);
+}
+
+std::vector<std::string> ImportDoubtPaths(const std::string &dataDir) {
+  std::vector<std::string> paths;
+  DIR *dir = opendir(dataDir.empty() ? "." : dataDir.c_str());
+  if (dir == nullptr) return paths;
+  while (struct dirent *e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.compare(0, strlen(kDoubtPrefix), kDoubtPrefix) == 0 && name.size() > 4 &&
+        name.compare(name.size() - 4, 4, ".txt") == 0)
+      paths.push_back(DataFilePath(dataDir, name.c_str()));
+  }
+  closedir(dir);
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+int KeepImportDoubt(const std::string &path, const ImportJournal &journal, std::string *error) {
+  JournalFile file;
+  if (OpenImportJournal(path, &file, error) != 0) return -1;
+  const int written = WriteImportJournal(&file, journal, error);
+  CloseImportJournal(&file);
+  if (written != 0) unlink(path.c_str());
+  return written;
+}
 
 int OpenImportJournal(const std::string &path, JournalFile *file, std::string *error) {
   CloseImportJournal(file);

@@ -68,6 +68,17 @@ int ReadImportJournal(const std::string &path, ImportJournal *journal);
 // there was none), -1 when the journal exists and cannot be removed.
 int RemoveImportJournal(const std::string &path);
 
+// A message whose create broke off after the server may have carried it
+// out is kept in a journal file of its own, DATA/import-doubt-<hash>.txt
+// (one per scope and key), until a later run has asked the server whether
+// it holds it, as for the pending message of a killed run.
+std::string ImportDoubtPath(const std::string &dataDir, const std::string &scope, const std::string &key);
+// The doubt files in the data directory, sorted.
+std::vector<std::string> ImportDoubtPaths(const std::string &dataDir);
+// Writes journal into the doubt file at path. Returns 0, or -1 with *error set
+// (no file is left then).
+int KeepImportDoubt(const std::string &path, const ImportJournal &journal, std::string *error);
+
 // A message the server has created: its state scope and key.
 struct CreatedMessage {
   std::string scope;
