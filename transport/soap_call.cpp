@@ -112,7 +112,7 @@ int JudgeAnswer(int transferDone) {
   } else if (!transferDone) {
     CopyText(last.problem, sizeof last.problem,
              PostMayHaveActed() ? "the answer broke off after the request had gone out; the server may have "
-                                  "carried it out, so the item may exist there once more after a rerun"
+                                  "carried it out"
                                 : "the transfer of the answer failed");
   } else if (last.answer.shape == kAnswerFault) {
     FormatText(last.problem, sizeof last.problem, "%s: %s", SoapAnswerShapeText(kAnswerFault),
