@@ -55,6 +55,7 @@ class BrokenAnswerTest : public ConvertTest {
     gHost = HostLog();
     itemErrors_.clear();
     folderErrors_.clear();
+    notices_.clear();
     host_.ClearLog();
   }
 
@@ -159,6 +160,11 @@ TEST_F(BrokenAnswerTest, EveryRoadFailsVisiblyAndASecondRunGetsEverything) {
           EXPECT_EQ(std::vector<std::string>{"\t" + subject + "\t" + Problem(shape.kind, road.road, shape.problem)},
                     itemErrors_);
           EXPECT_EQ(0, StoredOnServer(subject));
+          // Only a transfer that broke after the request went out leaves
+          // the host in doubt.
+          EXPECT_EQ(shape.kind == gwsim::FaultKind::kCloseAfterStatus ? std::vector<std::string>{"132: " + subject}
+                                                                      : std::vector<std::string>{},
+                    notices_);
           warning += subject + ", ";
           break;
       }
