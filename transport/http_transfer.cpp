@@ -271,11 +271,12 @@ int DoPostBody(const char *url, const PostBody &body, const char *responsePath) 
     }
     result = PerformAttempt(url, &stream);
     if (result == CURLE_OK) break;
-    if (body.changesMailbox && MayHaveReachedServer(length)) {
+    if (body.changesServer && MayHaveReachedServer(length)) {
       // Posted again, a create the server carried out before the answer
-      // broke would be made twice.
+      // broke would be made twice, and a cursor read would go on from
+      // where the lost answer left the cursor.
       com_Log("MV Warning: the answer broke off (error=%d) after the request had gone out; not sending it again, "
-              "since the server may have carried it out",
+              "since the server may have acted on it",
               static_cast<int>(result));
       gPostMayHaveActed = 1;
       break;

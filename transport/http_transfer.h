@@ -26,8 +26,8 @@ void EndTransfer();
 // answer could not be stored).
 int DoPost(const char *url, const char *body, const char *responsePath);
 
-// 1 when the last post changed the mailbox, broke off after the server may
-// have had all of it, and was therefore not sent again.
+// 1 when the last post changed what the server holds, broke off after the
+// server may have had all of it, and was therefore not sent again.
 int PostMayHaveActed();
 
 // A request body: either `text` (textLength bytes, in memory), or, when
@@ -45,10 +45,11 @@ struct PostBody {
   FILE *file;
   int64_t fileLength;
   const PostSource *source;  // read instead of file when set
-  // Set for a request that changes the mailbox (a create): once it has gone
-  // out whole, or the server has begun to answer, a broken transfer is not
-  // posted again, since the server may have acted on it.
-  int changesMailbox;
+  // Set for a request that changes what the server holds (a create, or a
+  // cursor read, which moves the cursor): once it has gone out whole, or the
+  // server has begun to answer, a broken transfer is not posted again,
+  // since the server may have acted on it.
+  int changesServer;
 };
 
 // A body made as it is sent (in place of a file between head and tail):

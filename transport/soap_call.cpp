@@ -111,8 +111,8 @@ int JudgeAnswer(int transferDone) {
     FormatText(last.problem, sizeof last.problem, "HTTP response=%d", gHTTPResponse);
   } else if (!transferDone) {
     CopyText(last.problem, sizeof last.problem,
-             PostMayHaveActed() ? "the answer broke off after the request had gone out; the server may have "
-                                  "carried it out"
+             PostMayHaveActed() ? "the answer broke off after the request had gone out, and the server may have "
+                                  "acted on it"
                                 : "the transfer of the answer failed");
   } else if (last.answer.shape == kAnswerFault) {
     FormatText(last.problem, sizeof last.problem, "%s: %s", SoapAnswerShapeText(kAnswerFault),
@@ -221,11 +221,13 @@ size_t BuildSoapEnvelope(const char *body, char *out, size_t cap) {
   return b.len;
 }
 
-// Reads, cursors and the session change nothing in the mailbox and may be
-// posted again after a broken transfer; any other request may not, once
-// the server may have it (DoPostBody).
-int ChangesMailbox(const char *requestName) {
-  static const char *const kReadOnly[] = {"get", "read", "createCursor", "destroyCursor", "login", "logout"};
+// Reads, making and ending a cursor and the session change nothing that a
+// second post would get wrong; any other request may not be posted again
+// once the server may have it (DoPostBody): a create would be made twice,
+// and a cursor read (readCursorRequest moves the cursor) would skip the
+// items of the answer that was lost.
+int ChangesServer(const char *requestName) {
+  static const char *const kReadOnly[] = {"get", "createCursor", "destroyCursor", "login", "logout"};
   for (const char *prefix : kReadOnly)
     if (StartsWith(requestName, prefix)) return 0;
   return 1;
@@ -252,7 +254,7 @@ int SoapCall(const char *body, const char *requestName, const char *responsePath
         }
       }
       PostBody memoryBody = {envelope, envelopeLength, nullptr, nullptr, nullptr, 0, nullptr,
-                             ChangesMailbox(requestName)};
+                             ChangesServer(requestName)};
       result = PostWithRetries(memoryBody, responsePath);
     }
     free(envelope);
@@ -297,11 +299,11 @@ int PostAroundBody(FILE *request, const PostSource *source, int64_t bodyLength, 
       if (request != nullptr && envelopeLength <= kInlineEnvelopeLimit &&
           ReadEnvelope(head, request, bodyLength, &whole)) {
         PostBody memoryBody = {whole.data(), whole.size(), nullptr, nullptr, nullptr, 0, nullptr,
-                               ChangesMailbox(requestName)};
+                               ChangesServer(requestName)};
         result = PostWithRetries(memoryBody, responsePath);
       } else {
         PostBody streamed = {nullptr, 0, head, kEnvelopeEnd, request, bodyLength, source,
-                             ChangesMailbox(requestName)};
+                             ChangesServer(requestName)};
         result = PostWithRetries(streamed, responsePath);
       }
     }

@@ -276,7 +276,7 @@ bool ServerHasPending(const PluginApi &api, const ImportJournal &pending, bool *
 
 // Settles the message of the journal at path: the one a killed run was
 // writing (DATA/import-pending.txt), or one whose create broke off after the
-// server may have carried it out (a doubt file). Recorded as imported when
+// server may have acted on it (a doubt file). Recorded as imported when
 // the server has it, else left for this run to import. The journal is
 // removed either way.
 void SettleJournal(ImportRun *run, const std::string &path, const char *what) {

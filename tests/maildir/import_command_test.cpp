@@ -247,7 +247,7 @@ TEST_F(ImportCommandTest, ACreateWhoseAnswerBreaksOffIsNotPostedAgainAndTheNextR
     ImportReport report;
     EXPECT_EQ(Run(&report), 75) << FormatImportSummary(report);
     ASSERT_EQ(report.failures.size(), 1u) << FormatImportSummary(report);
-    EXPECT_NE(report.failures[0].reason.find("the server may have carried it out"), std::string::npos)
+    EXPECT_NE(report.failures[0].reason.find("the server may have acted on it"), std::string::npos)
         << report.failures[0].reason;
     EXPECT_NE(report.failures[0].reason.find("the next run asks the server"), std::string::npos);
     size_t creates = 0, folderLists = 0;

@@ -110,11 +110,12 @@ TEST_F(BrokenAnswerTest, EveryRoadFailsVisiblyAndASecondRunGetsEverything) {
       {"create: the mail is reported failed, and sent again", kCreate, "createItemRequest",
        "MV Warning: failed to create mail "},
   };
-  // A create is posted once: when its transfer broke after it went out, the
-  // server may have made the item, and the reason says so.
+  // A create or a cursor read is posted once: when its transfer broke after
+  // it went out, the server may have made the item or moved the cursor, and
+  // the reason says so.
   auto Problem = [](gwsim::FaultKind kind, Road road, const char *problem) -> std::string {
-    if (road == kCreate && kind == gwsim::FaultKind::kCloseAfterStatus)
-      return "the answer broke off after the request had gone out; the server may have carried it out";
+    if ((road == kCreate || road == kCursor) && kind == gwsim::FaultKind::kCloseAfterStatus)
+      return "the answer broke off after the request had gone out, and the server may have acted on it";
     return problem;
   };
   const int rows =
@@ -226,4 +227,26 @@ TEST_F(BrokenAnswerTest, ACodeLineInTheSubjectIsNoStatus) {
 }
 
 }  // namespace
+// A cursor read whose answer is cut after the server moved the cursor: read
+// again, the cursor stands past the items the lost answer held, and the
+// folder came out empty as if whole. The listing fails instead, and the
+// next run lists the folder whole.
+TEST_F(BrokenAnswerTest, ACursorReadCutAfterTheCursorMovedFailsTheListing) {
+  ASSERT_NO_FATAL_FAILURE(Connect(RowFolder(0)));
+  gwsim::Fault cut;
+  cut.kind = gwsim::FaultKind::kCutAt;
+  cut.cutAt = 200;
+  cut.requestName = "readCursorRequest";
+  server_.AddFault(cut);
+  NextStep();
+  EXPECT_EQ(0, Convert("F0"));
+  EXPECT_TRUE(Subjects().empty());
+  ASSERT_EQ(1u, folderErrors_.size());
+  EXPECT_EQ("F0\tthe item list could not be read (0 of 2 items listed)", folderErrors_[0]);
+  EXPECT_EQ(1u, Sent("readCursorRequest").size());
+  NextStep();
+  EXPECT_EQ(0, Convert("F0"));
+  EXPECT_EQ((std::vector<std::string>{"Row 0 a", "Row 0 b"}), Subjects());
+}
+
 }  // namespace reader_test
