@@ -70,6 +70,10 @@ enum {
   // before writing it again. The text is the item's name. Sent before the
   // failure.
   kExtNoticeItemInDoubt = 132,
+  // A group member whose contact could not be created is left out of the
+  // group, which is created without it: the group is not failed (written
+  // again, it would be there twice). The text is "<member>\t<reason>".
+  kExtNoticeMemberLeftOut = 133,
 };
 
 // Records an error for the host (see the codes above).

@@ -249,15 +249,19 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
   MemberRequest member = {Escaped(Working(name, sizeof(HostRecipient::name))),
                           Working(address, sizeof(HostRecipient::address))};
   CreateOutcome outcome = {0, 0};
+  gWritingMember = 1;
   int result = SubmitCreateItem(kWriterMember, WriteMemberBody, &member, member.name.c_str(),
                                 &outcome);
+  gWritingMember = 0;
   if (result != kCreateDone) return result;
   char id[kMemberIdSize];
   ReadMemberId(CreateResponsePath(kWriterMember).c_str(), id, sizeof id);
   if (id[0] == '\0') {
     com_Log("MV Warning: failed to create member, name=%s, the answer carried no id",
             member.name.c_str());
+    gWritingMember = 1;
     ReportWriteFailure(member.name.c_str(), "the answer carried no id");
+    gWritingMember = 0;
     return kCreateFailed;
   }
   *memberId = id;

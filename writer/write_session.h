@@ -67,6 +67,9 @@ int ReadCreateResponse(const char *responsePath, char *id, size_t idCap);
 // Tells the host that an item it handed over was not written: logs nothing,
 // records "\t<itemName>\t<reason>" with com_SetExtendedError(kExtErrorItemFailed).
 void ReportWriteFailure(const char *itemName, const char *reason);
+// Set by the contact writer while it writes a group member: a failure is
+// then told as the member left out (kExtNoticeMemberLeftOut).
+extern int gWritingMember;
 
 // Debug counters back to 0, as at load (tests).
 void ResetWriteCounters();

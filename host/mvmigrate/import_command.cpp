@@ -37,12 +37,18 @@ struct WriteFailure {
   bool reported = false;
   bool inDoubt = false;  // the server may have made the item all the same
   std::string reason;
+  std::vector<std::string> warnings;  // members of a group left out
 };
 
 void CatchItemFailure(int code, const char *text, void *user) {
   if (user == nullptr || text == nullptr) return;
   auto *failure = static_cast<WriteFailure *>(user);
   if (code == kExtNoticeItemInDoubt) failure->inDoubt = true;
+  if (code == kExtNoticeMemberLeftOut) {
+    const char *tab = strchr(text, '\t');
+    failure->warnings.push_back("member " + (tab != nullptr ? std::string(text, tab) : std::string(text)) +
+                                " left out of the group: " + (tab != nullptr ? tab + 1 : "its contact was not created"));
+  }
   if (code != kExtErrorItemFailed) return;
   failure->reported = true;
   // "<id>\t<subject>\t<reason>": the reason is the last field.
@@ -110,7 +116,9 @@ std::string FieldText(const char *field, size_t cap) { return std::string(field,
 // the fields the plug-in's readers fill: a mail by subject, sender and
 // delivery time; an appointment by its title (as far as the reader keeps
 // it) and start; a task by its title and the day it is due (GroupWise keeps
-// task dates as days).
+// task dates as days); a contact by its names and first address, a group by
+// its name (neither has a subject, sender or date: told apart by those, any
+// entry of the book would pass for any other).
 struct ItemIdentity {
   std::string subject;
   std::string sender;
@@ -119,6 +127,16 @@ struct ItemIdentity {
 
 ItemIdentity IdentityOf(const HostMessage &record) {
   ItemIdentity id;
+  if (record.itemKind == kItemContact) {
+    if (record.contactFlag == 1) {
+      id.subject = "group: " + FieldText(record.title, sizeof record.title);
+    } else {
+      id.subject = "contact: " + FieldText(record.firstName, sizeof record.firstName) + " / " +
+                   FieldText(record.lastName, sizeof record.lastName);
+      id.sender = FieldText(record.email, sizeof record.email);
+    }
+    return id;
+  }
   if (record.itemKind != kItemAppointment && record.itemKind != kItemTask) {
     id.subject = FieldText(record.subject, sizeof record.subject);
     id.sender = FieldText(record.fromAddress, sizeof record.fromAddress);
@@ -408,6 +426,7 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
     mvcom_SetExtendedErrorSink(&CatchItemFailure, &failure);
     run->api->WriteMsg(run->record, nullptr, run->workDir.c_str(), nullptr);
     mvcom_SetExtendedErrorSink(nullptr, nullptr);
+    Warn(run, *folder, item, subject, failure.warnings);
     if (failure.reported) {
       std::string reason = failure.reason.empty() ? "not written" : failure.reason;
       if (failure.inDoubt) {

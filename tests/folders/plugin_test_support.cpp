@@ -72,7 +72,8 @@ void PluginTest::ErrorSink(int code, const char *text, void *user) {
   PluginTest *test = static_cast<PluginTest *>(user);
   if (code == kExtErrorItemFailed) test->itemErrors_.push_back(text);
   if (code == kExtErrorFolder) test->folderErrors_.push_back(text);
-  if (code == kExtNoticeAttachmentLost || code == kExtNoticeFolderShortened || code == kExtNoticeItemInDoubt)
+  if (code == kExtNoticeAttachmentLost || code == kExtNoticeFolderShortened || code == kExtNoticeItemInDoubt ||
+      code == kExtNoticeMemberLeftOut)
     test->notices_.push_back(std::to_string(code) + ": " + text);
 }
 
