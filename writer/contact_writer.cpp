@@ -11,6 +11,7 @@
 #include "plugin/host_message.h"
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
+#include "transport/http_transfer.h"
 #include "transport/response_scanner.h"
 #include "writer/write_session.h"
 #include "writer/xml_text.h"
@@ -241,6 +242,13 @@ void WriteXmlElement(FILE *request, const char *name, const char *value, const c
   }
 }
 
+// The member stays out of the group, which is still written: told as a
+// notice, not as a failure of the group.
+static void TellMemberLeftOut(const std::string &name, const std::string &reason) {
+  const std::string text = name + "\t" + reason;
+  com_SetExtendedError(kExtNoticeMemberLeftOut, 0, text.c_str());
+}
+
 int AddGroupMember(const char *name, const char *address, std::string *memberId) {
   memberId->clear();
   if (name == nullptr) name = "";
@@ -249,19 +257,28 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
   MemberRequest member = {Escaped(Working(name, sizeof(HostRecipient::name))),
                           Working(address, sizeof(HostRecipient::address))};
   CreateOutcome outcome = {0, 0};
-  gWritingMember = 1;
-  int result = SubmitCreateItem(kWriterMember, WriteMemberBody, &member, member.name.c_str(),
-                                &outcome);
-  gWritingMember = 0;
-  if (result != kCreateDone) return result;
+  // A member the server refused (it made nothing) is asked for once more
+  // before it is left out of the group; one whose create broke off after it
+  // went out may exist, and is not.
+  int result = kCreateFailed;
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    gWritingMember = 1;
+    gMemberFailure.clear();
+    result = SubmitCreateItem(kWriterMember, WriteMemberBody, &member, member.name.c_str(), &outcome);
+    gWritingMember = 0;
+    if (result == kCreateDone || attempt == 2 || PostMayHaveActed()) break;
+    com_Log("MV Info: creating member %s again", member.name.c_str());
+  }
+  if (result != kCreateDone) {
+    TellMemberLeftOut(member.name, gMemberFailure);
+    return result;
+  }
   char id[kMemberIdSize];
   ReadMemberId(CreateResponsePath(kWriterMember).c_str(), id, sizeof id);
   if (id[0] == '\0') {
     com_Log("MV Warning: failed to create member, name=%s, the answer carried no id",
             member.name.c_str());
-    gWritingMember = 1;
-    ReportWriteFailure(member.name.c_str(), "the answer carried no id");
-    gWritingMember = 0;
+    TellMemberLeftOut(member.name, "the answer carried no id");
     return kCreateFailed;
   }
   *memberId = id;

@@ -374,14 +374,12 @@ int AddRequestHole(FILE *request, const char *path, const char *appendix, int64_
   return 1;
 }
 
-// Set while a group member is written: its failure leaves the member out of
-// the group, it does not fail the group.
 int gWritingMember = 0;
+std::string gMemberFailure;
 
 void ReportWriteFailure(const char *itemName, const char *reason) {
   if (gWritingMember) {
-    std::string text = std::string(itemName ? itemName : "") + "\t" + (reason ? reason : "");
-    com_SetExtendedError(kExtNoticeMemberLeftOut, 0, text.c_str());
+    gMemberFailure = reason != nullptr ? reason : "";
     return;
   }
   std::string text = std::string("\t") + (itemName ? itemName : "") + "\t" + (reason ? reason : "");

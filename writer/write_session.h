@@ -68,8 +68,10 @@ int ReadCreateResponse(const char *responsePath, char *id, size_t idCap);
 // records "\t<itemName>\t<reason>" with com_SetExtendedError(kExtErrorItemFailed).
 void ReportWriteFailure(const char *itemName, const char *reason);
 // Set by the contact writer while it writes a group member: a failure is
-// then told as the member left out (kExtNoticeMemberLeftOut).
+// then kept in gMemberFailure, not told as the item's, since the member is
+// asked for again or left out of the group (kExtNoticeMemberLeftOut).
 extern int gWritingMember;
+extern std::string gMemberFailure;
 
 // Debug counters back to 0, as at load (tests).
 void ResetWriteCounters();
