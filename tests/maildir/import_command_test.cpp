@@ -267,6 +267,41 @@ TEST_F(ImportCommandTest, ACreateWhoseAnswerBreaksOffIsNotPostedAgainAndTheNextR
   }
 }
 
+// A contact whose create broke off is asked about on the next run by its
+// names and address: contacts have no subject, sender or date, and told
+// apart by those, the other contact passed for it and it was never made.
+TEST_F(ImportCommandTest, AContactInDoubtIsAskedAboutByItsNames) {
+  StartServer();
+  fs::create_directories(root_ / "tree/contacts");
+  ASSERT_TRUE(WriteFileBytes((root_ / "tree/contacts/ann.vcf").string(),
+                             "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:ann-1\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\n"
+                             "EMAIL:ann@example.com\r\nEND:VCARD\r\n"));
+  ASSERT_TRUE(WriteFileBytes((root_ / "tree/contacts/bo.vcf").string(),
+                             "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:bo-2\r\nN:Berg;Bo;;;\r\nFN:Bo Berg\r\n"
+                             "EMAIL:bo@example.com\r\nEND:VCARD\r\n"));
+  auto contacts = [this] {
+    gwsim::Mailbox &box = server_->mailbox();
+    auto lock = box.Lock();
+    int n = 0;
+    for (const gwsim::Item &item : box.items) n += item.kind == "Contact";
+    return n;
+  };
+  const int before = contacts();
+  gwsim::Fault closed;  // the status line, then nothing: nothing is made
+  closed.kind = gwsim::FaultKind::kCloseAfterStatus;
+  closed.requestName = "createItemRequest";
+  closed.nameOrdinal = 2;
+  server_->AddFault(closed);
+  options_.folders = {"Contacts"};
+  ImportReport report;
+  EXPECT_EQ(Run(&report), 75) << FormatImportSummary(report);
+  ASSERT_EQ(report.failures.size(), 1u) << FormatImportSummary(report);
+  EXPECT_EQ(contacts(), before + 1);
+  ImportReport rerun;
+  ASSERT_EQ(Run(&rerun), 0) << FormatImportSummary(rerun);
+  EXPECT_EQ(contacts(), before + 2) << "the contact in doubt was not made again";
+}
+
 TEST_F(ImportCommandTest, ImportedMailCarriesTheRecordsFields) {
   StartServer();
   options_.folders = {"Mailbox"};
