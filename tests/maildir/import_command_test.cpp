@@ -59,6 +59,18 @@ class ImportCommandTest : public ::testing::Test {
     std::sort(out.begin(), out.end());
     return out;
   }
+  // Imports `folder` with the second createItemRequest answered as `fault`
+  // says: that item fails, alone. Returns its reason.
+  std::string ImportWithSecondCreateBroken(gwsim::Fault fault, const std::string &folder) {
+    fault.requestName = "createItemRequest";
+    fault.nameOrdinal = 2;
+    server_->AddFault(fault);
+    options_.folders = {folder};
+    ImportReport report;
+    EXPECT_EQ(Run(&report), 75) << FormatImportSummary(report);
+    EXPECT_EQ(report.failures.size(), 1u) << FormatImportSummary(report);
+    return report.failures.empty() ? "" : report.failures[0].reason;
+  }
   void StartServer() {
     server_.reset(new gwsim::Server());
     ASSERT_TRUE(server_->Start()) << server_->LastError();
@@ -236,20 +248,13 @@ TEST_F(ImportCommandTest, ACreateWhoseAnswerBreaksOffIsNotPostedAgainAndTheNextR
     gwsim::Fault cut;
     cut.kind = row.kind;
     cut.cutAt = 90;
-    cut.requestName = "createItemRequest";
-    cut.nameOrdinal = 2;
-    server_->AddFault(cut);
     gwsim::Fault readCut = cut;
     readCut.requestName = "getFolderListRequest";
     readCut.nameOrdinal = 1;
     server_->AddFault(readCut);
-    options_.folders = {"Mailbox"};
-    ImportReport report;
-    EXPECT_EQ(Run(&report), 75) << FormatImportSummary(report);
-    ASSERT_EQ(report.failures.size(), 1u) << FormatImportSummary(report);
-    EXPECT_NE(report.failures[0].reason.find("the server may have acted on it"), std::string::npos)
-        << report.failures[0].reason;
-    EXPECT_NE(report.failures[0].reason.find("the next run asks the server"), std::string::npos);
+    const std::string reason = ImportWithSecondCreateBroken(cut, "Mailbox");
+    EXPECT_NE(reason.find("the server may have acted on it"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("the next run asks the server"), std::string::npos);
     size_t creates = 0, folderLists = 0;
     for (const gwsim::RecordedRequest &r : server_->Requests()) {
       creates += r.requestName == "createItemRequest";
@@ -289,13 +294,7 @@ TEST_F(ImportCommandTest, AContactInDoubtIsAskedAboutByItsNames) {
   const int before = contacts();
   gwsim::Fault closed;  // the status line, then nothing: nothing is made
   closed.kind = gwsim::FaultKind::kCloseAfterStatus;
-  closed.requestName = "createItemRequest";
-  closed.nameOrdinal = 2;
-  server_->AddFault(closed);
-  options_.folders = {"Contacts"};
-  ImportReport report;
-  EXPECT_EQ(Run(&report), 75) << FormatImportSummary(report);
-  ASSERT_EQ(report.failures.size(), 1u) << FormatImportSummary(report);
+  ImportWithSecondCreateBroken(closed, "Contacts");
   EXPECT_EQ(contacts(), before + 1);
   ImportReport rerun;
   ASSERT_EQ(Run(&rerun), 0) << FormatImportSummary(rerun);
