@@ -12,12 +12,14 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "host/ical/ical_reader.h"
 #include "host/ical/ical_writer.h"
+#include "host/ical/series_copies.h"
 #include "host/maildir/maildir_paths.h"
 #include "host/maildir/tree_links.h"
 #include "platform/bounded_text.h"
@@ -84,6 +86,8 @@ class VdirExportStore : public store::ExportStore {
   int OpenFolder(const std::string &folderPath, std::string *error) override {
     open_ = false;
     present_.clear();
+    series_.clear();
+    seriesRead_ = false;
     directory_ = maildir::FolderDirectory(root_, folderPath);
     if (MakeDirectories(directory_) != 0) {
       *error = "cannot create calendar directory " + directory_ + ": " + strerror(errno);
@@ -118,7 +122,12 @@ class VdirExportStore : public store::ExportStore {
       return store::kFailed;
     }
     const std::string name = ItemUid(record).substr(0, 32) + kItemExtension;
-    if (present_.count(name) != 0) return store::kAlreadyPresent;
+    const bool series = record.itemKind == kItemAppointment && record.recurKind != 0;
+    if (present_.count(name) != 0) {
+      // A run killed after the rename may not have removed the later copy.
+      if (series) DropLaterCopies(name, ReadWhole(JoinPath(directory_, name)));
+      return store::kAlreadyPresent;
+    }
     std::string text;
     std::vector<std::string> notes;
     if (BuildItemCalendar(record, workDir, static_cast<int64_t>(time(nullptr)), &text, &notes, error) != 0)
@@ -133,6 +142,7 @@ class VdirExportStore : public store::ExportStore {
     }
     present_.insert(name);
     ++unsynced_;
+    if (series) DropLaterCopies(name, text);
     if (bytes != nullptr) *bytes = static_cast<int64_t>(text.size());
     if (warnings != nullptr) warnings->insert(warnings->end(), notes.begin(), notes.end());
     return store::kStored;
@@ -174,10 +184,59 @@ class VdirExportStore : public store::ExportStore {
     return 0;
   }
 
+  static std::string ReadWhole(const std::string &path) {
+    std::string text;
+    FilePtr f = OpenFile(path.c_str(), "rb");
+    if (!f) return text;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+    return text;
+  }
+
+  // The series of the open folder, read from its files when a series is
+  // first written into it.
+  void ReadSeries() {
+    seriesRead_ = true;
+    for (const std::string &name : present_) {
+      SeriesShape shape;
+      if (ReadSeriesShape(ReadWhole(JoinPath(directory_, name)), &shape)) series_.emplace(name, shape);
+    }
+  }
+
+  // A series written at its first occurrence replaces the copies of it that
+  // an earlier run wrote from a later occurrence, when the first could not
+  // be read (see series_copies.h).
+  void DropLaterCopies(const std::string &name, const std::string &text) {
+    if (!seriesRead_) ReadSeries();
+    SeriesShape shape;
+    if (!ReadSeriesShape(text, &shape)) return;
+    series_[name] = shape;
+    for (auto it = series_.begin(); it != series_.end();) {
+      if (it->first == name || !IsLaterCopy(shape, it->second)) {
+        ++it;
+        continue;
+      }
+      const std::string path = JoinPath(directory_, it->first);
+      if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        com_Log("MV Warning: cannot remove %s, a copy of the series in %s from a later occurrence: %s", path.c_str(),
+                name.c_str(), strerror(errno));
+        ++it;
+        continue;
+      }
+      com_Log("MV Info: removed %s, the series in %s written from a later occurrence", path.c_str(), name.c_str());
+      present_.erase(it->first);
+      ++unsynced_;
+      it = series_.erase(it);
+    }
+  }
+
   std::string root_;
   std::string directory_;
   bool open_ = false;
   std::unordered_set<std::string> present_;  // item file names in the open folder
+  std::map<std::string, SeriesShape> series_;  // file name -> shape, once seriesRead_
+  bool seriesRead_ = false;
   int unsynced_ = 0;
 };
 

@@ -143,6 +143,109 @@ TEST_F(IcalStoreTest, AFailedWriteLeavesNothing) {
   EXPECT_EQ(s->Write(*r, host_.workDir(), nullptr, nullptr, &error), store::kStored) << "a later write of it is not refused";
 }
 
+// A series goes out at the first of its occurrences that the reader reads.
+// When the first could not be read, one run writes the series from a later
+// occurrence and the rerun writes it from the first: the later copy goes.
+TEST_F(IcalStoreTest, ASeriesWrittenFromItsFirstOccurrenceReplacesACopyFromALaterOne) {
+  const auto weekly = [this](const char *id, const char *start, const char *end) {
+    Record r = Appointment(id);
+    CopyText(r->timeZoneName, sizeof r->timeZoneName, "W. Europe Standard Time");
+    r->startTime = Utc(start);
+    r->endTime = Utc(end);
+    r->recurKind = 5;  // Mondays and Wednesdays until June
+    r->recurInterval = 1;
+    r->recurDayMask = 10;
+    r->recurRangeKind = 1;
+    r->recurUntil = Utc("20240626T000000Z");
+    return r;
+  };
+  const auto daily = [this](const char *id, const char *start) {
+    Record r = Appointment(id);
+    r->allDay = 1;
+    r->eventKind = 2;
+    r->startTime = Utc(start);
+    r->endTime = U64ToFileTime(FileTimeToU64(r->startTime) + 864000000000ULL);
+    r->recurKind = 6;  // every second day, ten times
+    r->recurInterval = 2;
+    r->recurRangeKind = 0;
+    r->recurCount = 10;
+    return r;
+  };
+  const struct {
+    const char *why;
+    std::function<Record()> first, other;
+    bool removed;
+  } cases[] = {
+      {"the Wednesday after the first Monday", [&] { return weekly("a1", "20240108T080000Z", "20240108T090000Z"); },
+       [&] { return weekly("a2", "20240110T080000Z", "20240110T090000Z"); }, true},
+      {"a summer occurrence, in daylight time", [&] { return weekly("b1", "20240108T080000Z", "20240108T090000Z"); },
+       [&] { return weekly("b2", "20240605T070000Z", "20240605T080000Z"); }, true},
+      {"an all-day series, the third day of it", [&] { return daily("c1", "20240301T000000Z"); },
+       [&] { return daily("c2", "20240305T000000Z"); }, true},
+      {"a start on a Tuesday is no occurrence", [&] { return weekly("d1", "20240108T080000Z", "20240108T090000Z"); },
+       [&] { return weekly("d2", "20240109T080000Z", "20240109T090000Z"); }, false},
+      {"an all-day series started on a day between", [&] { return daily("e1", "20240301T000000Z"); },
+       [&] { return daily("e2", "20240302T000000Z"); }, false},
+      {"another length", [&] { return weekly("f1", "20240108T080000Z", "20240108T090000Z"); },
+       [&] { return weekly("f2", "20240110T080000Z", "20240110T093000Z"); }, false},
+      {"another title", [&] { return weekly("g1", "20240108T080000Z", "20240108T090000Z"); },
+       [&] {
+         Record r = weekly("g2", "20240110T080000Z", "20240110T090000Z");
+         CopyText(r->title, sizeof r->title, "Planning (team B)");
+         return r;
+       },
+       false},
+      {"another end of the range", [&] { return weekly("h1", "20240108T080000Z", "20240108T090000Z"); },
+       [&] {
+         Record r = weekly("h2", "20240110T080000Z", "20240110T090000Z");
+         r->recurUntil = Utc("20240726T000000Z");
+         return r;
+       },
+       false},
+      {"a series that starts earlier stays", [&] { return weekly("i1", "20240110T080000Z", "20240110T090000Z"); },
+       [&] { return weekly("i2", "20240108T080000Z", "20240108T090000Z"); }, false},
+  };
+  const auto name = [](const HostMessage &r) { return ical::ItemUid(r).substr(0, 32) + ".ics"; };
+  int number = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    const std::string out = out_ + std::to_string(++number) + "/", dir = out + "calendars/Calendar/";
+    Record first = c.first(), other = c.other();
+    std::string error;
+    {
+      std::unique_ptr<store::ExportStore> run1 = ical::MakeIcalExportStore(2, out);
+      ASSERT_EQ(run1->OpenFolder("Calendar", &error), 0) << error;
+      ASSERT_EQ(run1->Write(*other, host_.workDir(), nullptr, nullptr, &error), store::kStored) << error;
+    }
+    std::unique_ptr<store::ExportStore> run2 = ical::MakeIcalExportStore(2, out);
+    ASSERT_EQ(run2->OpenFolder("Calendar", &error), 0) << error;
+    ASSERT_EQ(run2->Write(*first, host_.workDir(), nullptr, nullptr, &error), store::kStored) << error;
+    ASSERT_EQ(run2->Sync(&error), 0) << error;
+    EXPECT_TRUE(FileExists(dir + name(*first)));
+    EXPECT_EQ(FileExists(dir + name(*other)), !c.removed);
+    EXPECT_EQ(Files(dir).size(), c.removed ? 1u : 2u);
+  }
+
+  // A run killed after writing the first's file and before removing the
+  // copy: the rerun finds the file there and removes the copy then.
+  const std::string killed = out_ + "killed/", dir = killed + "calendars/Calendar/";
+  const std::string aside = out_ + "aside/", asideDir = aside + "calendars/Calendar/";
+  Record first = weekly("k1", "20240108T080000Z", "20240108T090000Z"),
+         other = weekly("k2", "20240110T080000Z", "20240110T090000Z");
+  std::string error;
+  for (const auto &run : {std::make_pair(killed, other.get()), std::make_pair(aside, first.get())}) {
+    std::unique_ptr<store::ExportStore> s = ical::MakeIcalExportStore(2, run.first);
+    ASSERT_EQ(s->OpenFolder("Calendar", &error), 0) << error;
+    ASSERT_EQ(s->Write(*run.second, host_.workDir(), nullptr, nullptr, &error), store::kStored) << error;
+  }
+  ASSERT_TRUE(WriteFileBytes(dir + name(*first), ReadFileBytes(asideDir + name(*first))));
+  std::unique_ptr<store::ExportStore> rerun = ical::MakeIcalExportStore(2, killed);
+  ASSERT_EQ(rerun->OpenFolder("Calendar", &error), 0) << error;
+  EXPECT_EQ(rerun->Write(*first, host_.workDir(), nullptr, nullptr, &error), store::kAlreadyPresent);
+  EXPECT_FALSE(FileExists(dir + name(*other)));
+  EXPECT_TRUE(FileExists(dir + name(*first)));
+}
+
 // Records as the plug-in's readers give them, each exported and imported
 // again: every field the record has comes back.
 const std::vector<std::pair<const char *, std::function<void(HostMessage *, const std::string &)>>> &RoundTrips() {
