@@ -69,6 +69,12 @@ void RecordFailedId(const char *id, const char *subject) {
   if (id[0] != '\0') ++gSession.failedCount;
 }
 
+void RecordListingFailed() {
+  if (!gRunSettings.d327) return;
+  FilePtr file = OpenWorkFile();
+  if (file) fprintf(file.get(), "%s\n", kListingFailedLine);
+}
+
 int ReadFailedIds(const char *sortName, const char *idFilePath) {
   DebugLog("debug: searching for failed messages");
   FilePtr list = OpenFile(gRunSettings.d327Path, "r");
@@ -78,13 +84,14 @@ int ReadFailedIds(const char *sortName, const char *idFilePath) {
   static char line[kListLineSize], wanted[kListLineSize];
   // The name as RecordFailedFolder wrote it.
   CopyOneLine(wanted, sizeof wanted, sortName, kRecordBreaks);
-  int count = 0;
+  int count = 0, listAgain = 0;
   while (ReadListLine(line, sizeof line, list.get())) {
     if (strstr(line, "FolderNumber=") == nullptr) continue;
     const char *name = strchr(line, ';');
     if (name == nullptr || strcmp(name + 1, wanted) != 0) continue;
     while (ReadListLine(line, sizeof line, list.get())) {
       if (StartsWith(line, "msgid=;")) break;
+      if (strcmp(line, kListingFailedLine) == 0) listAgain = 1;
       char *separator = strchr(line, ';');
       if (separator == nullptr || !StartsWith(line, "msgid=")) continue;
       *separator = '\0';
@@ -93,5 +100,5 @@ int ReadFailedIds(const char *sortName, const char *idFilePath) {
       ++count;
     }
   }
-  return count;
+  return listAgain ? kListAgain : count;
 }

@@ -26,7 +26,19 @@ void RecordFailedFolder(int folderNumber, int folderClass, const char *sortName)
 // Without /D327 nothing happens; a file that cannot be opened is passed over.
 void RecordFailedId(const char *id, const char *subject);
 
+// Appends kListingFailedLine to the folder's block: its item list could not
+// be read whole, so the ids the block holds are not all that is missing.
+// Without /D327 nothing happens.
+void RecordListingFailed();
+
+// The line that says so. It holds no ";", so a reader of id lines passes
+// over it.
+constexpr const char kListingFailedLine[] = "listing=failed";
+
 // Writes into idFilePath the ids that the /D327 file lists under every
 // block of the folder named sortName (case counts), in file order, and
-// returns how many. Returns -1 when either file cannot be opened.
+// returns how many. Returns -1 when either file cannot be opened, and
+// kListAgain when a block of the folder says that its listing failed (the
+// folder is then listed as in a normal run).
+enum { kListAgain = -2 };
 int ReadFailedIds(const char *sortName, const char *idFilePath);

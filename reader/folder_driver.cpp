@@ -189,8 +189,15 @@ int ListItemIds(const FolderRun &run, const char *idPath) {
       gSession.dateFilter[0] = '\0';
       return count;
     }
+    // The earlier run could not list the folder whole: the items it never
+    // saw are in no list, so the folder is listed again (the host passes
+    // over what is already exported).
+    if (count == kListAgain)
+      com_Log("MV Info: folder %s was not listed whole by the earlier run, listing it again", run.sortName);
   }
-  return ListFolderIds(*run.folder, run.sortName, idPath, 0);
+  const int listed = ListFolderIds(*run.folder, run.sortName, idPath, 0);
+  if (gSession.listingFailed) RecordListingFailed();
+  return listed;
 }
 
 int ConvertMailFolder(FolderRun *run, int folderNumber) {

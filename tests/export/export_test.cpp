@@ -418,30 +418,35 @@ TEST_F(ExportTest, ABrokenFolderListFailsTheRunAndTheNextRunExportsEverything) {
 
 // A folder whose listing the server refuses must not be filled with the
 // items of the folder listed before it (the plug-in's id list of that one is
-// still in the work directory), neither in this run nor in a retry.
+// still in the work directory), neither in this run nor in a rerun; a rerun
+// of the failed items alone lists that folder again.
 TEST_F(ExportTest, RefusedListingTakesNoOtherFoldersItems) {
-  StartServer(4);
-  gwsim::Fault fault;
-  fault.kind = gwsim::FaultKind::kCode;
-  fault.status = 59905;
-  fault.requestName = "createCursorRequest";
-  fault.nameOrdinal = 4;  // the second generated folder's, listed right after the first with its items
-  server_->AddFault(fault);
-  const std::string out = host_.root() + "/refused";
-  RunResult first = RunMvmigrate(Args(out));
-  // The folder's items are not lost in silence: the run fails and says why.
-  EXPECT_EQ(first.exitCode, 75) << first.output;
-  EXPECT_NE(first.output.find("the item list could not be read"), std::string::npos) << first.output;
-  server_->ClearFaults();
-  RunResult second = RunMvmigrate(Args(out));
-  EXPECT_EQ(second.exitCode, 0) << second.output;
-  std::map<std::string, int> copies;
-  size_t messages = 0;
-  for (const auto &entry : Tree(out)) ++copies[entry.second.subject], ++messages;
-  EXPECT_EQ(messages, 9u) << "5 in the Mailbox, 4 generated\n" << first.output << second.output;
-  for (const auto &c : copies) EXPECT_EQ(c.second, 1) << "\"" << c.first << "\" exported into two folders";
-  for (const char *name : {"msgids.tmp", "cursor.tmp", "msg.xml", "logout.xml"})
-    EXPECT_FALSE(testing_support::FileExists(out + "/work/" + std::string(name))) << name << " left in the work directory";
+  for (const char *rerun : {"", "--retry-failed"}) {
+    SCOPED_TRACE(std::string("rerun: export ") + rerun);
+    StartServer(4);
+    gwsim::Fault fault;
+    fault.kind = gwsim::FaultKind::kCode;
+    fault.status = 59905;
+    fault.requestName = "createCursorRequest";
+    fault.nameOrdinal = 4;  // the second generated folder's, listed right after the first with its items
+    server_->AddFault(fault);
+    const std::string out = host_.root() + "/refused" + (rerun[0] != '\0' ? "-retry" : "");
+    RunResult first = RunMvmigrate(Args(out));
+    // The folder's items are not lost in silence: the run fails and says why.
+    EXPECT_EQ(first.exitCode, 75) << first.output;
+    EXPECT_NE(first.output.find("the item list could not be read"), std::string::npos) << first.output;
+    server_->ClearFaults();
+    RunResult second = RunMvmigrate(Args(out, rerun));
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    std::map<std::string, int> copies;
+    size_t messages = 0;
+    for (const auto &entry : Tree(out)) ++copies[entry.second.subject], ++messages;
+    EXPECT_EQ(messages, 9u) << "5 in the Mailbox, 4 generated\n" << first.output << second.output;
+    for (const auto &c : copies) EXPECT_EQ(c.second, 1) << "\"" << c.first << "\" exported into two folders";
+    for (const char *name : {"msgids.tmp", "cursor.tmp", "msg.xml", "logout.xml"})
+      EXPECT_FALSE(testing_support::FileExists(out + "/work/" + std::string(name))) << name << " left in the work directory";
+    server_->Stop();
+  }
 }
 
 }  // namespace

@@ -317,5 +317,37 @@ TEST_F(FolderDriverTest, AFolderTheServerWillNotListIsReportedNotFilledFromAnoth
             folderErrors_);
 }
 
+// The items a broken listing never reached are in no list: the folder's
+// block says so, and a retry of the failed items lists that folder again
+// while the other folders still take their ids from the list.
+TEST_F(FolderDriverTest, ARetryListsAgainAFolderWhoseListingBroke) {
+  const std::string failedIds = host_.dataDir() + "failed.txt";
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D327", failedIds}));
+  gHost.saveCodes = {0, 1234, 0};
+  ASSERT_EQ(0, Convert("Mailbox"));
+  FaultNext(1, 500);  // the cursor of Projects
+  ASSERT_EQ(0, Convert("Projects"));
+  const std::string list = ReadFileBytes(WorkFile("failedIds.tmp"));
+  EXPECT_EQ("FolderNumber=" + std::to_string(FolderIndex("Mailbox")) +
+                ", FolderType=0;Mailbox\nmsgid=M2@1;Mail 2\nmsgid=;\n"
+                "FolderNumber=" + std::to_string(FolderIndex("Projects")) +
+                ", FolderType=0;Projects\nlisting=failed\nmsgid=;\n",
+            list);
+
+  ASSERT_TRUE(WriteFileBytes(failedIds, list));
+  ASSERT_NO_FATAL_FAILURE(Connect(Mailbox(3), {"/D328", "/D327", failedIds}));
+  gHost = HostLog();
+  server_.ClearRequests();
+  ASSERT_EQ(0, Convert("Mailbox"));
+  EXPECT_EQ((std::vector<std::string>{"Mail 2"}), Subjects());
+  EXPECT_TRUE(Sent("createCursorRequest").empty());
+  ASSERT_EQ(0, Convert("Projects"));
+  EXPECT_EQ((std::vector<std::string>{"Mail 2", "Mail 1", "Mail 2"}), Subjects());
+  EXPECT_EQ(1u, Sent("createCursorRequest").size());
+  EXPECT_TRUE(host_.HasLog("MV Info: folder Projects was not listed whole by the earlier run, listing it again"));
+  EXPECT_EQ(std::string::npos, ReadFileBytes(WorkFile("failedIds.tmp")).find("listing=failed"))
+      << "listed whole this time";
+}
+
 }  // namespace
 }  // namespace reader_test
