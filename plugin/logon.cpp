@@ -262,6 +262,28 @@ int ListAnswerGood(const char *requestName) {
   return 1;
 }
 
+// The category list. The logon goes on without it, but every item read
+// then loses its categories for good (it is recorded as exported), so a
+// broken answer is asked for once more, and the host is told when the
+// second one is no better.
+void ReadCategoryList(const char *responsePath) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt > 0) com_Log("MV Info: asking for the category list again");
+    SoapCall(kCategoryListRequest, "getCategoryListRequest", responsePath);
+    if (gHTTPResponse != 200) {
+      com_Log("MV Warning: getCategoryListRequest failed with httpResponse %d", gHTTPResponse);
+      continue;
+    }
+    if (!ListAnswerGood("getCategoryListRequest")) continue;
+    KeepDebugCopy(gRunSettings.mailDebug || gRunSettings.calDebug, responsePath, "categorylist.xml",
+                  "getCategoryListRequest");
+    ParseCategoryList(responsePath);
+    return;
+  }
+  com_SetExtendedError(kExtNoticeCategoriesUnknown, 0,
+                       "the category list could not be read: items are read without their categories");
+}
+
 // The folder, category and address-book lists. Returns the logon result.
 int ReadMailboxLists(int allBooks) {
   char responsePath[kPathSize];
@@ -279,14 +301,7 @@ int ReadMailboxLists(int allBooks) {
   ParseGWFolders(responsePath);
   ForgetAnswer(responsePath);
 
-  SoapCall(kCategoryListRequest, "getCategoryListRequest", responsePath);
-  if (gHTTPResponse != 200) {
-    com_Log("MV Warning: getCategoryListRequest failed with httpResponse %d", gHTTPResponse);
-  } else if (ListAnswerGood("getCategoryListRequest")) {
-    KeepDebugCopy(gRunSettings.mailDebug || gRunSettings.calDebug, responsePath,
-                  "categorylist.xml", "getCategoryListRequest");
-    ParseCategoryList(responsePath);
-  }
+  ReadCategoryList(responsePath);
 
   SoapCall(kAddressBookListRequest, "getAddressBookListRequest", responsePath);
   KeepDebugCopy(gRunSettings.mailDebug, responsePath, "ablistre.xml",

@@ -74,6 +74,10 @@ enum {
   // group, which is created without it: the group is not failed (written
   // again, it would be there twice). The text is "<member>\t<reason>".
   kExtNoticeMemberLeftOut = 133,
+  // The logon could not read the mailbox's category list (asked twice) and
+  // goes on without it: the items of the session are read without their
+  // categories. The text says so.
+  kExtNoticeCategoriesUnknown = 134,
 };
 
 // Records an error for the host (see the codes above).

@@ -85,7 +85,8 @@ void com_SetExtendedError(int code, int zero, const char *text) {
   // reason ("<folder>\t<reason>" is a failure): a notice, not an error.
   // The other notices the plug-in has logged in its own words.
   const bool notice = code == kExtNoticeFolderShortened || code == kExtNoticeAttachmentLost ||
-                      code == kExtNoticeItemInDoubt || code == kExtNoticeMemberLeftOut;
+                      code == kExtNoticeItemInDoubt || code == kExtNoticeMemberLeftOut ||
+                      code == kExtNoticeCategoriesUnknown;
   if (code == 109 && strchr(gMvcom.extendedText, '\t') == nullptr)
     com_Log("MV Info: folder %s read", gMvcom.extendedText);
   else if (!notice)

@@ -400,6 +400,10 @@ void ExtendedErrorSink(int code, const char *text, void *) {
   if (run == nullptr || text == nullptr) return;
   if (IsCalendarDoneNotice(code, text)) return;
   if (code == kExtErrorFolder) return NoteFolderFailure(run, text);
+  if (code == kExtNoticeCategoriesUnknown) {
+    run->report.warnings.push_back({"(all folders)", "(logon)", "", text});
+    return;
+  }
   if (code == kExtNoticeAttachmentLost || code == kExtNoticeFolderShortened) return NoteNotice(run, code, text);
   if (code != kExtErrorItemFailed) return;
   std::string all = text;

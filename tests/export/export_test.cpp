@@ -416,6 +416,24 @@ TEST_F(ExportTest, ABrokenFolderListFailsTheRunAndTheNextRunExportsEverything) {
   }
 }
 
+// A category list the server will not give (asked twice) leaves the items
+// without their categories: the run goes on, and its summary says so.
+TEST_F(ExportTest, AnUnreadableCategoryListIsAWarningOfTheRun) {
+  StartServer();
+  gwsim::Fault fault;
+  fault.status = 500;
+  fault.requestName = "getCategoryListRequest";
+  fault.times = 0;
+  server_->AddFault(fault);
+  const std::string out = host_.root() + "/nocategories";
+  RunResult r = RunMvmigrate(Args(out, "--report '" + out + ".json'"));
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  const char warning[] = "the category list could not be read: items are read without their categories";
+  EXPECT_NE(r.output.find(std::string("(all folders)  (logon)  subject=\"\"  ") + warning), std::string::npos)
+      << r.output;
+  EXPECT_NE(testing_support::ReadFileBytes(out + ".json").find(warning), std::string::npos);
+}
+
 // A folder whose listing the server refuses must not be filled with the
 // items of the folder listed before it (the plug-in's id list of that one is
 // still in the work directory), neither in this run nor in a rerun; a rerun

@@ -154,6 +154,39 @@ TEST_F(LogonTest, EachFailureHasItsResultCode) {
   }
 }
 
+// Without the category list every item read loses its categories for good:
+// a broken answer is asked for once more, and the host hears of a second.
+TEST_F(LogonTest, ABrokenCategoryListIsAskedForOnceMore) {
+  const struct {
+    const char *why;
+    int times;  // broken answers in a row
+    int categories;
+    std::vector<std::string> notices;
+  } cases[] = {
+      {"broken once: read the second time", 1, 1, {}},
+      {"broken twice: the logon goes on without it, and says so", 2, 0,
+       {"134: the category list could not be read: items are read without their categories"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    Restart();
+    notices_.clear();
+    gwsim::Fault fault;
+    fault.kind = gwsim::FaultKind::kStatus;
+    fault.status = 200;
+    fault.body = "<html><body>Bad Gateway</body></html>";
+    fault.requestName = "getCategoryListRequest";
+    fault.times = c.times;
+    server_.AddFault(fault);
+    EXPECT_EQ(0, LogOn("alice", "secret", {}));
+    EXPECT_EQ(2u, Sent("getCategoryListRequest").size());
+    EXPECT_TRUE(host_.HasLog("MV Info: asking for the category list again")) << host_.LogText();
+    EXPECT_EQ(c.categories, gCategoryTable.count);
+    EXPECT_EQ(c.notices, notices_);
+    Logoff(0);
+  }
+}
+
 TEST_F(LogonTest, LogonReadsTheListsAndLogoffHandsOverTheFailedIds) {
   std::string handover = host_.root() + "/failed.txt", work = host_.workDir() + "failedIds.tmp";
   WriteFileBytes(handover, "from an earlier run\n");
