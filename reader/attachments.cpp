@@ -157,15 +157,21 @@ int GetAttachment(HostMessage *record, FILE *response) {
 
   if (code != 0) {
     remove(partPath);
+    char why[64];
     // Refused after some data came: what arrived is only a piece of it.
     if (total > 0) {
-      char why[64];
       FormatText(why, sizeof why, "download broken off with code %d", code);
       SetAttachmentFailure(a.name, why);
       return kAttachFailed;
     }
+    // Refused outright (an attached mail included): left out, the item
+    // would be stored without it and never read again. It fails the item
+    // as any attachment the server will not deliver; a retry stores a text
+    // part in its place.
     com_Log("MV info: unable to download attachment, code=%d", code);
-    return kAttachDone;
+    FormatText(why, sizeof why, "the server refused it with code %d", code);
+    SetAttachmentFailure(a.name, why);
+    return StoreLostAttachment(record, partPath, a.name, why);
   }
   if (displayName[0] == '\0') CopyText(displayName, sizeof displayName, name);
   if (savedType[0] == '\0') CopyText(savedType, sizeof savedType, a.contentType);

@@ -360,7 +360,12 @@ TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
     const char *reason;  // why archive.zip was not read; "" when it was
     bool stored;
     size_t bigRequests;
+    int code = 0;  // with status 200: the gwt:code of the fault's answer
   } cases[] = {
+      {"a code on the first piece: nothing of it came, and the item fails", 200, 1, 0, false, false,
+       "the server refused it with code 59920", false, 1, 59920},
+      {"a code every time, retried with the switch: a text part in its place, stored", 200, 0, 0, true,
+       true, "the server refused it with code 59920", true, 1, 59920},
       {"HTTP 500 on one piece fails the whole item", 500, 1, 0, false, false,
        "attachment data at offset 0 not received, httpResponse=500", false, 1},
       {"HTTP 500 on every request, retried with the switch: a text part in its place, stored",
@@ -411,8 +416,8 @@ TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
     server_.SetAnswerOptions(answers);
     if (c.status != 0) {
       gwsim::Fault fault;
-      fault.kind = gwsim::FaultKind::kStatus;
-      fault.status = c.status;
+      fault.kind = c.code != 0 ? gwsim::FaultKind::kCode : gwsim::FaultKind::kStatus;
+      fault.status = c.code != 0 ? c.code : c.status;
       fault.requestName = "getAttachmentRequest";
       fault.requestId = "ATT.BIG" + n;
       fault.times = c.times;
