@@ -110,7 +110,7 @@ bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string 
   return false;
 }
 
-Fault DrawRandomFault(std::mt19937 *random, const std::string &requestName) {
+Fault DrawRandomFault(std::mt19937 *random) {
   static const FaultKind kKinds[] = {
       FaultKind::kStatus,       FaultKind::kBusy503,        FaultKind::kBusyFault500,
       FaultKind::kRedirect,     FaultKind::kCloseMidAnswer, FaultKind::kCutAt,
@@ -119,9 +119,7 @@ Fault DrawRandomFault(std::mt19937 *random, const std::string &requestName) {
       FaultKind::kCutMidElement};
   const size_t count = sizeof kKinds / sizeof kKinds[0];
   Fault fault;
-  do {
-    fault.kind = kKinds[(*random)() % count];
-  } while (fault.kind == FaultKind::kCode && requestName == "getAttachmentRequest");
+  fault.kind = kKinds[(*random)() % count];
   fault.status = fault.kind == FaultKind::kCode ? 59900 + static_cast<int>((*random)() % 100) : 500;
   fault.cutAt = 1 + (*random)() % 4000;
   fault.splits = {1 + (*random)() % 64, 1 + (*random)() % 2000, 1 + (*random)() % 70000};

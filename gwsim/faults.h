@@ -25,10 +25,8 @@ bool TakeFault(std::vector<Fault> *faults, int requestNumber, const std::string 
 // Draws the fault of a request that `random` breaks: an HTTP error (500,
 // 503, the busy fault), a redirect, an answer cut or closed part way, an
 // HTML page or a SOAP Fault with HTTP 200, a status element cut, a nonzero
-// gwt:code, or chunks split at odd places. A getAttachmentRequest gets no
-// gwt:code: the server refusing an attachment outright means it has none
-// to give, which the client takes as an attachment left out.
-Fault DrawRandomFault(std::mt19937 *random, const std::string &requestName);
+// gwt:code, or chunks split at odd places.
+Fault DrawRandomFault(std::mt19937 *random);
 
 // True for the faults that answer instead of the request's handler (the
 // request then changes nothing in the store).

@@ -92,7 +92,7 @@ void Server::Impl::Serve(const httplib::Request &request, httplib::Response *res
     if (!faulted && chance.percent > 0 &&
         (chance.lastRequest <= 0 || record.number <= chance.lastRequest) &&
         static_cast<int>(randomFaults() % 100) < chance.percent) {
-      fault = DrawRandomFault(&randomFaults, record.requestName);
+      fault = DrawRandomFault(&randomFaults);
       faulted = true;
     }
     requests.push_back(record);
