@@ -132,6 +132,7 @@ class VdirExportStore : public store::ExportStore {
     std::vector<std::string> notes;
     if (BuildItemCalendar(record, workDir, static_cast<int64_t>(time(nullptr)), &text, &notes, error) != 0)
       return store::kFailed;
+    if (series && HeldFromEarlierStart(name, text)) return store::kAlreadyPresent;
     const std::string tmpPath = JoinPath(directory_, "." + name + ".tmp");
     const std::string path = JoinPath(directory_, name);
     if (WriteWhole(tmpPath, text, error) != 0) return store::kFailed;
@@ -202,6 +203,22 @@ class VdirExportStore : public store::ExportStore {
       SeriesShape shape;
       if (ReadSeriesShape(ReadWhole(JoinPath(directory_, name)), &shape)) series_.emplace(name, shape);
     }
+  }
+
+  // Whether the folder holds the series in text from an earlier start: an
+  // earlier run wrote it from its first occurrence, and this one, which
+  // could not read that one, met a later one first. Nothing is written then.
+  bool HeldFromEarlierStart(const std::string &name, const std::string &text) {
+    if (!seriesRead_) ReadSeries();
+    SeriesShape shape;
+    if (!ReadSeriesShape(text, &shape)) return false;
+    for (const auto &held : series_) {
+      if (held.first == name || !IsLaterCopy(held.second, shape)) continue;
+      com_Log("MV Info: the series of %s is in %s already, from an earlier occurrence", name.c_str(),
+              held.first.c_str());
+      return true;
+    }
+    return false;
   }
 
   // A series written at its first occurrence replaces the copies of it that
