@@ -20,11 +20,7 @@ namespace {
 
 std::string ReadWhole(const std::string &path) {
   std::string text;
-  FilePtr file = OpenFile(path.c_str(), "rb");
-  if (!file) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
+  ReadWholeFile(path.c_str(), &text);
   return text;
 }
 

@@ -18,3 +18,12 @@ int ReadTextLine(char *buf, size_t cap, FILE *f) {
   while (len > 0 && (buf[len - 1] == '\n' || buf[len - 1] == '\r')) buf[--len] = '\0';
   return 1;
 }
+
+int ReadWholeFile(const char *path, std::string *text) {
+  FilePtr f = OpenFile(path, "rb");
+  if (!f) return -1;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f.get())) > 0) text->append(buffer, n);
+  return ferror(f.get()) ? -1 : 0;
+}

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 struct FileCloser {
   void operator()(FILE *f) const {
@@ -25,3 +26,7 @@ FilePtr CreateFileFresh(const char *path, const char *mode);
 // Reads one line of at most cap - 1 bytes with fgets and removes the line end
 // (LF, CR LF or a lone CR). Returns 0 at end of file.
 int ReadTextLine(char *buf, size_t cap, FILE *f);
+
+// Appends the whole content of the file at path to *text. Returns 0, or -1
+// when the file cannot be opened or read (errno tells why).
+int ReadWholeFile(const char *path, std::string *text);

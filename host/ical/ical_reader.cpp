@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "host/ical/ical_recurrence.h"
+#include "host/ical/ical_writer.h"
 #include "host/ical/ical_zones.h"
 #include "platform/bounded_text.h"
 #include "platform/file_guard.h"
@@ -23,13 +24,6 @@ const size_t kRecipientText = 251;    // name and address, as the readers keep t
 void CopyUtf8(char *dst, size_t cap, const char *src) {
   CopyText(dst, cap, src != nullptr ? src : "");
   TrimPartialUtf8(dst);
-}
-
-std::string Sha256Hex(const std::string &text) {
-  gchar *hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, text.data(), static_cast<gssize>(text.size()));
-  std::string out = hex != nullptr ? hex : "";
-  g_free(hex);
-  return out;
 }
 
 // A time of the item as the record keeps it.

@@ -187,11 +187,7 @@ class VdirExportStore : public store::ExportStore {
 
   static std::string ReadWhole(const std::string &path) {
     std::string text;
-    FilePtr f = OpenFile(path.c_str(), "rb");
-    if (!f) return text;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+    if (ReadWholeFile(path.c_str(), &text) != 0) text.clear();
     return text;
   }
 
@@ -297,15 +293,11 @@ void CollectItems(icalcomponent *calendar, ParsedFile *file) {
 
 // Parses a whole file. Returns 0, or -1 with *reason set.
 int ParseFile(const std::string &path, ParsedFile *out, std::string *reason) {
-  FilePtr f = OpenFile(path.c_str(), "rb");
-  if (!f) {
-    *reason = "cannot open " + path + ": " + strerror(errno);
+  std::string text;
+  if (ReadWholeFile(path.c_str(), &text) != 0) {
+    *reason = "cannot read " + path + ": " + strerror(errno);
     return -1;
   }
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f.get())) > 0) text.append(buffer, n);
   out->path = path;
   out->items.clear();
   out->root.reset(icalparser_parse_string(text.c_str()));

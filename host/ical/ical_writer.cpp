@@ -23,13 +23,6 @@ const int64_t kDay = 86400;
 std::string FieldText(const char *field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 #define FIELD(record, name) FieldText((record).name, sizeof (record).name)
 
-std::string Sha256Hex(const std::string &text) {
-  gchar *hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, text.data(), static_cast<gssize>(text.size()));
-  std::string out = hex != nullptr ? hex : "";
-  g_free(hex);
-  return out;
-}
-
 // Text from the record as UTF-8: valid UTF-8 stays (a sequence cut at the
 // end by the field's bound is dropped); anything else is read as
 // Windows-1252, the code page GroupWise clients write.
@@ -370,6 +363,13 @@ void BuildTask(icalcomponent *todo, const HostMessage &record, std::vector<std::
 }
 
 }  // namespace
+
+std::string Sha256Hex(const std::string &text) {
+  gchar *hex = g_compute_checksum_for_string(G_CHECKSUM_SHA256, text.data(), static_cast<gssize>(text.size()));
+  std::string out = hex != nullptr ? hex : "";
+  g_free(hex);
+  return out;
+}
 
 std::string ItemKey(const HostMessage &record) {
   const std::string id = FIELD(record, messageId);

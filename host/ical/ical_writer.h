@@ -11,6 +11,9 @@ struct HostMessage;
 
 namespace ical {
 
+// 64 lowercase hex digits of the SHA-256 of text.
+std::string Sha256Hex(const std::string &text);
+
 // The item's key: "id:" and its GroupWise message id, or, when it has none,
 // "digest:" and a digest of the fields that tell one item from another.
 std::string ItemKey(const HostMessage &record);

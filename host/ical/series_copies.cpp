@@ -1,11 +1,10 @@
 // Recognising two exports of one recurring series, one cut at its start.
 #include "host/ical/series_copies.h"
 
-#include <glib.h>
-
 #include <string>
 #include <vector>
 
+#include "host/ical/ical_writer.h"
 #include "platform/bounded_text.h"
 
 namespace ical {
@@ -59,14 +58,6 @@ icaltimetype ZonelessTime(const std::string &value) {
   return t;
 }
 
-std::string Digest(const std::string &text) {
-  gchar *hex = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar *>(text.data()),
-                                           text.size());
-  std::string out = hex != nullptr ? hex : "";
-  g_free(hex);
-  return out;
-}
-
 }  // namespace
 
 bool ReadSeriesShape(const std::string &text, SeriesShape *shape) {
@@ -98,7 +89,7 @@ bool ReadSeriesShape(const std::string &text, SeriesShape *shape) {
     kept += "length=" + std::to_string(static_cast<long long>(icaltime_as_timet(end)) -
                                        static_cast<long long>(icaltime_as_timet(shape->start)));
   }
-  shape->signature = Digest(kept);
+  shape->signature = Sha256Hex(kept);
   return true;
 }
 
