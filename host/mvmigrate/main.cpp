@@ -96,7 +96,8 @@ int main(int argc, char **argv) {
       ->allow_extra_args(false);
   exporter->add_option("--max-attach-size", exportOptions.maxAttachKB, "leave out attachments above this many KB");
   exporter->add_flag("--dry-run", exportOptions.dryRun, "list the folders and their counts, export nothing");
-  exporter->add_flag("--retry-failed", exportOptions.retryFailed, "export only the items the last run listed as failed, and the folders it could not list whole");
+  exporter->add_flag("--retry-failed", exportOptions.retryFailed,
+                     "export only the items the last run listed as failed, and the folders it could not list whole");
   exporter->add_option("--report", exportOptions.reportPath,
                        "write the run's report as JSON to this file (\"-\": standard output)");
   bool noRules = false, noOriginals = false, noWriterThread = false;
