@@ -118,6 +118,9 @@ class Server {
   // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT" (the plug-in adds "/soap").
   std::string url() const;
   std::string LastError() const;
+  // With tls: the listener's self-signed certificate in PEM form, once
+  // started ("" before, and without tls).
+  std::string CertificatePem() const;
 
   // The store. Changes made by the test before or between requests are seen
   // by later answers. Lock() holds the store's mutex for the test's changes.

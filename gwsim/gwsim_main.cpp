@@ -11,6 +11,7 @@
 #include "gwsim/gwsim.h"
 #include "gwsim/task_samples.h"
 #include "gwsim/mailbox.h"
+#include "platform/file_guard.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ int main(int argc, char **argv) {
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
       ->check(CLI::Range(0, 65535));
   app.add_flag("--tls", options.tls, "serve HTTPS with a self-signed certificate");
+  std::string certOut;
+  app.add_option("--cert-out", certOut, "with --tls: write the certificate (PEM) to FILE, for clients to trust");
   app.add_option("--mailbox", options.mailboxFile, "fixture file (default: the demo mailbox)");
   app.add_option("--generate-folders", folderCount, "add N generated folders")
       ->check(CLI::NonNegativeNumber);
@@ -131,6 +134,14 @@ int main(int argc, char **argv) {
   if (!server.Start()) {
     fprintf(stderr, "gwsim: %s\n", server.LastError().c_str());
     return 1;
+  }
+  if (!certOut.empty()) {
+    FilePtr out = OpenFile(certOut.c_str(), "w");
+    const std::string pem = server.CertificatePem();
+    if (!out || fputs(pem.c_str(), out.get()) == EOF || fflush(out.get()) != 0) {
+      fprintf(stderr, "gwsim: cannot write %s\n", certOut.c_str());
+      return 1;
+    }
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);

@@ -58,6 +58,7 @@ struct Server::Impl {
 
   mutable std::mutex mutex;  // guards everything below
   std::string lastError;
+  std::string certificatePem;  // of the HTTPS listener
   int requestCounter = 0;
   std::map<std::string, int> nameCounters;  // requests received per request name
   std::vector<RecordedRequest> requests;
@@ -128,6 +129,7 @@ bool Server::Impl::Listen() {
       lastError = error;
       return false;
     }
+    certificatePem = gwsim::CertificatePem(cert.get());  // Start holds the mutex
     // The server takes its own references to the certificate and key.
     http.reset(new httplib::SSLServer(cert.get(), key.get()));
   } else {
@@ -224,6 +226,11 @@ int Server::port() const { return impl_->port; }
 std::string Server::url() const {
   return std::string(impl_->options.tls ? "https://" : "http://") + kHost + ":" +
          std::to_string(impl_->port);
+}
+
+std::string Server::CertificatePem() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->certificatePem;
 }
 
 std::string Server::LastError() const {

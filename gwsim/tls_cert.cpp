@@ -1,6 +1,8 @@
 // The simulator's self-signed certificate, made with OpenSSL at start.
 #include "gwsim/tls_cert.h"
 
+#include <openssl/pem.h>
+
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
@@ -50,6 +52,19 @@ bool MakeSelfSignedCertificate(X509Ptr *cert, PkeyPtr *key, std::string *error) 
   *cert = std::move(newCert);
   *key = std::move(newKey);
   return true;
+}
+
+std::string CertificatePem(X509 *cert) {
+  BIO *bio = BIO_new(BIO_s_mem());
+  if (bio == nullptr) return "";
+  std::string pem;
+  if (PEM_write_bio_X509(bio, cert) == 1) {
+    char *data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    if (length > 0 && data != nullptr) pem.assign(data, static_cast<size_t>(length));
+  }
+  BIO_free(bio);
+  return pem;
 }
 
 }  // namespace gwsim

@@ -23,4 +23,7 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 // reason in *error; both owners are then empty.
 bool MakeSelfSignedCertificate(X509Ptr *cert, PkeyPtr *key, std::string *error);
 
+// The certificate in PEM form ("" when it cannot be written).
+std::string CertificatePem(X509 *cert);
+
 }  // namespace gwsim

@@ -55,6 +55,8 @@ const Switch kSwitches[] = {
     {"/LOSTATTACHTEXT", kFlag, &RunSettings::lostAttachText, nullptr, nullptr},
     {"/STALLSECONDS", kNumber, nullptr, &RunSettings::stallSeconds, nullptr},
     {"/MIME822", kFlag, &RunSettings::mime822, nullptr, nullptr},
+    {"/TLSVERIFY", kFlag, &RunSettings::tlsVerify, nullptr, nullptr},
+    {"/TLSCAFILE", kText, nullptr, nullptr, &RunSettings::tlsCaFile},
 };
 
 // The value of a switch at `index`: the next parameter, when it exists and

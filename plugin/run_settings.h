@@ -51,6 +51,12 @@ struct RunSettings {
   // this long fails (and is retried); 120 unless set, for tests.
   int32_t stallSeconds;
   int32_t mime822;  // /MIME822: received mail goes to the host as its original message
+  // /TLSVERIFY: the server's certificate and host name are checked against
+  // the system's certificate authorities; /TLSCAFILE names a PEM file of the
+  // certificates to trust instead (and turns the checks on). Off by default:
+  // GroupWise servers often have self-signed certificates.
+  int32_t tlsVerify;
+  char tlsCaFile[kSettingTextSize];
 };
 
 extern RunSettings gRunSettings;

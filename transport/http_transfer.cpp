@@ -157,8 +157,11 @@ void SetPostOptions(CURL *curl, const char *url, BodyStream *stream) {
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
   curl_easy_setopt(curl, CURLOPT_SSLENGINE_DEFAULT, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  // The certificate is taken as it comes unless the host asks for checks.
+  const bool verify = gRunSettings.tlsVerify || gRunSettings.tlsCaFile[0] != '\0';
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+  if (gRunSettings.tlsCaFile[0] != '\0') curl_easy_setopt(curl, CURLOPT_CAINFO, gRunSettings.tlsCaFile);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_POST, 1L);

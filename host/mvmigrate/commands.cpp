@@ -115,14 +115,24 @@ int ListFolders(const PluginApi &api, const LogonOptions &logon, const std::stri
   return kExitOk;
 }
 
+}  // namespace
+
+std::vector<std::string> LogonSwitches(const LogonOptions &logon) {
+  std::vector<std::string> extra;
+  if (!logon.trustedKey.empty()) extra = {"/TRUSTED", "/GWAPPKEY", logon.trustedKey};
+  if (logon.tlsVerify) extra.push_back("/TLSVERIFY");
+  if (!logon.tlsCaFile.empty()) {
+    extra.push_back("/TLSCAFILE");
+    extra.push_back(logon.tlsCaFile);
+  }
+  return extra;
+}
+
+namespace {
+
 int FoldersWithPassword(const HostOptions &host, const LogonOptions &logon,
                         const std::string &password, bool json) {
-  std::vector<std::string> extra;
-  if (!logon.trustedKey.empty()) {
-    extra.push_back("/TRUSTED");
-    extra.push_back("/GWAPPKEY");
-    extra.push_back(logon.trustedKey);
-  }
+  std::vector<std::string> extra = LogonSwitches(logon);
   int rc = SetUpHost(host, extra);
   if (rc != kExitOk) return rc;
   PluginApi api;

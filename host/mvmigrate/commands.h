@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/mvmigrate/host_setup.h"
 
@@ -11,7 +12,13 @@ struct LogonOptions {
   std::string passwordFile;  // else MVMIGRATE_PASSWORD, else a prompt
   std::string trustedKey;    // key file: log on as a trusted application
   bool allAddressBooks = false;
+  bool tlsVerify = false;    // check the server's certificate (system authorities)
+  std::string tlsCaFile;     // ... against the certificates in this PEM file
 };
+
+// The plug-in switches the logon options ask for: the trusted application's
+// key, the checks of the server's certificate.
+std::vector<std::string> LogonSwitches(const LogonOptions &logon);
 
 int RunUserList(const HostOptions &host, const std::string &in, const std::string &out);
 

@@ -620,11 +620,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
     extra.push_back("/MAXATTACHSIZE");
     extra.push_back(std::to_string(options.maxAttachKB));
   }
-  if (!logon.trustedKey.empty()) {
-    extra.push_back("/TRUSTED");
-    extra.push_back("/GWAPPKEY");
-    extra.push_back(logon.trustedKey);
-  }
+  for (const std::string &logonSwitch : LogonSwitches(logon)) extra.push_back(logonSwitch);
   int rc = SetUpHost(host, extra);
   if (rc != kExitOk) return rc;
 

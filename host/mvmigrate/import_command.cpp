@@ -614,9 +614,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   int rc = SelectFolders(options, sources, &folders);
   if (rc != kExitOk) return rc;
 
-  std::vector<std::string> extra;
-  if (!logon.trustedKey.empty()) extra = {"/TRUSTED", "/GWAPPKEY", logon.trustedKey};
-  rc = SetUpHost(host, extra);
+  rc = SetUpHost(host, LogonSwitches(logon));
   if (rc != kExitOk) return rc;
   char workDir[256];
   com_GetGlobal(kGlobalWorkDir, workDir);

@@ -44,6 +44,10 @@ void AddLogonOptions(CLI::App *cmd, LogonOptions *logon) {
                   "log on as a trusted application with this key file (name, then key)");
   cmd->add_flag("--all-address-books", logon->allAddressBooks,
                 "offer every address book, not only personal ones");
+  cmd->add_flag("--tls-verify", logon->tlsVerify,
+                "check the server's certificate and name against the system's certificate authorities");
+  cmd->add_option("--tls-ca-file", logon->tlsCaFile,
+                  "check the server's certificate against the certificates in this PEM file");
 }
 
 }  // namespace

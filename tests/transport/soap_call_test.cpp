@@ -14,6 +14,7 @@
 
 #include "gwsim/gwsim.h"
 #include "platform/bounded_text.h"
+#include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "support/host_fixture.h"
 #include "transport/answer_store.h"
@@ -226,16 +227,48 @@ TEST_F(SoapCallTest, BusyRetriesShareOneCountAndWaitLongerEachTime) {
   }
 }
 
+// The certificate is taken as it comes unless the host asks for checks:
+// against the system's authorities (which do not know a self-signed one) or
+// against a file of the certificates to trust.
 TEST_F(SoapCallTest, HttpsWithASelfSignedCertificate) {
   gwsim::Options options;
   options.tls = true;
-  gwsim::Server secure(options);
+  gwsim::Server secure(options), other(options);
   ASSERT_TRUE(secure.Start()) << secure.LastError();
+  ASSERT_TRUE(other.Start()) << other.LastError();
   ASSERT_EQ(secure.url().rfind("https://", 0), 0u);
+  const std::string own = host_.root() + "/own.pem", foreign = host_.root() + "/foreign.pem";
+  ASSERT_NE(secure.CertificatePem().find("BEGIN CERTIFICATE"), std::string::npos);
+  ASSERT_TRUE(testing_support::WriteFileBytes(own, secure.CertificatePem()));
+  ASSERT_TRUE(testing_support::WriteFileBytes(foreign, other.CertificatePem()));
+  const struct {
+    const char *why;
+    int verify;
+    std::string caFile;
+    bool answered;
+  } cases[] = {
+      {"no checks", 0, "", true},
+      {"checked against the server's own certificate", 0, own, true},
+      {"checked against the system's authorities", 1, "", false},
+      {"checked against another server's certificate", 0, foreign, false},
+  };
   SetEndpoint(secure.url());
-  EXPECT_EQ(Login(), 1);
-  EXPECT_EQ(gHTTPResponse, 200);
-  EXPECT_EQ(gGWSError, kUnknownUser);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why);
+    gRunSettings.tlsVerify = c.verify;
+    CopyText(gRunSettings.tlsCaFile, sizeof gRunSettings.tlsCaFile, c.caFile.c_str());
+    ASSERT_EQ(StartTransfer(), 1);  // a session of its own: its switches hold from the logon on
+    secure.ClearRequests();
+    log_.clear();
+    EXPECT_EQ(Login(), c.answered ? 1 : 0);
+    EXPECT_EQ(gHTTPResponse, c.answered ? 200 : 0);
+    EXPECT_EQ(secure.RequestCount(), c.answered ? 1u : 0u) << "nothing is sent to a server that is not trusted";
+    if (c.answered) {
+      EXPECT_EQ(gGWSError, kUnknownUser);
+    }
+  }
+  gRunSettings.tlsVerify = 0;
+  gRunSettings.tlsCaFile[0] = '\0';
 }
 
 TEST_F(SoapCallTest, AnAttemptCutShortLeavesNothingBehindForTheNext) {
