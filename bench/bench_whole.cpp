@@ -333,8 +333,10 @@ int main(int argc, char **argv) {
   std::string self = argv[0];
   std::string binDir = self.substr(0, self.find_last_of('/') + 1);
   std::string mvmigrate = binDir + "mvmigrate";
-  char dirTemplate[] = "/tmp/bench-whole-XXXXXX";
-  const char *dir = mkdtemp(dirTemplate);
+  // TMPDIR picks the file system measured (the default /tmp).
+  const char *tmp = getenv("TMPDIR");
+  std::string dirTemplate = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bench-whole-XXXXXX";
+  const char *dir = mkdtemp(&dirTemplate[0]);
   if (dir == nullptr) return 1;
   curl_global_init(CURL_GLOBAL_ALL);
   std::vector<Series> all = {{"export, small mails", {}},
