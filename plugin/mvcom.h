@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/win_compat.h"
 
@@ -131,11 +132,12 @@ MVCOM_API int com_CodepageToWindows(char *text, int from, int to, size_t capacit
 // result becomes "_". mode is 0. Returns text.
 MVCOM_API char *com_MakeValidDosName(char *text, int mode);
 
-// Copies a file. Returns 0 on success, -1 on failure (destination then absent
+// Copies a file (or a part kept in memory). Returns 0 on success, -1 on failure (destination then absent
 // or incomplete).
 MVCOM_API int com_fcopy(const char *source, const char *destination);
 
-// Size of a file into *size. Returns 0 on success, -1 when it cannot be read.
+// Size of a file (or of a part kept in memory) into *size. Returns 0 on
+// success, -1 when it cannot be read.
 MVCOM_API int com_GetFileSize(const char *path, int64_t *size);
 
 // First occurrence of pattern in text (mode 0 case-sensitive, 1 ignoring
@@ -203,4 +205,33 @@ MVCOM_API int com_AddressTranslate(HostMessage *record);
 // (on Windows the plug-in calls the system's MessageBoxA instead).
 MVCOM_API void com_MessageBox(const char *text, const char *caption);
 
+// Part files kept in memory. A host that asks for it (mvcom_SetPartMemory)
+// has small part files handed over as bytes under their file's name instead
+// of written to disk: two file creations and deletions less per item. Every
+// reader of a part file asks here first; a name not kept is the file.
+//
+// The largest part kept; 0 when the host keeps none (then every part is a
+// file, as on Windows).
+MVCOM_API size_t mvcom_PartMemoryLimit(void);
+// Keeps size bytes under path (any file of that name removed). Returns 1
+// when kept; 0 when parts are not kept or size is above the limit.
+MVCOM_API int mvcom_PartKeep(const char *path, const char *data, size_t size);
+// Calls sink once with the bytes kept under path. Returns 1 when they were
+// kept, 0 when path is not kept (read the file).
+typedef void (*MvcomPartSink)(void *user, const char *data, size_t size);
+MVCOM_API int mvcom_PartRead(const char *path, MvcomPartSink sink, void *user);
+// Drops what is kept under path and removes the file of that name.
+MVCOM_API void mvcom_PartRemove(const char *path);
+// Moves the part named from to the name to, kept or file. Returns 0, or -1
+// when neither exists or the file cannot be renamed (to then absent).
+MVCOM_API int mvcom_PartRename(const char *from, const char *to);
+
 }  // extern "C"
+
+// Appends the bytes kept under path to *bytes. Returns false when path is
+// not kept (read the file).
+inline bool ReadKeptPart(const char *path, std::string *bytes) {
+  return mvcom_PartRead(
+             path, [](void *user, const char *data, size_t size) { static_cast<std::string *>(user)->append(data, size); },
+             bytes) != 0;
+}

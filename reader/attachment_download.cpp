@@ -375,7 +375,7 @@ int AddPartFile(HostMessage *record, const char *path, const char *name, int kin
                 int64_t knownSize) {
   if (record->partCount >= kMaxParts || !com_AllocPart(record)) {
     com_Log("MV Info: too many message attachments (%d), cutting off", record->partCount);
-    remove(path);
+    mvcom_PartRemove(path);
     return 0;
   }
   if (kind == kPartHtmlBody) CleanHtmlPart(path);

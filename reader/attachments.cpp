@@ -3,6 +3,7 @@
 // summarised), the part entered in the record; body parts written from the
 // answer; HTML parts cleaned.
 #include "reader/attachments.h"
+#include "reader/part_sink.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -192,7 +193,8 @@ int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int
   char partPath[kPathSize];
   FormatPartFileName(partPath, sizeof partPath, gSession.workDir, record->msgSeq,
                      record->partCount);
-  FilePtr part = OpenFile(partPath, "wb");
+  // An RTF body is converted from its file; any other may stay in memory.
+  FilePtr part = rtf ? OpenFile(partPath, "wb") : OpenPartSink(partPath);
   if (!part) {
     FormatText(AttachmentFailureText(), kFailureTextSize, "body part file %s cannot be created",
                partPath);
@@ -213,7 +215,7 @@ int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int
     download.texts = nullptr;
     if (!DownloadInChunks(&download, part.get()) || download.code != 0) {
       part.reset();
-      remove(partPath);
+      mvcom_PartRemove(partPath);
       if (download.failure[0] == '\0')
         FormatText(download.failure, sizeof download.failure, "refused with code %d",
                    download.code);
@@ -228,7 +230,7 @@ int WriteBodyPart(HostMessage *record, FILE *response, const char *partLine, int
   int64_t size = writeFailed ? -1 : static_cast<int64_t>(ftell(part.get()));
   if (fclose(part.release()) != 0) writeFailed = 1;
   if (writeFailed) {
-    remove(partPath);
+    mvcom_PartRemove(partPath);
     FormatText(AttachmentFailureText(), kFailureTextSize, "cannot write the body part file %s",
                partPath);
     return 2;

@@ -16,6 +16,7 @@
 #include "reader/address_reading.h"
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
+#include "reader/part_sink.h"
 #include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
@@ -38,7 +39,7 @@ void FreeTemporaryRecord(HostMessage *record) {
   char path[kPathSize];
   for (int i = 0; i < record->partCount && i < kMaxParts; ++i) {
     FormatPartFileName(path, sizeof path, gSession.workDir, record->msgSeq, i);
-    remove(path);
+    mvcom_PartRemove(path);
   }
   com_Deallocate(record, nullptr);
 }
@@ -89,7 +90,8 @@ void WriteSummary(const HostMessage &m, const char *label, int html, FILE *out) 
     if (kind != kPartHtmlBody && (html || kind != kPartTextBody)) continue;
     char path[kPathSize];
     FormatPartFileName(path, sizeof path, gSession.workDir, m.msgSeq, i);
-    FilePtr body = OpenFile(path, "rb");
+    std::string kept;
+    FilePtr body = OpenPartSource(path, &kept);
     if (body) CopyBodyLines(body.get(), out);
     break;
   }

@@ -13,6 +13,7 @@
 #include "host/maildir/maildir_writer.h"
 #include "platform/file_guard.h"
 #include "plugin/host_message.h"
+#include "plugin/mvcom.h"
 
 namespace ical {
 namespace {
@@ -133,6 +134,7 @@ int ReadPart(const std::string &workDir, const HostMessage &record, int index, s
              std::string *error) {
   char path[4096];
   FormatPartFileName(path, sizeof path, workDir.c_str(), record.msgSeq, index);
+  if (ReadKeptPart(path, bytes)) return 0;
   FilePtr f = OpenFile(path, "rb");
   if (!f) {
     *error = std::string("cannot read part file ") + path + ": " + strerror(errno);

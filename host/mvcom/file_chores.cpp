@@ -6,6 +6,7 @@
 #endif
 
 #include <cstdio>
+#include <string>
 
 #include "host/mvcom/mvcom_state.h"
 #include "platform/file_guard.h"
@@ -48,6 +49,15 @@ int com_fcopy(const char *source, const char *destination) {
   if (source == nullptr || destination == nullptr) return -1;
   // Opening the destination for writing would empty a source that is the same file.
   if (SameFile(source, destination)) return 0;
+  std::string kept;
+  if (ReadKeptPart(source, &kept)) {
+    FILE *out = fopen(destination, "wb");
+    if (out == nullptr) return -1;
+    int result = fwrite(kept.data(), 1, kept.size(), out) == kept.size() ? 0 : -1;
+    if (fclose(out) != 0) result = -1;
+    if (result != 0) unlink(destination);
+    return result;
+  }
   FilePtr in = OpenFile(source, "rb");
   if (!in) return -1;
   FILE *out = fopen(destination, "wb");
@@ -59,6 +69,11 @@ int com_fcopy(const char *source, const char *destination) {
 }
 
 int com_GetFileSize(const char *path, int64_t *size) {
+  std::string kept;
+  if (ReadKeptPart(path, &kept)) {
+    if (size != nullptr) *size = static_cast<int64_t>(kept.size());
+    return 0;
+  }
 #if defined(_WIN32)
   // The plain stat's size is 32 bits on 32-bit Windows.
   struct _stat64 st;

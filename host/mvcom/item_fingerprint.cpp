@@ -89,6 +89,12 @@ namespace {
 void HashPartFile(Fingerprint *fp, const char *workDir, const HostMessage *record, int index) {
   char path[4096];
   FormatPartFileName(path, sizeof path, workDir, record->msgSeq, index);
+  std::string kept;
+  if (ReadKeptPart(path, &kept)) {
+    HashBytes(fp, kept.data(), kept.size());
+    HashNumber(fp, static_cast<int64_t>(kept.size()));
+    return;
+  }
   FilePtr file = OpenFile(path, "rb");
   if (!file) {
     HashNumber(fp, -1);

@@ -112,4 +112,8 @@ MVCOM_API int mvcom_EndBatch(void);
 // run. Returns 0, or -1 when an argument is null or cap is too small.
 MVCOM_API int mvcom_ItemFingerprint(const HostMessage *record, const char *workDir, char *out, size_t cap);
 
+// Keeps part files up to limit bytes in memory (0: none, the default); see
+// mvcom_PartKeep. Only where memory streams exist (not on Windows).
+MVCOM_API void mvcom_SetPartMemory(size_t limit);
+
 }  // extern "C"

@@ -101,7 +101,7 @@ void com_Deallocate_All(HostMessage *record, void *context) {
   char path[kPartPathCap];
   for (int i = 0; i < record->partCount && i < kMaxParts; ++i) {
     PartPath(path, sizeof path, record, i);
-    unlink(path);
+    mvcom_PartRemove(path);
   }
   com_Deallocate(record, context);
 }
@@ -121,14 +121,13 @@ static int64_t PartSize(const HostMessage *record, int index) {
 static void RemovePart(HostMessage *record, int index) {
   char from[kPartPathCap], to[kPartPathCap];
   PartPath(to, sizeof to, record, index);
-  unlink(to);
+  mvcom_PartRemove(to);
   free(record->parts[index]);
   for (int j = index + 1; j < record->partCount; ++j) {
     record->parts[j - 1] = record->parts[j];
     PartPath(from, sizeof from, record, j);
     PartPath(to, sizeof to, record, j - 1);
-    if (rename(from, to) != 0) {
-      unlink(to);  // no file for this part: no stale file under its name either
+    if (mvcom_PartRename(from, to) != 0) {  // no stale file under its name either
       com_Log("MV Error: cannot move part file %s to %s", from, to);
     }
   }

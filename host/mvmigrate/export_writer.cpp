@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/bounded_text.h"
+#include "plugin/mvcom.h"
 
 namespace exportwriter {
 namespace {
@@ -57,7 +58,7 @@ void CopyRecord(const HostMessage &from, int slot, WriterJob *job) {
 void TakePartFiles(const HostMessage &from, const std::string &workDir, const std::string &queueDir, int slot) {
   for (int i = 0; i < from.partCount && i < kMaxParts; ++i) {
     const std::string to = PartFile(queueDir, slot, i);
-    if (rename(PartFile(workDir, from.msgSeq, i).c_str(), to.c_str()) != 0) unlink(to.c_str());
+    mvcom_PartRename(PartFile(workDir, from.msgSeq, i).c_str(), to.c_str());
   }
 }
 
@@ -84,7 +85,7 @@ void WriteLoop(ExportWriter *writer) {
     WriteJob(job);
     // Deleted here, off the thread that talks to the server.
     for (int i = 0; i < job->record->partCount && i < kMaxParts; ++i)
-      unlink(PartFile(job->workDir, job->record->msgSeq, i).c_str());
+      mvcom_PartRemove(PartFile(job->workDir, job->record->msgSeq, i).c_str());
     lock.lock();
     job->done = true;
     ++writer->written;
