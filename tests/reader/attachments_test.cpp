@@ -2,6 +2,7 @@
 // against the simulator, under every way the simulator can shape its
 // answers: whole, cut after every ">", without a part at the end, and in
 // short pieces.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "plugin/mvcom.h"
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
+#include "reader/part_sink.h"
 #include "transport/response_scanner.h"
 #include "reader/mail_parser.h"
 #include "transport/keep_alive.h"
@@ -349,6 +351,95 @@ class AttachmentTest : public ConvertTest {};
 // asks for a text part in the attachment's place (/LOSTATTACHTEXT), the
 // item is a retry of one that failed before (/D328) and the server, not
 // the connection, is at fault.
+// Bodies handed to a host that keeps parts in memory, whole or past its
+// limit (then on in their files), and read back for an attached mail: the
+// host sees the bytes, sizes and kinds the files give, and no file is left
+// of a kept part.
+TEST_F(AttachmentTest, PartsKeptInMemoryAreTheBytesTheirFilesHold) {
+  ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
+  ASSERT_EQ(0, Convert("Mailbox"));
+  const std::vector<StoredItem> fromFiles = gHost.stored;
+  ASSERT_EQ(7u, fromFiles.size());
+  for (size_t limit : {size_t{65536}, size_t{8}}) {
+    SCOPED_TRACE(limit);
+    // A new host with an empty migration state: the first run's items are
+    // not met again as migrated.
+    TearDown();
+    mvcom_Shutdown();
+    if (DIR *d = opendir(host_.dataDir().c_str())) {
+      while (struct dirent *e = readdir(d))
+        if (e->d_name[0] != '.') remove((host_.dataDir() + e->d_name).c_str());
+      closedir(d);
+    }
+    SetUp();
+    ASSERT_NO_FATAL_FAILURE(Connect(kMailbox()));
+    mvcom_SetPartMemory(limit);
+    const int rc = Convert("Mailbox");
+    mvcom_SetPartMemory(0);
+    ASSERT_EQ(0, rc);
+    ASSERT_EQ(fromFiles.size(), gHost.stored.size());
+    for (size_t i = 0; i < fromFiles.size(); ++i) {
+      const StoredItem &want = fromFiles[i], &got = gHost.stored[i];
+      ASSERT_EQ(want.parts.size(), got.parts.size()) << want.subject;
+      for (size_t p = 0; p < want.parts.size(); ++p) {
+        EXPECT_EQ(want.parts[p].name, got.parts[p].name) << want.subject << " part " << p;
+        EXPECT_EQ(want.parts[p].kind, got.parts[p].kind) << want.subject << " part " << p;
+        EXPECT_EQ(want.parts[p].size, got.parts[p].size) << want.subject << " part " << p;
+        EXPECT_TRUE(want.parts[p].bytes == got.parts[p].bytes) << want.subject << " part " << p;
+      }
+    }
+  }
+  char path[600];
+  FormatPartFileName(path, sizeof path, gSession.workDir, record_->msgSeq, 0);
+  EXPECT_FALSE(FileExists(path)) << "the last item's parts are gone with it";
+}
+
+// The stream a body is written into: held up to the host's limit and
+// handed over when closed, or, once it outgrows the limit, in its file
+// with every byte written before.
+TEST_F(AttachmentTest, APartSinkHoldsUpToTheLimitThenGoesOnInItsFile) {
+  const std::string path = WorkFile("sink.TMP");
+  struct Row {
+    size_t limit;
+    std::vector<std::string> writes;  // each flushed before the next
+    bool kept;
+  } rows[] = {{0, {"plain file"}, false},
+              {16, {"0123456789", "abcdef"}, true},
+              {16, {"01234", "56789", "abcdefgh"}, false},
+              {16, {""}, true}};
+  for (const Row &row : rows) {
+    std::string all;
+    for (const std::string &w : row.writes) all += w;
+    SCOPED_TRACE(all);
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, "stale"));
+    mvcom_SetPartMemory(row.limit);
+    FilePtr sink = OpenPartSink(path.c_str());
+    ASSERT_TRUE(sink);
+    for (const std::string &w : row.writes) {
+      ASSERT_EQ(w.size(), fwrite(w.data(), 1, w.size(), sink.get()));
+      ASSERT_EQ(0, fflush(sink.get()));
+    }
+    EXPECT_EQ(static_cast<long>(all.size()), ftell(sink.get()));
+    ASSERT_EQ(0, fclose(sink.release()));
+    std::string kept;
+    EXPECT_EQ(row.kept, ReadKeptPart(path.c_str(), &kept));
+    if (row.kept) {
+      EXPECT_EQ(all, kept);
+      EXPECT_FALSE(FileExists(path)) << "no stale file beside the kept bytes";
+    } else {
+      EXPECT_EQ(all, ReadFileBytes(path));
+    }
+    FilePtr source = OpenPartSource(path.c_str(), &kept);
+    ASSERT_TRUE(source);
+    std::string read(all.size() + 1, '?');
+    EXPECT_EQ(all.size(), fread(&read[0], 1, read.size(), source.get()));
+    read.resize(all.size());
+    EXPECT_EQ(all, read);
+    mvcom_PartRemove(path.c_str());
+    mvcom_SetPartMemory(0);
+  }
+}
+
 TEST_F(AttachmentTest, AnAttachmentNotDeliveredFailsItsItemOrIsReplaced) {
   const struct {
     const char *why;

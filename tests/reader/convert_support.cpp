@@ -1,6 +1,8 @@
 // The capturing host of the ConvertFolder tests.
 #include "convert_support.h"
 
+#include "plugin/mvcom.h"
+
 #include <cstring>
 
 #include "folders/folder_table.h"
@@ -20,8 +22,10 @@ int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
   for (int i = 0; i < record->partCount; ++i) {
     char path[600];
     FormatPartFileName(path, sizeof path, gSession.workDir, record->msgSeq, i);
-    item.parts.push_back({record->parts[i]->name, record->parts[i]->kind, record->parts[i]->size,
-                          testing_support::ReadFileBytes(path)});
+    // A part the host keeps in memory has no file.
+    std::string bytes;
+    if (!ReadKeptPart(path, &bytes)) bytes = testing_support::ReadFileBytes(path);
+    item.parts.push_back({record->parts[i]->name, record->parts[i]->kind, record->parts[i]->size, bytes});
   }
   gHost.stored.push_back(item);
   size_t call = gHost.stored.size() - 1;
