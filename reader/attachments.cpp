@@ -3,7 +3,7 @@
 // summarised), the part entered in the record; body parts written from the
 // answer; HTML parts cleaned.
 #include "reader/attachments.h"
-#include "reader/part_sink.h"
+#include "transport/part_files.h"
 
 #include <cinttypes>
 #include <cstdio>

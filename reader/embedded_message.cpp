@@ -16,7 +16,7 @@
 #include "reader/address_reading.h"
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
-#include "reader/part_sink.h"
+#include "transport/part_files.h"
 #include "transport/answer_store.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"

@@ -16,6 +16,7 @@
 #include "plugin/mv_api.h"
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
+#include "transport/part_files.h"
 #include "transport/response_scanner.h"
 #include "writer/appointment_writer.h"
 #include "writer/base64_writer.h"
@@ -56,10 +57,11 @@ int EncodeFileAndAppendix(FILE *file, int64_t totalBytes, const char *appendix, 
   return ferror(file) ? 0 : 1;
 }
 
-// Opens a part file and gives the base64 length of its bytes plus appendix.
-// *totalBytes is the file's size plus the appendix's.
-FilePtr OpenPartFile(const char *path, const char *appendix, int64_t *totalBytes) {
-  FilePtr file = OpenFile(path, "rb");
+// Opens a part file (or the part the host keeps in memory, copied into
+// *kept) and gives the base64 length of its bytes plus appendix.
+// *totalBytes is the part's size plus the appendix's.
+FilePtr OpenPartFile(const char *path, const char *appendix, int64_t *totalBytes, std::string *kept) {
+  FilePtr file = OpenPartSource(path, kept);
   int64_t size = 0;
   if (file && com_GetFileSize(path, &size) != 0) file.reset();
   if (!file) com_Log("MV Warning: part file %s could not be read", path);
@@ -73,7 +75,8 @@ FilePtr OpenPartFile(const char *path, const char *appendix, int64_t *totalBytes
 int EncodePart(const char *path, const char *appendix, const char *head, const char *tail,
                FILE *request) {
   int64_t totalBytes = 0;
-  FilePtr file = OpenPartFile(path, appendix, &totalBytes);
+  std::string kept;
+  FilePtr file = OpenPartFile(path, appendix, &totalBytes, &kept);
   if (!file) return 0;
   fprintf(request, head, Base64Length(totalBytes));
   // A large part is encoded from its file while the request is sent.

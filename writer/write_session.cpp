@@ -19,6 +19,7 @@
 #include "plugin/run_settings.h"
 #include "plugin/session_state.h"
 #include "transport/http_transfer.h"
+#include "transport/part_files.h"
 #include "transport/response_scanner.h"
 #include "transport/soap_call.h"
 #include "writer/base64_writer.h"
@@ -126,6 +127,7 @@ struct RequestReader {
   size_t hole = 0;           // next hole, or the one being read
   int inHole = 0;
   FilePtr part;
+  std::string kept;  // the part's bytes when the host keeps it in memory
   int partDone = 0;
   int64_t partBytes = 0;     // read from the part file
   int64_t holeGiven = 0;     // text made for the hole
@@ -159,7 +161,7 @@ int RewindReader(RequestReader *r) {
 void FillFromPart(RequestReader *r) {
   const RequestHole &hole = r->body->holes[r->hole];
   if (!r->part) {
-    r->part = OpenFile(hole.path.c_str(), "rb");
+    r->part = OpenPartSource(hole.path.c_str(), &r->kept);
     if (!r->part) {
       com_Log("MV Warning: part file %s could not be read", hole.path.c_str());
       r->failed = 1;

@@ -296,6 +296,8 @@ class PartWriter {
   // Writes bytes as the file of the next part. Returns 0, or -1 on a write error.
   int WriteNextFile(const char *bytes, size_t len, std::string *reason) {
     std::string path = PartPath(record_->partCount);
+    // A host that keeps small parts in memory takes the bytes as they are.
+    if (mvcom_PartKeep(path.c_str(), bytes, len)) return 0;
     FilePtr f = OpenFile(path.c_str(), "wb");
     if (!f || (len > 0 && fwrite(bytes, 1, len, f.get()) != len) || fflush(f.get()) != 0) {
       *reason = "cannot write part file " + path;
@@ -309,7 +311,7 @@ class PartWriter {
   // Appends the part whose file was just written; drops it when the list is full.
   void Append(const char *name, int kind, size_t size) {
     if (record_->partCount >= kMaxParts || !com_AllocPart(record_)) {
-      unlink(PartPath(record_->partCount).c_str());
+      mvcom_PartRemove(PartPath(record_->partCount).c_str());
       com_Log("MV Info: too many message attachments (%d), cutting off", record_->partCount);
       return;
     }

@@ -483,10 +483,6 @@ void KeepOtherFoldersFailures(const std::string &path, const std::string &previo
   if (report::WriteTextFile(path, merged, &error) != 0) com_Log("MV Error: %s", error.c_str());
 }
 
-// Part files up to this size are kept in memory (the Maildir writer holds
-// parts up to this size anyway).
-const size_t kPartMemoryBytes = 256 * 1024;
-
 // The store of a folder class, made on first use and kept by the run; null
 // when the class has none.
 store::ExportStore *StoreOfClass(ExportRun *run, int folderClass, const std::string &outDir,
@@ -627,8 +623,7 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   for (const std::string &logonSwitch : LogonSwitches(logon)) extra.push_back(logonSwitch);
   int rc = SetUpHost(host, extra);
   if (rc != kExitOk) return rc;
-  // Small part files cross from the plug-in to the stores in memory: the
-  // files per item that cost most of the host's system time.
+  // Small part files cross from the plug-in to the stores in memory.
   mvcom_SetPartMemory(kPartMemoryBytes);
 
   // One export at a time into an output directory: the Maildir writer and

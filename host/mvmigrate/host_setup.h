@@ -2,6 +2,7 @@
 // the set-up of the host library from them, and the exit codes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,12 @@ int CollectSwitches(const HostOptions &options, std::vector<std::string> *params
 // stderr.
 int SetUpHost(const HostOptions &options, const std::vector<std::string> &extraParams,
               bool makeDirectories = true);
+
+// Part files up to this size cross between the plug-in and the stores in
+// memory (mvcom_SetPartMemory): the Maildir writer holds parts up to this
+// size anyway, and the file creations and deletions per item cost most of a
+// small item's system time.
+constexpr size_t kPartMemoryBytes = 256 * 1024;
 
 // Deletes the plug-in's transient files (answers, requests, id lists) from
 // workDir, which ends with "/"; a name that is absent or cannot be removed

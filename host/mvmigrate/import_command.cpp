@@ -616,6 +616,8 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
 
   rc = SetUpHost(host, LogonSwitches(logon));
   if (rc != kExitOk) return rc;
+  // Small part files cross from the Maildir reader to the plug-in in memory.
+  mvcom_SetPartMemory(kPartMemoryBytes);
   char workDir[256];
   com_GetGlobal(kGlobalWorkDir, workDir);
   for (const auto &source : sources) ReportSkippedLinks(report, source.get(), "");

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include "plugin/mvcom.h"
+
 namespace readahead {
 namespace {
 
@@ -18,8 +20,8 @@ void Run(Conversion *c) {
   c->result = c->source->Convert(*c->item, c->record, &c->subject, &c->warnings, &c->reason);
 }
 
-void Unlink(const std::vector<std::string> &paths) {
-  for (const std::string &path : paths) unlink(path.c_str());
+void RemoveParts(const std::vector<std::string> &paths) {
+  for (const std::string &path : paths) mvcom_PartRemove(path.c_str());
 }
 
 void Loop(Converter *converter) {
@@ -31,7 +33,7 @@ void Loop(Converter *converter) {
     Conversion *c = converter->next;
     doomed.swap(converter->doomed);
     lock.unlock();
-    Unlink(doomed);
+    RemoveParts(doomed);
     doomed.clear();
     Run(c);
     lock.lock();
@@ -66,7 +68,7 @@ void WaitFor(Converter *converter) {
 
 void DeleteLater(Converter *converter, std::vector<std::string> *paths) {
   if (!converter->thread.joinable()) {
-    Unlink(*paths);
+    RemoveParts(*paths);
     return;
   }
   std::lock_guard<std::mutex> lock(converter->mutex);
@@ -79,7 +81,7 @@ void DeleteLeft(Converter *converter) {
     std::lock_guard<std::mutex> lock(converter->mutex);
     doomed.swap(converter->doomed);
   }
-  Unlink(doomed);
+  RemoveParts(doomed);
 }
 
 void StopConverter(Converter *converter) {

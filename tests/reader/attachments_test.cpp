@@ -19,7 +19,7 @@
 #include "plugin/mvcom.h"
 #include "reader/attachment_download.h"
 #include "reader/attachments.h"
-#include "reader/part_sink.h"
+#include "transport/part_files.h"
 #include "transport/response_scanner.h"
 #include "reader/mail_parser.h"
 #include "transport/keep_alive.h"

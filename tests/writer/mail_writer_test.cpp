@@ -13,6 +13,7 @@
 #include "gwsim/base64.h"
 #include "platform/bounded_text.h"
 #include "plugin/mv_api.h"
+#include "host/mvcom/mvcom_host.h"
 #include "plugin/mvcom.h"
 #include "plugin/session_state.h"
 #include "transport/soap_call.h"
@@ -78,15 +79,20 @@ TEST_F(MailWriterTest, MailRequestsMatchTheGoldenFiles) {
        }},
   };
   size_t sent = 0;
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.why);
-    itemErrors_.clear();
-    RecordPtr record = NewRecord();
-    c.fill(record.get(), host_.workDir(), PartDir());
-    AnswerNext({{200, CreateAnswer("MAIL@1")}});
-    ASSERT_NO_FATAL_FAILURE(
-        ExpectGoldenWrite(record.get(), c.golden, sent++, "soapreq5.tmp", "crmail.xml"));
+  // The same requests whether the host hands the parts over as files or in memory.
+  for (size_t keptLimit : {size_t{0}, size_t{1024}}) {
+    mvcom_SetPartMemory(keptLimit);
+    for (const Case &c : cases) {
+      SCOPED_TRACE(std::string(c.why) + (keptLimit > 0 ? ", parts kept in memory" : ""));
+      itemErrors_.clear();
+      RecordPtr record = NewRecord();
+      c.fill(record.get(), host_.workDir(), PartDir());
+      AnswerNext({{200, CreateAnswer("MAIL@1")}});
+      ASSERT_NO_FATAL_FAILURE(
+          ExpectGoldenWrite(record.get(), c.golden, sent++, "soapreq5.tmp", "crmail.xml"));
+    }
   }
+  mvcom_SetPartMemory(0);
 }
 
 TEST_F(MailWriterTest, HostFilesAndRecordAreLeftAsTheHostNeedsThem) {

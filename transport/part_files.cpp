@@ -1,5 +1,5 @@
 // Part files written into memory and handed to the host when closed.
-#include "reader/part_sink.h"
+#include "transport/part_files.h"
 
 #include <cstdio>
 #include <cstring>
