@@ -5,12 +5,30 @@
 // reads and drops the parts of its queue while the main thread keeps the
 // next item's, so every call holds the lock.
 #include <cstdio>
-#include <mutex>
-#include <string>
-#include <unordered_map>
 
 #include "host/mvcom/mvcom_host.h"
 #include "plugin/mvcom.h"
+
+#if defined(_WIN32)
+// No memory streams for the plug-in to write into (and no std::mutex in the
+// Windows toolchain's thread model): every part is its file.
+void mvcom_SetPartMemory(size_t) {}
+size_t mvcom_PartMemoryLimit(void) { return 0; }
+int mvcom_PartKeep(const char *, const char *, size_t) { return 0; }
+int mvcom_PartRead(const char *, MvcomPartSink, void *) { return 0; }
+void mvcom_PartRemove(const char *path) {
+  if (path != nullptr) remove(path);
+}
+int mvcom_PartRename(const char *from, const char *to) {
+  if (from == nullptr || to == nullptr) return -1;
+  remove(to);  // rename does not replace a file on Windows
+  if (rename(from, to) == 0) return 0;
+  return -1;
+}
+#else
+#include <mutex>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -28,14 +46,10 @@ PartMemory &Parts() {
 }  // namespace
 
 void mvcom_SetPartMemory(size_t limit) {
-#if defined(_WIN32)
-  (void)limit;  // no memory streams for the plug-in to write into
-#else
   PartMemory &m = Parts();
   std::lock_guard<std::mutex> lock(m.mutex);
   m.limit = limit;
   if (limit == 0) m.parts.clear();
-#endif
 }
 
 size_t mvcom_PartMemoryLimit(void) {
@@ -96,3 +110,4 @@ int mvcom_PartRename(const char *from, const char *to) {
   remove(to);
   return -1;
 }
+#endif
