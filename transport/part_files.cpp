@@ -19,6 +19,7 @@ struct PartSink {
 
 // Moves the held bytes into the part's file, which the rest then follows.
 bool Spill(PartSink *sink) {
+  mvcom_PartRemove(sink->path.c_str());  // nothing kept may stand for the file
   sink->file = fopen(sink->path.c_str(), "wb");
   if (sink->file == nullptr) return false;
   if (!sink->bytes.empty() && fwrite(sink->bytes.data(), 1, sink->bytes.size(), sink->file) != sink->bytes.size())

@@ -82,6 +82,9 @@ int LoadAddressMap(const char *path);
 // part files are being written.
 void ForgetPartHashes(void);
 
+// Drops what is kept in memory under path, leaving any file of that name.
+void ForgetKeptPart(const char *path);
+
 // Opens (creating or upgrading) the migration state database at path.
 // Returns 0, or -1 with the reason in gMvcom.lastError (nothing open then).
 int OpenMigrationState(const char *path);

@@ -6,7 +6,7 @@
 // next item's, so every call holds the lock.
 #include <cstdio>
 
-#include "host/mvcom/mvcom_host.h"
+#include "host/mvcom/mvcom_state.h"
 #include "plugin/mvcom.h"
 
 #if defined(_WIN32)
@@ -19,6 +19,8 @@ int mvcom_PartRead(const char *, MvcomPartSink, void *) { return 0; }
 void mvcom_PartRemove(const char *path) {
   if (path != nullptr) remove(path);
 }
+void ForgetKeptPart(const char *) {}
+
 int mvcom_PartRename(const char *from, const char *to) {
   if (from == nullptr || to == nullptr) return -1;
   remove(to);  // rename does not replace a file on Windows
@@ -90,6 +92,13 @@ void mvcom_PartRemove(const char *path) {
     kept = m.parts.erase(path) > 0;
   }
   if (!kept) remove(path);
+}
+
+void ForgetKeptPart(const char *path) {
+  if (path == nullptr) return;
+  PartMemory &m = Parts();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.parts.erase(path);
 }
 
 int mvcom_PartRename(const char *from, const char *to) {

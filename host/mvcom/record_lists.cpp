@@ -73,8 +73,20 @@ static void FreeLists(HostMessage *record) {
   record->partCount = 0;
 }
 
+static void PartPath(char *out, size_t cap, const HostMessage *record, int index) {
+  FormatPartFileName(out, cap, gMvcom.workDir.c_str(), record->msgSeq, index);
+}
+
 void com_ResetObject(HostMessage *record) {
   if (record == nullptr) return;
+  // An item given up without its parts deleted leaves no kept part behind,
+  // where it would stand for a file the next item writes under its name.
+  // (Its files stay, as they always did: the next item's files replace them.)
+  char path[kPartPathCap];
+  for (int i = 0; i < record->partCount && i < kMaxParts; ++i) {
+    PartPath(path, sizeof path, record, i);
+    ForgetKeptPart(path);
+  }
   FreeLists(record);
   int32_t msgSeq = record->msgSeq;
   char groupFolder[sizeof record->groupFolder];
@@ -90,10 +102,6 @@ void com_ResetObject(HostMessage *record) {
 void com_Deallocate(HostMessage *record, void *context) {
   (void)context;
   if (record != nullptr) FreeLists(record);
-}
-
-static void PartPath(char *out, size_t cap, const HostMessage *record, int index) {
-  FormatPartFileName(out, cap, gMvcom.workDir.c_str(), record->msgSeq, index);
 }
 
 void com_Deallocate_All(HostMessage *record, void *context) {

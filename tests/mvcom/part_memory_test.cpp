@@ -93,4 +93,36 @@ TEST_F(PartMemoryTest, KeptPartsReadAsTheirFilesWould) {
   EXPECT_EQ(Kept(4, 1), "(not kept)");
 }
 
+// A part kept for an item that was given up (its lists freed, its parts not
+// deleted) must not stand for the file a later item writes under that name:
+// the record's next item drops the parts its last one counted, and only
+// those (a fresh record of the same number, as the plug-in makes for an
+// attached mail, drops nothing).
+TEST_F(PartMemoryTest, ARecordsNextItemDropsWhatItsLastOneKept) {
+  mvcom_SetPartMemory(64);
+  MessagePtr m = NewMessage();
+  m->msgSeq = 12;
+  AddPart(m.get(), kPartTextBody, "Message.txt", "given up", true);
+  AddPart(m.get(), kPartFile, "a.txt", "also given up", true);
+  const std::string other = PartPath(120, 0), queued = host_.workDir() + "queue/" + "PRT01200.TMP";
+  ASSERT_EQ(mvcom_PartKeep(other.c_str(), "item 120", 8), 1);
+  ASSERT_EQ(mvcom_PartKeep(queued.c_str(), "queued", 6), 1);
+  MessagePtr fresh = NewMessage();
+  fresh->msgSeq = 12;
+  com_ResetObject(fresh.get());
+  EXPECT_EQ(Kept(12, 0), "given up");
+  com_ResetObject(m.get());
+  EXPECT_EQ(Kept(12, 0), "(not kept)");
+  EXPECT_EQ(Kept(12, 1), "(not kept)");
+  ASSERT_TRUE(WriteFileBytes(PartPath(12, 0), "the next item's attachment"));
+  int64_t size = 0;
+  EXPECT_EQ(com_GetFileSize(PartPath(12, 0).c_str(), &size), 0);
+  EXPECT_EQ(size, 26) << "the file, not the bytes the last item kept";
+  EXPECT_EQ(Kept(120, 0), "item 120") << "another item's part";
+  std::string bytes;
+  EXPECT_TRUE(ReadKeptPart(queued.c_str(), &bytes));
+  mvcom_PartRemove(other.c_str());
+  mvcom_PartRemove(queued.c_str());
+}
+
 }  // namespace
