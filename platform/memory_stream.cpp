@@ -76,6 +76,7 @@ struct SpillingStream {
   std::vector<char> bytes;  // in memory until the file is made
   size_t position;
   FILE *file;
+  KeepStreamBytes keep;  // offered the bytes still in memory at close
 };
 
 int MoveIntoFile(SpillingStream *s) {
@@ -138,6 +139,11 @@ int SeekSpilling(void *cookie, off64_t *offset, int whence) {
 
 int CloseSpilling(void *cookie) {
   SpillingStream *s = static_cast<SpillingStream *>(cookie);
+  if (s->file == nullptr && s->keep != nullptr && !s->keep(s->path.c_str(), s->bytes.data(), s->bytes.size()) &&
+      MoveIntoFile(s) != 0) {
+    delete s;
+    return -1;
+  }
   const int result = s->file != nullptr && fclose(s->file) != 0 ? -1 : 0;
   delete s;
   return result;
@@ -145,14 +151,26 @@ int CloseSpilling(void *cookie) {
 
 }  // namespace
 
-FILE *OpenSpillingStream(const char *spillPath, size_t limit, int *spilled) {
+namespace {
+
+FILE *OpenStream(const char *spillPath, size_t limit, int *spilled, KeepStreamBytes keep) {
   if (spillPath == nullptr) return nullptr;
-  SpillingStream *s = new (std::nothrow) SpillingStream{spillPath, limit, spilled, {}, 0, nullptr};
+  SpillingStream *s = new (std::nothrow) SpillingStream{spillPath, limit, spilled, {}, 0, nullptr, keep};
   if (s == nullptr) return nullptr;
   cookie_io_functions_t io = {ReadSpilling, WriteSpilling, SeekSpilling, CloseSpilling};
   FILE *stream = fopencookie(s, "w+", io);
   if (stream == nullptr) delete s;
   return stream;
+}
+
+}  // namespace
+
+FILE *OpenSpillingStream(const char *spillPath, size_t limit, int *spilled) {
+  return OpenStream(spillPath, limit, spilled, nullptr);
+}
+
+FILE *OpenKeepingStream(const char *spillPath, size_t limit, KeepStreamBytes keep) {
+  return OpenStream(spillPath, limit, nullptr, keep);
 }
 
 #else
@@ -162,5 +180,7 @@ FILE *OpenMemoryReader(const char *, size_t, MemoryReaderRelease, void *) { retu
 int MemoryReadersAvailable() { return 0; }
 
 FILE *OpenSpillingStream(const char *, size_t, int *) { return nullptr; }
+
+FILE *OpenKeepingStream(const char *, size_t, KeepStreamBytes) { return nullptr; }
 
 #endif

@@ -26,3 +26,13 @@ int MemoryReadersAvailable();
 // the bytes move (and stays untouched if the file cannot be made: the write
 // then fails). Returns null where the C library has no custom streams.
 FILE *OpenSpillingStream(const char *spillPath, size_t limit, int *spilled);
+
+// Offered the bytes of a keeping stream that stayed in memory when it is
+// closed; returns non-zero when it took them, 0 to have them written to the
+// stream's file instead.
+typedef int (*KeepStreamBytes)(const char *path, const char *data, size_t size);
+
+// A spilling stream whose bytes, when they never passed limit, are offered
+// to keep(spillPath, data, size) at fclose instead of being dropped.
+// Returns null where the C library has no custom streams.
+FILE *OpenKeepingStream(const char *spillPath, size_t limit, KeepStreamBytes keep);
