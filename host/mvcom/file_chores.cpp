@@ -69,9 +69,11 @@ int com_fcopy(const char *source, const char *destination) {
 }
 
 int com_GetFileSize(const char *path, int64_t *size) {
-  std::string kept;
-  if (ReadKeptPart(path, &kept)) {
-    if (size != nullptr) *size = static_cast<int64_t>(kept.size());
+  int64_t keptSize = 0;
+  if (mvcom_PartRead(
+          path, [](void *user, const char *, size_t n) { *static_cast<int64_t *>(user) = static_cast<int64_t>(n); },
+          &keptSize)) {
+    if (size != nullptr) *size = keptSize;
     return 0;
   }
 #if defined(_WIN32)

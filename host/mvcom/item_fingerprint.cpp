@@ -89,12 +89,11 @@ namespace {
 void HashPartFile(Fingerprint *fp, const char *workDir, const HostMessage *record, int index) {
   char path[4096];
   FormatPartFileName(path, sizeof path, workDir, record->msgSeq, index);
-  std::string kept;
-  if (ReadKeptPart(path, &kept)) {
-    HashBytes(fp, kept.data(), kept.size());
-    HashNumber(fp, static_cast<int64_t>(kept.size()));
-    return;
-  }
+  const auto hashKept = [](void *user, const char *data, size_t n) {
+    HashBytes(static_cast<Fingerprint *>(user), data, n);
+    HashNumber(static_cast<Fingerprint *>(user), static_cast<int64_t>(n));
+  };
+  if (mvcom_PartRead(path, hashKept, fp)) return;
   FilePtr file = OpenFile(path, "rb");
   if (!file) {
     HashNumber(fp, -1);
