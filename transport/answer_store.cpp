@@ -17,6 +17,7 @@ namespace {
 enum {
   kAnswerSlots = 8,  // more names than are ever in use at once
   kAnswerPathSize = 1024,
+  kKeptCapacity = 64 * 1024,  // a forgotten answer's buffer kept up to this size
 };
 
 // The bytes of one answer. A reader holds them while its stream is open;
@@ -34,6 +35,10 @@ struct AnswerSlot {
   AnswerBytes *bytes;
   int inFile;        // the answer is in its file, not in bytes
   int wroteFile;     // this store wrote a file under path
+  // Forgotten: no answer and no file under path. The slot keeps its name,
+  // so that the next answer of that name (the next item's) finds it
+  // without removing a file that is not there.
+  int gone;
   uint64_t lastUse;
 };
 
@@ -100,14 +105,18 @@ AnswerSlot *TakeSlot(const char *path) {
     }
     if (slot.lastUse < chosen->lastUse) chosen = &slot;
   }
-  if (chosen->path[0] != '\0' && !chosen->inFile) {
+  if (chosen->path[0] != '\0' && !chosen->inFile && !chosen->gone) {
     if (!WriteBytesTo(chosen->bytes, chosen->path)) {
       com_Log("MV Warning: cannot write the answer %s", chosen->path);
     }
   }
   DropBytes(chosen);
-  chosen->inFile = chosen->wroteFile = 0;
+  chosen->inFile = chosen->wroteFile = chosen->gone = 0;
   CopyText(chosen->path, sizeof chosen->path, path);
+  // A file of this name from before (an earlier run's) must not stand for
+  // an answer of this one: while the name has its slot, a file under it is
+  // one this store wrote.
+  remove(path);
   return chosen;
 }
 
@@ -160,7 +169,7 @@ int AnswerBegin(const char *path) {
   slot->bytes->length = 0;
   // A file left by an earlier answer of this name must not outlive it.
   if (slot->wroteFile) remove(path);
-  slot->inFile = slot->wroteFile = 0;
+  slot->inFile = slot->wroteFile = slot->gone = 0;
   gAnswers.writing = slot;
   gAnswers.spillFailed = 0;
   if (SpillSize() == 0 && !StartSpill(slot)) {
@@ -205,7 +214,7 @@ int AnswerEnd() {
 
 FilePtr OpenAnswer(const char *path, const char *mode) {
   AnswerSlot *slot = FindSlot(path);
-  if (slot == nullptr || slot->inFile || slot->bytes == nullptr) return OpenFile(path, mode);
+  if (slot == nullptr || slot->inFile || slot->gone || slot->bytes == nullptr) return OpenFile(path, mode);
   AnswerBytes *bytes = slot->bytes;
   ++bytes->readers;
   FILE *stream = OpenMemoryReader(bytes->data != nullptr ? bytes->data : "", bytes->length,
@@ -216,25 +225,31 @@ FilePtr OpenAnswer(const char *path, const char *mode) {
 
 int CopyAnswer(const char *path, const char *copyPath) {
   AnswerSlot *slot = FindSlot(path);
-  if (slot == nullptr || slot->inFile) return com_fcopy(path, copyPath);
+  if (slot == nullptr || slot->inFile || slot->gone) return com_fcopy(path, copyPath);
   return WriteBytesTo(slot->bytes, copyPath) ? 0 : -1;
 }
 
 void KeepAnswerFile(const char *path) {
   AnswerSlot *slot = FindSlot(path);
-  if (slot == nullptr || slot->inFile || gAnswers.writing == slot) return;
+  if (slot == nullptr || slot->inFile || slot->gone || gAnswers.writing == slot) return;
   if (WriteBytesTo(slot->bytes, slot->path)) slot->wroteFile = 1;
 }
 
 void ForgetAnswer(const char *path) {
   AnswerSlot *slot = FindSlot(path);
-  if (slot != nullptr) {
-    if (gAnswers.writing == slot) AnswerEnd();
-    DropBytes(slot);
-    slot->path[0] = '\0';
-    slot->inFile = slot->wroteFile = 0;
+  if (slot == nullptr) {
+    if (path != nullptr) remove(path);
+    return;
   }
-  if (path != nullptr) remove(path);
+  if (gAnswers.writing == slot) AnswerEnd();
+  // A small buffer no reader holds stays for the next answer of this name.
+  if (slot->bytes != nullptr && slot->bytes->readers == 0 && slot->bytes->capacity <= kKeptCapacity)
+    slot->bytes->length = 0;
+  else
+    DropBytes(slot);
+  if (slot->wroteFile) remove(path);
+  slot->inFile = slot->wroteFile = 0;
+  slot->gone = 1;
 }
 
 void ForgetAllAnswers() {
@@ -242,7 +257,7 @@ void ForgetAllAnswers() {
   for (AnswerSlot &slot : gAnswers.slots) {
     DropBytes(&slot);
     slot.path[0] = '\0';
-    slot.inFile = slot.wroteFile = 0;
+    slot.inFile = slot.wroteFile = slot.gone = 0;
   }
 }
 

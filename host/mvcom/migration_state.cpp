@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstring>
+#if !defined(_WIN32)
+#include <mutex>
+#endif
 #include <string>
 
 #include "host/mvcom/mvcom_host.h"
@@ -50,6 +53,24 @@ struct StateBatch {
 };
 static StateBatch gBatch = {};
 
+#if !defined(_WIN32)
+// The import records created messages on a thread of its own while its
+// read-ahead asks about the next ones: one caller at a time. Recursive,
+// since a batch's pre-commit callback may ask too. (The Windows host has
+// one thread, and its toolchain no std::mutex.)
+static std::recursive_mutex gStateMutex;
+struct StateGuard {
+  StateGuard() { gStateMutex.lock(); }
+  ~StateGuard() { gStateMutex.unlock(); }
+  StateGuard(const StateGuard &) = delete;
+  StateGuard &operator=(const StateGuard &) = delete;
+};
+#else
+struct StateGuard {
+  StateGuard() {}
+};
+#endif
+
 static int64_t NowMilliseconds(void) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -84,6 +105,7 @@ static int PrepareSchema(sqlite3 *db, const char *path) {
 }
 
 int OpenMigrationState(const char *path) {
+  StateGuard guard;
   CloseMigrationState();
   sqlite3 *db = nullptr;
   if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
@@ -110,6 +132,7 @@ int OpenMigrationState(const char *path) {
 }
 
 void CloseMigrationState(void) {
+  StateGuard guard;
   mvcom_EndBatch();
   sqlite3_finalize(gSelect);
   sqlite3_finalize(gInsert);
@@ -239,6 +262,7 @@ static int AddRecord(int kind, const char *folder, const std::string &key, bool 
 }
 
 int mvcom_BeginBatch(int maxItems, int maxMilliseconds, MvcomPreCommit preCommit, void *user) {
+  StateGuard guard;
   if (gMvcom.stateDb == nullptr || maxItems < 1 || maxMilliseconds < 0) return -1;
   if (mvcom_EndBatch() != 0) return -1;
   gBatch = StateBatch();
@@ -251,6 +275,7 @@ int mvcom_BeginBatch(int maxItems, int maxMilliseconds, MvcomPreCommit preCommit
 }
 
 int mvcom_CommitBatch(void) {
+  StateGuard guard;
   if (!gBatch.open) return 0;
   gBatch.open = false;
   // The records may only reach the disk after what they stand for.
@@ -271,12 +296,14 @@ int mvcom_CommitBatch(void) {
 }
 
 int mvcom_EndBatch(void) {
+  StateGuard guard;
   int rc = mvcom_CommitBatch();
   gBatch = StateBatch();
   return rc;
 }
 
 int com_MsgIsDuplicate(HostMessage *record, void *context, int kind, const char *folderName) {
+  StateGuard guard;
   (void)context;
   if (record == nullptr || gMvcom.stateDb == nullptr) return 0;
   const char *folder = folderName != nullptr ? folderName : "";
@@ -328,6 +355,7 @@ int com_SearchMsg(HostMessage *record, void *context, void *a3, void *a4, void *
 }
 
 int mvcom_IsImported(const char *folder, const char *key) {
+  StateGuard guard;
   if (gMvcom.stateDb == nullptr || folder == nullptr || key == nullptr) return -1;
   int found = FindRecord(kStateImport, folder, key);
   if (found < 0) com_Log("MV Error: migration state: %s", sqlite3_errmsg(gMvcom.stateDb));
@@ -335,6 +363,7 @@ int mvcom_IsImported(const char *folder, const char *key) {
 }
 
 int mvcom_RecordImported(const char *folder, const char *key) {
+  StateGuard guard;
   if (gMvcom.stateDb == nullptr || folder == nullptr || key == nullptr) return -1;
   int added = AddRecord(kStateImport, folder, key);
   if (added < 0) com_Log("MV Error: migration state: %s", sqlite3_errmsg(gMvcom.stateDb));

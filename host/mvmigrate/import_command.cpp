@@ -79,8 +79,10 @@ struct ImportRun {
   // written again in this run (scope, "\n", key).
   std::set<std::string> passOver;
   ImportGroup group;
-  HostMessage *record;       // the record of the item being written
-  HostMessage *aheadRecord;  // the other one, which the read-ahead fills
+  HostMessage *record;  // the record of the item being written
+  // The read-ahead's records, records[0] also the record between folders.
+  HostMessage *records[readahead::kAheadItems];
+  std::vector<std::string> written;  // part files of the item written last
   readahead::Converter converter;
   ImportReport *report;
   progress::ProgressDisplay display;
@@ -342,8 +344,11 @@ void SettleJournals(ImportRun *run) {
 // takes it over (its key is recorded and the old record marked as taken),
 // so it is not written again; every other message with that id is written.
 bool TakesOverOldRecord(ImportRun *run, const std::string &scope, const store::SourceItem &item,
-                        std::set<std::string> *keysThisRun) {
-  if (item.legacyKey.empty() || mvcom_IsImported(scope.c_str(), item.legacyKey.c_str()) != 1) return false;
+                        const readahead::Conversion &converted, std::set<std::string> *keysThisRun) {
+  if (item.legacyKey.empty()) return false;
+  const int legacy = converted.legacyImported != -2 ? converted.legacyImported
+                                                     : mvcom_IsImported(scope.c_str(), item.legacyKey.c_str());
+  if (legacy != 1) return false;
   const std::string taken = "taken:" + item.legacyKey;
   if (mvcom_IsImported(scope.c_str(), taken.c_str()) == 1 || !keysThisRun->insert(taken).second) return false;
   if (run->api != nullptr && (mvcom_RecordImported(scope.c_str(), item.key.c_str()) < 0 ||
@@ -361,17 +366,16 @@ void NoteEarlier(ImportRun *run, const ImportFolderSummary &folder, const store:
 }
 
 // Lets the record of an item just written go. Its part files are deleted
-// by the read-ahead thread: deleting a file costs the file system more than
-// the rest of the host's work for a small message.
+// by the read-ahead thread when the loop releases the record: deleting a
+// file costs the file system more than the rest of the host's work for a
+// small message.
 void DiscardWritten(ImportRun *run) {
   HostMessage *record = run->record;
-  std::vector<std::string> paths;
   char path[4096];
   for (int i = 0; i < record->partCount && i < kMaxParts; ++i) {
     FormatPartFileName(path, sizeof path, run->workDir.c_str(), record->msgSeq, i);
-    paths.push_back(path);
+    run->written.push_back(path);
   }
-  readahead::DeleteLater(&run->converter, &paths);
   com_Deallocate(record, nullptr);
 }
 
@@ -387,8 +391,10 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
   }
   const std::string scope = run->stateScope + folder->path;
   const bool copyThisRun = !keysThisRun->insert(key).second;
-  if (copyThisRun || mvcom_IsImported(scope.c_str(), key.c_str()) == 1 ||
-      run->passOver.count(scope + "\n" + key) > 0 || TakesOverOldRecord(run, scope, item, keysThisRun)) {
+  const int imported =
+      converted->imported != -2 ? converted->imported : mvcom_IsImported(scope.c_str(), key.c_str());
+  if (copyThisRun || imported == 1 ||
+      run->passOver.count(scope + "\n" + key) > 0 || TakesOverOldRecord(run, scope, item, *converted, keysThisRun)) {
     folder->alreadyImported++;
     NoteEarlier(run, *folder, item, *converted, copyThisRun ? "a copy of a message read before in this run"
                                                             : "imported by an earlier run");
@@ -492,42 +498,26 @@ void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
   run->state.folderTotal = folder.total;
   run->state.folderDone = 0;
   std::set<std::string> keysThisRun;
-  // Item i is converted into conversions[i % 2] while item i - 1 is
-  // written; the two records take turns.
-  readahead::Conversion conversions[2];
-  HostMessage *records[2] = {run->record, run->aheadRecord};
-  auto convert = [&](size_t i) -> readahead::Conversion * {
-    if (i >= items.size()) return nullptr;
-    readahead::Conversion *c = &conversions[i % 2];
-    c->source = selected.source;
-    c->item = &items[i];
-    c->record = records[i % 2];
-    c->record->msgSeq = ++run->msgSeq;
-    readahead::Convert(&run->converter, c);
-    return c;
-  };
-  readahead::Conversion *current = convert(0);
+  readahead::BeginFolder(&run->converter, selected.source, &items, run->stateScope + folder.path, run->records,
+                         run->msgSeq);
   for (size_t i = 0; i < items.size(); ++i) {
-    const store::SourceItem &item = items[i];
-    readahead::WaitFor(&run->converter);
-    if (InterruptRequested()) {
+    readahead::Conversion *converted = readahead::Take(&run->converter, i);
+    if (converted == nullptr || converted->interrupted) {
       run->report->interrupted = true;
       break;
     }
-    readahead::Conversion *next = convert(i + 1);
-    ImportItem(run, source, &folder, item, &keysThisRun, current);
-    current = next;
+    ImportItem(run, source, &folder, items[i], &keysThisRun, converted);
+    readahead::Release(&run->converter, &run->written);
+    run->written.clear();
     run->state.folderDone++;
     run->state.items++;
     run->state.seconds = Elapsed(*run);
     progress::ShowProgress(&run->display, run->state, false);
   }
-  // An item converted but not written (the run was stopped): its lists
-  // and part files go.
-  readahead::WaitFor(&run->converter);
-  if (current != nullptr) com_Deallocate_All(current->record, nullptr);
-  readahead::DeleteLeft(&run->converter);
-  run->record = records[0];
+  // Items converted ahead and not written (the run was stopped): their
+  // lists and part files go.
+  run->msgSeq = readahead::EndFolder(&run->converter);
+  run->record = run->records[0];
   if (run->api != nullptr) {
     run->api->CloseWrite(source.folderClass);
     CommitImportGroup(&run->group);
@@ -641,10 +631,12 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
     }
   }
 
-  RecordPtr record(static_cast<HostMessage *>(calloc(1, sizeof(HostMessage))));
-  RecordPtr aheadRecord(static_cast<HostMessage *>(calloc(1, sizeof(HostMessage))));
+  RecordPtr records[readahead::kAheadItems];
   ImportRun run;
-  run.aheadRecord = aheadRecord.get();
+  for (size_t i = 0; i < readahead::kAheadItems; ++i) {
+    records[i].reset(static_cast<HostMessage *>(calloc(1, sizeof(HostMessage))));
+    run.records[i] = records[i].get();
+  }
   if (options.readAhead) readahead::StartConverter(&run.converter);
   run.options = &options;
   run.api = options.dryRun ? nullptr : &api;
@@ -654,7 +646,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   com_GetGlobal(kGlobalDataDir, dataDir);
   run.dataDir = dataDir;
   run.journalPath = ImportJournalPath(dataDir);
-  run.record = record.get();
+  run.record = run.records[0];
   run.report = report;
   run.display = progress::MakeProgressDisplay(stderr);
   run.started = std::chrono::steady_clock::now();
@@ -680,8 +672,7 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   readahead::StopConverter(&run.converter);
   progress::ClearProgress(&run.display);
   report->seconds = Elapsed(run);
-  record.reset();
-  aheadRecord.reset();
+  for (RecordPtr &r : records) r.reset();
   if (!options.dryRun) {
     CloseImportJournal(&run.journal);
     EndImportGroups(&run.group);

@@ -5,8 +5,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "host/mvmigrate/import_journal.h"
 
@@ -31,11 +35,28 @@
 //    asking the server, as before. A line cut short by the kill is passed
 //    over: its message is still named as pending. Records are keyed, so a
 //    message listed and also named as pending is recorded once.
+//  - The records themselves go into the state on a thread of their own
+//    (the recorder), a few dozen at a time, while the main thread waits for
+//    the server: the main thread only lists the message and queues it. The
+//    recorder commits with the group's lock held, so that no message is
+//    listed between its last record and the list's emptying.
 struct ImportGroup {
   CreatedList created;
-  int pending = 0;  // records in the open group
-  std::chrono::steady_clock::time_point openedAt;
   bool keep = false;  // the list holds messages whose records are not committed
+  // Shared with the recorder, under mutex:
+  std::mutex mutex;
+  std::condition_variable wake;      // the recorder has work
+  std::condition_variable settled;   // a commit asked for is done
+  std::vector<CreatedMessage> queue; // listed, not yet recorded
+  int listed = 0;                    // listed since the last commit
+  uint64_t commitsAsked = 0, commitsDone = 0;
+  int lastCommit = 0;  // CommitImportGroup's result for the last commit
+  bool stopping = false;
+  // The recorder's own:
+  int pending = 0;  // records in the open group (also those made without the list)
+  std::chrono::steady_clock::time_point openedAt;
+  std::thread recorder;
+  ~ImportGroup();  // ends a recorder that EndImportGroups did not
 };
 
 // Records the messages at path (DATA/import-created.txt) that a killed run
@@ -45,17 +66,21 @@ struct ImportGroup {
 // Returns the messages recorded now.
 int SettleCreatedMessages(const std::string &path, std::set<std::string> *passOver, bool *keep);
 
-// Starts group commit with the created list at path. Without a list that
-// can be written, each record is committed on its own.
+// Starts group commit with the created list at path, and the recorder.
+// Without a list that can be written, each record is committed on its own.
 void BeginImportGroups(ImportGroup *group, const std::string &path, bool keep);
 
-// A message the server created: listed, recorded in the open group, and the
-// group committed when it is due. Returns mvcom_RecordImported's result.
+// A message the server created: listed and queued for the recorder, which
+// records it in the open group and commits the group when it is due. A
+// message that cannot be listed is recorded and committed before this
+// returns. Returns 0, or -1 when that record or commit failed (a record the
+// recorder cannot make keeps the list for the next run, and is logged).
 int RecordCreatedMessage(ImportGroup *group, const CreatedMessage &message);
 
-// Commits the open group and empties the list. Returns 0 or -1.
+// Has the recorder record what is queued and commit, and waits for it;
+// the list is emptied after. Returns 0 or -1.
 int CommitImportGroup(ImportGroup *group);
 
-// Commits what is open and ends group commit; the list is removed unless
-// it must be kept for the next run.
+// Commits what is open, ends the recorder and group commit; the list is
+// removed unless it must be kept for the next run.
 void EndImportGroups(ImportGroup *group);

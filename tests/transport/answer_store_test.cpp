@@ -90,6 +90,23 @@ TEST_F(AnswerStoreTest, SmallAnswersStayInMemoryLargeOnesGoToTheirFile) {
     EXPECT_FALSE(FileExists(path));
     EXPECT_EQ(ReadAnswer(path), "(cannot be opened)");
   }
+  // A file under a name from before the store knew it (an earlier run's)
+  // never stands for an answer: it goes when the name is first answered,
+  // and a forgotten answer reads as none, also once its place went to
+  // other names.
+  SetAnswerSpillSize(kAnswerSpillSize);
+  const std::string stale = Work("stale.xml");
+  ASSERT_TRUE(testing_support::WriteFileBytes(stale, "old"));
+  ASSERT_EQ(Store(stale, "new", 1), 1);
+  EXPECT_FALSE(FileExists(stale));
+  ForgetAnswer(stale.c_str());
+  EXPECT_EQ(ReadAnswer(stale), "(cannot be opened)");
+  ASSERT_EQ(Store(stale, "again", 2), 1);
+  EXPECT_EQ(ReadAnswer(stale), "again");
+  ForgetAnswer(stale.c_str());
+  for (int i = 0; i < 9; ++i) ASSERT_EQ(Store(Work("other" + std::to_string(i)), "x", 1), 1);
+  EXPECT_EQ(ReadAnswer(stale), "(cannot be opened)");
+  EXPECT_FALSE(FileExists(stale));
   // A name too long to be found again is refused, not kept under a cut name.
   EXPECT_EQ(AnswerBegin((host_.workDir() + std::string(1100, 'n')).c_str()), 0);
 }
