@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <utime.h>
 
+#include <glib.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -214,6 +219,81 @@ TEST_F(MessageImportTest, UnusableFilesFailWithAReasonAndLeaveNothing) {
     EXPECT_EQ(maildir::ConvertMessageFile(c.path, false, record_.get(), &subject, nullptr, &reason), -1);
     EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     EXPECT_EQ(record_->partCount, 0);
+  }
+}
+
+// Bytes that differ from one offset to the next, all 256 values among them.
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(seed >> 16);
+  }
+  return bytes;
+}
+
+std::string Base64Lines(const std::string &bytes) {
+  gchar *text = g_base64_encode(reinterpret_cast<const guchar *>(bytes.data()), bytes.size());
+  std::string lines;
+  for (size_t at = 0, n = strlen(text); at < n; at += 76) lines += std::string(text + at, std::min<size_t>(76, n - at)) + "\r\n";
+  g_free(text);
+  return lines;
+}
+
+// Quoted-printable with a soft break every 72 characters; every byte that
+// is not a plain letter or digit is written as =XX.
+std::string QuotedPrintable(const std::string &bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  size_t line = 0;
+  for (unsigned char c : bytes) {
+    const std::string piece =
+        isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string{'=', kHex[c >> 4], kHex[c & 15]};
+    if (line + piece.size() > 72) {
+      out += "=\r\n";
+      line = 0;
+    }
+    out += piece;
+    line += piece.size();
+  }
+  return out + "\r\n";
+}
+
+// A message of several megabytes is read from its file rather than whole,
+// and its parts are decoded in blocks: every byte must come out as it went
+// in, across the blocks' edges.
+TEST_F(MessageImportTest, ALargeMessageKeepsEveryByteOfItsParts) {
+  const std::string binary = Pattern(1600000, 7), latin = Pattern(1100000, 11), plain(300000, 'x');
+  const std::string message =
+      "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: Big\r\n"
+      "Date: Mon, 6 Jan 2020 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+      "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nSee the files.\r\n"
+      "--b1\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
+      "Content-Disposition: attachment; filename=\"data.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+      Base64Lines(binary) +
+      "--b1\r\nContent-Type: application/octet-stream; name=\"qp.bin\"\r\n"
+      "Content-Disposition: attachment; filename=\"qp.bin\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
+      QuotedPrintable(latin) +
+      "--b1\r\nContent-Type: text/plain; name=\"plain.txt\"\r\n"
+      "Content-Disposition: attachment; filename=\"plain.txt\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
+      plain + "\r\n--b1--\r\n";
+  ASSERT_GT(message.size(), 4u << 20) << "beyond the size read whole, and beyond one block per part";
+  const std::string path = host_.root() + "/big.eml";
+  ASSERT_TRUE(testing_support::WriteFileBytes(path, message));
+  std::string subject, reason;
+  ASSERT_EQ(maildir::ConvertMessageFile(path, true, record_.get(), &subject, nullptr, &reason), 0) << reason;
+  EXPECT_EQ(subject, "Big");
+  const struct {
+    const char *name;
+    std::string content;
+  } expected[] = {{"Message.txt", "See the files."}, {"data.bin", binary}, {"qp.bin", latin}, {"plain.txt", plain}};
+  ASSERT_EQ(record_->partCount, 4);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_STREQ(record_->parts[i]->name, expected[i].name);
+    EXPECT_EQ(record_->parts[i]->size, static_cast<int>(expected[i].content.size()));
+    EXPECT_TRUE(ReadFileBytes(PartFile(i)) == expected[i].content) << "the part's bytes differ";
   }
 }
 
