@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <unordered_set>
 
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/folder_report.h"
@@ -344,7 +345,7 @@ void SettleJournals(ImportRun *run) {
 // takes it over (its key is recorded and the old record marked as taken),
 // so it is not written again; every other message with that id is written.
 bool TakesOverOldRecord(ImportRun *run, const std::string &scope, const store::SourceItem &item,
-                        const readahead::Conversion &converted, std::set<std::string> *keysThisRun) {
+                        const readahead::Conversion &converted, std::unordered_set<std::string> *keysThisRun) {
   if (item.legacyKey.empty()) return false;
   const int legacy = converted.legacyImported != -2 ? converted.legacyImported
                                                      : mvcom_IsImported(scope.c_str(), item.legacyKey.c_str());
@@ -382,7 +383,7 @@ void DiscardWritten(ImportRun *run) {
 // Writes one item, converted into `converted` (null for an item without a
 // key, which is not converted). Counts it into folder.
 void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSummary *folder,
-                const store::SourceItem &item, std::set<std::string> *keysThisRun,
+                const store::SourceItem &item, std::unordered_set<std::string> *keysThisRun,
                 const readahead::Conversion *converted) {
   const std::string &key = item.key;  // set by the conversion (Identify) when listed without one
   if (key.empty() || converted == nullptr) {
@@ -394,7 +395,7 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
   const int imported =
       converted->imported != -2 ? converted->imported : mvcom_IsImported(scope.c_str(), key.c_str());
   if (copyThisRun || imported == 1 ||
-      run->passOver.count(scope + "\n" + key) > 0 || TakesOverOldRecord(run, scope, item, *converted, keysThisRun)) {
+      (!run->passOver.empty() && run->passOver.count(scope + "\n" + key) > 0) || TakesOverOldRecord(run, scope, item, *converted, keysThisRun)) {
     folder->alreadyImported++;
     NoteEarlier(run, *folder, item, *converted, copyThisRun ? "a copy of a message read before in this run"
                                                             : "imported by an earlier run");
@@ -497,7 +498,7 @@ void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
   run->state.folder = folder.path;
   run->state.folderTotal = folder.total;
   run->state.folderDone = 0;
-  std::set<std::string> keysThisRun;
+  std::unordered_set<std::string> keysThisRun;
   readahead::BeginFolder(&run->converter, selected.source, &items, run->stateScope + folder.path, run->records,
                          run->msgSeq);
   for (size_t i = 0; i < items.size(); ++i) {
