@@ -380,6 +380,13 @@ void DiscardWritten(ImportRun *run) {
   com_Deallocate(record, nullptr);
 }
 
+// The journal names no message: after a failure (a message that was not
+// created must not be taken for one of the server's), and at a folder's end.
+void EmptyJournal(ImportRun *run) {
+  if (run->journal.length > 0 && ClearImportJournal(&run->journal) != 0)
+    com_Log("MV Warning: cannot empty %s; the next run checks its message on the server", run->journalPath.c_str());
+}
+
 // Writes one item, converted into `converted` (null for an item without a
 // key, which is not converted). Counts it into folder.
 void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSummary *folder,
@@ -449,13 +456,18 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
     } else {
       folder->created++;
       report::CountKind(&run->report->kinds, run->record->itemKind, run->record->contactFlag);
-      if (RecordCreatedMessage(&run->group, {scope, key}) < 0)
-        com_Log("MV Error: %s was created but could not be recorded; a rerun writes it again",
-                item.name.c_str());
+      if (RecordCreatedMessage(&run->group, {scope, key}) == 0) {
+        // Listed as created (or committed): the journal may go on naming it
+        // until the next message's journal replaces it, since a run after a
+        // kill records the list first and then finds the journal's message
+        // imported, without asking the server. That saves a write per
+        // message.
+        DiscardWritten(run);
+        return;
+      }
+      com_Log("MV Error: %s was created but could not be recorded; a rerun writes it again", item.name.c_str());
     }
-    if (ClearImportJournal(&run->journal) != 0)
-      com_Log("MV Warning: cannot empty %s; the next run checks its message on the server",
-              run->journalPath.c_str());
+    EmptyJournal(run);
   }
   DiscardWritten(run);
 }
@@ -522,6 +534,7 @@ void ImportFolder(ImportRun *run, const SelectedFolder &selected) {
   if (run->api != nullptr) {
     run->api->CloseWrite(source.folderClass);
     CommitImportGroup(&run->group);
+    EmptyJournal(run);
   }
   run->report->folders.push_back(folder);
 }
