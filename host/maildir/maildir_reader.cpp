@@ -232,9 +232,14 @@ int ListMessages(const std::string &folderDirectory, std::vector<MessageFile> *o
     for (; !ec && it != end; it.increment(ec)) {
       std::string name = it->path().filename().string();
       if (name.empty() || name[0] == '.') continue;
-      if (!FollowEntry(root, it->path().string(), skipped)) continue;
+      // The type the listing gave tells a plain file without a system
+      // call; a link, or an entry whose type the listing did not give, is
+      // looked at.
       std::error_code typeError;
-      if (!it->is_regular_file(typeError)) continue;
+      if (it->is_symlink(typeError) || !it->is_regular_file(typeError)) {
+        if (!FollowEntry(root, it->path().string(), skipped)) continue;
+        if (!it->is_regular_file(typeError)) continue;
+      }
       out->push_back({it->path().string(), name, !inNew && HasSeenFlag(name)});
     }
   }
