@@ -4,6 +4,8 @@
 // failures reach the report, and the import writes each source folder with
 // InitWrite for its class.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -19,6 +21,7 @@
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/export_command.h"
 #include "host/mvmigrate/import_command.h"
+#include "host/mvmigrate/interrupt.h"
 #include "plugin/host_message.h"
 #include "platform/bounded_text.h"
 #include "platform/win_compat.h"
@@ -390,11 +393,14 @@ TEST_F(ItemLoopTest, DryImportCountsKindsAndListsWarningsAndUnreadableItems) {
 }
 
 // Mail with a text part file of its own; Ctrl-C is pressed while the item
-// with key `interruptAt` is being converted.
+// with key `interruptAt` is being converted: the signal goes to the thread
+// that converts, or (as a terminal sends it, to any thread of the process)
+// to the main thread, and the conversion ends once the run has seen it.
 class InterruptingSource : public FakeImportSource {
  public:
-  InterruptingSource(const std::vector<FakeFolder> &folders, std::string interruptAt)
-      : FakeImportSource(folders), interruptAt_(std::move(interruptAt)) {}
+  InterruptingSource(const std::vector<FakeFolder> &folders, std::string interruptAt, bool toMain,
+                     pthread_t mainThread)
+      : FakeImportSource(folders), interruptAt_(std::move(interruptAt)), toMain_(toMain), main_(mainThread) {}
   int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject,
               std::vector<std::string> *warnings, std::string *reason) override {
     FakeImportSource::Convert(item, record, subject, warnings, reason);
@@ -406,12 +412,20 @@ class InterruptingSource : public FakeImportSource {
     record->parts[0]->kind = kPartTextBody;
     record->parts[0]->size = static_cast<int32_t>(text.size());
     record->partCount = 1;
-    if (item.key == interruptAt_) raise(SIGINT);
+    if (item.key != interruptAt_) return 0;
+    if (!toMain_) {
+      raise(SIGINT);
+      return 0;
+    }
+    pthread_kill(main_, SIGINT);
+    for (int i = 0; i < 2000 && !InterruptRequested(); ++i) usleep(1000);
     return 0;
   }
 
  private:
   std::string interruptAt_;
+  bool toMain_;
+  pthread_t main_;
 };
 
 // The next item is converted while one is written: Ctrl-C during that
@@ -420,8 +434,13 @@ class InterruptingSource : public FakeImportSource {
 TEST_F(ItemLoopTest, ACtrlCStopsTheImportBeforeTheItemConvertedAhead) {
   logon_.user = "bob";
   logon_.passwordFile.clear();
-  for (bool readAhead : {true, false}) {
-    const std::string mode = readAhead ? "ahead" : "in turn";
+  const struct {
+    bool readAhead, toMain;
+    const char *mode;
+  } modes[] = {{true, false, "ahead"}, {false, false, "in turn"}, {true, true, "ahead, signal to main"}};
+  for (const auto &m : modes) {
+    const bool readAhead = m.readAhead;
+    const std::string mode = m.mode;
     SCOPED_TRACE(mode);
     std::vector<FakeItem> items;
     static std::vector<std::string> subjects, keys;
@@ -436,9 +455,11 @@ TEST_F(ItemLoopTest, ACtrlCStopsTheImportBeforeTheItemConvertedAhead) {
     ImportOptions options;
     options.inDir = scratch_.root() + "/in";
     options.readAhead = readAhead;
-    options.makeSources = [folders](const std::string &) {
+    const pthread_t mainThread = pthread_self();
+    const bool toMain = m.toMain;
+    options.makeSources = [folders, toMain, mainThread](const std::string &) {
       std::vector<std::unique_ptr<store::ImportSource>> sources;
-      sources.push_back(std::make_unique<InterruptingSource>(folders, keys[2]));
+      sources.push_back(std::make_unique<InterruptingSource>(folders, keys[2], toMain, mainThread));
       return sources;
     };
     ImportReport report;
