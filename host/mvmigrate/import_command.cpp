@@ -401,8 +401,9 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
   const bool copyThisRun = !keysThisRun->insert(key).second;
   const int imported =
       converted->imported != -2 ? converted->imported : mvcom_IsImported(scope.c_str(), key.c_str());
-  if (copyThisRun || imported == 1 ||
-      (!run->passOver.empty() && run->passOver.count(scope + "\n" + key) > 0) || TakesOverOldRecord(run, scope, item, *converted, keysThisRun)) {
+  const bool passedOver = !run->passOver.empty() && run->passOver.count(scope + "\n" + key) > 0;
+  if (copyThisRun || imported == 1 || passedOver ||
+      TakesOverOldRecord(run, scope, item, *converted, keysThisRun)) {
     folder->alreadyImported++;
     NoteEarlier(run, *folder, item, *converted, copyThisRun ? "a copy of a message read before in this run"
                                                             : "imported by an earlier run");

@@ -235,7 +235,8 @@ std::string Pattern(size_t size, unsigned seed) {
 std::string Base64Lines(const std::string &bytes) {
   gchar *text = g_base64_encode(reinterpret_cast<const guchar *>(bytes.data()), bytes.size());
   std::string lines;
-  for (size_t at = 0, n = strlen(text); at < n; at += 76) lines += std::string(text + at, std::min<size_t>(76, n - at)) + "\r\n";
+  for (size_t at = 0, n = strlen(text); at < n; at += 76)
+    lines += std::string(text + at, std::min<size_t>(76, n - at)) + "\r\n";
   g_free(text);
   return lines;
 }
