@@ -79,6 +79,11 @@ enum {
   // goes on without it: the items of the session are read without their
   // categories. The text says so.
   kExtNoticeCategoriesUnknown = 134,
+  // The create of a group member broke off after the server may have had
+  // the whole request, and the member was asked for again so that the group
+  // lists it: the server may now hold that member's contact twice. The text
+  // is "<member>\t<reason>".
+  kExtNoticeMemberMayBeTwice = 135,
 };
 
 // Records an error for the host (see the codes above).

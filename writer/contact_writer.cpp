@@ -249,6 +249,11 @@ static void TellMemberLeftOut(const std::string &name, const std::string &reason
   com_SetExtendedError(kExtNoticeMemberLeftOut, 0, text.c_str());
 }
 
+static void TellMemberMayBeTwice(const std::string &name, const std::string &reason) {
+  const std::string text = name + "\t" + reason;
+  com_SetExtendedError(kExtNoticeMemberMayBeTwice, 0, text.c_str());
+}
+
 int AddGroupMember(const char *name, const char *address, std::string *memberId) {
   memberId->clear();
   if (name == nullptr) name = "";
@@ -257,18 +262,29 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
   MemberRequest member = {Escaped(Working(name, sizeof(HostRecipient::name))),
                           Working(address, sizeof(HostRecipient::address))};
   CreateOutcome outcome = {0, 0};
-  // A member the server refused (it made nothing) is asked for once more
-  // before it is left out of the group; one whose create broke off after it
-  // went out may exist, and is not.
+  // A member that could not be created is asked for once more before it is
+  // left out of the group. That includes one whose create broke off after
+  // it went out: unlike an item, a member cannot be asked about on the next
+  // run, since the group is written (and recorded) now, and left out it
+  // would be missing from the group for good. The server may then hold its
+  // contact twice, which is told.
   int result = kCreateFailed;
+  std::string doubt;  // why the first create may have made the contact
   for (int attempt = 1; attempt <= 2; ++attempt) {
     gWritingMember = 1;
     gMemberFailure.clear();
     result = SubmitCreateItem(kWriterMember, WriteMemberBody, &member, member.name.c_str(), &outcome);
     gWritingMember = 0;
-    if (result == kCreateDone || attempt == 2 || PostMayHaveActed()) break;
-    com_Log("MV Info: creating member %s again", member.name.c_str());
+    if (result == kCreateDone || attempt == 2) break;
+    if (PostMayHaveActed()) {
+      doubt = gMemberFailure;
+      com_Log("MV Warning: the create of member %s broke off after it went out; creating it again",
+              member.name.c_str());
+    } else {
+      com_Log("MV Info: creating member %s again", member.name.c_str());
+    }
   }
+  if (result == kCreateDone && !doubt.empty()) TellMemberMayBeTwice(member.name, doubt);
   if (result != kCreateDone) {
     TellMemberLeftOut(member.name, gMemberFailure);
     return result;

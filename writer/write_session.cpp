@@ -439,8 +439,8 @@ int SubmitCreateItem(CreateWriterKind writer, CreateBodyFn writeBody, void *cont
   LeaveRequestFile(&request);
   KeepAnswerFile(responsePath.c_str());  // left beside the request for a look
   // The server may have made the item: a host with a journal asks it before
-  // writing the item again.
-  if (PostMayHaveActed()) com_SetExtendedError(kExtNoticeItemInDoubt, 0, itemName);
+  // writing the item again. A member's doubt is the contact writer's.
+  if (PostMayHaveActed() && !gWritingMember) com_SetExtendedError(kExtNoticeItemInDoubt, 0, itemName);
   char reason[kReasonSize];
   if (outcome->httpStatus == 200 && !usable) {
     com_Log("MV Warning: failed to create %s %s, %s", info.noun, itemName, SoapAnswerProblem());

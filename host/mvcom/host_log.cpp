@@ -86,7 +86,7 @@ void com_SetExtendedError(int code, int zero, const char *text) {
   // The other notices the plug-in has logged in its own words.
   const bool notice = code == kExtNoticeFolderShortened || code == kExtNoticeAttachmentLost ||
                       code == kExtNoticeItemInDoubt || code == kExtNoticeMemberLeftOut ||
-                      code == kExtNoticeCategoriesUnknown;
+                      code == kExtNoticeCategoriesUnknown || code == kExtNoticeMemberMayBeTwice;
   if (code == 109 && strchr(gMvcom.extendedText, '\t') == nullptr)
     com_Log("MV Info: folder %s read", gMvcom.extendedText);
   else if (!notice)

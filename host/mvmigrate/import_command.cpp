@@ -38,7 +38,7 @@ struct WriteFailure {
   bool reported = false;
   bool inDoubt = false;  // the server may have made the item all the same
   std::string reason;
-  std::vector<std::string> warnings;  // members of a group left out
+  std::vector<std::string> warnings;  // members of a group left out or made twice
 };
 
 void CatchItemFailure(int code, const char *text, void *user) {
@@ -49,6 +49,12 @@ void CatchItemFailure(int code, const char *text, void *user) {
     const char *tab = strchr(text, '\t');
     failure->warnings.push_back("member " + (tab != nullptr ? std::string(text, tab) : std::string(text)) +
                                 " left out of the group: " + (tab != nullptr ? tab + 1 : "its contact was not created"));
+  }
+  if (code == kExtNoticeMemberMayBeTwice) {
+    const char *tab = strchr(text, '\t');
+    failure->warnings.push_back("member " + (tab != nullptr ? std::string(text, tab) : std::string(text)) +
+                                " may be in the address book twice: its first create broke off (" +
+                                (tab != nullptr ? tab + 1 : "") + ") and it was created again");
   }
   if (code != kExtErrorItemFailed) return;
   failure->reported = true;

@@ -73,7 +73,7 @@ void PluginTest::ErrorSink(int code, const char *text, void *user) {
   if (code == kExtErrorItemFailed) test->itemErrors_.push_back(text);
   if (code == kExtErrorFolder) test->folderErrors_.push_back(text);
   if (code == kExtNoticeAttachmentLost || code == kExtNoticeFolderShortened || code == kExtNoticeItemInDoubt ||
-      code == kExtNoticeMemberLeftOut || code == kExtNoticeCategoriesUnknown)
+      code == kExtNoticeMemberLeftOut || code == kExtNoticeCategoriesUnknown || code == kExtNoticeMemberMayBeTwice)
     test->notices_.push_back(std::to_string(code) + ": " + text);
 }
 

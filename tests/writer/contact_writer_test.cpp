@@ -203,6 +203,41 @@ TEST_F(ContactWriterTest, FailedWritesAreReportedToTheHost) {
   }
 }
 
+// A member whose create broke off after it went out cannot be asked about
+// on a later run: the group is written now. Left out, the member was lost
+// for good; so it is created again, and the host told that its contact may
+// now be there twice. The group item itself is not in doubt.
+TEST_F(ContactWriterTest, AMemberWhoseCreateBrokeOffIsCreatedAgainAndListed) {
+  RecordPtr record = Contact();
+  record->contactFlag = 1;
+  CopyText(record->title, sizeof record->title, "Team");
+  AddRecipient(record.get(), "Ann Lee", "ann@example.com", kRecipTo);
+  AddRecipient(record.get(), "Bo", "bo@example.com", kRecipCc);
+  gwsim::Fault closed;  // the status line, then nothing
+  closed.kind = gwsim::FaultKind::kCloseAfterStatus;
+  closed.requestNumber = static_cast<int>(server_.RequestCount()) + 2;
+  closed.times = 1;
+  server_.AddFault(closed);
+  FaultNext(1, 200, CreateAnswer("M1@1"));
+  FaultNext(3, 200, CreateAnswer("M2@1"));
+  FaultNext(4, 200, CreateAnswer("G@1"));
+
+  EXPECT_EQ(0, WriteMsg(record.get(), nullptr, PartDir().c_str(), nullptr));
+
+  const std::vector<gwsim::RecordedRequest> creates = Sent("createItemRequest");
+  ASSERT_EQ(4u, creates.size());
+  EXPECT_EQ(SentBody("createItemRequest", 1), SentBody("createItemRequest", 2)) << "Bo asked for again";
+  const std::string group = SentBody("createItemRequest", 3);
+  EXPECT_NE(group.find("<id>M1@1</id>"), std::string::npos) << group;
+  EXPECT_NE(group.find("<id>M2@1</id>\n<distType>CC</distType>"), std::string::npos) << group;
+  EXPECT_TRUE(itemErrors_.empty());
+  ASSERT_EQ(1u, notices_.size());
+  EXPECT_EQ(0u, notices_[0].find("135: Bo\t")) << notices_[0];
+  EXPECT_NE(notices_[0].find("may have acted on it"), std::string::npos) << notices_[0];
+  EXPECT_TRUE(host_.HasLog("MV Warning: the create of member Bo broke off after it went out; creating it again"))
+      << host_.LogText();
+}
+
 TEST(WriteXmlElementTest, OneElementWhenThereIsAValue) {
   const struct {
     const char *why;
