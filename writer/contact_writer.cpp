@@ -24,6 +24,9 @@ enum {
   kBirthdayTextSize = 64,
   kMemberIdSize = 1024,
   kMemberLineSize = 2001,  // answers are read 2000 characters a line
+  // A member has no later run to be written in: the group that lists it is
+  // written now. So it is asked for more often than an item.
+  kMemberAttempts = 3,
 };
 
 const char kCreateItem[] = "createItemRequest";
@@ -262,20 +265,20 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
   MemberRequest member = {Escaped(Working(name, sizeof(HostRecipient::name))),
                           Working(address, sizeof(HostRecipient::address))};
   CreateOutcome outcome = {0, 0};
-  // A member that could not be created is asked for once more before it is
+  // A member that could not be created is asked for twice more before it is
   // left out of the group. That includes one whose create broke off after
   // it went out: unlike an item, a member cannot be asked about on the next
   // run, since the group is written (and recorded) now, and left out it
   // would be missing from the group for good. The server may then hold its
   // contact twice, which is told.
   int result = kCreateFailed;
-  std::string doubt;  // why the first create may have made the contact
-  for (int attempt = 1; attempt <= 2; ++attempt) {
+  std::string doubt;  // why an earlier create may have made the contact
+  for (int attempt = 1; attempt <= kMemberAttempts; ++attempt) {
     gWritingMember = 1;
     gMemberFailure.clear();
     result = SubmitCreateItem(kWriterMember, WriteMemberBody, &member, member.name.c_str(), &outcome);
     gWritingMember = 0;
-    if (result == kCreateDone || attempt == 2) break;
+    if (result == kCreateDone || attempt == kMemberAttempts) break;
     if (PostMayHaveActed()) {
       doubt = gMemberFailure;
       com_Log("MV Warning: the create of member %s broke off after it went out; creating it again",
