@@ -549,10 +549,12 @@ bool IsFieldLine(const std::string &line) {
 
 // The offset of the first line of the header that is neither a field nor a
 // continuation, when no blank line comes before it; -1 when the header ends
-// as it should (or has no field at all: then it is no header to repair).
-// A stray line followed by a field is a damaged field, skipped as GMime
-// skips it; one followed by text, a blank line or the end is the body.
-long BodyWithoutBlankLine(FILE *f) {
+// as it should. A stray line followed by a field is a damaged field,
+// skipped as GMime skips it; one followed by text, a blank line or the end
+// is the body. A message's header without any field is no header to
+// repair; a MIME part's (`part`) is a part without header lines, whose text
+// begins at once.
+long BodyWithoutBlankLine(FILE *f, bool part = false) {
   char *line = nullptr;
   size_t cap = 0;
   ssize_t n;
@@ -568,12 +570,15 @@ long BodyWithoutBlankLine(FILE *f) {
     }
     stray = -1;
     if (text.empty()) break;
-    const bool mboxLine = offset == 0 && text.compare(0, 5, "From ") == 0;
+    const bool mboxLine = !part && offset == 0 && text.compare(0, 5, "From ") == 0;
     const bool continuation = haveField && (text[0] == ' ' || text[0] == '\t');
     if (field) {
       haveField = true;
     } else if (!mboxLine && !continuation) {
-      if (!haveField) break;
+      if (!haveField) {
+        if (part) found = offset;
+        break;
+      }
       stray = offset;
     }
     offset += static_cast<long>(n);
@@ -582,6 +587,75 @@ long BodyWithoutBlankLine(FILE *f) {
   free(line);
   return found;
 }
+
+// GMime drops the lines of a header block that are no fields, up to the
+// blank line: so the text of a MIME part that begins right after its
+// boundary, without header lines (as `openssl smime -sign` writes a plain
+// text), is lost. The parser tells where each such header block begins.
+void NoteInvalidHeader(gint64 offset, GMimeParserWarning code, const gchar *, gpointer user) {
+  if (code != GMIME_CRIT_INVALID_HEADER_NAME) return;
+  auto *blocks = static_cast<std::vector<gint64> *>(user);
+  if (blocks->empty() || blocks->back() != offset) blocks->push_back(offset);
+}
+
+GPtr<GMimeMessage> ParseMessage(GMimeStream *stream, std::vector<gint64> *damagedBlocks) {
+  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
+  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+  GMimeParserOptions *options = g_mime_parser_options_new();
+  const char *fallback[] = {"UTF-8", "windows-1252", nullptr};
+  g_mime_parser_options_set_fallback_charsets(options, fallback);
+  g_mime_parser_options_set_warning_callback(options, &NoteInvalidHeader, damagedBlocks);
+  GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+  g_mime_parser_options_free(options);
+  return message;
+}
+
+// The start of the MIME part's header block that holds offset: the line
+// after the boundary line above it. npos when no boundary line comes before
+// a blank line (the message's own header, an attached message's).
+size_t PartHeaderStart(const std::string &bytes, size_t offset) {
+  size_t pos = std::min(offset, bytes.size());
+  while (pos > 0 && bytes[pos - 1] != '\n') --pos;
+  while (pos > 0 && offset - pos <= kMaxHeaderBytes) {
+    const size_t end = pos - 1;  // the previous line's '\n'
+    const size_t newline = end > 0 ? bytes.rfind('\n', end - 1) : std::string::npos;
+    const size_t previous = newline == std::string::npos ? 0 : newline + 1;
+    if (bytes.compare(previous, 2, "--") == 0) return pos;
+    if (end == previous || (end == previous + 1 && bytes[previous] == '\r')) return std::string::npos;
+    pos = previous;
+  }
+  return std::string::npos;
+}
+
+// Where a blank line makes GMime keep the text of each damaged header block
+// of a MIME part, ascending. The parser names a line of the block, or its
+// start. The message's own header is repaired before it is parsed.
+std::vector<size_t> PartBodiesWithoutBlankLine(const std::string &bytes, const std::vector<gint64> &blocks) {
+  std::vector<size_t> at;
+  for (gint64 block : blocks) {
+    if (block <= 0 || static_cast<uint64_t>(block) >= bytes.size()) continue;
+    const size_t start = PartHeaderStart(bytes, static_cast<size_t>(block));
+    if (start == std::string::npos) continue;
+    FilePtr memory(OpenMemoryReader(bytes.data() + start, bytes.size() - start, nullptr, nullptr));
+    if (!memory) continue;
+    const long body = BodyWithoutBlankLine(memory.get(), true);
+    if (body >= 0) at.push_back(start + static_cast<size_t>(body));
+  }
+  std::sort(at.begin(), at.end());
+  at.erase(std::unique(at.begin(), at.end()), at.end());
+  return at;
+}
+
+// A blank line at each offset of `at` (ascending), in the line ends the
+// text has there.
+void InsertBlankLines(std::string *bytes, const std::vector<size_t> &at) {
+  for (auto it = at.rbegin(); it != at.rend(); ++it) {
+    const size_t offset = *it;
+    const bool crlf = offset >= 2 && (*bytes)[offset - 2] == '\r';
+    bytes->insert(offset, crlf ? "\r\n" : "\n");
+  }
+}
+
 }  // namespace
 
 int MessageIdentity(const std::string &path, std::string *key, std::string *legacyKey, std::string *reason,
@@ -702,6 +776,7 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
   // that GMime reads the rest as the body instead of dropping it.
   std::vector<char> fileBuffer;  // outlives the stream that reads through it
   GPtr<GMimeStream> stream;
+  bool inMemory = true;  // the stream reads `repaired`
   if (bodyStart > 0 && (whole || ReadWholeFile(path, &repaired))) {
     const bool crlf = bodyStart >= 2 && repaired[static_cast<size_t>(bodyStart) - 2] == '\r';
     repaired.insert(static_cast<size_t>(bodyStart), crlf ? "\r\n" : "\n");
@@ -712,6 +787,7 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
   } else if (whole) {
     stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
   } else {
+    inMemory = false;
     // GMime reads a few kilobytes at a time and seeks before each read: a
     // large buffer makes those reads and seeks land in memory.
     FILE *file = fopen(path.c_str(), "rbe");
@@ -728,13 +804,26 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
       return -1;
     }
   }
-  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-  GMimeParserOptions *options = g_mime_parser_options_new();
-  const char *fallback[] = {"UTF-8", "windows-1252", nullptr};
-  g_mime_parser_options_set_fallback_charsets(options, fallback);
-  GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
-  g_mime_parser_options_free(options);
+  std::vector<gint64> damaged;
+  GPtr<GMimeMessage> message = ParseMessage(stream.get(), &damaged);
+  if (message && !damaged.empty() && (inMemory || ReadWholeFile(path, &repaired))) {
+    const std::vector<size_t> at = PartBodiesWithoutBlankLine(repaired, damaged);
+    if (!at.empty()) {
+      for (size_t offset : at) {
+        // Lines as the file has them: the header's blank line, when one was
+        // added, comes before.
+        const long line = 1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + offset, '\n')) -
+                          (bodyStart > 0 ? 1 : 0);
+        warn("a MIME part has no blank line before its text; the text from line " + std::to_string(line) +
+             " on is kept as the part's content");
+      }
+      message.reset();
+      InsertBlankLines(&repaired, at);
+      stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
+      damaged.clear();
+      message = ParseMessage(stream.get(), &damaged);
+    }
+  }
   if (!message) {
     *reason = "not a mail message";
     return -1;

@@ -147,6 +147,18 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
        {}},
       {"stray_header_line.eml", true, "a damaged field among the others does not end the header", "A stray line",
        "", "a@example.com", 1577872800, 0, 1, {}, {{1, "Message.txt", "body text\n"}}, {}},
+      {"smime_part_without_header.eml", true,
+       "the signed part as openssl smime -sign writes it: its text right after the boundary, no header line",
+       "Offer (S/MIME signed)", "Bob", "bob@example.com", 1736157600, 0, 1, {"3  <alice@example.com>"},
+       {{1, "Message.txt", "Hi Alice,\r\nthe signed offer follows by post.\r\n\r\nBob\r\n"},
+        {0, "smime.p7s", std::string("\x00\x01\x02\x03", 4)}},
+       {"a MIME part has no blank line before its text; the text from line 11 on is kept as the part's content"}},
+      {"parts_without_blank_line.eml", true,
+       "a part's text after its fields without a blank line is its content; a damaged field among a part's "
+       "fields is skipped",
+       "Parts cut short", "", "a@example.com", 1736157600, 0, 1, {},
+       {{1, "Message.txt", "first line of the text\nsecond line"}, {0, "notes.txt", "kept notes"}},
+       {"a MIME part has no blank line before its text; the text from line 9 on is kept as the part's content"}},
   };
   for (const MessageCase &c : kCases) {
     SCOPED_TRACE(c.why);
@@ -263,38 +275,47 @@ std::string QuotedPrintable(const std::string &bytes) {
 // A message of several megabytes is read from its file rather than whole,
 // and its parts are decoded in blocks: every byte must come out as it went
 // in, across the blocks' edges.
+// Read through a file buffer, not whole; the second row's text part has no
+// header lines, so the message is read whole after all to keep that text.
 TEST_F(MessageImportTest, ALargeMessageKeepsEveryByteOfItsParts) {
   const std::string binary = Pattern(1600000, 7), latin = Pattern(1100000, 11), plain(300000, 'x');
-  const std::string message =
-      "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: Big\r\n"
-      "Date: Mon, 6 Jan 2020 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
-      "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
-      "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nSee the files.\r\n"
-      "--b1\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
-      "Content-Disposition: attachment; filename=\"data.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-      Base64Lines(binary) +
-      "--b1\r\nContent-Type: application/octet-stream; name=\"qp.bin\"\r\n"
-      "Content-Disposition: attachment; filename=\"qp.bin\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
-      QuotedPrintable(latin) +
-      "--b1\r\nContent-Type: text/plain; name=\"plain.txt\"\r\n"
-      "Content-Disposition: attachment; filename=\"plain.txt\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
-      plain + "\r\n--b1--\r\n";
-  ASSERT_GT(message.size(), 4u << 20) << "beyond the size read whole, and beyond one block per part";
-  const std::string path = host_.root() + "/big.eml";
-  ASSERT_TRUE(testing_support::WriteFileBytes(path, message));
-  std::string subject, reason;
-  ASSERT_EQ(maildir::ConvertMessageFile(path, true, record_.get(), &subject, nullptr, &reason), 0) << reason;
-  EXPECT_EQ(subject, "Big");
-  const struct {
-    const char *name;
-    std::string content;
-  } expected[] = {{"Message.txt", "See the files."}, {"data.bin", binary}, {"qp.bin", latin}, {"plain.txt", plain}};
-  ASSERT_EQ(record_->partCount, 4);
-  for (int i = 0; i < 4; ++i) {
-    SCOPED_TRACE(expected[i].name);
-    EXPECT_STREQ(record_->parts[i]->name, expected[i].name);
-    EXPECT_EQ(record_->parts[i]->size, static_cast<int>(expected[i].content.size()));
-    EXPECT_TRUE(ReadFileBytes(PartFile(i)) == expected[i].content) << "the part's bytes differ";
+  const char *firstParts[] = {"--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nSee the files.\r\n",
+                              "--b1\r\nSee the files.\r\n"};
+  for (const char *firstPart : firstParts) {
+    SCOPED_TRACE(firstPart);
+    const std::string message =
+        "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: Big\r\n"
+        "Date: Mon, 6 Jan 2020 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n" +
+        std::string(firstPart) +
+        "--b1\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
+        "Content-Disposition: attachment; filename=\"data.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+        Base64Lines(binary) +
+        "--b1\r\nContent-Type: application/octet-stream; name=\"qp.bin\"\r\n"
+        "Content-Disposition: attachment; filename=\"qp.bin\"\r\nContent-Transfer-Encoding: quoted-printable\r\n"
+        "\r\n" +
+        QuotedPrintable(latin) +
+        "--b1\r\nContent-Type: text/plain; name=\"plain.txt\"\r\n"
+        "Content-Disposition: attachment; filename=\"plain.txt\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
+        plain + "\r\n--b1--\r\n";
+    ASSERT_GT(message.size(), 4u << 20) << "beyond the size read whole, and beyond one block per part";
+    const std::string path = host_.root() + "/big.eml";
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, message));
+    std::string subject, reason;
+    ASSERT_EQ(maildir::ConvertMessageFile(path, true, record_.get(), &subject, nullptr, &reason), 0) << reason;
+    EXPECT_EQ(subject, "Big");
+    const struct {
+      const char *name;
+      std::string content;
+    } expected[] = {{"Message.txt", "See the files."}, {"data.bin", binary}, {"qp.bin", latin}, {"plain.txt", plain}};
+    ASSERT_EQ(record_->partCount, 4);
+    for (int i = 0; i < 4; ++i) {
+      SCOPED_TRACE(expected[i].name);
+      EXPECT_STREQ(record_->parts[i]->name, expected[i].name);
+      EXPECT_EQ(record_->parts[i]->size, static_cast<int>(expected[i].content.size()));
+      EXPECT_TRUE(ReadFileBytes(PartFile(i)) == expected[i].content) << "the part's bytes differ";
+    }
+    com_Deallocate_All(record_.get(), nullptr);
   }
 }
 
