@@ -217,6 +217,14 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
       fileName.same += match != nullptr && match->filename == leaf.filename;
     }
   }
+  // msg_38 puts boundary lines inside a text, each followed by text without
+  // a blank line: Python's parser reads four text parts of 124, 4, 1677 and
+  // 50 bytes, and so must the import (the two last come back without the
+  // line end before the boundary after them, which belongs to the boundary).
+  ASSERT_EQ(matched.count("msg_38.txt"), 1u);
+  std::vector<size_t> sizes;
+  for (const readback::Leaf &leaf : after[matched["msg_38.txt"]].leaves) sizes.push_back(Lf(leaf.bytes).size());
+  EXPECT_EQ(sizes, (std::vector<size_t>{124, 4, 1676, 49}));
   std::cout << "Real mail round trip: " << before.size() << " distinct messages, " << after.size()
             << " exported\n";
   for (const auto &t : tallies)
@@ -240,10 +248,13 @@ TEST_F(RealMailRoundTripTest, EveryDistinctMessageComesBack) {
       {"body bytes", 30, 33,
        "an empty body comes back as the reader's no-text line; GMime reads no body where the header has no blank line "
        "after it, the import keeps that text"},
-      {"part bytes", 72, 72, ""},
+      {"part bytes", 71, 72,
+       "msg_38: the lines right after a boundary, with no blank line before them, are dropped by GMime's reading of "
+       "the original that this test compares with; the import keeps them, as Python's parser does (checked below)"},
       {"part file name", 12, 12, "(parts without a name get one on import and are not compared)"},
-      {"part type", 63, 72,
-       "empty HTML parts named .txt on import, external-body and private types, a name that says another type"},
+      {"part type", 62, 72,
+       "empty HTML parts named .txt on import, external-body and private types, a name that says another type; "
+       "msg_38's part (above)"},
   };
   for (const auto &f : floors) {
     SCOPED_TRACE(std::string(f.what) + ": " + f.why);
