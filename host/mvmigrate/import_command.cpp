@@ -85,6 +85,10 @@ struct ImportRun {
   // Messages a killed run created whose records could not be kept: not
   // written again in this run (scope, "\n", key).
   std::set<std::string> passOver;
+  // Messages in doubt that the server could not be asked about (their
+  // folder could not be read whole): failed in this run, asked about again
+  // in the next (scope, "\n", key).
+  std::set<std::string> askAgain;
   ImportGroup group;
   HostMessage *record;  // the record of the item being written
   // The read-ahead's records, records[0] also the record between folders.
@@ -329,10 +333,21 @@ void SettleJournal(ImportRun *run, const std::string &path, const char *what) {
         run->passOver.insert(scope + "\n" + pending.key);
         return;
       }
+    } else if (unsure) {
+      // Written blindly, it could be there twice: it waits, as a doubt
+      // file, for a run that can read its folder.
+      std::string error;
+      const std::string doubtPath = ImportDoubtPath(run->dataDir, scope, pending.key);
+      if (path == doubtPath || KeepImportDoubt(doubtPath, pending, &error) == 0) {
+        com_Log("MV Warning: %s could not be read whole; the message '%s' %s is not written in this run, and "
+                "the next run asks the server about it again", pending.folder.c_str(), pending.subject.c_str(), what);
+        run->askAgain.insert(scope + "\n" + pending.key);
+        if (path != doubtPath && RemoveImportJournal(path) != 0) com_Log("MV Warning: cannot remove %s", path.c_str());
+        return;
+      }
+      com_Log("MV Warning: %s; %s could not be read whole, and the message '%s' may exist twice after this run",
+              error.c_str(), pending.folder.c_str(), pending.subject.c_str());
     } else {
-      if (unsure)
-        com_Log("MV Warning: %s could not be read whole; the message '%s' may exist twice after this run",
-                pending.folder.c_str(), pending.subject.c_str());
       com_Log("import: the message '%s' %s was not created; importing it", pending.subject.c_str(), what);
     }
   }
@@ -407,6 +422,13 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
   const bool copyThisRun = !keysThisRun->insert(key).second;
   const int imported =
       converted->imported != -2 ? converted->imported : mvcom_IsImported(scope.c_str(), key.c_str());
+  if (!run->askAgain.empty() && run->askAgain.count(scope + "\n" + key) > 0) {
+    Fail(run, folder, item, converted->subject,
+         "its earlier create broke off, and the server could not be asked whether it holds it (the folder could "
+         "not be read whole); the next run asks again");
+    com_Deallocate_All(converted->record, nullptr);
+    return;
+  }
   const bool passedOver = !run->passOver.empty() && run->passOver.count(scope + "\n" + key) > 0;
   if (copyThisRun || imported == 1 || passedOver ||
       TakesOverOldRecord(run, scope, item, *converted, keysThisRun)) {

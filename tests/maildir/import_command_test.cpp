@@ -264,6 +264,21 @@ TEST_F(ImportCommandTest, ACreateWhoseAnswerBreaksOffIsNotPostedAgainAndTheNextR
     EXPECT_GE(folderLists, 2u) << "the cut folder list is read again";
     EXPECT_EQ(BobItems().size(), row.made ? 3u : 2u);
 
+    // A rerun that cannot read the folder to ask writes nothing: written
+    // blindly the mail could be there twice. It fails, and the run after
+    // it asks again.
+    gwsim::Fault unreadable;
+    unreadable.requestName = "readCursorRequest";
+    unreadable.times = 0;
+    server_->AddFault(unreadable);
+    ImportReport blind;
+    ASSERT_EQ(Run(&blind), 75) << FormatImportSummary(blind);
+    ASSERT_EQ(blind.failures.size(), 1u) << FormatImportSummary(blind);
+    EXPECT_NE(blind.failures[0].reason.find("the server could not be asked"), std::string::npos)
+        << blind.failures[0].reason;
+    EXPECT_EQ(BobItems().size(), row.made ? 3u : 2u);
+    server_->ClearFaults();
+
     ImportReport rerun;
     ASSERT_EQ(Run(&rerun), 0) << FormatImportSummary(rerun);
     ASSERT_EQ(rerun.folders.size(), 1u);
