@@ -776,8 +776,10 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
   // that GMime reads the rest as the body instead of dropping it.
   std::vector<char> fileBuffer;  // outlives the stream that reads through it
   GPtr<GMimeStream> stream;
-  bool inMemory = true;  // the stream reads `repaired`
+  bool inMemory = true;         // the stream reads `repaired`
+  bool headerRepaired = false;  // a blank line was added after the header
   if (bodyStart > 0 && (whole || ReadWholeFile(path, &repaired))) {
+    headerRepaired = true;
     const bool crlf = bodyStart >= 2 && repaired[static_cast<size_t>(bodyStart) - 2] == '\r';
     repaired.insert(static_cast<size_t>(bodyStart), crlf ? "\r\n" : "\n");
     const long line = 1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + bodyStart, '\n'));
@@ -813,7 +815,7 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
         // Lines as the file has them: the header's blank line, when one was
         // added, comes before.
         const long line = 1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + offset, '\n')) -
-                          (bodyStart > 0 ? 1 : 0);
+                          (headerRepaired ? 1 : 0);
         warn("a MIME part has no blank line before its text; the text from line " + std::to_string(line) +
              " on is kept as the part's content");
       }

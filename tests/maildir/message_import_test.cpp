@@ -159,6 +159,11 @@ TEST_F(MessageImportTest, MessagesAsMailProgramsWriteThem) {
        "Parts cut short", "", "a@example.com", 1736157600, 0, 1, {},
        {{1, "Message.txt", "first line of the text\nsecond line"}, {0, "notes.txt", "kept notes"}},
        {"a MIME part has no blank line before its text; the text from line 9 on is kept as the part's content"}},
+      {"header_and_part_without_blank_line.eml", true,
+       "neither the header nor the part has its blank line: lines are counted as the file has them",
+       "Both", "", "a@example.com", 1736157600, 0, 1, {}, {{1, "Message.txt", "Hello,\ntext"}},
+       {"the header is not ended by a blank line; the text from line 6 on is kept as the body",
+        "a MIME part has no blank line before its text; the text from line 8 on is kept as the part's content"}},
   };
   for (const MessageCase &c : kCases) {
     SCOPED_TRACE(c.why);
