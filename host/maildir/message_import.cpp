@@ -464,12 +464,24 @@ class PartWriter {
     return name;
   }
 
+  // text/plain, or a type mail readers take for it: a Content-Type without
+  // a subtype ("text; charset=us-ascii") is invalid, which GMime reads as
+  // application/octet-stream, and readers as text/plain (RFC 2045, 5.2).
+  static bool IsPlainText(GMimeObject *object, GMimeContentType *type) {
+    if (g_mime_content_type_is_type(type, "text", "plain")) return true;
+    const char *raw = g_mime_object_get_header(object, "Content-Type");
+    if (raw == nullptr) return false;
+    const std::string value(raw);
+    const size_t end = value.find(';');
+    return value.substr(0, end).find('/') == std::string::npos;
+  }
+
   int AddLeaf(GMimePart *part, std::string *reason) {
     GMimeObject *object = GMIME_OBJECT(part);
     GMimeContentType *type = g_mime_object_get_content_type(object);
     const std::string filename = PartFileName(object);
     const bool inlineText = !IsAttachment(object) && filename.empty();
-    if (inlineText && !haveText_ && g_mime_content_type_is_type(type, "text", "plain")) {
+    if (inlineText && !haveText_ && IsPlainText(object, type)) {
       // The text body is converted to UTF-8 whole.
       haveText_ = true;
       GPtr<GMimeStream> memory(g_mime_stream_mem_new());
