@@ -26,6 +26,12 @@ class ContactWriterTest : public WriterTest {
     record->itemKind = kItemContact;
     return record;
   }
+  static RecordPtr Group(const char *title) {
+    RecordPtr record = Contact();
+    record->contactFlag = 1;
+    CopyText(record->title, sizeof record->title, title);
+    return record;
+  }
 };
 
 #define SET(field, text) CopyText(r->field, sizeof r->field, text)
@@ -112,9 +118,7 @@ TEST_F(ContactWriterTest, ContactRequestsMatchTheGoldenFiles) {
 }
 
 TEST_F(ContactWriterTest, GroupListsTheMembersThatCouldBeCreated) {
-  RecordPtr record = Contact();
-  record->contactFlag = 1;
-  CopyText(record->title, sizeof record->title, "Team & Co");
+  RecordPtr record = Group("Team & Co");
   AddRecipient(record.get(), "Ann Lee", "ann@example.com", kRecipTo);
   AddRecipient(record.get(), "Bo", "bo@example.com", kRecipCc);
   AddRecipient(record.get(), "Cy <Boss>", "", kRecipBcc);
@@ -210,9 +214,7 @@ TEST_F(ContactWriterTest, FailedWritesAreReportedToTheHost) {
 // for good; so it is created again, and the host told that its contact may
 // now be there twice. The group item itself is not in doubt.
 TEST_F(ContactWriterTest, AMemberWhoseCreateBrokeOffIsCreatedAgainAndListed) {
-  RecordPtr record = Contact();
-  record->contactFlag = 1;
-  CopyText(record->title, sizeof record->title, "Team");
+  RecordPtr record = Group("Team");
   AddRecipient(record.get(), "Ann Lee", "ann@example.com", kRecipTo);
   AddRecipient(record.get(), "Bo", "bo@example.com", kRecipCc);
   gwsim::Fault closed;  // the status line, then nothing
