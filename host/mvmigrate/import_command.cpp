@@ -32,6 +32,9 @@ namespace {
 
 const int kExitImportFailed = 75;       // EX_TEMPFAIL: a rerun retries the failed messages
 const int kExitImportInterrupted = 130;  // Ctrl-C: a rerun goes on where this one stopped
+// Runs in a row that may fail a message in doubt because its folder could not
+// be read whole to ask the server about it; the next one writes it.
+const int kUnsureRunsBeforeWriting = 3;
 
 // The failure the plug-in reported for the item being written, if any.
 struct WriteFailure {
@@ -335,18 +338,22 @@ void SettleJournal(ImportRun *run, const std::string &path, const char *what) {
       }
     } else if (unsure) {
       // Written blindly, it could be there twice: it waits, as a doubt
-      // file, for a run that can read its folder.
+      // file, for a run that can read its folder; but not for ever, since
+      // an item the server can never deliver leaves the folder unreadable.
       std::string error;
       const std::string doubtPath = ImportDoubtPath(run->dataDir, scope, pending.key);
-      if (path == doubtPath || KeepImportDoubt(doubtPath, pending, &error) == 0) {
+      ImportJournal asked = pending;
+      asked.unsureChecks++;
+      if (asked.unsureChecks < kUnsureRunsBeforeWriting && KeepImportDoubt(doubtPath, asked, &error) == 0) {
         com_Log("MV Warning: %s could not be read whole; the message '%s' %s is not written in this run, and "
                 "the next run asks the server about it again", pending.folder.c_str(), pending.subject.c_str(), what);
         run->askAgain.insert(scope + "\n" + pending.key);
         if (path != doubtPath && RemoveImportJournal(path) != 0) com_Log("MV Warning: cannot remove %s", path.c_str());
         return;
       }
-      com_Log("MV Warning: %s; %s could not be read whole, and the message '%s' may exist twice after this run",
-              error.c_str(), pending.folder.c_str(), pending.subject.c_str());
+      if (!error.empty()) com_Log("MV Warning: %s", error.c_str());
+      com_Log("MV Warning: %s could not be read whole (%d runs); the message '%s' %s is written, and may exist twice",
+              pending.folder.c_str(), asked.unsureChecks, pending.subject.c_str(), what);
     } else {
       com_Log("import: the message '%s' %s was not created; importing it", pending.subject.c_str(), what);
     }

@@ -138,10 +138,11 @@ int WriteImportJournal(JournalFile *file, const ImportJournal &journal, std::str
   FormatText(sent, sizeof sent, "%llu", static_cast<unsigned long long>(journal.sentTime));
   FormatText(started, sizeof started, "%llu", static_cast<unsigned long long>(journal.writeStarted));
   FormatText(folderClass, sizeof folderClass, "%d", journal.folderClass);
+  const std::string unsure = journal.unsureChecks > 0 ? "unsure=" + std::to_string(journal.unsureChecks) + "\n" : "";
   const std::string text = "key=" + EscapeValue(journal.key) + "\nfolder=" + EscapeValue(journal.folder) +
                            "\nsubject=" + EscapeValue(journal.subject) + "\nsender=" +
                            EscapeValue(journal.sender) + "\nsent=" + sent + "\nstarted=" + started +
-                           "\nclass=" + folderClass + "\n\n";
+                           "\nclass=" + folderClass + "\n" + unsure + "\n";
   if (file->fd < 0) {
     *error = "cannot write " + file->path + ": not open";
     return -1;
@@ -220,6 +221,11 @@ int ReadImportJournal(const std::string &path, ImportJournal *journal) {
       uint64_t folderClass = 0;
       if (!ParseTicks(value, &folderClass) || folderClass > 3) return -1;
       journal->folderClass = static_cast<int>(folderClass);
+    }
+    if (name == "unsure") {
+      uint64_t count = 0;
+      if (!ParseTicks(value, &count) || count > 1000) return -1;
+      journal->unsureChecks = static_cast<int>(count);
     }
   }
   if (seen != kAll || journal->key.empty() || journal->folder.empty()) return -1;

@@ -19,6 +19,9 @@ struct ImportJournal {
   uint64_t sentTime = 0;      // FILETIME ticks, written as the item's created and delivered
   uint64_t writeStarted = 0;  // FILETIME ticks (UTC) when the write began
   int folderClass = 0;   // 0 mail (the folder above), 1-3: a folder of that class
+  // Runs that could not read the folder whole to ask the server about it
+  // (a doubt file's count; written only when not 0).
+  int unsureChecks = 0;
 };
 
 // DATA/import-pending.txt for the data directory (with or without a

@@ -45,6 +45,7 @@ TEST_F(ImportJournalTest, WhatIsWrittenReadsBack) {
        "separators inside values, the largest time"},
       {{"key", "Grüße^Köln", "Grüße & <Angebote>", "juergen.weiss@example.de", 1, 2}, "UTF-8 text"},
       {{"uid:a", "Work^Team Calendar", "Standup", "", 3, 4, 2}, "a calendar's item: its class comes back"},
+      {{"k", "Mailbox", "s", "", 3, 4, 0, 2}, "a doubt file's count of runs that could not ask"},
   };
   JournalFile file;
   std::string error;
@@ -61,6 +62,7 @@ TEST_F(ImportJournalTest, WhatIsWrittenReadsBack) {
     EXPECT_EQ(read.sentTime, row.journal.sentTime);
     EXPECT_EQ(read.writeStarted, row.journal.writeStarted);
     EXPECT_EQ(read.folderClass, row.journal.folderClass);
+    EXPECT_EQ(read.unsureChecks, row.journal.unsureChecks);
   }
   CloseImportJournal(&file);
 }
@@ -77,6 +79,7 @@ TEST_F(ImportJournalTest, OnlyAWholeJournalIsRead) {
       {whole + "class=3\n", 1, "with the folder class"},
       {whole + "class=4\n", -1, "a class no folder has"},
       {whole + "class=\n", -1, "an empty class"},
+      {whole + "unsure=x\n", -1, "a count of runs that is no number"},
       {"started=5\nsent=132539328000000000\nsender=a@example.com\nsubject=Hello\nfolder=Mailbox\nkey=k1\n", 1,
        "any order"},
       {whole.substr(0, whole.size() - 1), -1, "the last line without its end: cut short"},

@@ -266,17 +266,27 @@ TEST_F(ImportCommandTest, ACreateWhoseAnswerBreaksOffIsNotPostedAgainAndTheNextR
 
     // A rerun that cannot read the folder to ask writes nothing: written
     // blindly the mail could be there twice. It fails, and the run after
-    // it asks again.
+    // it asks again; the third such run writes it all the same (a folder
+    // with an item the server never delivers is never read whole).
     gwsim::Fault unreadable;
     unreadable.requestName = "readCursorRequest";
     unreadable.times = 0;
     server_->AddFault(unreadable);
-    ImportReport blind;
-    ASSERT_EQ(Run(&blind), 75) << FormatImportSummary(blind);
-    ASSERT_EQ(blind.failures.size(), 1u) << FormatImportSummary(blind);
-    EXPECT_NE(blind.failures[0].reason.find("the server could not be asked"), std::string::npos)
-        << blind.failures[0].reason;
-    EXPECT_EQ(BobItems().size(), row.made ? 3u : 2u);
+    for (int blindRun = 1; blindRun <= 2; ++blindRun) {
+      SCOPED_TRACE("blind run " + std::to_string(blindRun));
+      ImportReport blind;
+      ASSERT_EQ(Run(&blind), 75) << FormatImportSummary(blind);
+      ASSERT_EQ(blind.failures.size(), 1u) << FormatImportSummary(blind);
+      EXPECT_NE(blind.failures[0].reason.find("the server could not be asked"), std::string::npos)
+          << blind.failures[0].reason;
+      EXPECT_EQ(BobItems().size(), row.made ? 3u : 2u);
+    }
+    if (!row.made) {
+      ImportReport third;
+      ASSERT_EQ(Run(&third), 0) << FormatImportSummary(third);
+      EXPECT_EQ(BobItems(), all);
+      continue;
+    }
     server_->ClearFaults();
 
     ImportReport rerun;
