@@ -272,7 +272,8 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
   // would be missing from the group for good. The server may then hold its
   // contact twice, which is told.
   int result = kCreateFailed;
-  std::string doubt;  // why an earlier create may have made the contact
+  bool mayHaveActed = false;  // an earlier create may have made the contact
+  std::string doubt;          // why
   for (int attempt = 1; attempt <= kMemberAttempts; ++attempt) {
     gWritingMember = 1;
     gMemberFailure.clear();
@@ -280,6 +281,7 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
     gWritingMember = 0;
     if (result == kCreateDone || attempt == kMemberAttempts) break;
     if (PostMayHaveActed()) {
+      mayHaveActed = true;
       doubt = gMemberFailure;
       com_Log("MV Warning: the create of member %s broke off after it went out; creating it again",
               member.name.c_str());
@@ -287,7 +289,7 @@ int AddGroupMember(const char *name, const char *address, std::string *memberId)
       com_Log("MV Info: creating member %s again", member.name.c_str());
     }
   }
-  if (result == kCreateDone && !doubt.empty()) TellMemberMayBeTwice(member.name, doubt);
+  if (result == kCreateDone && mayHaveActed) TellMemberMayBeTwice(member.name, doubt);
   if (result != kCreateDone) {
     TellMemberLeftOut(member.name, gMemberFailure);
     return result;

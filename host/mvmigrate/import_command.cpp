@@ -56,7 +56,7 @@ void CatchItemFailure(int code, const char *text, void *user) {
   if (code == kExtNoticeMemberMayBeTwice) {
     const char *tab = strchr(text, '\t');
     failure->warnings.push_back("member " + (tab != nullptr ? std::string(text, tab) : std::string(text)) +
-                                " may be in the address book twice: its first create broke off (" +
+                                " may be in the address book twice: a create of it broke off (" +
                                 (tab != nullptr ? tab + 1 : "") + ") and it was created again");
   }
   if (code != kExtErrorItemFailed) return;
