@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "host/maildir/header_text.h"
@@ -644,33 +645,89 @@ size_t PartHeaderStart(const std::string &bytes, size_t offset) {
   return std::string::npos;
 }
 
+// Bytes [from, from + len) of stream, fewer at its end.
+std::string ReadRange(GMimeStream *stream, gint64 from, size_t len) {
+  std::string bytes(len, '\0');
+  size_t got = 0;
+  if (g_mime_stream_seek(stream, from, GMIME_STREAM_SEEK_SET) == from) {
+    while (got < len) {
+      const ssize_t n = g_mime_stream_read(stream, &bytes[got], len - got);
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+  }
+  g_mime_stream_reset(stream);
+  bytes.resize(got);
+  return bytes;
+}
+
+// The lines of stream before each offset of `at` (ascending), from 1.
+std::vector<long> LineNumbers(GMimeStream *stream, const std::vector<size_t> &at) {
+  std::vector<long> lines;
+  long line = 1;
+  size_t position = 0;
+  std::vector<char> block(64 * 1024);
+  g_mime_stream_reset(stream);
+  for (size_t offset : at) {
+    while (position < offset) {
+      const ssize_t n = g_mime_stream_read(stream, block.data(), std::min(block.size(), offset - position));
+      if (n <= 0) break;
+      line += static_cast<long>(std::count(block.data(), block.data() + n, '\n'));
+      position += static_cast<size_t>(n);
+    }
+    lines.push_back(line);
+  }
+  g_mime_stream_reset(stream);
+  return lines;
+}
+
 // Where a blank line makes GMime keep the text of each damaged header block
 // of a MIME part, ascending. The parser names a line of the block, or its
-// start. The message's own header is repaired before it is parsed.
-std::vector<size_t> PartBodiesWithoutBlankLine(const std::string &bytes, const std::vector<gint64> &blocks) {
-  std::vector<size_t> at;
+// start; the block is looked at in a window of the stream, so that a large
+// message is not read whole. The message's own header is repaired before
+// it is parsed.
+std::vector<size_t> PartBodiesWithoutBlankLine(GMimeStream *stream, const std::vector<gint64> &blocks) {
+  const size_t kBack = 64 * 1024, kMostBlocks = 1000;
+  std::set<gint64> starts;
   for (gint64 block : blocks) {
-    if (block <= 0 || static_cast<uint64_t>(block) >= bytes.size()) continue;
-    const size_t start = PartHeaderStart(bytes, static_cast<size_t>(block));
-    if (start == std::string::npos) continue;
-    FilePtr memory(OpenMemoryReader(bytes.data() + start, bytes.size() - start, nullptr, nullptr));
+    if (block <= 0 || starts.size() >= kMostBlocks) continue;
+    const gint64 base = block > static_cast<gint64>(kBack) ? block - static_cast<gint64>(kBack) : 0;
+    const std::string before = ReadRange(stream, base, static_cast<size_t>(block - base));
+    const size_t start = PartHeaderStart(before, before.size());
+    if (start != std::string::npos) starts.insert(base + static_cast<gint64>(start));
+  }
+  std::vector<size_t> at;
+  for (gint64 start : starts) {
+    // BodyWithoutBlankLine looks no further than kMaxHeaderBytes.
+    const std::string header = ReadRange(stream, start, kMaxHeaderBytes + 1);
+    FilePtr memory(OpenMemoryReader(header.data(), header.size(), nullptr, nullptr));
     if (!memory) continue;
     const long body = BodyWithoutBlankLine(memory.get(), true);
-    if (body >= 0) at.push_back(start + static_cast<size_t>(body));
+    if (body >= 0) at.push_back(static_cast<size_t>(start) + static_cast<size_t>(body));
   }
   std::sort(at.begin(), at.end());
   at.erase(std::unique(at.begin(), at.end()), at.end());
   return at;
 }
 
-// A blank line at each offset of `at` (ascending), in the line ends the
-// text has there.
-void InsertBlankLines(std::string *bytes, const std::vector<size_t> &at) {
-  for (auto it = at.rbegin(); it != at.rend(); ++it) {
-    const size_t offset = *it;
-    const bool crlf = offset >= 2 && (*bytes)[offset - 2] == '\r';
-    bytes->insert(offset, crlf ? "\r\n" : "\n");
+// A stream that reads source with a blank line at each offset of `at`
+// (ascending), in the line ends the text has there.
+GMimeStream *WithBlankLines(GMimeStream *source, const std::vector<size_t> &at) {
+  GMimeStream *cat = g_mime_stream_cat_new();
+  gint64 from = 0;
+  auto add = [cat](GMimeStream *piece) {
+    g_mime_stream_cat_add_source(GMIME_STREAM_CAT(cat), piece);
+    g_object_unref(piece);
+  };
+  for (size_t offset : at) {
+    const gint64 to = static_cast<gint64>(offset);
+    const bool crlf = offset >= 2 && ReadRange(source, to - 2, 1) == "\r";
+    add(g_mime_stream_substream(source, from, to));
+    add(g_mime_stream_mem_new_with_buffer(crlf ? "\r\n" : "\n", crlf ? 2 : 1));
+    from = to;
   }
+  add(g_mime_stream_substream(source, from, -1));
+  return cat;
 }
 
 }  // namespace
@@ -793,20 +850,18 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
   // that GMime reads the rest as the body instead of dropping it.
   std::vector<char> fileBuffer;  // outlives the stream that reads through it
   GPtr<GMimeStream> stream;
-  bool inMemory = true;         // the stream reads `repaired`
-  bool headerRepaired = false;  // a blank line was added after the header
-  if (bodyStart > 0 && (whole || ReadWholeFile(path, &repaired))) {
-    headerRepaired = true;
-    const bool crlf = bodyStart >= 2 && repaired[static_cast<size_t>(bodyStart) - 2] == '\r';
-    repaired.insert(static_cast<size_t>(bodyStart), crlf ? "\r\n" : "\n");
-    const long line = 1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + bodyStart, '\n'));
+  auto headerWarning = [&warn](long line) {
     warn("the header is not ended by a blank line; the text from line " + std::to_string(line) +
          " on is kept as the body");
-    stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
-  } else if (whole) {
+  };
+  if (whole) {
+    if (bodyStart > 0) {
+      const bool crlf = bodyStart >= 2 && repaired[static_cast<size_t>(bodyStart) - 2] == '\r';
+      repaired.insert(static_cast<size_t>(bodyStart), crlf ? "\r\n" : "\n");
+      headerWarning(1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + bodyStart, '\n')));
+    }
     stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
   } else {
-    inMemory = false;
     // GMime reads a few kilobytes at a time and seeks before each read: a
     // large buffer makes those reads and seeks land in memory.
     FILE *file = fopen(path.c_str(), "rbe");
@@ -822,23 +877,25 @@ int ConvertMessageFile(const std::string &path, bool seen, HostMessage *record, 
       *reason = "cannot open " + path;
       return -1;
     }
+    if (bodyStart > 0) {
+      const std::vector<size_t> at = {static_cast<size_t>(bodyStart)};
+      headerWarning(LineNumbers(stream.get(), at)[0]);
+      stream.reset(WithBlankLines(stream.get(), at));
+    }
   }
+  // The same for each MIME part whose header GMime found damaged.
   std::vector<gint64> damaged;
   GPtr<GMimeMessage> message = ParseMessage(stream.get(), &damaged);
-  if (message && !damaged.empty() && (inMemory || ReadWholeFile(path, &repaired))) {
-    const std::vector<size_t> at = PartBodiesWithoutBlankLine(repaired, damaged);
+  if (message && !damaged.empty()) {
+    const std::vector<size_t> at = PartBodiesWithoutBlankLine(stream.get(), damaged);
     if (!at.empty()) {
-      for (size_t offset : at) {
-        // Lines as the file has them: the header's blank line, when one was
-        // added, comes before.
-        const long line = 1 + static_cast<long>(std::count(repaired.begin(), repaired.begin() + offset, '\n')) -
-                          (headerRepaired ? 1 : 0);
-        warn("a MIME part has no blank line before its text; the text from line " + std::to_string(line) +
-             " on is kept as the part's content");
-      }
+      // Lines as the file has them: the header's blank line, when one was
+      // added, comes before.
+      for (long line : LineNumbers(stream.get(), at))
+        warn("a MIME part has no blank line before its text; the text from line " +
+             std::to_string(line - (bodyStart > 0 ? 1 : 0)) + " on is kept as the part's content");
       message.reset();
-      InsertBlankLines(&repaired, at);
-      stream.reset(g_mime_stream_mem_new_with_buffer(repaired.data(), repaired.size()));
+      stream.reset(WithBlankLines(stream.get(), at));
       damaged.clear();
       message = ParseMessage(stream.get(), &damaged);
     }

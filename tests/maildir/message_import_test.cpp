@@ -284,19 +284,23 @@ std::string QuotedPrintable(const std::string &bytes) {
 // A message of several megabytes is read from its file rather than whole,
 // and its parts are decoded in blocks: every byte must come out as it went
 // in, across the blocks' edges.
-// Read through a file buffer, not whole; the second row's text part has no
-// header lines, so the message is read whole after all to keep that text.
+// Read through a file buffer, never whole: also when the text part has no
+// header lines, or the message's header no blank line after it, and a
+// blank line is put in as it is read.
 TEST_F(MessageImportTest, ALargeMessageKeepsEveryByteOfItsParts) {
   const std::string binary = Pattern(1600000, 7), latin = Pattern(1100000, 11), plain(300000, 'x');
-  const char *firstParts[] = {"--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nSee the files.\r\n",
-                              "--b1\r\nSee the files.\r\n"};
-  for (const char *firstPart : firstParts) {
-    SCOPED_TRACE(firstPart);
+  const struct {
+    const char *headerEnd, *firstPart;
+  } rows[] = {{"\r\n", "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nSee the files.\r\n"},
+              {"\r\n", "--b1\r\nSee the files.\r\n"},
+              {"This is a message in MIME format.\r\n", "--b1\r\nSee the files.\r\n"}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(std::string(row.headerEnd) + row.firstPart);
     const std::string message =
         "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: Big\r\n"
         "Date: Mon, 6 Jan 2020 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
-        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n" +
-        std::string(firstPart) +
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n" +
+        std::string(row.headerEnd) + row.firstPart +
         "--b1\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
         "Content-Disposition: attachment; filename=\"data.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
         Base64Lines(binary) +
