@@ -231,6 +231,18 @@ MVCOM_API void mvcom_PartRemove(const char *path);
 // when neither exists or the file cannot be renamed (to then absent).
 MVCOM_API int mvcom_PartRename(const char *from, const char *to);
 
+// Group members made in an earlier try. The plug-in creates each member of
+// a group as a contact of its own before the group. A group written again
+// (it failed, or a run was killed while its members were made) takes the
+// contacts made before for its members instead of making them twice.
+//
+// Copies into id (cap bytes) the id of the contact made before for member
+// `index` of the group being written, when it had this name and address.
+// Returns 1 then; 0 when there is none or the host keeps no record.
+MVCOM_API int mvcom_KnownGroupMember(int index, const char *name, const char *address, char *id, size_t cap);
+// Tells the host the contact made for member `index` of the group being written.
+MVCOM_API void mvcom_NoteGroupMember(int index, const char *name, const char *address, const char *id);
+
 }  // extern "C"
 
 // Appends the bytes kept under path to *bytes. Returns false when path is

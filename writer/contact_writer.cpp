@@ -317,10 +317,17 @@ void WriteGroup(const HostMessage *record, FILE *request) {
   for (int i = 0; i < count; ++i) {
     const HostRecipient *r = record->recips[i];
     if (r == nullptr) continue;
-    if (AddGroupMember(r->name, r->address, &memberId) != kCreateDone) {
+    // A group written again takes the contacts an earlier try made.
+    char known[kMemberIdSize];
+    if (mvcom_KnownGroupMember(i, r->name, r->address, known, sizeof known)) {
+      memberId = known;
+      com_Log("MV Info: member %s of group %s was created before; not creating it again", r->name, record->title);
+    } else if (AddGroupMember(r->name, r->address, &memberId) != kCreateDone) {
       // Without its own contact the member has no id to be listed by.
       com_Log("MV Warning: member %s left out of group %s", r->name, record->title);
       continue;
+    } else {
+      mvcom_NoteGroupMember(i, r->name, r->address, memberId.c_str());
     }
     fputs("<member>\n", request);
     fprintf(request, "<id>%s</id>\n", Escaped(memberId).c_str());

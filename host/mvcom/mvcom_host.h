@@ -67,6 +67,16 @@ MVCOM_API int mvcom_GetExtendedError(char *text, size_t cap);
 typedef void (*MvcomExtendedErrorSink)(int code, const char *text, void *user);
 MVCOM_API void mvcom_SetExtendedErrorSink(MvcomExtendedErrorSink sink, void *user);
 
+// The record behind mvcom_KnownGroupMember and mvcom_NoteGroupMember: the
+// contacts made for the members of the group being written. known copies a
+// member's contact id into id (cap bytes) and returns 1 when one was made
+// for member `index` with that name and address; note is told each one made.
+// Null hooks remember nothing.
+typedef int (*MvcomKnownMemberHook)(void *user, int index, const char *name, const char *address, char *id,
+                                    size_t cap);
+typedef void (*MvcomNoteMemberHook)(void *user, int index, const char *name, const char *address, const char *id);
+MVCOM_API void mvcom_SetGroupMemberHooks(MvcomKnownMemberHook known, MvcomNoteMemberHook note, void *user);
+
 // Global 12's line buffer as registered by the plug-in, and global 13.
 MVCOM_API const char *mvcom_GetLineBuffer(void);
 MVCOM_API int mvcom_GetFailedCount(void);

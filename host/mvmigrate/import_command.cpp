@@ -92,6 +92,11 @@ struct ImportRun {
   // folder could not be read whole): failed in this run, asked about again
   // in the next (scope, "\n", key).
   std::set<std::string> askAgain;
+  // Contacts made for the members of groups not yet imported, and the item
+  // being written (see MemberMadeBefore).
+  std::string membersPath;  // DATA/import-members.txt
+  std::vector<GroupMemberRecord> members;
+  std::string writingScope, writingKey;
   ImportGroup group;
   HostMessage *record;  // the record of the item being written
   // The read-ahead's records, records[0] also the record between folders.
@@ -472,6 +477,8 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
       com_Deallocate_All(run->record, nullptr);
       return;
     }
+    run->writingScope = scope;
+    run->writingKey = key;
     WriteFailure failure;
     mvcom_SetExtendedErrorSink(&CatchItemFailure, &failure);
     run->api->WriteMsg(run->record, nullptr, run->workDir.c_str(), nullptr);
@@ -506,6 +513,42 @@ void ImportItem(ImportRun *run, const store::SourceFolder &from, ImportFolderSum
     EmptyJournal(run);
   }
   DiscardWritten(run);
+}
+
+// The plug-in makes each member of a group a contact of its own before the
+// group. A group written again (it failed, or a run was killed while its
+// members were made) takes the contacts made before, found by its scope
+// and key and the member's place, name and address.
+int MemberMadeBefore(void *user, int index, const char *name, const char *address, char *id, size_t cap) {
+  const ImportRun *run = static_cast<const ImportRun *>(user);
+  for (const GroupMemberRecord &m : run->members) {
+    if (m.index == index && m.key == run->writingKey && m.scope == run->writingScope && m.name == name &&
+        m.address == address) {
+      CopyText(id, cap, m.id.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void NoteMemberMade(void *user, int index, const char *name, const char *address, const char *id) {
+  ImportRun *run = static_cast<ImportRun *>(user);
+  const GroupMemberRecord record = {run->writingScope, run->writingKey, index, name, address, id};
+  std::string error;
+  if (AppendGroupMember(run->membersPath, record, &error) != 0)
+    com_Log("MV Warning: %s; if the group %s is written again, this member is made twice", error.c_str(),
+            run->writingKey.c_str());
+  run->members.push_back(record);
+}
+
+// Keeps the member records of the groups that are not imported yet.
+void PruneMemberRecords(ImportRun *run) {
+  std::vector<GroupMemberRecord> keep;
+  for (const GroupMemberRecord &m : run->members)
+    if (mvcom_IsImported(m.scope.c_str(), m.key.c_str()) != 1) keep.push_back(m);
+  if (keep.size() == run->members.size() && !keep.empty()) return;
+  std::string error;
+  if (RewriteGroupMembers(run->membersPath, keep, &error) != 0) com_Log("MV Warning: %s", error.c_str());
 }
 
 // Each link a source did not follow is a warning, under the folder listed.
@@ -706,6 +749,9 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
     bool keepCreated = false;
     SettleCreatedMessages(createdPath, &run.passOver, &keepCreated);
     SettleJournals(&run);
+    run.membersPath = GroupMembersPath(dataDir);
+    run.members = ReadGroupMembers(run.membersPath);
+    mvcom_SetGroupMemberHooks(&MemberMadeBefore, &NoteMemberMade, &run);
     std::string journalError;
     if (OpenImportJournal(run.journalPath, &run.journal, &journalError) != 0)
       com_Log("MV Error: %s; no message can be written", journalError.c_str());
@@ -726,6 +772,8 @@ int RunImportWithPassword(const HostOptions &host, const LogonOptions &logon,
   if (!options.dryRun) {
     CloseImportJournal(&run.journal);
     EndImportGroups(&run.group);
+    mvcom_SetGroupMemberHooks(nullptr, nullptr, nullptr);
+    PruneMemberRecords(&run);
     api.Logoff(0);
     UnloadPlugin(&api);
     RemovePluginWorkFiles(run.workDir);

@@ -22,6 +22,7 @@ namespace {
 
 const char kJournalName[] = "import-pending.txt";
 const char kCreatedName[] = "import-created.txt";
+const char kMembersName[] = "import-members.txt";
 const char kDoubtPrefix[] = "import-doubt-";
 const char kNewSuffix[] = ".new";
 
@@ -83,6 +84,84 @@ std::string DataFilePath(const std::string &dataDir, const char *name) {
 std::string ImportJournalPath(const std::string &dataDir) { return DataFilePath(dataDir, kJournalName); }
 
 std::string ImportCreatedPath(const std::string &dataDir) { return DataFilePath(dataDir, kCreatedName); }
+
+std::string GroupMembersPath(const std::string &dataDir) { return DataFilePath(dataDir, kMembersName); }
+
+namespace {
+
+std::string GroupMemberLine(const GroupMemberRecord &r) {
+  return EscapeValue(r.scope) + "\t" + EscapeValue(r.key) + "\t" + std::to_string(r.index) + "\t" +
+         EscapeValue(r.name) + "\t" + EscapeValue(r.address) + "\t" + EscapeValue(r.id) + "\n";
+}
+
+int WriteWhole(int fd, const std::string &text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int AppendGroupMember(const std::string &path, const GroupMemberRecord &record, std::string *error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0 || WriteWhole(fd, GroupMemberLine(record)) != 0) {
+    *error = "cannot write " + path + ": " + strerror(errno);
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  close(fd);
+  return 0;
+}
+
+std::vector<GroupMemberRecord> ReadGroupMembers(const std::string &path) {
+  std::vector<GroupMemberRecord> records;
+  FilePtr file = OpenFile(path.c_str(), "rb");
+  if (!file) return records;
+  std::string line;
+  int c;
+  for (;;) {
+    line.clear();
+    while ((c = fgetc(file.get())) != EOF && c != '\n') line += static_cast<char>(c);
+    if (c == EOF) break;  // the last line without its end was cut short
+    std::vector<std::string> fields;
+    size_t from = 0;
+    for (size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+      fields.push_back(line.substr(from, tab - from));
+    fields.push_back(line.substr(from));
+    uint64_t index = 0;
+    if (fields.size() != 6 || !ParseTicks(fields[2], &index) || index > 100000 || fields[5].empty()) continue;
+    records.push_back({UnescapeValue(fields[0]), UnescapeValue(fields[1]), static_cast<int>(index),
+                       UnescapeValue(fields[3]), UnescapeValue(fields[4]), UnescapeValue(fields[5])});
+  }
+  return records;
+}
+
+int RewriteGroupMembers(const std::string &path, const std::vector<GroupMemberRecord> &keep, std::string *error) {
+  if (keep.empty()) {
+    if (remove(path.c_str()) != 0 && errno != ENOENT) {
+      *error = "cannot remove " + path + ": " + strerror(errno);
+      return -1;
+    }
+    return 0;
+  }
+  std::string text;
+  for (const GroupMemberRecord &r : keep) text += GroupMemberLine(r);
+  const std::string fresh = path + kNewSuffix;
+  const int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const bool written = fd >= 0 && WriteWhole(fd, text) == 0;
+  if (fd >= 0) close(fd);
+  if (!written || rename(fresh.c_str(), path.c_str()) != 0) {
+    *error = "cannot write " + path + ": " + strerror(errno);
+    remove(fresh.c_str());
+    return -1;
+  }
+  return 0;
+}
 
 std::string ImportDoubtPath(const std::string &dataDir, const std::string &scope, const std::string &key) {
   // FNV-1a 64 of scope and key: the same message in doubt twice has one file.

@@ -82,6 +82,31 @@ std::vector<std::string> ImportDoubtPaths(const std::string &dataDir);
 // (no file is left then).
 int KeepImportDoubt(const std::string &path, const ImportJournal &journal, std::string *error);
 
+// A contact the server made for a member of a group being imported, kept
+// in DATA/import-members.txt until the group is imported, so that a group
+// written again (it failed, or the run was killed) reuses it. One line
+// each: scope, key, index, name, address and id, separated by tabs, each
+// escaped as the journal's values.
+struct GroupMemberRecord {
+  std::string scope;
+  std::string key;  // the group's
+  int index = 0;    // the member's place in the group
+  std::string name;
+  std::string address;
+  std::string id;   // the contact's GroupWise id
+};
+
+// DATA/import-members.txt for the data directory.
+std::string GroupMembersPath(const std::string &dataDir);
+// Appends record (creating the file, owner-only). Returns 0, or -1 with
+// *error set.
+int AppendGroupMember(const std::string &path, const GroupMemberRecord &record, std::string *error);
+// The records of the file: whole lines with every field only.
+std::vector<GroupMemberRecord> ReadGroupMembers(const std::string &path);
+// Replaces the file's records with keep; removes the file when keep is
+// empty. Returns 0, or -1 with *error set (the file is then as it was).
+int RewriteGroupMembers(const std::string &path, const std::vector<GroupMemberRecord> &keep, std::string *error);
+
 // A message the server has created: its state scope and key.
 struct CreatedMessage {
   std::string scope;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <string>
 
 #include "host/mvmigrate/import_journal.h"
@@ -13,6 +14,13 @@ namespace {
 
 using testing_support::TestHost;
 using testing_support::WriteFileBytes;
+
+bool AppendBytes(const std::string &path, const std::string &bytes) {
+  FILE *f = fopen(path.c_str(), "ab");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
 
 bool Exists(const std::string &path) {
   struct stat st;
@@ -156,6 +164,33 @@ TEST_F(ImportJournalTest, WrittenInPlaceAndEmptiedBetweenMessages) {
   ASSERT_EQ(stat(Path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u) << "owner-only";
   CloseImportJournal(&file);
+}
+
+// Member records read back as written, tabs and line ends in a name
+// included; a line cut short by a kill, or one missing a field, is no record.
+TEST_F(ImportJournalTest, GroupMemberRecordsReadBackWhole) {
+  const std::string path = GroupMembersPath(host_.dataDir());
+  const GroupMemberRecord records[] = {{"srv|bob|Contacts", "uid:team-1", 0, "Ann\tLee\nJr", "ann@example.com", "C1@2"},
+                                       {"srv|bob|Contacts", "uid:team-1", 1, "Bo", "", "C2@2"}};
+  std::string error;
+  for (const GroupMemberRecord &r : records) ASSERT_EQ(AppendGroupMember(path, r, &error), 0) << error;
+  ASSERT_TRUE(AppendBytes(path, std::string("") + "srv|bob|Contacts\tuid:x\t2\tCy\tcy@example.com\n" +
+                                       "srv|bob|Contacts\tuid:x\t3\tDi\tdi@example.com\tC4"));
+  const std::vector<GroupMemberRecord> read = ReadGroupMembers(path);
+  ASSERT_EQ(read.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(read[i].scope, records[i].scope);
+    EXPECT_EQ(read[i].key, records[i].key);
+    EXPECT_EQ(read[i].index, records[i].index);
+    EXPECT_EQ(read[i].name, records[i].name);
+    EXPECT_EQ(read[i].address, records[i].address);
+    EXPECT_EQ(read[i].id, records[i].id);
+  }
+  ASSERT_EQ(RewriteGroupMembers(path, {read[1]}, &error), 0) << error;
+  ASSERT_EQ(ReadGroupMembers(path).size(), 1u);
+  EXPECT_EQ(ReadGroupMembers(path)[0].id, "C2@2");
+  ASSERT_EQ(RewriteGroupMembers(path, {}, &error), 0) << error;
+  EXPECT_FALSE(Exists(path));
 }
 
 TEST_F(ImportJournalTest, AnUnwritableDirectoryIsReported) {

@@ -326,6 +326,50 @@ TEST_F(ImportCommandTest, AContactInDoubtIsAskedAboutByItsNames) {
   EXPECT_EQ(contacts(), before + 2) << "the contact in doubt was not made again";
 }
 
+// A group is created after its members, each a contact of its own. When
+// the group fails (here the server refuses it), the next run writes it
+// again with the contacts the first made, not with new ones.
+TEST_F(ImportCommandTest, AGroupWrittenAgainTakesTheMembersMadeBefore) {
+  StartServer();
+  fs::create_directories(root_ / "tree/contacts");
+  ASSERT_TRUE(WriteFileBytes((root_ / "tree/contacts/team.vcf").string(),
+                             "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:team-1\r\nKIND:group\r\nFN:Team\r\n"
+                             "MEMBER;X-CN=Ann Lee:mailto:ann@example.com\r\n"
+                             "MEMBER;X-CN=Bo Berg:mailto:bo@example.com\r\nEND:VCARD\r\n"));
+  auto named = [this](const std::string &kind, const std::string &name) {
+    gwsim::Mailbox &box = server_->mailbox();
+    auto lock = box.Lock();
+    std::vector<gwsim::Item> found;
+    for (const gwsim::Item &item : box.items)
+      if (item.kind == kind && item.subject == name) found.push_back(item);
+    return found;
+  };
+  gwsim::Fault refused;
+  refused.kind = gwsim::FaultKind::kCode;
+  refused.status = 59905;
+  refused.requestName = "createItemRequest";
+  refused.nameOrdinal = 3;  // Ann, Bo, then the group
+  server_->AddFault(refused);
+  options_.folders = {"Contacts"};
+  ImportReport first;
+  ASSERT_EQ(Run(&first), 75) << FormatImportSummary(first);
+  ASSERT_EQ(named("Contact", "Ann Lee").size(), 1u);
+  ASSERT_EQ(named("Contact", "Bo Berg").size(), 1u);
+  EXPECT_TRUE(named("Group", "Team").empty());
+  const std::string ann = named("Contact", "Ann Lee")[0].id, bo = named("Contact", "Bo Berg")[0].id;
+
+  ImportReport second;
+  ASSERT_EQ(Run(&second), 0) << FormatImportSummary(second);
+  EXPECT_EQ(named("Contact", "Ann Lee").size(), 1u) << "a member made twice";
+  EXPECT_EQ(named("Contact", "Bo Berg").size(), 1u) << "a member made twice";
+  const std::vector<gwsim::Item> groups = named("Group", "Team");
+  ASSERT_EQ(groups.size(), 1u);
+  std::vector<std::string> ids;
+  for (const gwsim::GroupMember &m : groups[0].card.members) ids.push_back(m.id);
+  EXPECT_EQ(ids, (std::vector<std::string>{ann, bo}));
+  EXPECT_FALSE(fs::exists(root_ / "out/data/import-members.txt")) << "the records go once the group is imported";
+}
+
 TEST_F(ImportCommandTest, ImportedMailCarriesTheRecordsFields) {
   StartServer();
   options_.folders = {"Mailbox"};
