@@ -60,6 +60,18 @@ std::string UnescapeValue(const std::string &value) {
   return out;
 }
 
+// Writes all of text, as often as write takes part of it. Returns 0 or -1.
+int WriteWhole(int fd, const std::string &text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 // Digits only, no overflow. Returns 1 when text is such a number.
 int ParseTicks(const std::string &text, uint64_t *out) {
   if (text.empty() || text.size() > 20) return 0;
@@ -92,17 +104,6 @@ namespace {
 std::string GroupMemberLine(const GroupMemberRecord &r) {
   return EscapeValue(r.scope) + "\t" + EscapeValue(r.key) + "\t" + std::to_string(r.index) + "\t" +
          EscapeValue(r.name) + "\t" + EscapeValue(r.address) + "\t" + EscapeValue(r.id) + "\n";
-}
-
-int WriteWhole(int fd, const std::string &text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    done += static_cast<size_t>(n);
-  }
-  return 0;
 }
 
 }  // namespace
@@ -330,12 +331,7 @@ int OpenCreatedList(const std::string &path, CreatedList *list, std::string *err
 
 int NoteCreated(CreatedList *list, const CreatedMessage &message) {
   if (list->fd < 0) return -1;
-  const std::string line = EscapeValue(message.scope) + "\t" + EscapeValue(message.key) + "\n";
-  ssize_t n;
-  do {
-    n = write(list->fd, line.data(), line.size());
-  } while (n < 0 && errno == EINTR);
-  return n == static_cast<ssize_t>(line.size()) ? 0 : -1;
+  return WriteWhole(list->fd, EscapeValue(message.scope) + "\t" + EscapeValue(message.key) + "\n");
 }
 
 int ClearCreatedList(CreatedList *list) {
