@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "host/maildir/base64_file_stream.h"
+#include "host/maildir/early_writeback.h"
 #include "platform/bounded_text.h"
 
 namespace maildir {
@@ -23,6 +24,7 @@ struct SpliceState {
   std::string pending;   // written by GMime, not yet passed on
   std::vector<int> met;  // times each placeholder was replaced
   int64_t size = 0;
+  WritebackMark writeback;
   bool failed = false;
 };
 
@@ -57,6 +59,11 @@ void Emit(SpliceState *s, const char *data, size_t n) {
   if (n == 0 || s->failed) return;
   if (fwrite(data, 1, n, s->out) != n) s->failed = true;
   s->size += static_cast<int64_t>(n);
+  // The file is new, so its offsets are the sizes written.
+  if (!s->failed && s->size - s->writeback.written >= WritebackInterval()) {
+    if (fflush(s->out) != 0) s->failed = true;
+    else NoteWritten(fileno(s->out), s->size - s->writeback.written, &s->writeback);
+  }
 }
 
 // Writes part index's base64 text in place of its placeholder.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/maildir/early_writeback.h"
 #include "plugin/host_message.h"
 
 namespace maildir {
@@ -66,6 +67,7 @@ int64_t WriteOriginalFile(const std::string &headers, const std::string &origina
   std::vector<char> block(256 * 1024);
   int64_t written = 0;
   bool first = true, failed = false, readFailed = false;
+  WritebackMark writeback;
   ssize_t n;
   while ((n = read(in, block.data(), block.size())) != 0) {
     if (n < 0) {
@@ -82,6 +84,7 @@ int64_t WriteOriginalFile(const std::string &headers, const std::string &origina
         break;
       }
       written += static_cast<int64_t>(lead.size());
+      NoteWritten(out, static_cast<int64_t>(lead.size()), &writeback);
       first = false;
     }
     if (WriteAll(out, block.data(), static_cast<size_t>(n)) != 0) {
@@ -89,6 +92,7 @@ int64_t WriteOriginalFile(const std::string &headers, const std::string &origina
       break;
     }
     written += n;
+    NoteWritten(out, n, &writeback);
   }
   int savedErrno = errno;
   close(in);
