@@ -51,6 +51,8 @@ struct Simulator {
 struct Figures {
   double ours = 0;    // seconds
   double replay = 0;  // seconds
+  double oursCpu = 0;    // processor seconds, user and system
+  double replayCpu = 0;
   long peakKb = 0;
   int exitCode = -1;
   size_t requests = 0;
@@ -210,8 +212,13 @@ int Replay(const std::string &url, std::vector<Recorded> *requests, const std::s
 }
 
 // Runs mvmigrate with args; *seconds and *peakKb from wait4.
+double CpuSeconds(const struct rusage &u) {
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 int RunMvmigrate(const std::string &mvmigrate, const std::vector<std::string> &args, double *seconds,
-                 long *peakKb) {
+                 double *cpu, long *peakKb) {
   std::vector<char *> argv;
   argv.push_back(const_cast<char *>(mvmigrate.c_str()));
   for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -238,6 +245,7 @@ int RunMvmigrate(const std::string &mvmigrate, const std::vector<std::string> &a
   wait4(pid, &status, 0, &usage);
   *seconds = SecondsSince(start);
   *peakKb = usage.ru_maxrss;
+  *cpu = CpuSeconds(usage);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -257,7 +265,7 @@ Figures Measure(const std::string &mvmigrate, const std::string &dir, const std:
   // previous run's tree, the recording of hundreds of megabytes): on a
   // loop-mounted image that writeback doubles through the host's page cache.
   sync();
-  fig.exitCode = RunMvmigrate(mvmigrate, args, &fig.ours, &fig.peakKb);
+  fig.exitCode = RunMvmigrate(mvmigrate, args, &fig.ours, &fig.oursCpu, &fig.peakKb);
   StopSimulator(&sim);
   std::vector<Recorded> requests = LoadRecording(sim.recordPath);
   remove(sim.recordPath.c_str());
@@ -269,9 +277,13 @@ Figures Measure(const std::string &mvmigrate, const std::string &dir, const std:
     return fig;
   }
   sync();
+  struct rusage before = {}, after = {};
+  getrusage(RUSAGE_SELF, &before);
   auto start = std::chrono::steady_clock::now();
   fig.failedPosts = Replay(fresh.url, &requests, dir + "/answer.xml");
   fig.replay = SecondsSince(start);
+  getrusage(RUSAGE_SELF, &after);
+  fig.replayCpu = CpuSeconds(after) - CpuSeconds(before);
   StopSimulator(&fresh);
   remove(fresh.recordPath.c_str());
   return fig;
@@ -303,9 +315,10 @@ struct Series {
 };
 
 void PrintRound(const Series &s, const Figures &f) {
-  printf("  %-24s exit %d, %zu requests%s: mvmigrate %.2f s, replay %.2f s, ratio %.2f, peak %.1f MiB\n",
-         s.name, f.exitCode, f.requests, f.failedPosts > 0 ? " (replay posts failed)" : "", f.ours, f.replay,
-         f.ours > 0 ? f.replay / f.ours : 0, f.peakKb / 1024.0);
+  printf("  %-24s exit %d, %zu requests%s: mvmigrate %.2f s (%.2f s cpu), replay %.2f s (%.2f s cpu), ratio %.2f, "
+         "peak %.1f MiB\n",
+         s.name, f.exitCode, f.requests, f.failedPosts > 0 ? " (replay posts failed)" : "", f.ours, f.oursCpu,
+         f.replay, f.replayCpu, f.ours > 0 ? f.replay / f.ours : 0, f.peakKb / 1024.0);
   fflush(stdout);
 }
 
