@@ -11,6 +11,14 @@ int64_t gInterval = 8 << 20;
 int64_t WritebackInterval() { return gInterval; }
 void SetWritebackInterval(int64_t bytes) { gInterval = bytes > 0 ? bytes : 1; }
 
+void StartWriteback(int fd) {
+#ifdef __linux__
+  sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd;
+#endif
+}
+
 void NoteWritten(int fd, int64_t n, WritebackMark *mark) {
   mark->written += n;
   if (mark->written - mark->handedOver < gInterval) return;

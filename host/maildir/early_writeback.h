@@ -19,6 +19,11 @@ struct WritebackMark {
 // or where there is no such call, the data waits for the sync as before.
 void NoteWritten(int fd, int64_t n, WritebackMark *mark);
 
+// Starts the kernel writing out everything written to fd so far, without
+// waiting: a file whose sync comes later, with those of many others, is then
+// mostly on disk when it comes. A hint, as above.
+void StartWriteback(int fd);
+
 // Bytes between two writeback starts (a few megabytes; tests set less).
 int64_t WritebackInterval();
 void SetWritebackInterval(int64_t bytes);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/maildir/base64_file_stream.h"
+#include "host/maildir/early_writeback.h"
 #include "host/maildir/large_part_splice.h"
 #include "host/maildir/original_store.h"
 #include "host/mvcom/mvcom_host.h"
@@ -561,6 +562,7 @@ int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, bool sy
   int savedErrno = errno;
   bool ok = written >= 0 && flushed == 0 && (!sync || fsync(fd) == 0);
   if (!ok && savedErrno == 0) savedErrno = errno;
+  if (ok && !sync) StartWriteback(fd);
   if (close(fd) != 0) ok = false;
   if (!ok) {
     *error = "cannot write " + path + ": " + strerror(savedErrno != 0 ? savedErrno : EIO);
