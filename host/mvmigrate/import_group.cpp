@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/mvcom/mvcom_host.h"
+#include "host/mvmigrate/thread_priority.h"
 #include "plugin/mvcom.h"
 
 namespace {
@@ -84,6 +85,7 @@ int CommitLocked(ImportGroup *group) {
 }
 
 void RecorderLoop(ImportGroup *group) {
+  LowerHelperThreadPriority();
   std::unique_lock<std::mutex> lock(group->mutex);
   for (;;) {
     const bool asked = group->commitsAsked != group->commitsDone;

@@ -5,6 +5,7 @@
 
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvmigrate/interrupt.h"
+#include "host/mvmigrate/thread_priority.h"
 #include "plugin/mvcom.h"
 
 namespace readahead {
@@ -54,6 +55,7 @@ bool MayConvert(const Converter &c) {
 }
 
 void Loop(Converter *c) {
+  LowerHelperThreadPriority();
   std::unique_lock<std::mutex> lock(c->mutex);
   std::vector<std::string> doomed;
   for (;;) {
