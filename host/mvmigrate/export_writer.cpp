@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/mvmigrate/thread_priority.h"
 #include "platform/bounded_text.h"
 #include "plugin/mvcom.h"
 
@@ -76,6 +77,7 @@ void WriteJob(WriterJob *job) {
 }
 
 void WriteLoop(ExportWriter *writer) {
+  LowerHelperThreadPriority();
   std::unique_lock<std::mutex> lock(writer->mutex);
   for (;;) {
     writer->changed.wait(lock, [writer] { return writer->stopping || writer->written < writer->count; });

@@ -65,7 +65,9 @@ struct ExportWriter {
   ~ExportWriter();  // stops the thread
 };
 
-enum { kQueueDepth = 4 };
+// Deep enough that the main thread seldom waits for the writer, which runs
+// at a lower priority; each slot holds a record's copy (about 70 KB).
+enum { kQueueDepth = 16 };
 
 // Prepares the queue below workDir (ending with "/"): makes WORK/queue/,
 // deletes the part files an interrupted run left there, and starts the

@@ -1,12 +1,13 @@
-// The priority of the import's helper threads (read-ahead and recorder).
-// Not the export's writer: the export waits for it whenever its short queue
-// fills, and lowered it made an export of small mails a quarter slower.
+// The priority of mvmigrate's helper threads (the export's writer, the
+// import's read-ahead and recorder).
 #pragma once
 
 // Lowers the calling thread's priority a little below the main thread's.
 // The main thread carries the run: it waits for each answer and must send
 // the next request the moment it can. A helper has slack (it works ahead of
-// the main thread, or behind it), but at the same priority a helper that is
+// the main thread, or behind it, with a queue deep enough that the main
+// thread seldom waits for it: with the export's old queue of four, a
+// lowered writer made the export slower), but at the same priority a helper that is
 // busy on a processor delays the wake-up of the main thread, or of a server
 // on the same machine, by up to a scheduler slice. Not so far below that a
 // loaded machine starves it: the main thread waits when a helper falls

@@ -74,7 +74,7 @@ struct Item {
 };
 
 TEST(ExportWriterQueue, QueuedItemsKeepTheirFieldsAndPartFilesAndFinishInOrder) {
-  const struct {
+  struct {
     std::vector<Item> items;
     std::vector<std::string> written;
     std::vector<int> results;
@@ -94,8 +94,17 @@ TEST(ExportWriterQueue, QueuedItemsKeepTheirFieldsAndPartFilesAndFinishInOrder) 
        {"one|a@example.com|Message.txt=1|", "three|c@example.com|Message.txt=3|", "four|d@example.com|"},
        {store::kStored, store::kFailed, store::kStored, store::kStored},
        "cannot read body part file WORK/PRT01600.TMP",
-       "a full queue of four; the failure comes back in its place and names the plug-in's part file"},
+       "a full queue; the failure comes back in its place and names the plug-in's part file"},
   };
+  // The second row fills the queue.
+  std::vector<std::string> names;
+  names.reserve(exportwriter::kQueueDepth);
+  for (size_t n = rows[1].items.size(); n < static_cast<size_t>(exportwriter::kQueueDepth); ++n) {
+    names.push_back("more" + std::to_string(n));
+    rows[1].items.push_back({names.back().c_str(), "e@example.com", {{"Message.txt", "more"}}});
+    rows[1].written.push_back(names.back() + "|e@example.com|Message.txt=more|");
+    rows[1].results.push_back(store::kStored);
+  }
   for (const auto &row : rows) {
     SCOPED_TRACE(row.why);
     TestHost scratch;
