@@ -16,6 +16,7 @@
 #include <set>
 #include <vector>
 
+#include "host/maildir/base64_decoder.h"
 #include "host/maildir/header_text.h"
 #include "host/maildir/mail_date.h"
 #include "platform/bounded_text.h"
@@ -385,8 +386,8 @@ class PartWriter {
     GMimeStream *raw = g_mime_data_wrapper_get_stream(content);
     if (raw == nullptr || encoding == GMIME_CONTENT_ENCODING_UUENCODE)
       return g_mime_data_wrapper_write_to_stream(content, to) >= 0;
-    const bool decode =
-        encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+    const bool base64 = encoding == GMIME_CONTENT_ENCODING_BASE64;
+    const bool decode = base64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
     GMimeEncoding state = {};
     if (decode) g_mime_encoding_init_decode(&state, encoding);
     if (g_mime_stream_reset(raw) != 0) return false;
@@ -404,11 +405,14 @@ class PartWriter {
         continue;
       }
       out.resize(g_mime_encoding_outlen(&state, static_cast<size_t>(n)));
-      if (!put(out.data(), g_mime_encoding_step(&state, in.data(), static_cast<size_t>(n), out.data())))
-        return false;
+      const size_t made =
+          base64 ? Base64DecodeStep(reinterpret_cast<const unsigned char *>(in.data()), static_cast<size_t>(n),
+                                    reinterpret_cast<unsigned char *>(out.data()), &state.state, &state.save)
+                 : g_mime_encoding_step(&state, in.data(), static_cast<size_t>(n), out.data());
+      if (!put(out.data(), made)) return false;
     }
     g_mime_stream_reset(raw);
-    if (!decode) return true;
+    if (!decode || base64) return true;  // base64 keeps nothing back for the end
     out.resize(g_mime_encoding_outlen(&state, 0) + 16);
     return put(out.data(), g_mime_encoding_flush(&state, nullptr, 0, out.data()));
   }
