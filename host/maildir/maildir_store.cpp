@@ -3,7 +3,10 @@
 // message_import.h, which hold the format.
 #include "host/maildir/maildir_store.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <future>
 
 #include "host/maildir/maildir_paths.h"
 #include "host/maildir/maildir_reader.h"
@@ -95,10 +98,32 @@ class MaildirImportSource : public store::ImportSource {
   void Identify(store::SourceItem *item) override {
     if (!item->key.empty()) return;
     identified_ = item->file;
+    struct stat st;
+    if (stat(item->file.c_str(), &st) == 0 && st.st_size >= kHashAsideBytes) {
+      // Hashing a message of hundreds of megabytes takes as long as a good
+      // part of its conversion: the two go on side by side.
+      const std::string file = item->file;
+      identity_ = std::async(std::launch::async, [file] {
+        Identity id;
+        if (MessageIdentity(file, &id.key, &id.legacyKey, &id.problem, nullptr) != 0) id.key.clear();
+        return id;
+      });
+      item->keyPending = true;
+      return;
+    }
     if (MessageIdentity(item->file, &item->key, &item->legacyKey, &item->problem, &bytes_) != 0) {
       item->key.clear();
       bytes_.clear();
     }
+  }
+
+  void AwaitIdentity(store::SourceItem *item) override {
+    item->keyPending = false;
+    if (!identity_.valid()) return;
+    Identity id = identity_.get();
+    item->key = id.key;
+    item->legacyKey = id.legacyKey;
+    item->problem = id.problem;
   }
 
   int Convert(const store::SourceItem &item, HostMessage *record, std::string *subject,
@@ -114,6 +139,11 @@ class MaildirImportSource : public store::ImportSource {
   std::string tree_;  // the import's directory
   std::string root_;
   std::string identified_, bytes_;  // the file Identify read last, and its bytes
+  struct Identity {
+    std::string key, legacyKey, problem;
+  };
+  std::future<Identity> identity_;  // of a large message, while it is converted
+  static const off_t kHashAsideBytes = 4 << 20;
 };
 
 }  // namespace

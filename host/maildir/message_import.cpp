@@ -761,9 +761,11 @@ int MessageIdentity(const std::string &path, std::string *key, std::string *lega
   *legacyKey = id.empty() ? "" : "mid:" + id;
   rewind(f.get());
   // OpenSSL's digest uses the processor's SHA instructions: several times
-  // GLib's rate on a message of hundreds of megabytes. Same SHA-256.
+  // GLib's rate on a message of hundreds of megabytes. Same SHA-256. The
+  // algorithm is fetched once: EVP_sha256() looks it up on every init.
+  static EVP_MD *const kSha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
   std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> sum(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  bool failed = !sum || EVP_DigestInit_ex(sum.get(), EVP_sha256(), nullptr) != 1;
+  bool failed = !sum || kSha256 == nullptr || EVP_DigestInit_ex(sum.get(), kSha256, nullptr) != 1;
   if (bytes != nullptr && !bytes->empty()) {
     failed = failed || EVP_DigestUpdate(sum.get(), bytes->data(), bytes->size()) != 1;
   } else {

@@ -27,10 +27,17 @@ void Run(store::ImportSource *source, const std::string &scope, Conversion *c) {
   c->imported = c->legacyImported = -2;
   c->bytes = 0;
   source->Identify(c->item);
-  if (c->item->key.empty()) {  // the loop reports the item's problem
+  if (c->item->key.empty() && !c->item->keyPending) {  // the loop reports the item's problem
     c->result = -1;
   } else {
     c->result = source->Convert(*c->item, c->record, &c->subject, &c->warnings, &c->reason);
+    if (c->item->keyPending) source->AwaitIdentity(c->item);
+    if (c->item->key.empty()) {  // converted, but without a key it cannot be written
+      if (c->result == 0) com_Deallocate_All(c->record, nullptr);
+      c->result = -1;
+      c->interrupted = InterruptRequested();
+      return;
+    }
     if (!scope.empty()) {
       c->imported = mvcom_IsImported(scope.c_str(), c->item->key.c_str());
       if (!c->item->legacyKey.empty())

@@ -108,6 +108,7 @@ struct SourceItem {
   // not recorded under `key` (a byte-identical copy aside) takes it over.
   std::string legacyKey;
   std::string problem;  // why key is empty ("cannot read ...: ..."), for the report
+  bool keyPending = false;  // Identify left the key to AwaitIdentity
 };
 
 // One input format below the import's directory.
@@ -131,6 +132,11 @@ class ImportSource {
   // key does not hold up the folder's first write. Keys given by ListItems
   // stay as they are.
   virtual void Identify(SourceItem *item) { (void)item; }
+
+  // Finishes what Identify began when it set keyPending (a large file is
+  // hashed while it is converted): called once after Convert, it gives the
+  // key as Identify would have, and clears keyPending.
+  virtual void AwaitIdentity(SourceItem *item) { item->keyPending = false; }
 
   // Fills the record (cleared first with com_ResetObject; msgSeq and
   // groupFolder kept) from one item, its part files in the host's work
