@@ -13,6 +13,7 @@
 
 #include "host/maildir/early_writeback.h"
 #include "host/maildir/maildir_writer.h"
+#include "host/maildir/original_store.h"
 #include "maildir/message_readback.h"
 #include "plugin/host_message.h"
 #include "support/host_fixture.h"
@@ -519,6 +520,38 @@ TEST(GuessContentTypeTest, ByExtension) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(maildir::GuessContentType(c.name), c.type);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// An original is copied in blocks, its writeback started as it grows: the
+// file is the header and the original, byte for byte, however often that
+// happens, synced or left to the group's sync.
+TEST(OriginalFileTest, TheCopyIsWholeWhereverItsWritebackStarts) {
+  TestHost host;
+  ASSERT_EQ(host.Init(), 0);
+  std::string original = "Received: by mx.example.com\r\nSubject: Big\r\n\r\n";
+  for (int i = 0; original.size() < 700000; ++i) original += "line " + std::to_string(i) + " of the body\r\n";
+  const std::string from = host.root() + "/original.eml";
+  ASSERT_TRUE(testing_support::WriteFileBytes(from, original));
+  const int64_t usual = maildir::WritebackInterval();
+  for (int64_t interval : {usual, int64_t{4093}, int64_t{1}}) {
+    for (bool sync : {true, false}) {
+      SCOPED_TRACE(std::to_string(interval) + (sync ? " synced" : " left to the group's sync"));
+      maildir::SetWritebackInterval(interval);
+      const std::string to = host.root() + "/copy.eml";
+      std::string error;
+      const int64_t size = maildir::WriteOriginalFile("X-GW-Id: 1\n", from, to, sync, &error);
+      ASSERT_GE(size, 0) << error;
+      const std::string copy = testing_support::ReadFileBytes(to);
+      EXPECT_EQ(copy, "X-GW-Id: 1\r\n" + original);
+      EXPECT_EQ(size, static_cast<int64_t>(copy.size()));
+      remove(to.c_str());
+    }
+  }
+  maildir::SetWritebackInterval(usual);
 }
 
 }  // namespace
