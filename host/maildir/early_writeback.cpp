@@ -6,12 +6,14 @@ namespace maildir {
 
 namespace {
 int64_t gInterval = 8 << 20;
+const int64_t kSmallFile = 1 << 20;
 }  // namespace
 
 int64_t WritebackInterval() { return gInterval; }
 void SetWritebackInterval(int64_t bytes) { gInterval = bytes > 0 ? bytes : 1; }
 
-void StartWriteback(int fd) {
+void StartWriteback(int fd, int64_t size) {
+  if (size < kSmallFile) return;
 #ifdef __linux__
   sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 #else

@@ -19,10 +19,12 @@ struct WritebackMark {
 // or where there is no such call, the data waits for the sync as before.
 void NoteWritten(int fd, int64_t n, WritebackMark *mark);
 
-// Starts the kernel writing out everything written to fd so far, without
+// Starts the kernel writing out the size bytes written to fd, without
 // waiting: a file whose sync comes later, with those of many others, is then
-// mostly on disk when it comes. A hint, as above.
-void StartWriteback(int fd);
+// mostly on disk when it comes. A hint, as above. Files under a megabyte are
+// left to the group's sync: started one by one, their writeback cost the
+// export more processor time than the shorter sync gave back.
+void StartWriteback(int fd, int64_t size);
 
 // Bytes between two writeback starts (a few megabytes; tests set less).
 int64_t WritebackInterval();

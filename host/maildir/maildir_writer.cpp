@@ -562,7 +562,7 @@ int64_t WriteMessageFile(GMimeMessage *message, const std::string &path, bool sy
   int savedErrno = errno;
   bool ok = written >= 0 && flushed == 0 && (!sync || fsync(fd) == 0);
   if (!ok && savedErrno == 0) savedErrno = errno;
-  if (ok && !sync) StartWriteback(fd);
+  if (ok && !sync) StartWriteback(fd, written);
   if (close(fd) != 0) ok = false;
   if (!ok) {
     *error = "cannot write " + path + ": " + strerror(savedErrno != 0 ? savedErrno : EIO);

@@ -100,7 +100,7 @@ int64_t WriteOriginalFile(const std::string &headers, const std::string &origina
     failed = readFailed = true;  // an empty original is no message
     savedErrno = EINVAL;
   }
-  if (!failed && !sync) StartWriteback(out);
+  if (!failed && !sync) StartWriteback(out, written);
   if (!failed && sync && fsync(out) != 0) {
     failed = true;
     savedErrno = errno;
