@@ -48,9 +48,27 @@ Base64FileStream *Self(GMimeStream *stream) {
   return G_TYPE_CHECK_INSTANCE_CAST(stream, base64_file_stream_get_type(), Base64FileStream);
 }
 
+// Every pair of base64 digits, by the 12 bits they stand for: a group of
+// three bytes is two lookups instead of four.
+struct DigitPairs {
+  char pair[4096][2];
+  DigitPairs() {
+    for (int v = 0; v < 4096; ++v) {
+      pair[v][0] = kAlphabet[v >> 6];
+      pair[v][1] = kAlphabet[v & 63];
+    }
+  }
+};
+
+const DigitPairs &Pairs() {
+  static const DigitPairs pairs;
+  return pairs;
+}
+
 // Encodes n input bytes (whole lines, and a shorter last one only at the
 // file's end) into out; returns the characters written.
 size_t EncodeLines(const unsigned char *in, size_t n, char *out) {
+  const DigitPairs &pairs = Pairs();
   char *o = out;
   size_t i = 0;
   while (i < n) {
@@ -58,10 +76,8 @@ size_t EncodeLines(const unsigned char *in, size_t n, char *out) {
     const size_t whole = i + line / 3 * 3;
     for (; i < whole; i += 3) {
       const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
-      o[0] = kAlphabet[v >> 18];
-      o[1] = kAlphabet[(v >> 12) & 63];
-      o[2] = kAlphabet[(v >> 6) & 63];
-      o[3] = kAlphabet[v & 63];
+      memcpy(o, pairs.pair[v >> 12], 2);
+      memcpy(o + 2, pairs.pair[v & 4095], 2);
       o += 4;
     }
     const size_t rest = line % 3;
@@ -198,6 +214,19 @@ static void base64_file_stream_init(Base64FileStream *s) {
   s->fd = -1;
   s->inputDone = 0;
   s->outLength = s->outPosition = 0;
+}
+
+ssize_t Base64FileStreamNextBlock(GMimeStream *stream, const char **text) {
+  Base64FileStream *s = Self(stream);
+  if (s->outPosition == s->outLength) {
+    if (s->inputDone) return 0;
+    if (Refill(s) != 0) return -1;
+  }
+  *text = s->out + s->outPosition;
+  const size_t n = s->outLength - s->outPosition;
+  s->outPosition = s->outLength;
+  stream->position += static_cast<gint64>(n);
+  return static_cast<ssize_t>(n);
 }
 
 GMimeStream *OpenBase64FileStream(const char *path) {

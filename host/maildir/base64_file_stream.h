@@ -14,6 +14,11 @@
 // file cannot be opened (errno set). The caller owns the reference.
 GMimeStream *OpenBase64FileStream(const char *path);
 
+// The stream's next block of text, in place: *text points into the stream
+// and stays valid until the next read. Returns its length, 0 at the end, -1
+// when the file cannot be read. Spares the copy a read makes.
+ssize_t Base64FileStreamNextBlock(GMimeStream *stream, const char **text);
+
 // The base64 text of inputLength bytes in that form, for tests and for the
 // stream's length.
 int64_t Base64LinesLength(int64_t inputLength);

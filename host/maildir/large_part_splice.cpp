@@ -14,8 +14,7 @@ namespace maildir {
 namespace {
 
 enum : size_t {
-  kIndexDigits = 4,       // placeholders are numbered 0000-9999 within a message
-  kCopyBlock = 64 * 1024,
+  kIndexDigits = 4,  // placeholders are numbered 0000-9999 within a message
 };
 
 struct SpliceState {
@@ -73,10 +72,9 @@ void EmitPart(SpliceState *s, size_t index) {
     s->failed = true;
     return;
   }
-  std::vector<char> block(kCopyBlock);
+  const char *block = nullptr;
   ssize_t n = 0;
-  while (!s->failed && (n = g_mime_stream_read(text, block.data(), block.size())) > 0)
-    Emit(s, block.data(), static_cast<size_t>(n));
+  while (!s->failed && (n = Base64FileStreamNextBlock(text, &block)) > 0) Emit(s, block, static_cast<size_t>(n));
   if (n < 0) s->failed = true;
   ++s->met[index];
 }

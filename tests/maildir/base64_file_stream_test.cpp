@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -66,6 +67,19 @@ TEST(Base64FileStreamTest, GivesWhatGMimesEncoderWrites) {
     EXPECT_EQ(ReadAll(stream, 77 * 3 + 5), expected) << "read again in odd pieces";
     EXPECT_EQ(g_mime_stream_tell(stream), static_cast<gint64>(expected.size()));
     EXPECT_EQ(g_mime_stream_seek(stream, 1, GMIME_STREAM_SEEK_SET), -1) << "only the start can be sought";
+    // The splicing writer takes the text block by block, in place, after a
+    // read has begun it.
+    ASSERT_EQ(g_mime_stream_reset(stream), 0);
+    std::string blocks(100, '\0');
+    const ssize_t first = g_mime_stream_read(stream, &blocks[0], blocks.size());
+    ASSERT_EQ(first, static_cast<ssize_t>(std::min<size_t>(100, expected.size())));
+    blocks.resize(static_cast<size_t>(first));
+    const char *text = nullptr;
+    ssize_t n;
+    while ((n = Base64FileStreamNextBlock(stream, &text)) > 0) blocks.append(text, static_cast<size_t>(n));
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(blocks, expected) << "taken in blocks";
+    EXPECT_EQ(g_mime_stream_tell(stream), static_cast<gint64>(expected.size()));
     g_object_unref(stream);
   }
   EXPECT_EQ(OpenBase64FileStream((scratch.root() + "/missing").c_str()), nullptr);
