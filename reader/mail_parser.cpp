@@ -109,7 +109,9 @@ int ParseMailItem(HostMessage *record, const char *responsePath) {
   char viewName[kViewNameSize] = "";
   int attachmentsFull = 0;
   int original = kOriginalNone;
-  if (gRunSettings.mime822) {
+  // Most mails come with no attachment at all: their answer, kept in
+  // memory, is not read through twice in search of the original.
+  if (gRunSettings.mime822 && AnswerMayHold(responsePath, "<gwt:attachment")) {
     original = TakeOriginal(record, f);
     if (original == kOriginalFailed) {
       if (!ConvertWithoutOriginal(AttachmentFailureReason())) return kMailFailed;

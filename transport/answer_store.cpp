@@ -3,6 +3,7 @@
 // grows past the spill size continued in its file.
 #include "transport/answer_store.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -221,6 +222,19 @@ FilePtr OpenAnswer(const char *path, const char *mode) {
                                   ReleaseReader, bytes);
   if (stream == nullptr) --bytes->readers;
   return FilePtr(stream);
+}
+
+int AnswerMayHold(const char *path, const char *text) {
+  const AnswerSlot *slot = FindSlot(path);
+  if (slot == nullptr || slot->inFile || slot->gone || slot->bytes == nullptr || text == nullptr) return 1;
+  const size_t n = strlen(text);
+  if (n == 0 || isalpha(static_cast<unsigned char>(text[0]))) return 1;
+  const char *data = slot->bytes->data, *end = data + slot->bytes->length;
+  for (const char *at = data; at != nullptr && static_cast<size_t>(end - at) >= n;
+       at = static_cast<const char *>(memchr(at + 1, text[0], static_cast<size_t>(end - at - 1)))) {
+    if (*at == text[0] && EqualsNoCaseN(at, text, n)) return 1;
+  }
+  return 0;
 }
 
 int CopyAnswer(const char *path, const char *copyPath) {

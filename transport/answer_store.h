@@ -33,6 +33,12 @@ int AnswerEnd();
 // when neither can be opened.
 FilePtr OpenAnswer(const char *path, const char *mode);
 
+// 0 when the answer named path is kept in memory and holds no text that
+// matches text (ASCII case ignored; text starts with a character that is no
+// letter); 1 otherwise, when it may. Spares a reader a pass over an answer
+// for an element it cannot hold.
+int AnswerMayHold(const char *path, const char *text);
+
 // Writes the answer named path, byte for byte, to copyPath (a debug copy).
 // Returns 0 on success, as com_fcopy does.
 int CopyAnswer(const char *path, const char *copyPath);

@@ -165,3 +165,33 @@ TEST_F(AnswerStoreTest, ReadersKeepTheirBytesAndNamesOutliveTheirPlaceInMemory) 
 }
 
 }  // namespace
+
+// A reader asks whether an answer may hold an element before it reads the
+// answer through for it: a "no" must be sure, from the bytes in memory.
+TEST_F(AnswerStoreTest, MayHoldIsNoOnlyForAnAnswerInMemoryWithoutTheText) {
+  const std::string tag = "<gwt:attachment";
+  const struct Case {
+    const char *why;
+    std::string bytes;
+    int mayHold;
+  } cases[] = {
+      {"no such element", "<gwt:item>\n<gwt:subject>\nattachment\n<gwt:attach>\n", 0},
+      {"the element, in another case", "<gwt:item>\n<GWT:Attachment>\n<gwt:id>\n", 1},
+      {"a near miss before the element", "<gwt:attachmen\n<gwt:attachment>\n", 1},
+      {"the text as the answer's last bytes", "<gwt:item>\n<gwt:attachment", 1},
+      {"the text cut by the answer's end", "<gwt:item>\n<gwt:attachmen", 0},
+      {"an empty answer", "", 0},
+      {"bytes with a zero among them", std::string("<gwt:\0<gwt:attachment>", 23), 1},
+  };
+  const std::string path = Work("item.xml");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.why);
+    ASSERT_EQ(Store(path, c.bytes, 5), 1);
+    EXPECT_EQ(AnswerMayHold(path.c_str(), tag.c_str()), c.mayHold);
+  }
+  // Unsure: an answer in its file, a name the store does not know.
+  SetAnswerSpillSize(0);
+  ASSERT_EQ(Store(path, "<gwt:item>\n", 5), 1);
+  EXPECT_EQ(AnswerMayHold(path.c_str(), tag.c_str()), 1);
+  EXPECT_EQ(AnswerMayHold(Work("unknown.xml").c_str(), tag.c_str()), 1);
+}
