@@ -1,8 +1,8 @@
 // Fuzz target: a mail item as the folder reader takes it. The first answer
 // is the getItemResponse; the others answer, in turn, the body, attachment
 // and embedded-item requests the parser makes (downloads in pieces
-// included). The control byte's bits 3 and 4 turn on /D331 and a 1000-byte
-// /MAXATTACHSIZE.
+// included). The control byte's bits 3, 4 and 5 turn on /D331, a 1000-byte
+// /MAXATTACHSIZE and /MIME822 (the original message fetched in its place).
 #include <cstdlib>
 #include <string>
 
@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::BeginRun(input, 0, 0);
   if (input.control & 0x08) gRunSettings.d331 = 1;
   if (input.control & 0x10) gRunSettings.maxAttachSize = 1;
+  if (input.control & 0x20) gRunSettings.mime822 = 1;
   HostMessage *record = fuzz::NewRecord();
   const std::string path = fuzz::WorkDir() + "msg.xml";
   if (fuzz::FetchItem(path.c_str())) {
