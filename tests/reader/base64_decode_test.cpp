@@ -152,3 +152,66 @@ TEST_F(DecodeBase64LineTest, MissingOrFailingOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+// The decoder's rules, one character at a time: blanks and line breaks are
+// passed over, "=" counts as padding, any other character outside the
+// alphabet as 0; a group gives three bytes less its padding, an unfinished
+// group none.
+std::string ReferenceDecode(const std::string &text, long *count) {
+  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string bytes;
+  uint32_t value = 0;
+  int inGroup = 0, padding = 0;
+  *count = 0;
+  for (char c : text) {
+    if (c == '<') break;
+    if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
+    const size_t digit = kAlphabet.find(c);
+    if (c == '=') ++padding;
+    value = (value << 6) | (digit == std::string::npos ? 0u : static_cast<uint32_t>(digit));
+    if (++inGroup < 4) continue;
+    const int n = padding >= 3 ? 0 : 3 - padding;
+    for (int i = 0; i < n; ++i) bytes.push_back(static_cast<char>(value >> (16 - 8 * i)));
+    *count += n;
+    value = 0;
+    inGroup = padding = 0;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+// Long runs of plain data are decoded many characters at a time where the
+// processor allows: random runs, with line breaks, blanks, padding and
+// stray characters at random places (so that every offset within a block
+// of data meets one), must decode as the rules say, character by character.
+TEST_F(DecodeBase64LineTest, RandomRunsDecodeAsTheRulesSay) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char *const kInserts[] = {"\r\n", "\n", " ", "\t", "=", "!", "*", "-", "=="};
+  uint32_t seed = 12345;
+  const auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  gRunSettings.d331 = 0;
+  for (int round = 0; round < 120; ++round) {
+    const size_t length = round < 100 ? next() % 600 : 40000 + next() % 120000;
+    const uint32_t oddOneIn = 1 + next() % (round % 3 == 0 ? 8 : 400);
+    std::string run;
+    for (size_t i = 0; i < length; ++i) {
+      if (next() % oddOneIn == 0) run += kInserts[next() % (sizeof kInserts / sizeof kInserts[0])];
+      run.push_back(kAlphabet[next() % 64]);
+    }
+    SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(run.size()) + " characters");
+    long expectedCount = 0;
+    const std::string expected = ReferenceDecode(run, &expectedCount);
+    long count = -1;
+    std::string nextLine;
+    const std::string bytes = Decode({"<gwm:part>" + run + "</gwm:part>"}, &count, &nextLine);
+    ASSERT_TRUE(bytes == expected) << "decoded bytes differ (" << bytes.size() << " against " << expected.size() << ")";
+    EXPECT_EQ(expectedCount, count);
+    EXPECT_EQ("</gwm:part>", nextLine);
+  }
+}
