@@ -9,6 +9,10 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 enum : size_t {
@@ -65,12 +69,56 @@ const DigitPairs &Pairs() {
   return pairs;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// A whole line of 57 bytes, twelve at a time where the processor has SSSE3:
+// each group of three bytes is spread over four lanes holding its four
+// 6-bit values, which a table of distances turns into their digits. The
+// last 16-byte load ends at byte 52 of the line. Writes the line's 76
+// digits (not its line end).
+__attribute__((target("ssse3"))) void EncodeLineSsse3(const unsigned char *in, char *out, const DigitPairs &pairs) {
+  const __m128i spread = _mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+  const __m128i distance = _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                         '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+  for (int k = 0; k < 4; ++k) {
+    const __m128i bytes = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 12 * k)), spread);
+    // Per lane, bytes s1 s0 s2 s1: the first and third values from the
+    // high bits of each half, the second and fourth from the low bits.
+    const __m128i high = _mm_mulhi_epu16(_mm_and_si128(bytes, _mm_set1_epi32(0x0fc0fc00)), _mm_set1_epi32(0x04000040));
+    const __m128i low = _mm_mullo_epi16(_mm_and_si128(bytes, _mm_set1_epi32(0x003f03f0)), _mm_set1_epi32(0x01000010));
+    const __m128i values = _mm_or_si128(high, low);
+    // 0..25 pick entry 13, 26..51 entry 0, 52..63 entries 1..12.
+    __m128i pick = _mm_subs_epu8(values, _mm_set1_epi8(51));
+    pick = _mm_or_si128(pick, _mm_and_si128(_mm_cmpgt_epi8(_mm_set1_epi8(26), values), _mm_set1_epi8(13)));
+    const __m128i digits = _mm_add_epi8(values, _mm_shuffle_epi8(distance, pick));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * k), digits);
+  }
+  for (int i = 48; i < 57; i += 3) {
+    const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
+    memcpy(out + 64 + (i - 48) / 3 * 4, pairs.pair[v >> 12], 2);
+    memcpy(out + 66 + (i - 48) / 3 * 4, pairs.pair[v & 4095], 2);
+  }
+}
+
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+#endif
+
 // Encodes n input bytes (whole lines, and a shorter last one only at the
 // file's end) into out; returns the characters written.
 size_t EncodeLines(const unsigned char *in, size_t n, char *out) {
   const DigitPairs &pairs = Pairs();
   char *o = out;
   size_t i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (HasSsse3()) {
+    for (; n - i >= kLineInput; i += kLineInput, o += kLineOutput) {
+      EncodeLineSsse3(in + i, o, pairs);
+      o[kLineOutput - 1] = '\n';
+    }
+  }
+#endif
   while (i < n) {
     const size_t line = n - i < kLineInput ? n - i : kLineInput;
     const size_t whole = i + line / 3 * 3;
