@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <initializer_list>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
+#define MVGWS_DECODE_SIXTEEN 1
 #include <emmintrin.h>
+
+#include <cstring>
 #endif
 
 #include "plugin/run_settings.h"
@@ -238,9 +241,9 @@ int TakeReference(Base64Run *run, BlockReader *input) {
   return 1;
 }
 
-#if defined(__SSE2__)
+#if MVGWS_DECODE_SIXTEEN
 // Sixteen characters at once, when all sixteen are of the alphabet: their
-// twelve bytes go to out and 1 is returned; otherwise nothing is written
+// twelve bytes go to out (which has room for 14) and 1 is returned; otherwise nothing is written
 // and the groups are left to the table, which knows every other character.
 // Bytes of 0x80 and above compare as negative and so are of no range.
 inline int DecodeSixteen(const unsigned char *in, unsigned char *out) {
@@ -265,13 +268,20 @@ inline int DecodeSixteen(const unsigned char *in, unsigned char *out) {
                                      _mm_srli_epi16(values, 8));
   const __m128i groups = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(pairs, _mm_set1_epi32(0xFFFF)), 12),
                                       _mm_srli_epi32(pairs, 16));
-  uint32_t group[4];
-  _mm_storeu_si128(reinterpret_cast<__m128i *>(group), groups);
-  for (int i = 0; i < 4; ++i) {
-    out[3 * i] = static_cast<unsigned char>(group[i] >> 16);
-    out[3 * i + 1] = static_cast<unsigned char>(group[i] >> 8);
-    out[3 * i + 2] = static_cast<unsigned char>(group[i]);
-  }
+  // The first byte of a group is the highest of its lane: turned around,
+  // each lane holds its three bytes in their order, and two 8-byte stores
+  // put the four groups side by side (the second store runs 2 bytes past
+  // the 12, which the caller leaves room for).
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i ordered = _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_srli_epi32(groups, 16), byte),
+                                                    _mm_and_si128(groups, _mm_set1_epi32(0xFF00))),
+                                       _mm_slli_epi32(_mm_and_si128(groups, byte), 16));
+  const uint64_t low = static_cast<uint64_t>(_mm_cvtsi128_si64(ordered));
+  const uint64_t high = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(ordered, ordered)));
+  const uint64_t first = (low & 0xFFFFFF) | ((low >> 32) << 24);
+  const uint64_t second = (high & 0xFFFFFF) | ((high >> 32) << 24);
+  memcpy(out, &first, sizeof first);
+  memcpy(out + 6, &second, sizeof second);
   return 1;
 }
 #endif
@@ -290,9 +300,10 @@ void DecodeGroups(BlockReader *input, DecodeBuffer *buffer, Base64Run *run) {
     const size_t groups = std::min((len - pos) / 4, (kDecodeBufferSize - buffer->used) / 3);
     unsigned char *out = buffer->bytes + buffer->used;
     size_t g = 0;
-#if defined(__SSE2__)
+#if MVGWS_DECODE_SIXTEEN
+    // Five groups ahead: the four decoded and the room the stores run into.
     if (!run->mapD331) {
-      for (; g + 4 <= groups && DecodeSixteen(in + pos, out); g += 4, pos += 16) out += 12;
+      for (; g + 5 <= groups && DecodeSixteen(in + pos, out); g += 4, pos += 16) out += 12;
     }
 #endif
     for (; g < groups; ++g, pos += 4) {
