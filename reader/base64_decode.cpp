@@ -243,9 +243,10 @@ int TakeReference(Base64Run *run, BlockReader *input) {
 
 #if MVGWS_DECODE_SIXTEEN
 // Sixteen characters at once, when all sixteen are of the alphabet: their
-// twelve bytes go to out (which has room for 14) and 1 is returned; otherwise nothing is written
-// and the groups are left to the table, which knows every other character.
-// Bytes of 0x80 and above compare as negative and so are of no range.
+// twelve bytes go to out (which has room for 14) and 1 is returned;
+// otherwise nothing is written and the groups are left to the table, which
+// knows every other character. Bytes of 0x80 and above compare as negative
+// and so fall in no range.
 inline int DecodeSixteen(const unsigned char *in, unsigned char *out) {
   const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
   const auto within = [&c](char low, char high) {
