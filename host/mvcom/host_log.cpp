@@ -33,6 +33,19 @@ static void FormatTimestamp(char *out, size_t cap) {
     CopyText(out, cap, "0000-00-00 00:00:00");
 }
 
+// The stamp of the current second, made once a second: a migration logs a
+// line for every request, thousands a second. Called under the log's lock.
+static const char *CurrentStamp(void) {
+  static time_t madeFor = static_cast<time_t>(-1);
+  static char stamp[32];
+  const time_t now = time(nullptr);
+  if (now != madeFor) {
+    FormatTimestamp(stamp, sizeof stamp);
+    madeFor = now;
+  }
+  return stamp;
+}
+
 #if !defined(_WIN32)
 // mvmigrate's second threads (the export's writer, the import's read-ahead)
 // log too: one line at a time, the sink included. The Windows host has one
@@ -45,9 +58,12 @@ void WriteLogLine(const char *line) {
   std::lock_guard<std::mutex> lock(gLogMutex);
 #endif
   if (gMvcom.logFile != nullptr) {
-    char stamp[32];
-    FormatTimestamp(stamp, sizeof stamp);
-    fprintf(gMvcom.logFile, "%s %s\n", stamp, line);
+    // Each line reaches the file when it is logged (one write): the lines
+    // before a crash or a kill are the ones that tell what happened.
+    fputs(CurrentStamp(), gMvcom.logFile);
+    fputc(' ', gMvcom.logFile);
+    fputs(line, gMvcom.logFile);
+    fputc('\n', gMvcom.logFile);
     fflush(gMvcom.logFile);
   }
   if (ShowOnStderr(line)) fprintf(stderr, "%s\n", line);
@@ -56,25 +72,32 @@ void WriteLogLine(const char *line) {
 
 void com_Log(const char *format, ...) {
   if (format == nullptr) return;
+  // Most lines fit the first buffer; a longer one is formatted again into
+  // one of its size.
+  char first[1024];
+  std::vector<char> longer;
+  char *text = first;
   va_list ap;
   va_start(ap, format);
-  va_list measure;
-  va_copy(measure, ap);
-  int needed = vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
+  va_list again;
+  va_copy(again, ap);
+  int needed = vsnprintf(first, sizeof first, format, ap);
+  va_end(ap);
+  if (needed >= static_cast<int>(sizeof first)) {
+    longer.resize(static_cast<size_t>(needed) + 1);
+    text = longer.data();
+    FormatTextV(text, longer.size(), format, again);
+  }
+  va_end(again);
   if (needed < 0) {
-    va_end(ap);
     WriteLogLine("MV Error: unprintable log line");
     return;
   }
-  std::vector<char> text(static_cast<size_t>(needed) + 1);
-  FormatTextV(text.data(), text.size(), format, ap);
-  va_end(ap);
   // One line end belongs to the line; the log adds its own.
-  size_t len = strlen(text.data());
+  size_t len = strlen(text);
   if (len > 0 && text[len - 1] == '\n') text[--len] = '\0';
   if (len > 0 && text[len - 1] == '\r') text[--len] = '\0';
-  WriteLogLine(text.data());
+  WriteLogLine(text);
 }
 
 void com_SetExtendedError(int code, int zero, const char *text) {
