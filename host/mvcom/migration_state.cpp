@@ -9,6 +9,8 @@
 #include <mutex>
 #endif
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "host/mvcom/mvcom_host.h"
 #include "host/mvcom/mvcom_state.h"
@@ -34,8 +36,28 @@ static const char kSelectRecord[] =
 static const char kInsertRecord[] =
     "INSERT OR IGNORE INTO migrated (kind, folder, item_key) VALUES (?1, ?2, ?3)";
 
+static const char kSelectScope[] = "SELECT 1 FROM migrated WHERE kind = ?1 AND folder = ?2 LIMIT 1";
+
 static sqlite3_stmt *gSelect = nullptr;
 static sqlite3_stmt *gInsert = nullptr;
+static sqlite3_stmt *gSelectScope = nullptr;
+
+// A first run asks about every item of a folder that has no record yet, and
+// a lookup in the table cost more than anything else the host does for a
+// small item. So the state notes which scopes (kind and folder) held no
+// record when it first asked about them, and keeps a Bloom filter of every
+// key recorded since it was opened: a key of such a scope that the filter
+// has never seen cannot be in the table. Any other key is looked up. The
+// filter only ever answers "not there" for keys never added, so a rolled
+// back batch (its keys are gone from the table, not from the filter) costs
+// a lookup, never a wrong answer. Fixed size: at a million keys about one
+// in forty new keys is looked up anyway.
+enum { kFilterWords = 1 << 17, kFilterBits = kFilterWords * 64, kFilterProbes = 3 };
+struct NewScopes {
+  std::unordered_map<std::string, bool> emptyAtStart;  // by ScopeName
+  std::vector<uint64_t> filter;
+};
+static NewScopes gNewScopes;
 
 // Group commit: while a batch is on, records go into one open transaction
 // that is committed every maxItems records or maxMilliseconds, when the host
@@ -118,12 +140,14 @@ int OpenMigrationState(const char *path) {
   sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
   if (PrepareSchema(db, path) != 0 ||
       sqlite3_prepare_v2(db, kSelectRecord, -1, &gSelect, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db, kInsertRecord, -1, &gInsert, nullptr) != SQLITE_OK) {
+      sqlite3_prepare_v2(db, kInsertRecord, -1, &gInsert, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db, kSelectScope, -1, &gSelectScope, nullptr) != SQLITE_OK) {
     if (gMvcom.lastError[0] == '\0')
       SetInitError("cannot use migration state %s: %s", path, sqlite3_errmsg(db));
     sqlite3_finalize(gSelect);
     sqlite3_finalize(gInsert);
-    gSelect = gInsert = nullptr;
+    sqlite3_finalize(gSelectScope);
+    gSelect = gInsert = gSelectScope = nullptr;
     sqlite3_close(db);
     return -1;
   }
@@ -136,7 +160,9 @@ void CloseMigrationState(void) {
   mvcom_EndBatch();
   sqlite3_finalize(gSelect);
   sqlite3_finalize(gInsert);
-  gSelect = gInsert = nullptr;
+  sqlite3_finalize(gSelectScope);
+  gSelect = gInsert = gSelectScope = nullptr;
+  gNewScopes = NewScopes();
   if (gMvcom.stateDb != nullptr) sqlite3_close(gMvcom.stateDb);
   gMvcom.stateDb = nullptr;
 }
@@ -222,8 +248,65 @@ static int BindKey(sqlite3_stmt *st, int kind, const char *folder, const std::st
   return 0;
 }
 
+static std::string ScopeName(int kind, const char *folder) {
+  return std::to_string(kind) + '\t' + folder;
+}
+
+static uint64_t FilterHash(int kind, const char *folder, const std::string &key) {
+  uint64_t hash = (14695981039346656037ULL ^ static_cast<uint32_t>(kind)) * 1099511628211ULL;
+  HashText(&hash, folder, strlen(folder) + 1);
+  HashText(&hash, key.c_str(), key.size() + 1);
+  return hash;
+}
+
+// The filter's probes: double hashing over the two halves of a mixed hash.
+static void FilterProbes(uint64_t hash, size_t probes[kFilterProbes]) {
+  uint64_t mixed = (hash ^ (hash >> 31)) * 0x7fb5d329728ea185ULL;
+  mixed ^= mixed >> 27;
+  const uint64_t step = (mixed >> 32) | 1;
+  for (int i = 0; i < kFilterProbes; ++i)
+    probes[i] = static_cast<size_t>((mixed + static_cast<uint64_t>(i) * step) % kFilterBits);
+}
+
+static void FilterAdd(int kind, const char *folder, const std::string &key) {
+  if (gNewScopes.filter.empty()) gNewScopes.filter.assign(kFilterWords, 0);
+  size_t probes[kFilterProbes];
+  FilterProbes(FilterHash(kind, folder, key), probes);
+  for (size_t bit : probes) gNewScopes.filter[bit / 64] |= uint64_t{1} << (bit % 64);
+}
+
+static bool FilterMayHold(int kind, const char *folder, const std::string &key) {
+  if (gNewScopes.filter.empty()) return false;
+  size_t probes[kFilterProbes];
+  FilterProbes(FilterHash(kind, folder, key), probes);
+  for (size_t bit : probes)
+    if ((gNewScopes.filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return false;
+  return true;
+}
+
+// Whether the scope held no record when first asked about: 1, 0, or -1 on a
+// database error. Records this run adds afterwards do not change the answer.
+static int ScopeWasEmpty(int kind, const char *folder) {
+  const std::string name = ScopeName(kind, folder);
+  auto known = gNewScopes.emptyAtStart.find(name);
+  if (known != gNewScopes.emptyAtStart.end()) return known->second ? 1 : 0;
+  sqlite3_reset(gSelectScope);
+  sqlite3_clear_bindings(gSelectScope);
+  if (sqlite3_bind_int(gSelectScope, 1, kind) != SQLITE_OK ||
+      sqlite3_bind_text(gSelectScope, 2, folder, -1, SQLITE_TRANSIENT) != SQLITE_OK)
+    return -1;
+  int rc = sqlite3_step(gSelectScope);
+  sqlite3_reset(gSelectScope);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return -1;
+  gNewScopes.emptyAtStart[name] = rc == SQLITE_DONE;
+  return rc == SQLITE_DONE ? 1 : 0;
+}
+
 // 1 when the record is there, 0 when not, -1 on a database error.
 static int FindRecord(int kind, const char *folder, const std::string &key) {
+  const int wasEmpty = ScopeWasEmpty(kind, folder);
+  if (wasEmpty < 0) return -1;
+  if (wasEmpty == 1 && !FilterMayHold(kind, folder, key)) return 0;
   if (BindKey(gSelect, kind, folder, key) != 0) return -1;
   int rc = sqlite3_step(gSelect);
   sqlite3_reset(gSelect);
@@ -255,6 +338,7 @@ static int AddRecord(int kind, const char *folder, const std::string &key, bool 
   int rc = sqlite3_step(gInsert);
   sqlite3_reset(gInsert);
   if (rc != SQLITE_DONE) return -1;
+  FilterAdd(kind, folder, key);
   int existed = sqlite3_changes(gMvcom.stateDb) == 0 ? 1 : 0;
   if (gBatch.open && !existed) ++gBatch.pending;
   if (mayCommit && CommitBatchWhenDue() != 0) return -1;

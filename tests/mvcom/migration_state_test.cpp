@@ -105,4 +105,51 @@ TEST_F(MvcomTest, ItemsWithoutIdAreKeyedByRecipientsAndContent) {
   }
 }
 
+// A folder with no record when first asked about is answered from memory
+// for keys never recorded; everything else still comes from the table: keys
+// recorded in this run, in folders that had records before it, in a folder
+// recorded into before the first question, and keys a failed batch dropped.
+TEST_F(MvcomTest, NewFoldersAreAnsweredWithoutLosingARecord) {
+  ASSERT_EQ(mvcom_RecordImported("Old", "k-old"), 0);
+  mvcom_Shutdown();
+  ASSERT_EQ(Reinit(), 0) << mvcom_LastError();
+
+  const int kKeys = 20000;
+  auto key = [](const char *prefix, int i) { return std::string(prefix) + std::to_string(i); };
+  EXPECT_EQ(mvcom_IsImported("New", "k0"), 0);  // the folder is judged empty here
+  for (int i = 0; i < kKeys; i += 2) ASSERT_EQ(mvcom_RecordImported("New", key("k", i).c_str()), 0);
+  int found = 0, wrong = 0;
+  for (int i = 0; i < kKeys; ++i) {
+    const int answer = mvcom_IsImported("New", key("k", i).c_str());
+    if (answer == 1) ++found;
+    if (answer != (i % 2 == 0 ? 1 : 0)) ++wrong;
+  }
+  EXPECT_EQ(found, kKeys / 2);
+  EXPECT_EQ(wrong, 0);
+  // The same keys in another folder or of another kind were never recorded.
+  EXPECT_EQ(mvcom_IsImported("New2", "k0"), 0);
+  MessagePtr m = NewMessage();
+  CopyText(m->messageId, sizeof m->messageId, "k0");
+  EXPECT_EQ(Dup(m, kDupAsk, "New"), 0);
+
+  EXPECT_EQ(mvcom_IsImported("Old", "k-old"), 1);  // recorded by the run before
+  ASSERT_EQ(mvcom_RecordImported("First", "k-first"), 0);
+  EXPECT_EQ(mvcom_IsImported("First", "k-first"), 1);  // recorded before the first question
+
+  // A batch whose files cannot be made durable is dropped: its keys are not
+  // migrated, though the filter has seen them.
+  ASSERT_EQ(mvcom_BeginBatch(100, 60000, [](void *) { return -1; }, nullptr), 0);
+  ASSERT_EQ(mvcom_RecordImported("New", "k-dropped"), 0);
+  EXPECT_EQ(mvcom_IsImported("New", "k-dropped"), 1);  // still in the open transaction
+  EXPECT_NE(mvcom_CommitBatch(), 0);
+  EXPECT_EQ(mvcom_IsImported("New", "k-dropped"), 0);
+  ASSERT_EQ(mvcom_EndBatch(), 0);
+  EXPECT_EQ(mvcom_IsImported("New", "k2"), 1);  // committed before the batch
+
+  mvcom_Shutdown();
+  ASSERT_EQ(Reinit(), 0) << mvcom_LastError();
+  EXPECT_EQ(mvcom_IsImported("New", "k4"), 1);
+  EXPECT_EQ(mvcom_IsImported("New", "k5"), 0);
+}
+
 }  // namespace
