@@ -50,12 +50,19 @@ static sqlite3_stmt *gSelectScope = nullptr;
 // has never seen cannot be in the table. Any other key is looked up. The
 // filter only ever answers "not there" for keys never added, so a rolled
 // back batch (its keys are gone from the table, not from the filter) costs
-// a lookup, never a wrong answer. Fixed size: at a million keys about one
-// in forty new keys is looked up anyway.
-enum { kFilterWords = 1 << 17, kFilterBits = kFilterWords * 64, kFilterProbes = 3 };
+// a lookup, never a wrong answer. 256 KiB: when it holds so many keys that
+// it would answer "maybe" too often (one in thirty), it is emptied and the
+// scopes it served are looked up from then on.
+enum {
+  kFilterWords = 1 << 15,
+  kFilterBits = kFilterWords * 64,
+  kFilterProbes = 3,
+  kFilterFull = kFilterBits / 8,
+};
 struct NewScopes {
   std::unordered_map<std::string, bool> emptyAtStart;  // by ScopeName
   std::vector<uint64_t> filter;
+  size_t keys = 0;  // added to the filter
 };
 static NewScopes gNewScopes;
 
@@ -269,7 +276,13 @@ static void FilterProbes(uint64_t hash, size_t probes[kFilterProbes]) {
 }
 
 static void FilterAdd(int kind, const char *folder, const std::string &key) {
+  if (gNewScopes.keys >= kFilterFull) {
+    for (auto &scope : gNewScopes.emptyAtStart) scope.second = false;
+    gNewScopes.filter.clear();
+    gNewScopes.keys = 0;
+  }
   if (gNewScopes.filter.empty()) gNewScopes.filter.assign(kFilterWords, 0);
+  ++gNewScopes.keys;
   size_t probes[kFilterProbes];
   FilterProbes(FilterHash(kind, folder, key), probes);
   for (size_t bit : probes) gNewScopes.filter[bit / 64] |= uint64_t{1} << (bit % 64);

@@ -146,6 +146,22 @@ TEST_F(MvcomTest, NewFoldersAreAnsweredWithoutLosingARecord) {
   ASSERT_EQ(mvcom_EndBatch(), 0);
   EXPECT_EQ(mvcom_IsImported("New", "k2"), 1);  // committed before the batch
 
+  // Past the number of keys the filter holds, it starts afresh: what it
+  // knew is looked up in the table from then on.
+  ASSERT_EQ(mvcom_BeginBatch(1000000, 600000, nullptr, nullptr), 0);
+  EXPECT_EQ(mvcom_IsImported("Big", "b0"), 0);
+  const int kPastFull = (1 << 21) / 8 + 10;
+  for (int i = 1; i <= kPastFull; ++i) ASSERT_EQ(mvcom_RecordImported("Big", key("b", i).c_str()), 0);
+  EXPECT_EQ(mvcom_IsImported("Big", "b1"), 1);
+  EXPECT_EQ(mvcom_IsImported("Big", key("b", kPastFull).c_str()), 1);
+  EXPECT_EQ(mvcom_IsImported("Big", "b0"), 0);
+  EXPECT_EQ(mvcom_IsImported("New", "k6"), 1);
+  EXPECT_EQ(mvcom_IsImported("New", "k7"), 0);
+  EXPECT_EQ(mvcom_IsImported("After", "a1"), 0);  // judged after the new start
+  ASSERT_EQ(mvcom_RecordImported("After", "a1"), 0);
+  EXPECT_EQ(mvcom_IsImported("After", "a1"), 1);
+  ASSERT_EQ(mvcom_EndBatch(), 0);
+
   mvcom_Shutdown();
   ASSERT_EQ(Reinit(), 0) << mvcom_LastError();
   EXPECT_EQ(mvcom_IsImported("New", "k4"), 1);
