@@ -59,6 +59,7 @@ struct ExportWriter {
   size_t count = 0;    // jobs handed over and not yet taken
   size_t written = 0;  // jobs the thread has finished, counted from front
   bool stopping = false;
+  bool parked = false;  // the thread waits to be woken, not on its timer
   std::mutex mutex;
   std::condition_variable changed;
   std::thread thread;

@@ -173,6 +173,55 @@ TEST(ExportWriterQueue, QueuedItemsKeepTheirFieldsAndPartFilesAndFinishInOrder) 
   }
 }
 
+// Items come in while the thread looks at the queue on its timer, and after
+// it has parked for want of items: both are written, and so is the last
+// one when the writer is stopped at once.
+TEST(ExportWriterQueue, ItemsAreWrittenWhetherTheThreadLooksOrHasParked) {
+  TestHost scratch;
+  const std::string workDir = scratch.workDir();
+  GatedStore store;
+  store.Open();
+  exportwriter::ExportWriter writer;
+  std::string error;
+  ASSERT_EQ(exportwriter::StartWriter(&writer, workDir, &error), 0) << error;
+  std::unique_ptr<HostMessage> record(new HostMessage());
+  record->msgSeq = 3;
+  auto handOver = [&](const char *subject) {
+    CopyText(record->subject, sizeof record->subject, subject);
+    exportwriter::ItemNotes notes;
+    notes.subject = subject;
+    exportwriter::HandOver(&writer, *record, workDir, &store, &notes);
+  };
+  // The outcome of the oldest item within two seconds, or null.
+  auto finished = [&]() -> exportwriter::WriterJob * {
+    for (int i = 0; i < 2000; ++i) {
+      if (exportwriter::WriterJob *job = exportwriter::OldestFinished(&writer, false)) return job;
+      usleep(1000);
+    }
+    return nullptr;
+  };
+  auto parked = [&] {
+    std::lock_guard<std::mutex> lock(writer.mutex);
+    return writer.parked;
+  };
+  for (const char *subject : {"looked for", "while parked"}) {
+    SCOPED_TRACE(subject);
+    if (std::string(subject) == "while parked") {
+      for (int i = 0; i < 2000 && !parked(); ++i) usleep(1000);
+      ASSERT_TRUE(parked()) << "an idle writer parks";
+    }
+    handOver(subject);
+    exportwriter::WriterJob *job = finished();
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->notes.subject, subject);
+    EXPECT_EQ(job->result, store::kStored);
+    exportwriter::DoneWith(&writer);
+  }
+  handOver("last");
+  exportwriter::StopWriter(&writer);
+  EXPECT_EQ(store.written, (std::vector<std::string>{"looked for|", "while parked|", "last|"}));
+}
+
 TEST(ExportWriterQueue, StartDeletesWhatAKilledRunLeftQueued) {
   TestHost scratch;
   const std::string queue = scratch.workDir() + "queue/";
