@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -77,15 +76,6 @@ void WriteJob(WriterJob *job) {
   }
 }
 
-// While items come in, the thread looks at the queue on its own timer
-// instead of being woken for each: waking a sleeping thread costs the main
-// thread several microseconds between two requests (an interrupt to the
-// other processor), more than a small item's whole record copy. Once the
-// queue has stayed empty for a few looks (a slow server, a folder listing)
-// the thread parks and the next item wakes it.
-const auto kLookInterval = std::chrono::microseconds(200);
-enum { kEmptyLooksBeforeParking = 5 };
-
 void WriteLoop(ExportWriter *writer) {
   LowerHelperThreadPriority();
   std::unique_lock<std::mutex> lock(writer->mutex);
@@ -93,8 +83,8 @@ void WriteLoop(ExportWriter *writer) {
   auto ready = [writer] { return writer->stopping || writer->written < writer->count; };
   for (;;) {
     if (!ready()) {
-      if (emptyLooks < kEmptyLooksBeforeParking) {
-        writer->changed.wait_for(lock, kLookInterval);
+      if (emptyLooks < kHelperEmptyLooks) {  // items coming in: look again soon
+        writer->changed.wait_for(lock, kHelperLookInterval);
         if (!ready()) ++emptyLooks;
         continue;
       }

@@ -65,6 +65,7 @@ void Loop(Converter *c) {
   LowerHelperThreadPriority();
   std::unique_lock<std::mutex> lock(c->mutex);
   std::vector<std::string> doomed;
+  int emptyLooks = kHelperEmptyLooks;  // parked until the first folder
   for (;;) {
     if (!c->doomed.empty()) {
       doomed.swap(c->doomed);
@@ -76,11 +77,17 @@ void Loop(Converter *c) {
     }
     if (c->stopping) return;
     if (!MayConvert(*c)) {
+      if (emptyLooks < kHelperEmptyLooks) {  // records coming free: look again soon
+        c->toThread.wait_for(lock, kHelperLookInterval);
+        if (!MayConvert(*c) && c->doomed.empty()) ++emptyLooks;
+        continue;
+      }
       c->threadWaits = true;
       c->toThread.wait(lock);
       c->threadWaits = false;
       continue;
     }
+    emptyLooks = 0;
     Conversion *conv = Prepare(c, c->converted);
     store::ImportSource *source = c->source;
     const std::string scope = c->scope;
