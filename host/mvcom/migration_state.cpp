@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstring>
+#include <ctime>
 #if !defined(_WIN32)
 #include <mutex>
 #endif
@@ -34,7 +35,7 @@ static const char kCreateSchema[] =
 static const char kSelectRecord[] =
     "SELECT 1 FROM migrated WHERE kind = ?1 AND folder = ?2 AND item_key = ?3";
 static const char kInsertRecord[] =
-    "INSERT OR IGNORE INTO migrated (kind, folder, item_key) VALUES (?1, ?2, ?3)";
+    "INSERT OR IGNORE INTO migrated (kind, folder, item_key, migrated_at) VALUES (?1, ?2, ?3, ?4)";
 
 static const char kSelectScope[] = "SELECT 1 FROM migrated WHERE kind = ?1 AND folder = ?2 LIMIT 1";
 
@@ -343,11 +344,34 @@ static int CommitBatchWhenDue(void) {
   return mvcom_CommitBatch();
 }
 
+// The time a record is made, as the table's default would give it (UTC,
+// "YYYY-MM-DD HH:MM:SS"), formatted once a second instead of by SQLite for
+// every record.
+static const char *RecordTime(void) {
+  static time_t madeFor = static_cast<time_t>(-1);
+  static char text[32];
+  const time_t now = time(nullptr);
+  if (now != madeFor) {
+    struct tm parts;
+#if defined(_WIN32)
+    const bool converted = gmtime_s(&parts, &now) == 0;
+#else
+    const bool converted = gmtime_r(&now, &parts) != nullptr;
+#endif
+    if (!converted || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+      CopyText(text, sizeof text, "1970-01-01 00:00:00");
+    madeFor = now;
+  }
+  return text;
+}
+
 // 1 when the record was there already, 0 when added now, -1 on an error.
 // A record that may not start a commit waits in the batch for the next one.
 static int AddRecord(int kind, const char *folder, const std::string &key, bool mayCommit = true) {
   if (OpenBatchTransaction() != 0) return -1;
-  if (BindKey(gInsert, kind, folder, key) != 0) return -1;
+  if (BindKey(gInsert, kind, folder, key) != 0 ||
+      sqlite3_bind_text(gInsert, 4, RecordTime(), -1, SQLITE_TRANSIENT) != SQLITE_OK)
+    return -1;
   int rc = sqlite3_step(gInsert);
   sqlite3_reset(gInsert);
   if (rc != SQLITE_DONE) return -1;

@@ -136,4 +136,35 @@ TEST_F(MvcomTest, ARuleRecordWaitsForTheNextItemsCommit) {
   EXPECT_EQ(mvcom_EndBatch(), 0);
 }
 
+// Each record carries the time it was made, in UTC, as the table's default
+// writes it: what an earlier version's records hold too.
+TEST_F(MvcomTest, RecordsCarryTheUtcTimeTheyWereMade) {
+  const char *zone = getenv("TZ");
+  const std::string savedZone = zone != nullptr ? zone : "";
+  setenv("TZ", "America/New_York", 1);  // a host clock away from UTC must not show
+  tzset();
+  ASSERT_EQ(mvcom_RecordImported("Inbox", "timed"), 0);
+  mvcom_Shutdown();
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((host_.dataDir() + "mvmigrate.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt *st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT migrated_at GLOB '[0-9][0-9][0-9][0-9]-[0-1][0-9]-[0-3][0-9] "
+                               "[0-2][0-9]:[0-5][0-9]:[0-5][0-9]', "
+                               "abs(strftime('%s', migrated_at) - strftime('%s', 'now')) FROM migrated "
+                               "WHERE item_key = 'timed'",
+                               -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 1) << sqlite3_column_text(st, 0);
+  EXPECT_LE(sqlite3_column_int(st, 1), 5) << "seconds from now, UTC";
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  if (zone != nullptr)
+    setenv("TZ", savedZone.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+
 }  // namespace
