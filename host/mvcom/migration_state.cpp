@@ -10,7 +10,9 @@
 #include <mutex>
 #endif
 #include <string>
+#include <deque>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "host/mvcom/mvcom_host.h"
@@ -67,21 +69,33 @@ struct NewScopes {
 };
 static NewScopes gNewScopes;
 
-// Group commit: while a batch is on, records go into one open transaction
-// that is committed every maxItems records or maxMilliseconds, when the host
-// asks and when the state is closed; the host's pre-commit callback runs
-// right before each commit.
-struct StateBatch {
-  bool on;
-  int maxItems;
-  int maxMilliseconds;
-  MvcomPreCommit preCommit;
-  void *user;
-  bool open;        // a transaction is open
-  int pending;      // records added in it
-  int64_t openedAt; // milliseconds, when it was opened
+// A record waiting for its commit: made, and found by lookups, but not yet
+// in the table.
+struct PendingRecord {
+  int kind;
+  std::string folder, key, madeAt;
 };
-static StateBatch gBatch = {};
+
+// Group commit: while a batch is on, records wait in memory and are written
+// in one transaction every maxItems records or maxMilliseconds, when the
+// host asks and when the state is closed; the host's pre-commit callback
+// runs right before. A callback that answers MVCOM_COMMIT_LATER sets the
+// records aside instead, in order, until the host says their files are
+// durable (mvcom_CommitSetAside).
+struct StateBatch {
+  bool on = false;
+  int maxItems = 0;
+  int maxMilliseconds = 0;
+  MvcomPreCommit preCommit = nullptr;
+  void *user = nullptr;
+  std::vector<PendingRecord> pending;
+  int64_t openedAt = 0;  // milliseconds, when the first of them was made
+};
+// Every record made and not yet written or dropped (pending or set aside),
+// by RecordName, for lookups.
+static std::unordered_set<std::string> gWaitingNames;
+static std::deque<std::vector<PendingRecord>> gSetAside;
+static StateBatch gBatch;
 
 #if !defined(_WIN32)
 // The import records created messages on a thread of its own while its
@@ -171,6 +185,7 @@ void CloseMigrationState(void) {
   sqlite3_finalize(gSelectScope);
   gSelect = gInsert = gSelectScope = nullptr;
   gNewScopes = NewScopes();
+  gWaitingNames.clear();
   if (gMvcom.stateDb != nullptr) sqlite3_close(gMvcom.stateDb);
   gMvcom.stateDb = nullptr;
 }
@@ -316,8 +331,13 @@ static int ScopeWasEmpty(int kind, const char *folder) {
   return rc == SQLITE_DONE ? 1 : 0;
 }
 
+static std::string RecordName(int kind, const char *folder, const std::string &key) {
+  return ScopeName(kind, folder) + '\n' + key;
+}
+
 // 1 when the record is there, 0 when not, -1 on a database error.
 static int FindRecord(int kind, const char *folder, const std::string &key) {
+  if (!gWaitingNames.empty() && gWaitingNames.count(RecordName(kind, folder, key)) != 0) return 1;
   const int wasEmpty = ScopeWasEmpty(kind, folder);
   if (wasEmpty < 0) return -1;
   if (wasEmpty == 1 && !FilterMayHold(kind, folder, key)) return 0;
@@ -327,20 +347,12 @@ static int FindRecord(int kind, const char *folder, const std::string &key) {
   return rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
 }
 
-// Opens the batch's transaction when none is open. Returns 0 or -1.
-static int OpenBatchTransaction(void) {
-  if (!gBatch.on || gBatch.open) return 0;
-  if (sqlite3_exec(gMvcom.stateDb, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return -1;
-  gBatch.open = true;
-  gBatch.pending = 0;
-  gBatch.openedAt = NowMilliseconds();
-  return 0;
-}
-
 // Commits the batch when it is full or old enough. Returns 0 or -1.
 static int CommitBatchWhenDue(void) {
-  if (!gBatch.open) return 0;
-  if (gBatch.pending < gBatch.maxItems && NowMilliseconds() - gBatch.openedAt < gBatch.maxMilliseconds) return 0;
+  if (gBatch.pending.empty()) return 0;
+  if (static_cast<int>(gBatch.pending.size()) < gBatch.maxItems &&
+      NowMilliseconds() - gBatch.openedAt < gBatch.maxMilliseconds)
+    return 0;
   return mvcom_CommitBatch();
 }
 
@@ -365,19 +377,56 @@ static const char *RecordTime(void) {
   return text;
 }
 
-// 1 when the record was there already, 0 when added now, -1 on an error.
-// A record that may not start a commit waits in the batch for the next one.
-static int AddRecord(int kind, const char *folder, const std::string &key, bool mayCommit = true) {
-  if (OpenBatchTransaction() != 0) return -1;
+// Writes one record into the table (INSERT OR IGNORE); 1 when it was there
+// already, 0 when written now, -1 on a database error.
+static int InsertRecord(int kind, const char *folder, const std::string &key, const char *madeAt) {
   if (BindKey(gInsert, kind, folder, key) != 0 ||
-      sqlite3_bind_text(gInsert, 4, RecordTime(), -1, SQLITE_TRANSIENT) != SQLITE_OK)
+      sqlite3_bind_text(gInsert, 4, madeAt, -1, SQLITE_TRANSIENT) != SQLITE_OK)
     return -1;
   int rc = sqlite3_step(gInsert);
   sqlite3_reset(gInsert);
   if (rc != SQLITE_DONE) return -1;
+  return sqlite3_changes(gMvcom.stateDb) == 0 ? 1 : 0;
+}
+
+// Writes waiting records in one transaction. Returns 0 or -1 (none written).
+static int WriteRecords(const std::vector<PendingRecord> &records) {
+  if (sqlite3_exec(gMvcom.stateDb, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return -1;
+  for (const PendingRecord &r : records) {
+    if (InsertRecord(r.kind, r.folder.c_str(), r.key, r.madeAt.c_str()) < 0) {
+      sqlite3_exec(gMvcom.stateDb, "ROLLBACK", nullptr, nullptr, nullptr);
+      return -1;
+    }
+  }
+  if (sqlite3_exec(gMvcom.stateDb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_exec(gMvcom.stateDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    return -1;
+  }
+  return 0;
+}
+
+// The records no longer wait: written, or dropped.
+static void ForgetWaiting(const std::vector<PendingRecord> &records) {
+  for (const PendingRecord &r : records) gWaitingNames.erase(RecordName(r.kind, r.folder.c_str(), r.key));
+}
+
+// 1 when the record was there already, 0 when added now, -1 on an error.
+// A record that may not start a commit waits in the batch for the next one.
+static int AddRecord(int kind, const char *folder, const std::string &key, bool mayCommit = true) {
+  int existed;
+  if (!gBatch.on) {
+    existed = InsertRecord(kind, folder, key, RecordTime());
+    if (existed < 0) return -1;
+  } else {
+    existed = FindRecord(kind, folder, key);
+    if (existed < 0) return -1;
+    if (existed == 0) {
+      if (gBatch.pending.empty()) gBatch.openedAt = NowMilliseconds();
+      gBatch.pending.push_back({kind, folder, key, RecordTime()});
+      gWaitingNames.insert(RecordName(kind, folder, key));
+    }
+  }
   FilterAdd(kind, folder, key);
-  int existed = sqlite3_changes(gMvcom.stateDb) == 0 ? 1 : 0;
-  if (gBatch.open && !existed) ++gBatch.pending;
   if (mayCommit && CommitBatchWhenDue() != 0) return -1;
   return existed;
 }
@@ -397,28 +446,59 @@ int mvcom_BeginBatch(int maxItems, int maxMilliseconds, MvcomPreCommit preCommit
 
 int mvcom_CommitBatch(void) {
   StateGuard guard;
-  if (!gBatch.open) return 0;
-  gBatch.open = false;
+  if (gBatch.pending.empty()) return 0;
+  std::vector<PendingRecord> records;
+  records.swap(gBatch.pending);
   // The records may only reach the disk after what they stand for.
-  if (gBatch.pending > 0 && gBatch.preCommit != nullptr && gBatch.preCommit(gBatch.user) != 0) {
+  const int ready = gBatch.preCommit != nullptr ? gBatch.preCommit(gBatch.user) : 0;
+  if (ready == MVCOM_COMMIT_LATER) {
+    gSetAside.push_back(std::move(records));
+    return 0;
+  }
+  if (ready != 0) {
     com_Log("MV Error: migration state: %d record(s) dropped: their files could not be made durable",
-            gBatch.pending);
-    sqlite3_exec(gMvcom.stateDb, "ROLLBACK", nullptr, nullptr, nullptr);
-    gBatch.pending = 0;
+            static_cast<int>(records.size()));
+    ForgetWaiting(records);
     return -1;
   }
-  gBatch.pending = 0;
-  if (sqlite3_exec(gMvcom.stateDb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+  const int rc = WriteRecords(records);
+  if (rc != 0) com_Log("MV Error: migration state: commit failed: %s", sqlite3_errmsg(gMvcom.stateDb));
+  ForgetWaiting(records);
+  return rc;
+}
+
+int mvcom_CommitSetAside(int keep) {
+  StateGuard guard;
+  if (gSetAside.empty()) return -1;
+  std::vector<PendingRecord> records = std::move(gSetAside.front());
+  gSetAside.pop_front();
+  int rc = 0;
+  if (!keep) {
+    com_Log("MV Error: migration state: %d record(s) dropped: their files could not be made durable",
+            static_cast<int>(records.size()));
+    rc = -1;
+  } else if (WriteRecords(records) != 0) {
     com_Log("MV Error: migration state: commit failed: %s", sqlite3_errmsg(gMvcom.stateDb));
-    sqlite3_exec(gMvcom.stateDb, "ROLLBACK", nullptr, nullptr, nullptr);
-    return -1;
+    rc = -1;
   }
-  return 0;
+  ForgetWaiting(records);
+  return rc;
+}
+
+int mvcom_SetAsideCount(void) {
+  StateGuard guard;
+  return static_cast<int>(gSetAside.size());
 }
 
 int mvcom_EndBatch(void) {
   StateGuard guard;
   int rc = mvcom_CommitBatch();
+  // Records set aside that the host never confirmed: their files may not be
+  // durable, so they go (the next run finds the files in place).
+  while (!gSetAside.empty()) {
+    mvcom_CommitSetAside(0);
+    rc = -1;
+  }
   gBatch = StateBatch();
   return rc;
 }

@@ -93,25 +93,34 @@ MVCOM_API int mvcom_IsImported(const char *folder, const char *key);
 MVCOM_API int mvcom_RecordImported(const char *folder, const char *key);
 
 // Group commit of the migration state. After mvcom_BeginBatch, records
-// (com_MsgIsDuplicate's and mvcom_RecordImported's) are kept in one open
-// transaction, committed when maxItems new records are pending, when the
-// oldest is maxMilliseconds old (checked as records are added), on
+// (com_MsgIsDuplicate's and mvcom_RecordImported's) wait in memory and are
+// written in one transaction when maxItems new records are pending, when
+// the oldest is maxMilliseconds old (checked as records are added), on
 // mvcom_CommitBatch, on mvcom_EndBatch and when the state is closed;
-// lookups see the pending records. Right before each commit that has
+// lookups see the waiting records. Right before each commit that has
 // records, preCommit(user) runs (may be null): the host makes durable there
 // what the pending records stand for (written files), so that a record on
-// disk always has its file. When preCommit returns non-zero the pending
-// records are dropped (rolled back) and the commit returns -1; a crash
-// loses the pending records only. mvcom_BeginBatch returns 0, or -1
-// without an open state or with maxItems < 1 or maxMilliseconds < 0 (an
-// earlier batch is ended first). mvcom_CommitBatch and mvcom_EndBatch
-// return 0 (also when nothing is pending or no batch is on) or -1 when the
-// records could not be committed; mvcom_EndBatch leaves batch mode (each
-// record is then committed on its own again). The host ends the batch
-// before whatever preCommit uses goes away.
+// disk always has its file. When preCommit returns MVCOM_COMMIT_LATER the
+// records are set aside (still seen by lookups) until the host has made
+// their files durable: mvcom_CommitSetAside(1) then writes the oldest
+// group set aside, mvcom_CommitSetAside(0) drops it; mvcom_SetAsideCount
+// says how many groups wait. When preCommit returns anything else non-zero
+// the pending records are dropped and the commit returns -1; a crash loses
+// the waiting records only. mvcom_BeginBatch returns 0, or -1 without an
+// open state or with maxItems < 1 or maxMilliseconds < 0 (an earlier batch
+// is ended first). mvcom_CommitBatch and mvcom_EndBatch return 0 (also when
+// nothing is pending or no batch is on) or -1 when the records could not be
+// committed; mvcom_EndBatch drops the groups still set aside (returning -1)
+// and leaves batch mode (each record is then committed on its own again).
+// mvcom_CommitSetAside returns 0, or -1 when nothing is set aside, when the
+// group was dropped or on a database error. The host ends the batch before
+// whatever preCommit uses goes away.
+#define MVCOM_COMMIT_LATER 1
 typedef int (*MvcomPreCommit)(void *user);
 MVCOM_API int mvcom_BeginBatch(int maxItems, int maxMilliseconds, MvcomPreCommit preCommit, void *user);
 MVCOM_API int mvcom_CommitBatch(void);
+MVCOM_API int mvcom_CommitSetAside(int keep);
+MVCOM_API int mvcom_SetAsideCount(void);
 MVCOM_API int mvcom_EndBatch(void);
 
 // The fingerprint of an item that has no GroupWise message id: 32 hex

@@ -4,6 +4,7 @@
 // counts outcomes and drives the progress display; the extended-error sink
 // collects the items the plug-in could not read.
 #include "host/mvmigrate/export_command.h"
+#include "host/mvmigrate/export_committer.h"
 #include "host/mvmigrate/export_writer.h"
 #include "host/mvmigrate/interrupt.h"
 
@@ -81,6 +82,11 @@ struct ExportRun {
   // A queued item failed whose record the plug-in has added to the open
   // batch of the migration state: that batch must not be committed.
   bool batchLostAWrite = false;
+  // Group commits that fall due while the plug-in reads a folder are made
+  // durable by the committer (declared after the writer, whose jobs it
+  // waits for, so that it stops first).
+  exportwriter::ExportCommitter committer;
+  bool inConvert = false;  // inside the plug-in's ConvertFolder
 };
 
 ExportRun *gRun = nullptr;
@@ -240,6 +246,13 @@ void ApplyWaiting(ExportRun *run, bool wait, bool room = false) {
   }
 }
 
+// Writes (or drops) the records of the group commits the committer has
+// settled, in the order they were set aside; with wait, of all of them.
+void SettleSetAside(ExportRun *run, bool wait) {
+  if (!exportwriter::CommitterOn(run->committer)) return;
+  for (bool durable : exportwriter::TakeSettled(&run->committer, wait)) mvcom_CommitSetAside(durable ? 1 : 0);
+}
+
 // Writes the item now; a failure is told to the plug-in, which lists it.
 int WriteNow(ExportRun *run, const HostMessage &record) {
   exportwriter::ItemNotes item = NotesOf(run, record);
@@ -269,6 +282,7 @@ int MV_CALL SaveItem(HostMessage *record, const char *, void *, int) {
     return kSaveFailedRecord;
   }
   if (!run->writerOn) return WriteNow(run, *record);
+  SettleSetAside(run, false);
   ApplyWaiting(run, false);
   ApplyWaiting(run, false, true);
   exportwriter::ItemNotes item = NotesOf(run, *record);
@@ -327,12 +341,20 @@ int MV_CALL HostNotify(int, const char *key, int value, int *, int *, int *stop)
 // its name in cur/).
 enum { kBatchItems = 500, kBatchMilliseconds = 1000 };
 
-// Pre-commit callback: waits for the queued items, then makes the pending
-// items of every store durable. 0, or -1 (the pending records are then
-// dropped) when a sync or a queued write failed.
+// Pre-commit callback. A commit that falls due while the plug-in reads a
+// folder is handed to the committer: its records wait, set aside, until
+// the items they stand for are written and synced. Any other (a folder's
+// end, the run's) settles those first, then waits for the queued items and
+// makes the pending items of every store durable. 0, or -1 (the pending
+// records are then dropped) when a sync or a queued write failed.
 int SyncPendingMessages(void *) {
   ExportRun *run = gRun;
   if (run == nullptr) return 0;
+  if (run->inConvert && exportwriter::CommitterOn(run->committer)) {
+    exportwriter::AskCommit(&run->committer);
+    return MVCOM_COMMIT_LATER;
+  }
+  SettleSetAside(run, true);
   if (run->writerOn) ApplyWaiting(run, true);  // every queued item written
   // The items written are made durable also when the batch is dropped.
   int result = run->batchLostAWrite ? -1 : 0;
@@ -540,8 +562,10 @@ void ConvertFolders(const PluginApi &api, const std::vector<FolderEntry> &folder
     CopyText(record->hostFolder, sizeof record->hostFolder, entry.path.c_str());
     api.InitRead(record.get(), nullptr, nullptr, nullptr, nullptr, 0);
     int stored = 0, dataSize = 0;
+    run->inConvert = true;
     api.ConvertFolder(record.get(), &SaveItem, index, "", nullptr, nullptr, nullptr, options.maxAttachKB, nullptr,
                       nullptr, nullptr, &stored, &dataSize, &ItemNotify);
+    run->inConvert = false;
     if (run->writerOn) {
       ApplyWaiting(run, true);  // the folder's items written before its store moves on
     }
@@ -675,6 +699,8 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
     com_Log("MV Warning: %s; items are written one by one", error.c_str());
     run.writerOn = false;
   }
+  if (run.writerOn && exportwriter::StartCommitter(&run.committer, &run.writer, host.outDir, &error) != 0)
+    com_Log("MV Warning: %s; group commits wait for their sync", error.c_str());
   gRun = &run;
   mvcom_BeginBatch(kBatchItems, kBatchMilliseconds, &SyncPendingMessages, nullptr);
   mvcom_SetExtendedErrorSink(&ExtendedErrorSink, nullptr);
@@ -724,7 +750,9 @@ int ExportWithPassword(const HostOptions &host, const LogonOptions &logon, const
   if (result == 0) KeepOtherFoldersFailures(failedIds, previousFailedIds, hadFailedIds);
   RestoreInterrupt();
   mvcom_SetExtendedErrorSink(nullptr, nullptr);
+  SettleSetAside(&run, true);
   mvcom_EndBatch();
+  exportwriter::StopCommitter(&run.committer);
   exportwriter::StopWriter(&run.writer);
   gRun = nullptr;
   UnloadPlugin(&api);

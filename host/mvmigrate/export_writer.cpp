@@ -103,6 +103,8 @@ void WriteLoop(ExportWriter *writer) {
     lock.lock();
     job->done = true;
     ++writer->written;
+    ++writer->finishedTotal;
+    if (job->result != store::kStored && job->result != store::kAlreadyPresent) writer->failedSeqs.push_back(job->seq);
     writer->changed.notify_all();
   }
 }
@@ -129,6 +131,8 @@ int StartWriter(ExportWriter *writer, const std::string &workDir, std::string *e
     slot->record.reset(new HostMessage());
   }
   writer->front = writer->count = writer->written = 0;
+  writer->handedTotal = writer->finishedTotal = 0;
+  writer->failedSeqs.clear();
   writer->stopping = false;
   if (mkdir(writer->queueDir.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = "cannot create " + writer->queueDir + ": " + strerror(errno);
@@ -159,6 +163,7 @@ WriterJob *HandOver(ExportWriter *writer, const HostMessage &record, const std::
   job->workDir = writer->queueDir;
   job->partFrom = PartPrefix(workDir, record.msgSeq);
   std::lock_guard<std::mutex> lock(writer->mutex);
+  job->seq = ++writer->handedTotal;
   ++writer->count;
   if (writer->parked) writer->changed.notify_all();
   return job;

@@ -44,6 +44,7 @@ struct WriterJob {
   std::string workDir;   // where the part files lie while queued
   std::string partFrom;  // the plug-in's part file name prefix ("WORK/PRT001"), for messages
   ItemNotes notes;
+  uint64_t seq = 0;  // 1 for the first item handed over, and on
   bool done = false;
   int result = store::kFailed;
   int64_t bytes = 0;
@@ -60,6 +61,9 @@ struct ExportWriter {
   size_t written = 0;  // jobs the thread has finished, counted from front
   bool stopping = false;
   bool parked = false;  // the thread waits to be woken, not on its timer
+  uint64_t handedTotal = 0;    // jobs handed over since the start
+  uint64_t finishedTotal = 0;  // jobs the thread has finished since the start
+  std::vector<uint64_t> failedSeqs;  // the seq of every job whose write failed
   std::mutex mutex;
   std::condition_variable changed;
   std::thread thread;

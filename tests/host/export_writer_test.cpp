@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host/mvmigrate/export_committer.h"
 #include "host/mvmigrate/export_writer.h"
 #include "plugin/host_message.h"
 #include "platform/bounded_text.h"
@@ -220,6 +221,58 @@ TEST(ExportWriterQueue, ItemsAreWrittenWhetherTheThreadLooksOrHasParked) {
   handOver("last");
   exportwriter::StopWriter(&writer);
   EXPECT_EQ(store.written, (std::vector<std::string>{"looked for|", "while parked|", "last|"}));
+}
+
+// A group commit is settled only once every item handed over before it was
+// asked is written; one whose items include a failed write is not durable,
+// and the failure taints no other.
+TEST(ExportCommitterTickets, SettleInOrderOnceTheirItemsAreWritten) {
+  TestHost scratch;
+  const std::string workDir = scratch.workDir();
+  GatedStore store;
+  exportwriter::ExportWriter writer;
+  exportwriter::ExportCommitter committer;
+  struct GateOpener {  // a failed assertion must not leave the writer stuck at the gate
+    GatedStore *store;
+    ~GateOpener() { store->Open(); }
+  } opener{&store};
+  std::string error;
+  ASSERT_EQ(exportwriter::StartWriter(&writer, workDir, &error), 0) << error;
+  ASSERT_EQ(exportwriter::StartCommitter(&committer, &writer, workDir, &error), 0) << error;
+  std::unique_ptr<HostMessage> record(new HostMessage());
+  record->msgSeq = 5;
+  HostPart body = {};
+  CopyText(body.name, sizeof body.name, "Message.txt");
+  record->parts[0] = &body;
+  record->partCount = 1;
+  auto handOver = [&](const char *subject) {
+    CopyText(record->subject, sizeof record->subject, subject);
+    char path[4096];
+    FormatPartFileName(path, sizeof path, workDir.c_str(), record->msgSeq, 0);
+    ASSERT_TRUE(WriteFileBytes(path, subject));
+    exportwriter::ItemNotes notes;
+    exportwriter::HandOver(&writer, *record, workDir, &store, &notes);
+  };
+  handOver("one");
+  handOver("two");
+  exportwriter::AskCommit(&committer);
+  handOver("fails");
+  handOver("four");
+  exportwriter::AskCommit(&committer);
+  for (int i = 0; i < 30; ++i) {  // time for a committer that would not wait to settle both
+    usleep(10000);
+    ASSERT_TRUE(exportwriter::TakeSettled(&committer, false).empty()) << "nothing is written yet";
+  }
+  store.Open();
+  EXPECT_EQ(exportwriter::TakeSettled(&committer, true), (std::vector<bool>{true, false}));
+  handOver("five");
+  exportwriter::AskCommit(&committer);
+  EXPECT_EQ(exportwriter::TakeSettled(&committer, true), (std::vector<bool>{true}));
+  EXPECT_TRUE(exportwriter::TakeSettled(&committer, true).empty());
+  exportwriter::StopCommitter(&committer);
+  exportwriter::StopWriter(&writer);
+  EXPECT_EQ(store.written, (std::vector<std::string>{"one|Message.txt=one|", "two|Message.txt=two|",
+                                                     "four|Message.txt=four|", "five|Message.txt=five|"}));
 }
 
 TEST(ExportWriterQueue, StartDeletesWhatAKilledRunLeftQueued) {

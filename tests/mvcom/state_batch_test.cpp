@@ -136,6 +136,44 @@ TEST_F(MvcomTest, ARuleRecordWaitsForTheNextItemsCommit) {
   EXPECT_EQ(mvcom_EndBatch(), 0);
 }
 
+// A host that makes the files durable later has the records set aside:
+// found by lookups, in the file only once the host confirms them, in the
+// order set aside, dropped when it cannot, and dropped when the batch ends
+// before it says.
+TEST_F(MvcomTest, RecordsSetAsideWaitForTheHostsWord) {
+  CommitProbe probe;
+  probe.dbPath = host_.dataDir() + "mvmigrate.db";
+  probe.result = MVCOM_COMMIT_LATER;
+  ASSERT_EQ(mvcom_BeginBatch(2, 60000, &ProbeCommit, &probe), 0);
+  EXPECT_EQ(mvcom_CommitSetAside(1), -1) << "nothing set aside";
+  ASSERT_EQ(mvcom_RecordImported("F", "a"), 0);
+  ASSERT_EQ(mvcom_RecordImported("F", "b"), 0);  // due: set aside
+  ASSERT_EQ(mvcom_RecordImported("F", "c"), 0);
+  ASSERT_EQ(mvcom_RecordImported("F", "d"), 0);  // due: a second group
+  ASSERT_EQ(mvcom_RecordImported("F", "e"), 0);  // pending
+  EXPECT_EQ(probe.calls, 2);
+  EXPECT_EQ(mvcom_SetAsideCount(), 2);
+  EXPECT_EQ(CommittedRecords(probe.dbPath), 0);
+  for (const char *key : {"a", "b", "c", "d", "e"}) {
+    EXPECT_EQ(mvcom_IsImported("F", key), 1) << key;
+    EXPECT_EQ(mvcom_RecordImported("F", key), 1) << key << " is not made twice";
+  }
+  EXPECT_EQ(mvcom_CommitSetAside(1), 0);  // the oldest: a and b
+  EXPECT_EQ(CommittedRecords(probe.dbPath), 2);
+  EXPECT_EQ(mvcom_CommitSetAside(0), -1);  // c and d: their files are not durable
+  EXPECT_EQ(mvcom_SetAsideCount(), 0);
+  EXPECT_EQ(CommittedRecords(probe.dbPath), 2);
+  EXPECT_EQ(mvcom_IsImported("F", "c"), 0);
+  EXPECT_EQ(mvcom_IsImported("F", "a"), 1);
+  EXPECT_EQ(mvcom_IsImported("F", "e"), 1);
+  ASSERT_EQ(mvcom_RecordImported("F", "f"), 0);  // due with e: set aside
+  EXPECT_EQ(mvcom_SetAsideCount(), 1);
+  EXPECT_EQ(mvcom_EndBatch(), -1) << "a group never confirmed is dropped";
+  EXPECT_EQ(CommittedRecords(probe.dbPath), 2);
+  EXPECT_EQ(mvcom_IsImported("F", "e"), 0);
+  EXPECT_EQ(mvcom_IsImported("F", "b"), 1);
+}
+
 // Each record carries the time it was made, in UTC, as the table's default
 // writes it: what an earlier version's records hold too.
 TEST_F(MvcomTest, RecordsCarryTheUtcTimeTheyWereMade) {
