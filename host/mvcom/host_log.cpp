@@ -21,29 +21,26 @@ static int ShowOnStderr(const char *line) {
   return strstr(line, "MV Error:") != nullptr;
 }
 
-static void FormatTimestamp(char *out, size_t cap) {
-  time_t now = time(nullptr);
+const char *CurrentSecondText(SecondText *cache, bool utc, const char *fallback) {
+  const time_t now = time(nullptr);
+  if (now == cache->madeFor) return cache->text;
   struct tm parts;
 #if defined(_WIN32)
-  const bool converted = localtime_s(&parts, &now) == 0;
+  const bool converted = (utc ? gmtime_s(&parts, &now) : localtime_s(&parts, &now)) == 0;
 #else
-  const bool converted = localtime_r(&now, &parts) != nullptr;
+  const bool converted = (utc ? gmtime_r(&now, &parts) : localtime_r(&now, &parts)) != nullptr;
 #endif
-  if (!converted || strftime(out, cap, "%Y-%m-%d %H:%M:%S", &parts) == 0)
-    CopyText(out, cap, "0000-00-00 00:00:00");
+  if (!converted || strftime(cache->text, sizeof cache->text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+    CopyText(cache->text, sizeof cache->text, fallback);
+  cache->madeFor = now;
+  return cache->text;
 }
 
-// The stamp of the current second, made once a second: a migration logs a
-// line for every request, thousands a second. Called under the log's lock.
+// The log's stamp: a migration logs a line for every request, thousands a
+// second. Called under the log's lock.
 static const char *CurrentStamp(void) {
-  static time_t madeFor = static_cast<time_t>(-1);
-  static char stamp[32];
-  const time_t now = time(nullptr);
-  if (now != madeFor) {
-    FormatTimestamp(stamp, sizeof stamp);
-    madeFor = now;
-  }
-  return stamp;
+  static SecondText stamp;
+  return CurrentSecondText(&stamp, false, "0000-00-00 00:00:00");
 }
 
 #if !defined(_WIN32)

@@ -358,23 +358,10 @@ static int CommitBatchWhenDue(void) {
 
 // The time a record is made, as the table's default would give it (UTC,
 // "YYYY-MM-DD HH:MM:SS"), formatted once a second instead of by SQLite for
-// every record.
+// every record. Called under the state's lock.
 static const char *RecordTime(void) {
-  static time_t madeFor = static_cast<time_t>(-1);
-  static char text[32];
-  const time_t now = time(nullptr);
-  if (now != madeFor) {
-    struct tm parts;
-#if defined(_WIN32)
-    const bool converted = gmtime_s(&parts, &now) == 0;
-#else
-    const bool converted = gmtime_r(&now, &parts) != nullptr;
-#endif
-    if (!converted || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
-      CopyText(text, sizeof text, "1970-01-01 00:00:00");
-    madeFor = now;
-  }
-  return text;
+  static SecondText madeAt;
+  return CurrentSecondText(&madeAt, true, "1970-01-01 00:00:00");
 }
 
 // Writes one record into the table (INSERT OR IGNORE); 1 when it was there

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -65,6 +66,15 @@ extern MvcomState gMvcom;
 // and the sink as configured. Cannot fail; a log file that cannot be written
 // is silently skipped.
 void WriteLogLine(const char *line);
+
+// The current second as "YYYY-MM-DD HH:MM:SS", local time or UTC, made once
+// a second into *cache (calls on one cache must not overlap); fallback when
+// the clock cannot be read.
+struct SecondText {
+  time_t madeFor = static_cast<time_t>(-1);
+  char text[32] = "";
+};
+const char *CurrentSecondText(SecondText *cache, bool utc, const char *fallback);
 
 // Formats the last init failure into gMvcom.lastError.
 void SetInitError(const char *fmt, ...) MV_PRINTF_FORMAT(1, 2);
