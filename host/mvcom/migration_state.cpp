@@ -271,8 +271,10 @@ static int BindKey(sqlite3_stmt *st, int kind, const char *folder, const std::st
   return 0;
 }
 
+// The folder's length goes first, so that no folder and key together can
+// spell another pair's name (folder and key texts may hold any character).
 static std::string ScopeName(int kind, const char *folder) {
-  return std::to_string(kind) + '\t' + folder;
+  return std::to_string(kind) + '\t' + std::to_string(strlen(folder)) + '\t' + folder;
 }
 
 static uint64_t FilterHash(int kind, const char *folder, const std::string &key) {

@@ -168,8 +168,12 @@ TEST_F(MvcomTest, RecordsSetAsideWaitForTheHostsWord) {
   EXPECT_EQ(mvcom_IsImported("F", "e"), 1);
   ASSERT_EQ(mvcom_RecordImported("F", "f"), 0);  // due with e: set aside
   EXPECT_EQ(mvcom_SetAsideCount(), 1);
+  // A pair whose folder and key run together like a waiting one's is another record.
+  ASSERT_EQ(mvcom_RecordImported("G", "a\nb"), 0);
+  EXPECT_EQ(mvcom_IsImported("G\na", "b"), 0);
+  EXPECT_EQ(mvcom_IsImported("G", "a\nb"), 1);
   EXPECT_EQ(mvcom_EndBatch(), -1) << "a group never confirmed is dropped";
-  EXPECT_EQ(CommittedRecords(probe.dbPath), 2);
+  EXPECT_EQ(CommittedRecords(probe.dbPath), 2);  // G's went aside at the end, and was dropped too
   EXPECT_EQ(mvcom_IsImported("F", "e"), 0);
   EXPECT_EQ(mvcom_IsImported("F", "b"), 1);
 }
